@@ -1,0 +1,1 @@
+#include "ntfs/uFSError.h"

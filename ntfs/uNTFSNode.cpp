@@ -1,0 +1,1 @@
+#include "ntfs/uNTFSNode.h"

@@ -1,0 +1,1 @@
+#include "ntfs/uPhysicalFile.h"
