@@ -126,8 +126,8 @@ std::string TDrivePartResolver::PosixDrivePart(const std::string& APath) const {
         (!mount || entry.MountPoint.size() >= mount->MountPoint.size()))
       mount = &entry;
   if (mount)
-    if (std::optional<char> letter = LetterOf(*mount))
-      return std::string{AsciiUpper(*letter), ':'};
+    if (std::optional<char16_t> letter = LetterOf(*mount); letter && *letter < 0x80)
+      return std::string{AsciiUpper(static_cast<char>(*letter)), ':'};
 
   struct stat info {};
   if (::stat(NearestExistingAncestor(path).c_str(), &info) == 0)
@@ -135,7 +135,7 @@ std::string TDrivePartResolver::PosixDrivePart(const std::string& APath) const {
   return mount ? DeviceIdentity(mount->Device) : std::string();
 }
 
-std::optional<char> TDrivePartResolver::LetterOf(const TMountEntry& AMount) const {
+std::optional<char16_t> TDrivePartResolver::LetterOf(const TMountEntry& AMount) const {
   // FUSE mounts report an anonymous device of their own, so the source
   // device node is compared as well as the mounted device.
   const std::optional<dev_t> source = BlockDeviceNumber(AMount.Source);

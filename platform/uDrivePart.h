@@ -20,7 +20,7 @@
 // A volume of the drive table: its letter and the block device or volume
 // image it is read from.
 struct TListedVolume {
-  char Letter;
+  char16_t Letter;
   std::string Path;
 };
 
@@ -59,7 +59,7 @@ protected:
 
 private:
   std::string PosixDrivePart(const std::string& APath) const;
-  std::optional<char> LetterOf(const TMountEntry& AMount) const;
+  std::optional<char16_t> LetterOf(const TMountEntry& AMount) const;
 
   const IListedVolumes& FVolumes;
 };

@@ -87,7 +87,7 @@ protected:
       fs::create_directories(temp / dir);
     FRoot = fs::canonical(temp).string();
     fs::create_symlink(FRoot + "/src/inner", FRoot + "/plain/link-into-source");
-    FVolumes.Volumes = {{'D', "/dev/sdb1"}, {'E', "/dev/sdc1"}, {'F', "/home/u/volume.img"}};
+    FVolumes.Volumes = {{u'D', "/dev/sdb1"}, {u'E', "/dev/sdc1"}, {u'F', "/home/u/volume.img"}};
     FResolver.Devices = {{"/dev/sdb1", makedev(8, 17)}, {"/dev/sdc1", makedev(8, 33)}, {"/dev/sdd1", makedev(8, 49)}};
     FResolver.MountInfo =
         "22 1 8:2 / / rw - ext4 /dev/sda2 rw\n"
