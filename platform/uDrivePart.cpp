@@ -107,6 +107,20 @@ std::optional<std::string> WindowsDrivePart(std::string_view APath) {
   return part;
 }
 
+std::vector<TListedVolume> TDriveTableVolumes::ListedVolumes() const {
+  std::vector<TListedVolume> volumes;
+  for (char16_t letter : FTable.Letters())
+    if (std::optional<std::string> path = FTable.PathOf(letter))
+      volumes.push_back({letter, *path});
+  return volumes;
+}
+
+std::string SystemDrivePart(const std::string& APath) {
+  static const TDriveTableVolumes volumes(DriveTable());
+  static const TDrivePartResolver resolver(volumes);
+  return resolver.DrivePart(APath);
+}
+
 std::string TDrivePartResolver::DrivePart(const std::string& APath) const {
   if (APath.empty())
     return {};

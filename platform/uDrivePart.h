@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/uDriveTable.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +30,17 @@ class IListedVolumes {
 public:
   virtual ~IListedVolumes() = default;
   virtual std::vector<TListedVolume> ListedVolumes() const = 0;
+};
+
+// The volumes of a drive table, read afresh at every call so that drives
+// attached or removed meanwhile count.
+class TDriveTableVolumes : public IListedVolumes {
+public:
+  explicit TDriveTableVolumes(const TDriveTable& ATable) : FTable(ATable) {}
+  std::vector<TListedVolume> ListedVolumes() const override;
+
+private:
+  const TDriveTable& FTable;
 };
 
 // One line of /proc/self/mountinfo, with the octal escapes of its paths
@@ -63,3 +76,7 @@ private:
 
   const IListedVolumes& FVolumes;
 };
+
+// The drive part as this process sees it: the system's mount table and the
+// process-wide drive table.
+std::string SystemDrivePart(const std::string& APath);

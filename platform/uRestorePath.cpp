@@ -1,35 +1,15 @@
 #include "platform/uRestorePath.h"
 
+#include "foundation/uSysPath.h"
+
 #include <algorithm>
 #include <stdexcept>
 
 namespace {
 
-constexpr char32_t kReplacementCharacter = 0xFFFD;
 // Shorter limits leave no room for a numbered name; no file system that
 // could hold restored files has one.
 constexpr std::size_t kMinNameBytes = 16;
-
-bool IsHighSurrogate(char16_t AUnit) { return AUnit >= 0xD800 && AUnit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t AUnit) { return AUnit >= 0xDC00 && AUnit <= 0xDFFF; }
-
-void AppendUtf8(std::string& AText, char32_t ACodePoint) {
-  if (ACodePoint < 0x80) {
-    AText += static_cast<char>(ACodePoint);
-  } else if (ACodePoint < 0x800) {
-    AText += static_cast<char>(0xC0 | (ACodePoint >> 6));
-    AText += static_cast<char>(0x80 | (ACodePoint & 0x3F));
-  } else if (ACodePoint < 0x10000) {
-    AText += static_cast<char>(0xE0 | (ACodePoint >> 12));
-    AText += static_cast<char>(0x80 | ((ACodePoint >> 6) & 0x3F));
-    AText += static_cast<char>(0x80 | (ACodePoint & 0x3F));
-  } else {
-    AText += static_cast<char>(0xF0 | (ACodePoint >> 18));
-    AText += static_cast<char>(0x80 | ((ACodePoint >> 12) & 0x3F));
-    AText += static_cast<char>(0x80 | ((ACodePoint >> 6) & 0x3F));
-    AText += static_cast<char>(0x80 | (ACodePoint & 0x3F));
-  }
-}
 
 bool IsContinuationByte(char AByte) { return (static_cast<unsigned char>(AByte) & 0xC0) == 0x80; }
 
@@ -64,23 +44,6 @@ std::string FitName(std::string_view AName, std::string_view ASuffix, std::size_
 
 }  // namespace
 
-std::string Utf16ToUtf8(std::u16string_view AText) {
-  std::string result;
-  result.reserve(AText.size());
-  for (std::size_t i = 0; i < AText.size(); ++i) {
-    const char16_t unit = AText[i];
-    if (IsHighSurrogate(unit) && i + 1 < AText.size() && IsLowSurrogate(AText[i + 1])) {
-      AppendUtf8(result, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(AText[i + 1]) - 0xDC00));
-      ++i;
-    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
-      AppendUtf8(result, kReplacementCharacter);
-    } else {
-      AppendUtf8(result, unit);
-    }
-  }
-  return result;
-}
-
 std::string_view FileNameExtension(std::string_view AName) {
   const std::size_t dot = AName.rfind('.');
   return dot == std::string_view::npos ? std::string_view() : AName.substr(dot);
@@ -96,7 +59,7 @@ std::string NumberedFileName(std::string_view AName, std::int32_t ANumber,
 }
 
 std::string SafeFileName(std::u16string_view AName, std::size_t AMaxNameBytes) {
-  std::string name = Utf16ToUtf8(AName);
+  std::string name = ToNativePath(std::u16string(AName));
   // "/" would open a folder below the target, "\" does on the Windows
   // machine the files may be copied to next, and NUL would end the name early.
   std::replace_if(name.begin(), name.end(),

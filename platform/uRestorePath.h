@@ -14,10 +14,6 @@
 // The longest name most Linux file systems take, in bytes.
 inline constexpr std::size_t DefaultMaxNameBytes = 255;
 
-// UTF-16 code units as NTFS stores them to UTF-8; an unpaired surrogate
-// becomes U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view AText);
-
 // The extension of a file name: from its last "." on, the dot included;
 // empty when the name has none.
 std::string_view FileNameExtension(std::string_view AName);
@@ -32,7 +28,8 @@ std::string NumberedFileName(std::string_view AName, std::int32_t ANumber,
                              std::size_t AMaxNameBytes);
 
 // One name of the volume as a name that is safe below the target folder:
-// "/", "\" and NUL become "_", an empty name "_", "." and ".." become "_" and
+// converted to UTF-8 (unpaired surrogates become U+FFFD), "/", "\" and NUL
+// become "_", an empty name "_", "." and ".." become "_" and
 // "__", and an over-long name is shortened.
 std::string SafeFileName(std::u16string_view AName, std::size_t AMaxNameBytes);
 

@@ -1,12 +1,13 @@
 #include "platform/uDrivePart.h"
 
+#include "tests/support/uTestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 namespace {
 
@@ -56,11 +57,6 @@ TEST(DrivePartMountInfo, ParsesLinesUndoingEscapes) {
   EXPECT_EQ(entries[2].Device, makedev(259, 3));
 }
 
-struct TFixedVolumes : IListedVolumes {
-  std::vector<TListedVolume> Volumes;
-  std::vector<TListedVolume> ListedVolumes() const override { return Volumes; }
-};
-
 // A mount table and device nodes made up over real temporary folders, so
 // that symbolic links and "..", which only the real file system resolves,
 // are part of the test.
@@ -81,13 +77,12 @@ protected:
 class DrivePartTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    const fs::path temp = fs::path(::testing::TempDir()) / ("drivepart-" + std::to_string(::getpid()));
-    fs::remove_all(temp);
     for (const char* dir : {"src", "src/inner", "srcother", "plain", "stack"})
-      fs::create_directories(temp / dir);
-    FRoot = fs::canonical(temp).string();
+      fs::create_directories(FFolder / dir);
     fs::create_symlink(FRoot + "/src/inner", FRoot + "/plain/link-into-source");
-    FVolumes.Volumes = {{u'D', "/dev/sdb1"}, {u'E', "/dev/sdc1"}, {u'F', "/home/u/volume.img"}};
+    FTable.Assign(u'D', "/dev/sdb1");
+    FTable.Assign(u'E', "/dev/sdc1");
+    FTable.Assign(u'F', "/home/u/volume.img");
     FResolver.Devices = {{"/dev/sdb1", makedev(8, 17)}, {"/dev/sdc1", makedev(8, 33)}, {"/dev/sdd1", makedev(8, 49)}};
     FResolver.MountInfo =
         "22 1 8:2 / / rw - ext4 /dev/sda2 rw\n"
@@ -96,10 +91,10 @@ protected:
         "42 22 8:49 / " + FRoot + "/stack rw - ext4 /dev/sdd1 rw\n"
         "43 42 0:61 / " + FRoot + "/stack rw - fuseblk /dev/sdb1 rw\n";
   }
-  void TearDown() override { fs::remove_all(FRoot); }
-
-  std::string FRoot;
-  TFixedVolumes FVolumes;
+  testfiles::TTempFolder FFolder;
+  std::string FRoot = fs::canonical(FFolder.Path()).string();
+  TDriveTable FTable;
+  TDriveTableVolumes FVolumes{FTable};
   TScriptedResolver FResolver{FVolumes};
 };
 
@@ -141,11 +136,12 @@ TEST_F(DrivePartTest, RelativePathsStartInTheCurrentFolder) {
   EXPECT_EQ(part, "D:");
 }
 
-TEST(DrivePartSystem, RealMountTableGivesTheRootFileSystemIdentity) {
-  TFixedVolumes none;
-  TDrivePartResolver resolver(none);
-  EXPECT_EQ(resolver.DrivePart("/"), IdentityOf("/"));
-  EXPECT_EQ(resolver.DrivePart(::testing::TempDir()), IdentityOf(::testing::TempDir()));
+// The process as it runs: the real mount table and the process-wide drive
+// table, which nothing has filled in this test.
+TEST(DrivePartSystem, RealMountTableGivesTheFileSystemIdentity) {
+  EXPECT_EQ(SystemDrivePart("/"), IdentityOf("/"));
+  EXPECT_EQ(SystemDrivePart(::testing::TempDir()), IdentityOf(::testing::TempDir()));
+  EXPECT_EQ(SystemDrivePart("c:\\restore"), "C:");
 }
 
 }  // namespace

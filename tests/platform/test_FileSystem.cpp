@@ -1,5 +1,6 @@
 #include "platform/uFileSystem.h"
 #include "platform/uPrompt.h"
+#include "tests/support/uTestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -7,37 +8,25 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
 std::string ReadAll(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  const std::vector<std::uint8_t> bytes = testfiles::ReadWholeFile(APath);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 class FileSystemTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    FRoot = fs::path(::testing::TempDir()) /
-            ("filesystem-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(FRoot);
-    fs::create_directories(FRoot);
-    FRoot = fs::canonical(FRoot);
-  }
-  void TearDown() override { fs::remove_all(FRoot); }
   std::string At(const std::string& ARelative) const { return (FRoot / ARelative).string(); }
 
-  fs::path FRoot;
+  testfiles::TTempFolder FFolder;
+  fs::path FRoot = fs::canonical(FFolder.Path());
   TLinuxFileSystem FFiles;
 };
 

@@ -1,38 +1,15 @@
 #include "platform/uFileSystem.h"
 #include "platform/uRestorePath.h"
+#include "tests/support/uTestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(RestorePathUtf16, ConvertsAndReplacesUnpairedSurrogates) {
-  struct TCase {
-    const char* Name;
-    std::u16string Text;
-    std::string Expected;
-  };
-  const TCase cases[] = {
-      {"ascii", u"report.txt", "report.txt"},
-      {"two-byte", u"\u00e9t\u00e9", "\xc3\xa9t\xc3\xa9"},
-      {"three-byte", u"\u6587\u4ef6", "\xe6\x96\x87\xe4\xbb\xb6"},
-      {"surrogate pair", u"\U0001F600", "\xf0\x9f\x98\x80"},
-      {"lone high", std::u16string{u'a', char16_t(0xD83D), u'b'}, "a\xef\xbf\xbd" "b"},
-      {"lone low", std::u16string{char16_t(0xDE00), u'b'}, "\xef\xbf\xbd" "b"},
-      {"high at the end", std::u16string{u'a', char16_t(0xD83D)}, "a\xef\xbf\xbd"},
-      {"pair reversed", std::u16string{char16_t(0xDE00), char16_t(0xD83D)}, "\xef\xbf\xbd\xef\xbf\xbd"},
-      {"empty", u"", ""},
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.Name);
-    EXPECT_EQ(Utf16ToUtf8(c.Text), c.Expected);
-  }
-}
 
 TEST(RestorePathName, MakesEveryNameASingleSafeName) {
   const std::string longStem(300, 'a');
@@ -115,8 +92,8 @@ TEST(RestorePathJoin, JoinsSafeNamesBelowTheTarget) {
 
 // Written for real, every hostile name lands inside the target folder.
 TEST(RestorePathJoin, HostileNamesStayInsideTheTargetOnDisk) {
-  const fs::path root = fs::path(::testing::TempDir()) / ("restorepath-" + std::to_string(::getpid()));
-  fs::remove_all(root);
+  const testfiles::TTempFolder folder;
+  const fs::path root = fs::canonical(folder.Path());
   const fs::path target = root / "target";
   fs::create_directories(target);
   const std::string targetText = fs::canonical(target).string();
@@ -143,7 +120,6 @@ TEST(RestorePathJoin, HostileNamesStayInsideTheTargetOnDisk) {
     EXPECT_TRUE(written.starts_with(targetText + "/")) << written;
   }
   EXPECT_FALSE(fs::exists(root / "escaped.txt"));
-  fs::remove_all(root);
 }
 
 }  // namespace
