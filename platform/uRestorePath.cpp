@@ -55,7 +55,10 @@ std::string ShortenFileName(std::string_view AName, std::size_t AMaxNameBytes) {
 
 std::string NumberedFileName(std::string_view AName, std::int32_t ANumber,
                              std::size_t AMaxNameBytes) {
-  return FitName(AName, "[" + std::to_string(ANumber) + "]", AMaxNameBytes);
+  std::string suffix(1, '[');
+  suffix += std::to_string(ANumber);
+  suffix += ']';
+  return FitName(AName, suffix, AMaxNameBytes);
 }
 
 std::string SafeFileName(std::u16string_view AName, std::size_t AMaxNameBytes) {
