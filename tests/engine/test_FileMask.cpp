@@ -14,6 +14,13 @@ std::basic_string<TChar> Repeat(const TChar* APart, int ACount) {
   return result;
 }
 
+std::string Join(std::initializer_list<std::string_view> AParts) {
+  std::string result;
+  for (std::string_view part : AParts)
+    result += part;
+  return result;
+}
+
 struct TMatchCase {
   std::u16string Mask;
   std::u16string Name;
@@ -125,11 +132,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Positions count characters, and the mask is shown in UTF-8.
         TInvalidCase{u"\U0001F600\u00e9[", "'\U0001F600\u00e9[' is an invalid mask at (4)"},
         // The 31st element after a "*", the end of the mask included.
-        TInvalidCase{Repeat(u"*a", 31),
-                     "'" + Repeat("*a", 31) + "' is an invalid mask at (62)"},
+        TInvalidCase{Repeat(u"*a", 31), Join({"'", Repeat("*a", 31), "' is an invalid mask at (62)"})},
         TInvalidCase{Repeat(u"*a", 30) + u"*",
-                     "'" + Repeat("*a", 30) + "*' is an invalid mask at (62)"},
+                     Join({"'", Repeat("*a", 30), "*' is an invalid mask at (62)"})},
         TInvalidCase{Repeat(u"*[ab]", 31),
-                     "'" + Repeat("*[ab]", 31) + "' is an invalid mask at (155)"}));
+                     Join({"'", Repeat("*[ab]", 31), "' is an invalid mask at (155)"})}));
 
 } // namespace

@@ -37,10 +37,13 @@ public:
       std::size_t end = APath.find('/', start);
       if (end == std::string::npos)
         end = APath.size();
-      path += (path.empty() ? "" : "/") + APath.substr(start, end - start);
+      const std::string name = APath.substr(start, end - start);
+      if (!path.empty())
+        path += '/';
+      path += name;
       auto [it, added] = FByPath.try_emplace(path, nullptr);
       if (added)
-        it->second = AddChild(parent, APath.substr(start, end - start));
+        it->second = AddChild(parent, name);
       parent = it->second;
       start = end + 1;
     }
@@ -54,10 +57,15 @@ public:
     std::string result;
     std::function<void(const std::vector<TNode*>&)> describe = [&](const auto& ANodes) {
       for (TNode* node : ANodes) {
-        result += (result.empty() ? "" : " ") + node->Name + "=" +
-                  std::to_string(GetCheckState(*this, node));
-        if (!node->Children.empty())
-          result += "/" + std::to_string(node->CheckedChildren);
+        if (!result.empty())
+          result += ' ';
+        result += node->Name;
+        result += '=';
+        result += std::to_string(GetCheckState(*this, node));
+        if (!node->Children.empty()) {
+          result += '/';
+          result += std::to_string(node->CheckedChildren);
+        }
         describe(node->Children);
       }
     };
@@ -254,7 +262,7 @@ TEST(ToggleCheckState, KeepsInvariantsUnderRandomClicks) {
   std::vector<TTestTree::TNode*> nodes{tree.AddChild(nullptr, "C:")};
   for (int i = 0; i < 300; ++i) {
     std::uniform_int_distribution<std::size_t> pick(0, nodes.size() - 1);
-    nodes.push_back(tree.AddChild(nodes[pick(random)], "n" + std::to_string(i)));
+    nodes.push_back(tree.AddChild(nodes[pick(random)], std::to_string(i)));
   }
   std::uniform_int_distribution<std::size_t> pick(0, nodes.size() - 1);
   for (int click = 0; click < 2000; ++click) {
