@@ -55,6 +55,15 @@ std::string EncodeUtf8(std::u32string_view AText) {
   return result;
 }
 
+std::string InvalidMaskMessage(std::u32string_view AMask, std::size_t APosition) {
+  std::string message = "'";
+  message += EncodeUtf8(AMask);
+  message += "' is an invalid mask at (";
+  message += std::to_string(APosition);
+  message += ')';
+  return message;
+}
+
 // Only the ASCII letters fold; every other character matches only itself.
 char32_t FoldCase(char32_t AChar) {
   return AChar >= U'a' && AChar <= U'z' ? AChar - (U'a' - U'A') : AChar;
@@ -70,8 +79,7 @@ void AddRange(std::bitset<256>& AMembers, char32_t AFirst, char32_t ALast) {
 } // namespace
 
 InvalidMaskError::InvalidMaskError(std::u32string_view AMask, std::size_t APosition)
-    : std::runtime_error("'" + EncodeUtf8(AMask) + "' is an invalid mask at (" +
-                         std::to_string(APosition) + ")") {}
+    : std::runtime_error(InvalidMaskMessage(AMask, APosition)) {}
 
 bool TFileMask::TElement::Accepts(char32_t AChar) const {
   switch (Kind) {
