@@ -191,6 +191,35 @@ void TWizardSequence::TearDown() {
 }
 
 // ---------------------------------------------------------------------------
+// Exceptions of user actions
+
+namespace {
+TUserActionExceptionHandler& UserActionExceptionHandler() {
+  static TUserActionExceptionHandler Handler;
+  return Handler;
+}
+}  // namespace
+
+void SetUserActionExceptionHandler(TUserActionExceptionHandler AHandler) {
+  UserActionExceptionHandler() = std::move(AHandler);
+}
+
+void HandleUserActionException(const std::exception& E) {
+  if (UserActionExceptionHandler())
+    UserActionExceptionHandler()(E);
+  else
+    qWarning("%s", E.what());
+}
+
+void RunUserAction(const std::function<void()>& AAction) {
+  try {
+    AAction();
+  } catch (const std::exception& E) {
+    HandleUserActionException(E);
+  }
+}
+
+// ---------------------------------------------------------------------------
 // The window
 
 namespace {
@@ -352,9 +381,9 @@ QWidget* TWizardMain::BuildBottomRow() {
   Layout->addLayout(Row);
   Layout->addStretch(1);
 
-  connect(btnPrev, &QPushButton::clicked, this, [this] { btnPrevClick(); });
-  connect(btnNext, &QPushButton::clicked, this, [this] { btnNextClick(); });
-  connect(btnExit, &QPushButton::clicked, this, [this] { btnExitClick(); });
+  connect(btnPrev, &QPushButton::clicked, this, [this] { RunUserAction([this] { btnPrevClick(); }); });
+  connect(btnNext, &QPushButton::clicked, this, [this] { RunUserAction([this] { btnNextClick(); }); });
+  connect(btnExit, &QPushButton::clicked, this, [this] { RunUserAction([this] { btnExitClick(); }); });
   // Exit is the window's cancel button: Escape presses it wherever the focus is.
   auto* Escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(Escape, &QShortcut::activated, btnExit, &QPushButton::click);
@@ -371,19 +400,19 @@ void TWizardMain::btnNextClick() { RunMove(&TWizardSequence::GoNextPage); }
 
 void TWizardMain::btnPrevClick() { RunMove(&TWizardSequence::GoPreviousPage); }
 
-void TWizardMain::btnExitClick() {
-  hide();
-  close();
-}
+// Closing hides the window itself. Hiding it first would make the toolkit
+// no longer count it as the last visible window, and the program would
+// keep running without a window.
+void TWizardMain::btnExitClick() { close(); }
 
 bool TWizardMain::event(QEvent* AEvent) {
   const bool Handled = QMainWindow::event(AEvent);
-  OfferMessage(*AEvent);
+  RunUserAction([this, AEvent] { OfferMessage(*AEvent); });
   return Handled;
 }
 
 void TWizardMain::closeEvent(QCloseEvent* AEvent) {
-  FormClose();
+  RunUserAction([this] { FormClose(); });
   AEvent->accept();
 }
 

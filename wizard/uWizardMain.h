@@ -1,5 +1,7 @@
 #pragma once
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -131,6 +133,16 @@ private:
 
   QVBoxLayout* FClientLayout = nullptr;
 };
+
+// Exceptions raised while handling a user action must not unwind through the
+// toolkit's own frames, which are not built to pass them: every handler the
+// toolkit calls runs through RunUserAction, which hands an exception to the
+// installed handler and lets the event loop go on. The application window
+// installs the "Error" box; without a handler the text goes to the log output.
+using TUserActionExceptionHandler = std::function<void(const std::exception& E)>;
+void SetUserActionExceptionHandler(TUserActionExceptionHandler AHandler);
+void HandleUserActionException(const std::exception& E);
+void RunUserAction(const std::function<void()>& AAction);
 
 // The program's logo as the logo panel and the window icon show it.
 QPixmap DrawTarnwickLogo(int ASize);
