@@ -7,11 +7,11 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QShortcut>
-#include <QStandardPaths>
 #include <QStyle>
 
 #include "diagnostics/uTarnwickErrorMessage.h"
 #include "foundation/uMemoryEx.h"
+#include "foundation/uSysPath.h"
 
 const QUrl ProductWebPage(QStringLiteral("https://www.tarnwick.example/"));
 const QUrl FeedbackWebPage(QStringLiteral("https://feedback.tarnwick.example/like.html?action=events"));
@@ -23,15 +23,15 @@ constexpr QSize MainWindowMinimumSize(655, 550);
 constexpr int MainLogoPanelWidth = 153;
 constexpr int WindowIconSize = 64;
 
-// The per-user data folder of the program: where Err.log and the wizard's
-// state file live. Nothing creates it until the first write.
-QString gAppDataFolder;
+const std::u16string PlaceholderDelimiter = u"*";
 
-// Empty until the folder is known, so that no log lands in the file system's root.
+// Empty until the per-user data folder is known, so that no log lands in
+// the file system's root.
 QString ErrorLogPath() {
-  if (gAppDataFolder.isEmpty())
+  if (AppDataFolder().empty())
     return QString();
-  return gAppDataFolder + QLatin1Char('/') + QLatin1String(ErrorLogFileName);
+  const std::u16string Path = AppDataFolder() + u"/" + QString::fromLatin1(ErrorLogFileName).toStdU16String();
+  return QString::fromStdU16String(SysPaths().AnnouncePath(Path, PlaceholderDelimiter));
 }
 
 // The box behind ShowErrorMessage: no owner, so it is centred on the screen.
@@ -95,13 +95,21 @@ void TProcessObjects::Add(const std::function<void()>& ACreate, std::function<vo
   FReleases.push_back(std::move(ARelease));
 }
 
-void CreateProcessObjects(TProcessObjects& AObjects) {
-  // First the progress service with the progress window's view, then the
-  // drive table with its first enumeration of the drives.
-  AObjects.Add([] { SetErrorLogPath(ErrorLogPath); }, [] { SetErrorLogPath(nullptr); });
+TProcessWideObjects CreateProcessObjects(TProcessObjects& AObjects) {
+  TProcessWideObjects Created;
+  Created.ProgressView =
+      &AObjects.Keep(std::make_unique<TProgressExFormRegistration>()).View();
+  // The drive table with its first enumeration of the drives comes here.
+  AObjects.Add(
+      [] {
+        SysPaths();
+        SetErrorLogPath(ErrorLogPath);
+      },
+      [] { SetErrorLogPath(nullptr); });
   // The recovery context comes here, before the error-message object.
   AObjects.Add([] { SetErrorMessageObject(std::make_unique<TTarnwickErrorMessage>()); },
                [] { SetErrorMessageObject(nullptr); });
+  return Created;
 }
 
 // The pages join in their order as they are written: start page, source
@@ -204,13 +212,13 @@ int TarnwickMain(int argc, char** argv) {
   int ExitCode = 0;
   {
     TProcessObjects Objects;
-    CreateProcessObjects(Objects);
-    gAppDataFolder =
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Tarnwick";
+    const TProcessWideObjects ProcessWide = CreateProcessObjects(Objects);
+    SetAppDataFolder(SysPaths().AnnouncePath(AppDataPlaceholder, PlaceholderDelimiter));
     try {
       // Destroyed before the process objects: the pages save their state
       // while the recovery context still exists.
       TfMain Window(Shell);
+      ProcessWide.ProgressView->SetAnchor(&Window);
       Window.show();
       ExitCode = App.exec();
     } catch (const std::exception& E) {

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QUrl>
 
+#include "progress/uProgressExForm.h"
 #include "wizard/uWizardMain.h"
 
 class QAction;
@@ -54,13 +55,26 @@ public:
 
   // Runs ACreate now; ARelease runs when the objects are released.
   void Add(const std::function<void()>& ACreate, std::function<void()> ARelease);
+  // Keeps AObject until the objects are released, in the same order.
+  template <typename TObject>
+  TObject& Keep(std::unique_ptr<TObject> AObject) {
+    TObject& Kept = *AObject;
+    std::shared_ptr<TObject> Owner(std::move(AObject));
+    FReleases.push_back([Owner]() mutable { Owner.reset(); });
+    return Kept;
+  }
 
 private:
   std::vector<std::function<void()>> FReleases;
 };
 
-// The process-wide objects of Tarnwick in their start-up order.
-void CreateProcessObjects(TProcessObjects& AObjects);
+// The process-wide objects that the window works with.
+struct TProcessWideObjects {
+  TProgressExFormView* ProgressView = nullptr;
+};
+
+// Creates the process-wide objects of Tarnwick in their start-up order.
+TProcessWideObjects CreateProcessObjects(TProcessObjects& AObjects);
 
 // Creates the wizard's pages in their order and adds them through AApp.
 void AssemblePages(IWizardApplication& AApp);

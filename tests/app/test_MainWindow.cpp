@@ -1,5 +1,7 @@
 #include <QMenuBar>
 #include <QPushButton>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -8,6 +10,7 @@
 
 #include "app/uMain.h"
 #include "diagnostics/uFunctions.h"
+#include "foundation/uSysPath.h"
 #include "tests/support/QtTestMain.h"
 
 namespace {
@@ -199,7 +202,11 @@ TEST(ProcessObjects, AreReleasedInReverseOrderAlsoWhenOneFailsToComeUp) {
                                              "release progress"}));
 }
 
-TEST(ProcessObjects, TarnwickObjectsProvideTheErrorMessageObjectUntilReleased) {
+TEST(ProcessObjects, TarnwickObjectsLogIntoTheDataFolderUntilReleased) {
+  QTemporaryDir Home;
+  ASSERT_TRUE(Home.isValid());
+  const QString DataFolder = Home.filePath("not-yet-created");
+  SetAppDataFolder(DataFolder.toStdU16String());
   std::vector<QString> Shown;
   SetErrorMessageBox([&Shown](TErrorDisplayStatus, const QString& AText) {
     Shown.push_back(AText);
@@ -207,12 +214,15 @@ TEST(ProcessObjects, TarnwickObjectsProvideTheErrorMessageObjectUntilReleased) {
   });
   {
     TProcessObjects Objects;
-    CreateProcessObjects(Objects);
+    const TProcessWideObjects ProcessWide = CreateProcessObjects(Objects);
+    EXPECT_NE(ProcessWide.ProgressView, nullptr);
     EXPECT_EQ(ShowErrorMessage(edsInformation, AID_Tarnwick, 1, "Out of memory"), mrOk);
   }
   EXPECT_EQ(ShowErrorMessage(edsInformation, AID_Tarnwick, 1, "too late"), mrNone);
   SetErrorMessageBox(nullptr);
+  SetAppDataFolder(u"");
   EXPECT_EQ(Shown, std::vector<QString>{"[MainForm Error]: Out of memory"});
+  EXPECT_GT(QFileInfo(DataFolder + "/Err.log").size(), 0);
 }
 
 }  // namespace
