@@ -1,7 +1,9 @@
 #include "HandMadeRecords.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <unistd.h>
