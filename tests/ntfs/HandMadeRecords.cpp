@@ -226,7 +226,7 @@ void TVolumeImage::WriteTo(const std::string& APath) const {
   std::copy_n("NTFS    ", 8, image.begin() + 3);
   PutLE(image, 0x0B, SectorSize, 2);
   image[0x0D] = SectorsPerClusterByte;
-  PutLE(image, 0x28, static_cast<std::uint64_t>(TotalClusters) * (ClusterSize / SectorSize) - 1, 8);
+  PutLE(image, 0x28, static_cast<std::uint64_t>(TotalClusters) * (SectorSize ? ClusterSize / SectorSize : 1) - 1, 8);
   PutLE(image, 0x30, static_cast<std::uint64_t>(MFTExtents.front().first), 8);
   PutLE(image, 0x40, ClustersPerRecordField, 4);
   image[510] = 0x55;
