@@ -47,10 +47,15 @@ TBytes AttributeHeader(std::uint32_t ATypeCode, bool ANonResident, std::size_t A
 } // namespace
 
 void PutLE(TBytes& ABytes, std::size_t AOffset, std::uint64_t AValue, std::size_t ASize) {
-  if (ABytes.size() < AOffset + ASize)
-    ABytes.resize(AOffset + ASize, 0);
+  if (AOffset > ABytes.size() || ASize > ABytes.size() - AOffset)
+    throw std::out_of_range("hand-made bytes: field outside the structure");
   for (std::size_t i = 0; i < ASize; ++i)
     ABytes[AOffset + i] = static_cast<std::uint8_t>(AValue >> (8 * i));
+}
+
+void AppendLE(TBytes& ABytes, std::uint64_t AValue, std::size_t ASize) {
+  for (std::size_t i = 0; i < ASize; ++i)
+    ABytes.push_back(static_cast<std::uint8_t>(AValue >> (8 * i)));
 }
 
 TBytes Utf16Bytes(const std::u16string& AText) {
@@ -69,10 +74,9 @@ TBytes EncodeRuns(const std::vector<TRun>& ARuns) {
     const int lengthSize = SignificantBytes(run.Length, false);
     const int offsetSize = run.LCN ? SignificantBytes(*run.LCN - previous, true) : 0;
     bytes.push_back(static_cast<std::uint8_t>(lengthSize | (offsetSize << 4)));
-    const std::size_t at = bytes.size();
-    PutLE(bytes, at, static_cast<std::uint64_t>(run.Length), static_cast<std::size_t>(lengthSize));
+    AppendLE(bytes, static_cast<std::uint64_t>(run.Length), static_cast<std::size_t>(lengthSize));
     if (run.LCN) {
-      PutLE(bytes, bytes.size(), static_cast<std::uint64_t>(*run.LCN - previous), static_cast<std::size_t>(offsetSize));
+      AppendLE(bytes, static_cast<std::uint64_t>(*run.LCN - previous), static_cast<std::size_t>(offsetSize));
       previous = *run.LCN;
     }
   }
@@ -186,7 +190,7 @@ TBytes TRecordBuilder::BuildUnprotected() const {
   PutLE(record, 32, static_cast<std::uint64_t>(FBase), 8);
   TBytes body = FAttributes;
   if (FEndMarker)
-    PutLE(body, body.size(), 0xFFFFFFFF, 8);
+    AppendLE(body, 0xFFFFFFFF, 8);
   if (attributesOffset + body.size() > FSize)
     throw std::length_error("hand-made record: attributes do not fit");
   std::copy(body.begin(), body.end(), record.begin() + static_cast<std::ptrdiff_t>(attributesOffset));

@@ -15,6 +15,7 @@ namespace handmade {
 using TBytes = std::vector<std::uint8_t>;
 
 void PutLE(TBytes& ABytes, std::size_t AOffset, std::uint64_t AValue, std::size_t ASize);
+void AppendLE(TBytes& ABytes, std::uint64_t AValue, std::size_t ASize);
 TBytes Utf16Bytes(const std::u16string& AText);
 
 // One data run: ALength clusters at ALCN, or sparse without one.
