@@ -1,6 +1,7 @@
 #include "tests/support/Content.h"
 
 #include <array>
+#include <charconv>
 #include <stdexcept>
 
 namespace testsupport {
@@ -93,15 +94,11 @@ ContentLayout ContentLayout::Parse(const std::string& AText) {
     for (const KindName& kind : kKindNames)
       if (colon != std::string::npos && item.compare(0, colon, kind.Name) == 0)
         found = &kind;
-    std::size_t digits = 0;
     std::uint64_t size = 0;
-    try {
-      if (found)
-        size = std::stoull(item.substr(colon + 1), &digits);
-    } catch (const std::logic_error&) {
-      found = nullptr;
-    }
-    if (!found || digits == 0 || colon + 1 + digits != item.size())
+    const char* sizeEnd = item.data() + item.size();
+    const bool sizeOk = found && std::from_chars(item.data() + colon + 1, sizeEnd, size).ptr == sizeEnd &&
+                        colon + 1 < item.size();
+    if (!sizeOk)
       throw std::invalid_argument("content layout: bad segment \"" + item + "\" in \"" + AText + "\"");
     layout.Segments.push_back({found->Kind, size});
     start = end + 1;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -38,9 +39,10 @@ std::string Join(const std::vector<std::string>& AParts, char ASeparator) {
 }
 
 std::uint64_t ParseNumber(const std::string& AText) {
-  std::size_t used = 0;
-  const std::uint64_t value = std::stoull(AText, &used);
-  if (used != AText.size())
+  std::uint64_t value = 0;
+  const char* end = AText.data() + AText.size();
+  const auto [stop, error] = std::from_chars(AText.data(), end, value);
+  if (AText.empty() || error != std::errc() || stop != end)
     throw std::invalid_argument("not a number: \"" + AText + "\"");
   return value;
 }
