@@ -1,1 +1,25 @@
 #pragma once
+
+#include <stdexcept>
+#include <string>
+
+// Errors of the NTFS layer. Each carries only its message.
+class FSError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+  ~FSError() override;
+};
+
+class CustomDriveException : public FSError {
+public:
+  using FSError::FSError;
+  ~CustomDriveException() override;
+};
+
+// The volume's device or image could not be opened.
+class NoDriveException : public CustomDriveException {
+public:
+  static constexpr const char* kMessage = "Drive is not available.";
+  NoDriveException() : CustomDriveException(kMessage) {}
+  ~NoDriveException() override;
+};
