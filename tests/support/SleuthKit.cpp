@@ -161,9 +161,16 @@ IstatInfo Istat(const std::string& AImage, std::uint64_t ARecord) {
 
 std::string Icat(const std::string& AImage, std::uint64_t ARecord, std::optional<std::uint32_t> AType,
                  std::optional<std::uint16_t> AId) {
+  // Appended piece by piece: GCC 12 warns falsely on the chained form.
   std::string address = std::to_string(ARecord);
-  if (AType)
-    address += "-" + std::to_string(*AType) + (AId ? "-" + std::to_string(*AId) : std::string());
+  if (AType) {
+    address += '-';
+    address += std::to_string(*AType);
+  }
+  if (AType && AId) {
+    address += '-';
+    address += std::to_string(*AId);
+  }
   return RunCommandChecked({"icat", "-f", "ntfs", AImage, address});
 }
 
