@@ -163,17 +163,37 @@ std::int64_t TMFTRunListStream::Read(std::int64_t APos, std::int64_t ASize, void
 
 // Bytes the device does not deliver (a cluster past the end of the volume,
 // a failed read) read as zeros rather than as whatever the caller's buffer
-// held before.
+// held before, and are noted as unread.
 void TMFTRunListStream::ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std::int64_t ALength,
                                     std::uint8_t* ADest) {
-  std::int64_t delivered = 0;
   const NTFS_LCN lcn = FRunList->VCN2LCN(AVCN);
-  if (lcn != 0) {
-    const auto clusterStart = CheckedMul<std::int64_t>(lcn, FClusterSize);
-    const auto pos = clusterStart ? CheckedAdd(*clusterStart, AInCluster) : std::nullopt;
-    if (pos)
-      delivered = std::max<std::int64_t>(0, FVolumeStream->Read(*pos, ALength, ADest));
+  if (lcn == 0) {
+    std::memset(ADest, 0, static_cast<std::size_t>(ALength));
+    return;
   }
-  if (delivered < ALength)
-    std::memset(ADest + delivered, 0, static_cast<std::size_t>(ALength - delivered));
+  std::int64_t delivered = 0;
+  const auto clusterStart = CheckedMul<std::int64_t>(lcn, FClusterSize);
+  const auto pos = clusterStart ? CheckedAdd(*clusterStart, AInCluster) : std::nullopt;
+  if (pos)
+    delivered = std::clamp<std::int64_t>(FVolumeStream->Read(*pos, ALength, ADest), 0, ALength);
+  if (delivered == ALength)
+    return;
+  std::memset(ADest + delivered, 0, static_cast<std::size_t>(ALength - delivered));
+  NoteUnread((AVCN << FClusterSizeBits) + AInCluster + delivered, ALength - delivered);
+}
+
+void TMFTRunListStream::NoteUnread(std::int64_t AOffset, std::int64_t ALength) {
+  if (!FUnread.empty()) {
+    TByteRange& last = FUnread.back();
+    if (last.Offset + last.Length == AOffset || FUnread.size() >= kMaxUnreadRanges) {
+      last.Length = std::max(last.Length, AOffset + ALength - last.Offset);
+      return;
+    }
+  }
+  FUnread.push_back({AOffset, ALength});
+}
+
+std::vector<TByteRange> UnreadRangesOf(const IStreamExPtr& AStream) {
+  const auto* runListStream = dynamic_cast<const TMFTRunListStream*>(AStream.get());
+  return runListStream ? runListStream->UnreadRanges() : std::vector<TByteRange>{};
 }
