@@ -1,9 +1,10 @@
 #include "progress/uProgress.h"
 
+#include "tests/support/uRecordingProgress.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <map>
 
 namespace {
@@ -11,38 +12,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-// A member that writes every call it receives, with its name, into a log
-// shared with the other members, and answers the cancel question as told.
-class TRecordingProgress : public TNullProgress {
-public:
-  TRecordingProgress(std::string AName, std::vector<std::string>& ALog, bool ACanceled = false)
-      : FName(std::move(AName)), FLog(ALog), FCanceled(ACanceled) {}
-
-  std::function<void()> OnMessage;
-
-  void StartProgress(const std::string& text, std::int64_t count) override {
-    Record("start " + text + " " + std::to_string(count));
-  }
-  void DoProgress(std::int64_t position) override { Record("do " + std::to_string(position)); }
-  void ShowMessage(const std::string& text) override {
-    Record("message " + text);
-    if (OnMessage)
-      OnMessage();
-  }
-  void ShowError(const std::string& text) override { Record("error " + text); }
-  void CloseProgress() override { Record("close"); }
-  bool IsCanceled() override {
-    Record("canceled?");
-    return FCanceled;
-  }
-
-private:
-  void Record(const std::string& AWhat) { FLog.push_back(FName + ": " + AWhat); }
-
-  std::string FName;
-  std::vector<std::string>& FLog;
-  bool FCanceled;
-};
+using testfiles::TRecordingProgress;
 
 class MultiProgressTest : public ::testing::Test {
 protected:
