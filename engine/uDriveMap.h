@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Which ranges of clusters of a volume are claimed by which file-system
+// records, so that the analysis can tell how much of a deleted file has been
+// taken since by something written later.
+//
+// The cluster space is cut into a fixed number of equal chains; a recorded
+// range is split at chain borders and each part kept in its chain, so a
+// lookup visits only the chains its own range spans.
+
+inline constexpr std::int32_t DriveMapChainCount = 65536;
+
+// One recorded part of a range, lying inside a single chain.
+struct TDriveMapUsing {
+  const void* Owner = nullptr;  // the claiming item, or nil for a live file or metafile
+  std::int64_t OwnerDate = 0;   // the claimant's file time; 0 without $FILE_NAME
+  std::int64_t Start = 0;       // first cluster, inclusive
+  std::int64_t End = 0;         // last cluster, inclusive
+};
+
+struct TDriveMapChain {
+  std::int64_t Start = 0;
+  std::int64_t End = 0;
+  // Kept by value in the order added: a large fragmented volume produces
+  // millions of parts, and one contiguous block per chain keeps both the
+  // scan's appends and the analysis's walks cheap.
+  std::vector<TDriveMapUsing> Usings;
+};
+
+class TDriveMap {
+public:
+  explicit TDriveMap(std::int64_t AClusterCount);
+  TDriveMap(const TDriveMap&) = delete;
+  TDriveMap& operator=(const TDriveMap&) = delete;
+
+  // Lays the chains out anew and drops every range, unless the count is the
+  // one already laid out: then the recorded ranges stay.
+  void SetClusterCount(std::int64_t AClusterCount);
+
+  // Both cluster arguments are inclusive. Clusters outside the volume are
+  // neither recorded nor counted.
+  void AddUsing(std::int64_t AStartCluster, std::int64_t AEndCluster,
+                const void* AOwner, std::int64_t AOwnerDate);
+
+  // Clusters of the range claimed by owners other than AExcludeOwner dated
+  // strictly later than AOwnerDate; a cluster claimed by several such owners
+  // counts once for each of them.
+  std::int64_t IsUsed(std::int64_t AStartCluster, std::int64_t AEndCluster,
+                      const void* AExcludeOwner, std::int64_t AOwnerDate) const;
+
+  // Drops every range; the layout stays.
+  void Clear();
+
+  std::int64_t ClusterCount() const { return FClusterCount; }
+  std::int64_t ChainSize() const { return FChainSize; }
+  const TDriveMapChain& Chain(std::int32_t AIndex) const;
+  // The chain a cluster of the volume belongs to.
+  std::int32_t ChainOf(std::int64_t ACluster) const;
+
+private:
+  void LayOut(std::int64_t AClusterCount);
+  // Narrows [AStart, AEnd] to the volume; false when nothing of it is left.
+  bool ClipToVolume(std::int64_t& AStart, std::int64_t& AEnd) const;
+
+  std::int64_t FClusterCount = 0;
+  std::int64_t FChainSize = 0;
+  std::vector<TDriveMapChain> FChains;  // exactly DriveMapChainCount, never resized
+};
