@@ -1,0 +1,3 @@
+#include "app/uMain.h"
+
+int main(int argc, char** argv) { return TarnwickMain(argc, argv); }

@@ -1,0 +1,234 @@
+#include "app/uMain.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QMenuBar>
+#include <QScreen>
+#include <QShortcut>
+#include <QStyle>
+
+#include "diagnostics/uTarnwickErrorMessage.h"
+#include "foundation/uMemoryEx.h"
+#include "foundation/uSysPath.h"
+
+const QUrl ProductWebPage(QStringLiteral("https://www.tarnwick.example/"));
+const QUrl FeedbackWebPage(QStringLiteral("https://feedback.tarnwick.example/like.html?action=events"));
+
+namespace {
+
+constexpr QSize MainWindowSize(655, 551);
+constexpr QSize MainWindowMinimumSize(655, 550);
+constexpr int MainLogoPanelWidth = 153;
+constexpr int WindowIconSize = 64;
+
+const std::u16string PlaceholderDelimiter = u"*";
+
+// Empty until the per-user data folder is known, so that no log lands in
+// the file system's root.
+QString ErrorLogPath() {
+  if (AppDataFolder().empty())
+    return QString();
+  const std::u16string Path = AppDataFolder() + u"/" + QString::fromLatin1(ErrorLogFileName).toStdU16String();
+  return QString::fromStdU16String(SysPaths().AnnouncePath(Path, PlaceholderDelimiter));
+}
+
+// The box behind ShowErrorMessage: no owner, so it is centred on the screen.
+std::int32_t ShowDiagnosticBox(TErrorDisplayStatus AStatus, const QString& AText) {
+  switch (AStatus) {
+    case edsConfirmation:
+      return QMessageBox::question(nullptr, QStringLiteral("Confirmation"), AText,
+                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) ==
+                     QMessageBox::Yes
+                 ? mrYes
+                 : mrNo;
+    case edsError:
+      QMessageBox::critical(nullptr, QStringLiteral("Error"), AText);
+      return mrOk;
+    case edsWarning:
+      QMessageBox::warning(nullptr, QStringLiteral("Warning"), AText);
+      return mrOk;
+    case edsInformation:
+      QMessageBox::information(nullptr, QStringLiteral("Information"), AText);
+      return mrOk;
+    case edsSilent:
+      break;
+  }
+  return mrNone;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+void TDesktopShellService::OpenUrl(const QUrl& AUrl) { QDesktopServices::openUrl(AUrl); }
+
+void TDesktopShellService::ShowMessage(QWidget* AOwner, const QString& ACaption,
+                                       const QString& AText, QMessageBox::Icon AIcon) {
+  QMessageBox Box(AIcon, ACaption, AText, QMessageBox::Ok, AOwner);
+  Box.exec();
+}
+
+// ---------------------------------------------------------------------------
+
+TTarnwickApplication::TTarnwickApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TTarnwickApplication::notify(QObject* AReceiver, QEvent* AEvent) {
+  try {
+    return QApplication::notify(AReceiver, AEvent);
+  } catch (const std::exception& E) {
+    HandleUserActionException(E);
+    return false;
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+TProcessObjects::~TProcessObjects() {
+  for (auto Release = FReleases.rbegin(); Release != FReleases.rend(); ++Release)
+    (*Release)();
+}
+
+void TProcessObjects::Add(const std::function<void()>& ACreate, std::function<void()> ARelease) {
+  ACreate();
+  FReleases.push_back(std::move(ARelease));
+}
+
+TProcessWideObjects CreateProcessObjects(TProcessObjects& AObjects) {
+  TProcessWideObjects Created;
+  Created.ProgressView =
+      &AObjects.Keep(std::make_unique<TProgressExFormRegistration>()).View();
+  // The drive table with its first enumeration of the drives comes here.
+  AObjects.Add(
+      [] {
+        SysPaths();
+        SetErrorLogPath(ErrorLogPath);
+      },
+      [] { SetErrorLogPath(nullptr); });
+  // The recovery context comes here, before the error-message object.
+  AObjects.Add([] { SetErrorMessageObject(std::make_unique<TTarnwickErrorMessage>()); },
+               [] { SetErrorMessageObject(nullptr); });
+  return Created;
+}
+
+// The pages join in their order as they are written: start page, source
+// drive page, file selection page, target folder page, restore page.
+void AssemblePages(IWizardApplication&) {}
+
+// ---------------------------------------------------------------------------
+
+TfMain::TfMain(IShellService& AShell, const TPageAssembler& AAssemble) : FShell(AShell) {
+  SetUserActionExceptionHandler([this](const std::exception& E) { ApplicationEvents1Exception(E); });
+
+  pnlLogo->setFixedWidth(MainLogoPanelWidth);
+  setMinimumSize(MainWindowMinimumSize);
+  resize(MainWindowSize);
+  if (const QScreen* Screen = QGuiApplication::primaryScreen())
+    move(Screen->availableGeometry().center() - rect().center());
+  setWindowIcon(QIcon::fromTheme(QStringLiteral("tarnwick"),
+                                 QIcon(DrawTarnwickLogo(WindowIconSize))));
+  BuildMenu();
+  setWindowTitle(QStringLiteral("Tarnwick v.") + GetSelfApplicationVersion());
+
+  AAssemble(*this);
+  Run();
+}
+
+TfMain::~TfMain() { SetUserActionExceptionHandler(nullptr); }
+
+void TfMain::BuildMenu() {
+  MainMenu1 = menuBar();
+  miFile = MainMenu1->addMenu(QStringLiteral("File"));
+  miExit = miFile->addAction(QStringLiteral("Exit"), this, [this] { RunUserAction([this] { miExitClick(); }); });
+  miExit->setStatusTip(QStringLiteral("Close application"));
+
+  miHelp = MainMenu1->addMenu(QStringLiteral("Help"));
+  miQuilloryHelp = miHelp->addAction(style()->standardIcon(QStyle::SP_DialogHelpButton),
+                                     QStringLiteral("Tarnwick Help"), this,
+                                     [this] { RunUserAction([this] { miQuilloryHelpClick(); }); });
+  miQuilloryHelp->setStatusTip(QStringLiteral("Show help"));
+  miQuilloryOntheWeb = miHelp->addAction(style()->standardIcon(QStyle::SP_DriveNetIcon),
+                                         QStringLiteral("Tarnwick on the Web"), this,
+                                         [this] { RunUserAction([this] { miQuilloryOntheWebClick(); }); });
+  miQuilloryOntheWeb->setStatusTip(QStringLiteral("Go to web page"));
+  N1 = miHelp->addSeparator();
+  miAbout = miHelp->addAction(QStringLiteral("About"));
+  miAbout->setStatusTip(QStringLiteral("Show information about product"));
+  // The about dialog is not part of the program yet.
+  miAbout->setEnabled(false);
+
+  for (QMenu* Menu : {miFile, miHelp}) {
+    Menu->setToolTipsVisible(true);
+    for (QAction* Item : Menu->actions())
+      Item->setToolTip(Item->statusTip());
+  }
+
+  // Window managers handle Alt+F4 themselves; this covers desktops that pass it on.
+  auto* AltF4 = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F4), this);
+  connect(AltF4, &QShortcut::activated, this, &QWidget::close);
+}
+
+void TfMain::miExitClick() { close(); }
+
+void TfMain::miQuilloryHelpClick() {
+  const QUrl Help = HelpFileUrl();
+  if (!Help.isEmpty())
+    FShell.OpenUrl(Help);
+}
+
+void TfMain::miQuilloryOntheWebClick() { FShell.OpenUrl(ProductWebPage); }
+
+void TfMain::FormClose() {
+  TWizardMain::FormClose();
+  FShell.OpenUrl(FeedbackWebPage);
+}
+
+void TfMain::ApplicationEvents1Exception(const std::exception& E) {
+  FShell.ShowMessage(this, QStringLiteral("Error"), QString::fromUtf8(E.what()),
+                     QMessageBox::NoIcon);
+}
+
+QUrl HelpFileUrl() {
+  const QString Help = QDir(QCoreApplication::applicationDirPath())
+                           .filePath(QStringLiteral(TARNWICK_HELP_DIR "/Tarnwick.html"));
+  return QFileInfo::exists(Help) ? QUrl::fromLocalFile(QDir::cleanPath(Help)) : QUrl();
+}
+
+// ---------------------------------------------------------------------------
+
+int TarnwickMain(int argc, char** argv) {
+  // The application object comes first: every Qt object needs it, and the
+  // leak warning after the process objects are gone still shows a box.
+  TTarnwickApplication App(argc, argv);
+  TDesktopShellService Shell;
+  MemoryEx::SetLeakReporter([&Shell](std::int64_t ABytes) {
+    Shell.ShowMessage(nullptr, QStringLiteral("Warning"),
+                      QStringLiteral("Memory leak: ") + QString::number(ABytes),
+                      QMessageBox::Warning);
+  });
+  SetErrorMessageBox(ShowDiagnosticBox);
+
+  int ExitCode = 0;
+  {
+    TProcessObjects Objects;
+    const TProcessWideObjects ProcessWide = CreateProcessObjects(Objects);
+    SetAppDataFolder(SysPaths().AnnouncePath(AppDataPlaceholder, PlaceholderDelimiter));
+    try {
+      // Destroyed before the process objects: the pages save their state
+      // while the recovery context still exists.
+      TfMain Window(Shell);
+      ProcessWide.ProgressView->SetAnchor(&Window);
+      Window.show();
+      ExitCode = App.exec();
+    } catch (const std::exception& E) {
+      Shell.ShowMessage(nullptr, QStringLiteral("Error"), QString::fromUtf8(E.what()),
+                        QMessageBox::NoIcon);
+      ExitCode = 1;
+    }
+  }
+  MemoryEx::CheckMemoryLeak();
+  SetErrorMessageBox(nullptr);
+  MemoryEx::SetLeakReporter(nullptr);
+  return ExitCode;
+}
