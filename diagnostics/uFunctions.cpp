@@ -107,9 +107,13 @@ std::int32_t ShowErrorMessage(TErrorDisplayStatus aStatus, TAppId anApp,
     return mrNone;
   }
   WriteErrorLog(Message->LogText());
-  if (Message->Status() == edsSilent || !State().MessageBox)
+  return ShowMessageBox(Message->Status(), Message->DisplayText());
+}
+
+std::int32_t ShowMessageBox(TErrorDisplayStatus AStatus, const QString& AText) {
+  if (AStatus == edsSilent || !State().MessageBox)
     return mrNone;
-  return State().MessageBox(Message->Status(), Message->DisplayText());
+  return State().MessageBox(AStatus, AText);
 }
 
 // The log is a diagnostic aid: a folder without rights, a locked file or a

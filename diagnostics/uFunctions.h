@@ -63,6 +63,10 @@ QString AppIdName(TAppId AId);
 std::int32_t ShowErrorMessage(TErrorDisplayStatus aStatus, TAppId anApp,
                               std::uint16_t anErrorCode, const QString& Msg);
 
+// Shows AText in the installed box of the status's kind without logging it.
+// Returns the button that closed the box, or mrNone when nothing was shown.
+std::int32_t ShowMessageBox(TErrorDisplayStatus AStatus, const QString& AText);
+
 // Appends one entry to Err.log. Never fails towards its caller.
 void WriteErrorLog(const QString& AText);
 
