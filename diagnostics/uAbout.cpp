@@ -13,7 +13,6 @@
 
 #include "diagnostics/uFunctions.h"
 #include "diagnostics/uSendSource.h"
-#include "foundation/uSysPath.h"
 
 const QString ProductSiteAddress = QStringLiteral("https://www.tarnwick.example/");
 const QString SupportEmailAddress = QStringLiteral("support@tarnwick.example");
@@ -144,8 +143,8 @@ void TAboutDialog::RxLabel2Click() {
 
 void TAboutDialog::btnSendErrLogClick() {
   try {
-    const QString LogPath = QString::fromStdU16String(AppDataFolder()) + QLatin1Char('/') +
-                            QLatin1String(ErrorLogFileName);
+    // The log in the per-user data folder, where the error messages write it.
+    const QString LogPath = ErrorLogFilePath();
     if (!QFileInfo::exists(LogPath)) {
       ShowMessageBox(edsError, QStringLiteral("The err.log file are absent."));
       return;

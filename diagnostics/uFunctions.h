@@ -79,6 +79,8 @@ void SetErrorMessageObject(std::unique_ptr<TCommonErrorMessage> AMessage);
 // The full path of Err.log, asked at every write: the per-user data folder
 // may be set after the log's name is.
 void SetErrorLogPath(std::function<QString()> APath);
+// The full path Err.log is written to now; empty while none is set.
+QString ErrorLogFilePath();
 // Shows a message box of the status's kind; the GUI installs one, tests a
 // recorder. Without one nothing is shown and mrNone comes back.
 using TErrorMessageBox = std::function<std::int32_t(TErrorDisplayStatus AStatus, const QString& AText)>;

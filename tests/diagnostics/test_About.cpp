@@ -17,8 +17,6 @@
 #include <QTest>
 #include <QUrlQuery>
 
-#include "foundation/uSysPath.h"
-
 namespace {
 
 using testfiles::ReadZipEntries;
@@ -50,9 +48,7 @@ class AboutDialogTest : public ::testing::Test {
 protected:
   void SetUp() override {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Native(FData / "config"));
-    SetAppDataFolder(FData.Path().u16string());
   }
-  void TearDown() override { SetAppDataFolder(u""); }
 
   static QString Native(const std::filesystem::path& APath) { return QString::fromStdString(APath.string()); }
 
