@@ -1,1 +1,81 @@
 #pragma once
+
+#include "foundation/uStreamEx.h"
+#include "ntfs/uNTFSVolume.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// One decoded data run: Length clusters from VCN on, stored from LCN on;
+// an LCN of 0 marks a sparse run that has no clusters on disk.
+struct RunListElement {
+  NTFS_VCN VCN = 0;
+  NTFS_LCN LCN = 0;
+  std::int64_t Length = 0;
+
+  bool operator==(const RunListElement&) const = default;
+};
+
+// The runs of one non-resident attribute, in VCN order.
+class IMFTRunList {
+public:
+  virtual ~IMFTRunList() = default;
+  // The LCN of AVCN; 0 when it is sparse or no run covers it.
+  virtual NTFS_LCN VCN2LCN(NTFS_VCN AVCN) = 0;
+  // Decodes the data runs of one extent and appends them after the runs
+  // already held; returns how many runs were added.
+  virtual std::int32_t Decompress(const void* AData, std::int32_t ADataSize) = 0;
+  virtual std::int32_t ItemCount() = 0;
+  // Run AIndex; throws std::out_of_range for an index outside the list.
+  virtual RunListElement Item(std::int32_t AIndex) = 0;
+  // Clusters covered by all runs, sparse runs included.
+  virtual std::int64_t VCNCount() = 0;
+  // Whether a run with clusters on disk covers ALCN.
+  virtual bool IsUse(NTFS_LCN ALCN) = 0;
+  virtual void Clear() = 0;
+};
+using IMFTRunListPtr = std::shared_ptr<IMFTRunList>;
+
+class MFTRunList : public IMFTRunList {
+public:
+  static IMFTRunListPtr New();
+
+  NTFS_LCN VCN2LCN(NTFS_VCN AVCN) override;
+  std::int32_t Decompress(const void* AData, std::int32_t ADataSize) override;
+  std::int32_t ItemCount() override;
+  RunListElement Item(std::int32_t AIndex) override;
+  std::int64_t VCNCount() override;
+  bool IsUse(NTFS_LCN ALCN) override;
+  void Clear() override;
+
+private:
+  MFTRunList() = default;
+  void SortItems();
+
+  std::int64_t FVCNCount = 0;
+  std::vector<RunListElement> FItems;
+};
+
+// The data of a non-resident attribute: reads map stream positions through
+// the run list onto clusters of the volume; sparse and unmapped clusters
+// read as zeros.
+class TMFTRunListStream : public IStreamEx {
+public:
+  TMFTRunListStream(IStreamExPtr AVolumeStream, std::uint32_t AClusterSize,
+                    IMFTRunListPtr ARunList, std::int64_t ADataSize);
+
+  std::int64_t Read(std::int64_t APos, std::int64_t ASize, void* ADest) override;
+  std::int64_t Size() override;
+
+private:
+  // Fills ALength bytes of ADest from cluster offset AInCluster of AVCN.
+  void ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std::int64_t ALength,
+                   std::uint8_t* ADest);
+
+  std::int64_t FDataSize;
+  IMFTRunListPtr FRunList;
+  IStreamExPtr FVolumeStream;
+  std::uint32_t FClusterSize;
+  std::uint8_t FClusterSizeBits;
+};

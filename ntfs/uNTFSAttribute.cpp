@@ -1,1 +1,329 @@
 #include "ntfs/uNTFSAttribute.h"
+
+#include "ntfs/uNTFSUtils.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+// Far above any attribute list Windows writes (a few hundred KiB at most);
+// keeps a crafted size from asking for gigabytes.
+constexpr std::int64_t MaxAttributeListSize = 16 * 1024 * 1024;
+
+void CheckPrepared(const TAttributeSearchRec& ASearchRec) {
+  if (!ASearchRec.Prepared)
+    throw std::runtime_error("Attribute search must be initialized first.");
+}
+
+TByteView RecordOf(PNTFSNode ANode) {
+  return ANode->MFTRecordHeader.Bytes();
+}
+
+TByteView AttributeListBlock(PNTFSNode ANode) {
+  return TByteView(ANode->AttributeList.Ptr, static_cast<std::size_t>(ANode->AttributeList.Size));
+}
+
+// The list entry at AOffset of ABlock, or nil when its header or its whole
+// Length does not fit in the block.
+PMFTAttributeListEntry EntryAt(TByteView ABlock, std::size_t AOffset) {
+  if (!ABlock.Contains(AOffset, AttributeListField::HeaderSize))
+    return {};
+  const std::uint16_t length = ABlock.Get<std::uint16_t>(AOffset + AttributeListField::Length);
+  if (length < AttributeListField::HeaderSize || !ABlock.Contains(AOffset, length))
+    return {};
+  return PMFTAttributeListEntry(ABlock.Sub(AOffset, length));
+}
+
+// The entry after AEntry in ABlock, or nil.
+PMFTAttributeListEntry EntryAfter(TByteView ABlock, const PMFTAttributeListEntry& AEntry) {
+  const auto offset = ABlock.OffsetOf(AEntry.Bytes());
+  return offset ? EntryAt(ABlock, *offset + AEntry.Length()) : PMFTAttributeListEntry{};
+}
+
+void LoadNonResidentAttributeList(PNTFSNode ANode, const PMFTAttributeRecord& AList) {
+  const PNTFSVolume volume = ANode->Volume;
+  const IMFTRunListPtr runs = MFTRunList::New();
+  NTFSAttribute::RunListAddNonResidentPart(AList, runs);
+  const std::int64_t mapped =
+      CheckedMul<std::int64_t>(runs->VCNCount(), volume->ClusterSize).value_or(MaxAttributeListSize);
+  const std::int64_t size =
+      std::clamp<std::int64_t>(std::min(AList.DataSize(), mapped), 0, MaxAttributeListSize);
+  std::uint8_t* block = NTFSNodeAllocAttributeList(ANode, static_cast<std::int32_t>(size));
+  TMFTRunListStream stream(volume->Device, volume->ClusterSize, runs, AList.DataSize());
+  stream.Read(0, size, block);
+}
+
+// The node's attribute list, loaded from its record on first use; empty
+// when the record has none.
+TByteView AttributeListOf(PNTFSNode ANode) {
+  if (ANode->AttributeList.Ptr != nullptr)
+    return AttributeListBlock(ANode);
+  PMFTAttributeRecord list;
+  if (!NTFSAttribute::FindInternal(true, RecordOf(ANode), AttributeType::AttributeList, 0, list))
+    return {};
+  if (NTFSAttribute::IsResident(list)) {
+    const TByteView content = NTFSAttribute::GetResidentData(list);
+    std::uint8_t* block = NTFSNodeAllocAttributeList(ANode, static_cast<std::int32_t>(content.Size()));
+    if (!content.Empty())
+      std::memcpy(block, content.Data(), content.Size());
+  } else {
+    LoadNonResidentAttributeList(ANode, list);
+  }
+  return AttributeListBlock(ANode);
+}
+
+// Whether ARecord is an extension record of ABase.
+bool IsExtensionOf(PNTFSNode ARecord, PNTFSNode ABase) {
+  return ARecord->MFTRecordHeader.IsFileRecord() &&
+         ARecord->MFTRecordHeader.BaseMFTRecord().Address() == ABase->MFTNumber.Address();
+}
+
+// The attribute a list entry names inside ARecord. The entry's id is the
+// attribute's instance number in that record, so it must match exactly:
+// 0 is a real instance number there, not "any".
+PMFTAttributeRecord FindListedAttribute(PNTFSNode ARecord, const PMFTAttributeListEntry& AEntry) {
+  PMFTAttributeRecord attribute;
+  bool first = true;
+  while (NTFSAttribute::FindInternal(first, RecordOf(ARecord), AEntry.TypeCode(), 0, attribute)) {
+    first = false;
+    if (attribute.AttributeId() == AEntry.AttributeId())
+      return attribute;
+  }
+  return {};
+}
+
+// Makes AHeld the node of ARef, reusing it when it already is; the old
+// node is released only once the new one is at hand.
+void HoldNodeOf(PNTFSNode& AHeld, PNTFSVolume AVolume, MFT_REF ARef) {
+  if (AHeld != nullptr && AHeld->MFTNumber.Address() == ARef.Address())
+    return;
+  PNTFSNode fresh = NTFSNodeGet(AVolume, ARef);
+  if (AHeld != nullptr)
+    NTFSNodeRelease(AHeld);
+  AHeld = fresh;
+}
+
+// The extension record node a walk has at hand, released when the walk ends.
+class TNodeAtHand {
+public:
+  TNodeAtHand() = default;
+  ~TNodeAtHand() {
+    if (FNode != nullptr)
+      NTFSNodeRelease(FNode);
+  }
+  TNodeAtHand(const TNodeAtHand&) = delete;
+  TNodeAtHand& operator=(const TNodeAtHand&) = delete;
+
+  PNTFSNode Get(PNTFSVolume AVolume, MFT_REF ARef) {
+    HoldNodeOf(FNode, AVolume, ARef);
+    return FNode;
+  }
+
+private:
+  PNTFSNode FNode = nullptr;
+};
+
+} // namespace
+
+TByteView PMFTAttributeRecord::Name() const {
+  return FBytes.Sub(Field<std::uint16_t>(AttributeField::NameOffset),
+                    std::size_t{Field<std::uint8_t>(AttributeField::NameLength)} * 2);
+}
+
+TByteView PMFTAttributeListEntry::Name() const {
+  return FBytes.Sub(FBytes.Get<std::uint8_t>(AttributeListField::NameOffset),
+                    std::size_t{FBytes.Get<std::uint8_t>(AttributeListField::NameLength)} * 2);
+}
+
+void NTFSAttribute::InitSearch(PNTFSNode ANode, TAttributeSearchRec& ASearchRec) {
+  ASearchRec.Node = ANode;
+  ASearchRec.TypeCode = AttributeType::AttributeList;
+  ASearchRec.AttributeRecord = {};
+  ASearchRec.AttributeListEntry = {};
+  ASearchRec.ExternalNode = nullptr;
+  ASearchRec.SearchMode = asmInternal;
+  ASearchRec.Prepared = true;
+}
+
+bool NTFSAttribute::FindFirst(ATTRIBUTE_TYPE_CODE ATypeCode, std::uint16_t AAttributeId,
+                              TAttributeSearchRec& ASearchRec) {
+  CheckPrepared(ASearchRec);
+  ASearchRec.SearchMode = asmInternal;
+  ASearchRec.TypeCode = ATypeCode;
+  ASearchRec.AttributeId = AAttributeId;
+  if (FindInternal(true, RecordOf(ASearchRec.Node), ATypeCode, AAttributeId, ASearchRec.AttributeRecord))
+    return true;
+  ASearchRec.SearchMode = asmAttributeList;
+  return FindInAttributeList(true, ASearchRec);
+}
+
+bool NTFSAttribute::FindNext(TAttributeSearchRec& ASearchRec) {
+  CheckPrepared(ASearchRec);
+  if (ASearchRec.SearchMode == asmAttributeList)
+    return FindInAttributeList(false, ASearchRec);
+  if (FindInternal(false, RecordOf(ASearchRec.Node), ASearchRec.TypeCode, ASearchRec.AttributeId,
+                   ASearchRec.AttributeRecord))
+    return true;
+  ASearchRec.SearchMode = asmAttributeList;
+  return FindInAttributeList(true, ASearchRec);
+}
+
+void NTFSAttribute::CloseSearch(TAttributeSearchRec& ASearchRec) {
+  if (ASearchRec.ExternalNode != nullptr)
+    NTFSNodeRelease(ASearchRec.ExternalNode);
+  ASearchRec.ExternalNode = nullptr;
+}
+
+bool NTFSAttribute::FindInternal(bool AFindFirst, TByteView ARecord, ATTRIBUTE_TYPE_CODE ATypeCode,
+                                 std::uint16_t AAttributeId, PMFTAttributeRecord& AAttrRecord) {
+  std::size_t start = PMFTRecord(ARecord).AttributesOffset();
+  if (!AFindFirst) {
+    const auto current = ARecord.OffsetOf(AAttrRecord.Bytes());
+    if (!AAttrRecord || !current)
+      return false;
+    start = *current + AAttrRecord.Length();
+  }
+  while (ARecord.Contains(start, AttributeField::CommonHeaderSize)) {
+    const std::uint32_t typeCode = ARecord.Get<std::uint32_t>(start + AttributeField::TypeCode);
+    const std::uint32_t length = ARecord.Get<std::uint32_t>(start + AttributeField::Length);
+    // An attribute shorter than its own header, or one that runs past the
+    // record, ends the walk.
+    if (typeCode == AttributeType::End || length < AttributeField::CommonHeaderSize ||
+        !ARecord.Contains(start, length))
+      return false;
+    const PMFTAttributeRecord attribute(ARecord.Sub(start, length));
+    if ((ATypeCode == AttributeType::Any || ATypeCode == typeCode) &&
+        (AAttributeId == 0 || AAttributeId == attribute.AttributeId())) {
+      AAttrRecord = attribute;
+      return true;
+    }
+    start += length;
+  }
+  return false;
+}
+
+bool NTFSAttribute::FindInAttributeList(bool AFindFirst, TAttributeSearchRec& ASearchRec) {
+  CheckPrepared(ASearchRec);
+  // The list is never searched for itself, and holds no attribute of type 0.
+  if (ASearchRec.TypeCode == AttributeType::AttributeList || ASearchRec.TypeCode == AttributeType::Any)
+    return false;
+  const PNTFSNode node = ASearchRec.Node;
+  const bool loaded = node->AttributeList.Ptr != nullptr;
+  const TByteView block = AttributeListOf(node);
+  if (block.Empty())
+    return false;
+
+  PMFTAttributeListEntry entry = AFindFirst || !loaded ? EntryAt(block, 0)
+                                                       : EntryAfter(block, ASearchRec.AttributeListEntry);
+  for (; entry; entry = EntryAfter(block, entry)) {
+    ASearchRec.AttributeListEntry = entry;
+    // Only first extents are matched here, and only those in extension
+    // records: what the base record holds was seen by the internal walk.
+    if (entry.TypeCode() != ASearchRec.TypeCode || entry.StartVCN() != 0 ||
+        entry.BaseMFTRecord().Address() == node->MFTNumber.Address())
+      continue;
+    HoldNodeOf(ASearchRec.ExternalNode, node->Volume, entry.BaseMFTRecord());
+    if (!IsExtensionOf(ASearchRec.ExternalNode, node))
+      continue;
+    const PMFTAttributeRecord found = FindListedAttribute(ASearchRec.ExternalNode, entry);
+    if (found) {
+      ASearchRec.AttributeRecord = found;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool NTFSAttribute::IsResident(const PMFTAttributeRecord& AAttributeRecord) {
+  return AAttributeRecord.NonResident() == 0;
+}
+
+TByteView NTFSAttribute::GetResidentData(const PMFTAttributeRecord& AAttributeRecord) {
+  return AAttributeRecord.Bytes().Sub(AAttributeRecord.ContentOffset(), AAttributeRecord.ContentLength());
+}
+
+std::int64_t NTFSAttribute::GetAttributeDataSize(const PMFTAttributeRecord& AAttributeRecord) {
+  return IsResident(AAttributeRecord) ? AAttributeRecord.ContentLength() : AAttributeRecord.DataSize();
+}
+
+std::int64_t NTFSAttribute::GetDataSize(const TAttributeSearchRec& ASearchRec) {
+  return GetAttributeDataSize(ASearchRec.AttributeRecord);
+}
+
+PMFTFilenameAttribute NTFSAttribute::GetFileNameAttribute(const void* AMFTRecord, std::uint32_t AMFTRecordSize,
+                                                          std::uint8_t ANameType) {
+  const TByteView record(AMFTRecord, AMFTRecordSize);
+  PMFTAttributeRecord attribute;
+  PMFTFilenameAttribute last;
+  bool first = true;
+  while (FindInternal(first, record, AttributeType::FileName, 0, attribute)) {
+    first = false;
+    last = PMFTFilenameAttribute(GetResidentData(attribute));
+    if ((last.NameType() & ANameType) != 0)
+      return last;
+  }
+  return last;
+}
+
+void NTFSAttribute::RunListAddNonResidentPart(const PMFTAttributeRecord& AAttributeRecord,
+                                              const IMFTRunListPtr& ARunList) {
+  const TByteView runs = AAttributeRecord.Bytes().From(AAttributeRecord.RunListOffset());
+  ARunList->Decompress(runs.Data(), static_cast<std::int32_t>(runs.Size()));
+}
+
+// Extents are chained by type, name and the VCN where the previous one
+// ended. Attribute ids do not chain them: an id is an instance number inside
+// one record, and ntfs-3g gives a first $DATA extent id 2 and the later ones
+// id 0, where Windows happens to repeat one id.
+void NTFSAttribute::RunListAddPartsFromAttributeList(const TAttributeSearchRec& ASearchRec,
+                                                     const IMFTRunListPtr& ARunList) {
+  const PMFTAttributeRecord& match = ASearchRec.AttributeRecord;
+  if (!match || IsResident(match))
+    return;
+  RunListAddNonResidentPart(match, ARunList);
+  auto expected = CheckedAdd<NTFS_VCN>(match.HighVCN(), 1);
+  if (!expected || *expected <= 0)
+    return;
+
+  const PNTFSNode base = ASearchRec.Node;
+  const TByteView block = AttributeListOf(base);
+  TNodeAtHand atHand;
+  for (PMFTAttributeListEntry entry = EntryAt(block, 0); entry && expected; entry = EntryAfter(block, entry)) {
+    if (entry.TypeCode() != match.TypeCode() || entry.StartVCN() != *expected ||
+        !entry.Name().SameBytes(match.Name()))
+      continue;
+    const bool inBase = entry.BaseMFTRecord().Address() == base->MFTNumber.Address();
+    const PNTFSNode holder = inBase ? base : atHand.Get(base->Volume, entry.BaseMFTRecord());
+    if (!inBase && !IsExtensionOf(holder, base))
+      continue;
+    const PMFTAttributeRecord extent = FindListedAttribute(holder, entry);
+    if (!extent || IsResident(extent) || extent.LowVCN() != *expected)
+      continue;
+    RunListAddNonResidentPart(extent, ARunList);
+    expected = CheckedAdd<NTFS_VCN>(extent.HighVCN(), 1);
+  }
+}
+
+void NTFSAttribute::RunListBuild(const TAttributeSearchRec& ASearchRec, const IMFTRunListPtr& ARunList) {
+  RunListAddPartsFromAttributeList(ASearchRec, ARunList);
+}
+
+IStreamExPtr NTFSAttribute::GetDataStream(const TAttributeSearchRec& ASearchRec) {
+  const PMFTAttributeRecord& match = ASearchRec.AttributeRecord;
+  if (!match)
+    return StreamEx::Null();
+  if (IsResident(match)) {
+    const TByteView content = GetResidentData(match);
+    return StreamEx::GetMemoryStream(content.Data(), static_cast<std::int32_t>(content.Size()));
+  }
+  const PNTFSVolume volume = ASearchRec.Node->Volume;
+  const IMFTRunListPtr runs = MFTRunList::New();
+  RunListBuild(ASearchRec, runs);
+  return std::make_shared<TMFTRunListStream>(volume->Device, volume->ClusterSize, runs, match.DataSize());
+}
+
+void NTFSAttribute::ReadData(const TAttributeSearchRec& ASearchRec, std::int64_t ASize, void* ADest) {
+  GetDataStream(ASearchRec)->Read(0, ASize, ADest);
+}

@@ -1,1 +1,234 @@
 #pragma once
+
+#include "foundation/uStreamEx.h"
+#include "ntfs/uMFTRunList.h"
+#include "ntfs/uNTFSBytes.h"
+#include "ntfs/uNTFSNode.h"
+#include "ntfs/uNTFSVolume.h"
+
+#include <cstdint>
+
+namespace AttributeType {
+constexpr ATTRIBUTE_TYPE_CODE Any = 0x00;
+constexpr ATTRIBUTE_TYPE_CODE StandardInformation = 0x10;
+constexpr ATTRIBUTE_TYPE_CODE AttributeList = 0x20;
+constexpr ATTRIBUTE_TYPE_CODE FileName = 0x30;
+constexpr ATTRIBUTE_TYPE_CODE Data = 0x80;
+constexpr ATTRIBUTE_TYPE_CODE End = 0xFFFFFFFF;
+} // namespace AttributeType
+
+// Attribute header fields, from the start of the attribute.
+namespace AttributeField {
+constexpr std::size_t TypeCode = 0;
+constexpr std::size_t Length = 4;
+constexpr std::size_t NonResident = 8;
+constexpr std::size_t NameLength = 9;
+constexpr std::size_t NameOffset = 10;
+constexpr std::size_t AttributeId = 14;
+constexpr std::size_t CommonHeaderSize = 16;
+// resident form
+constexpr std::size_t ContentLength = 16;
+constexpr std::size_t ContentOffset = 20;
+// non-resident form
+constexpr std::size_t LowVCN = 16;
+constexpr std::size_t HighVCN = 24;
+constexpr std::size_t RunListOffset = 32;
+constexpr std::size_t AllocatedSize = 40;
+constexpr std::size_t DataSize = 48;
+} // namespace AttributeField
+
+// One attribute inside a record block, limited to its own Length: a field
+// the attribute does not hold reads as 0. A default-constructed one is nil.
+class PMFTAttributeRecord {
+public:
+  PMFTAttributeRecord() = default;
+  explicit PMFTAttributeRecord(TByteView ABytes) : FBytes(ABytes) {}
+
+  explicit operator bool() const { return FBytes.Data() != nullptr; }
+  bool operator==(const PMFTAttributeRecord& AOther) const {
+    return FBytes.Data() == AOther.FBytes.Data();
+  }
+  TByteView Bytes() const { return FBytes; }
+
+  ATTRIBUTE_TYPE_CODE TypeCode() const { return Field<std::uint32_t>(AttributeField::TypeCode); }
+  std::uint32_t Length() const { return Field<std::uint32_t>(AttributeField::Length); }
+  std::uint8_t NonResident() const { return Field<std::uint8_t>(AttributeField::NonResident); }
+  std::uint16_t AttributeId() const { return Field<std::uint16_t>(AttributeField::AttributeId); }
+  // The attribute's name (UTF-16LE bytes), empty when it has none.
+  TByteView Name() const;
+
+  std::uint32_t ContentLength() const { return Field<std::uint32_t>(AttributeField::ContentLength); }
+  std::uint16_t ContentOffset() const { return Field<std::uint16_t>(AttributeField::ContentOffset); }
+
+  NTFS_VCN LowVCN() const { return Field<std::int64_t>(AttributeField::LowVCN); }
+  NTFS_VCN HighVCN() const { return Field<std::int64_t>(AttributeField::HighVCN); }
+  std::uint16_t RunListOffset() const { return Field<std::uint16_t>(AttributeField::RunListOffset); }
+  std::int64_t AllocatedSize() const { return Field<std::int64_t>(AttributeField::AllocatedSize); }
+  std::int64_t DataSize() const { return Field<std::int64_t>(AttributeField::DataSize); }
+
+private:
+  template <typename T>
+  T Field(std::size_t AOffset) const { return FBytes.Get<T>(AOffset); }
+
+  TByteView FBytes;
+};
+
+// Attribute list entry fields.
+namespace AttributeListField {
+constexpr std::size_t TypeCode = 0;
+constexpr std::size_t Length = 4;
+constexpr std::size_t NameLength = 6;
+constexpr std::size_t NameOffset = 7;
+constexpr std::size_t StartVCN = 8;
+constexpr std::size_t BaseMFTRecord = 16;
+constexpr std::size_t AttributeId = 24;
+constexpr std::size_t HeaderSize = 26;
+} // namespace AttributeListField
+
+// One entry of an attribute list, limited to its own Length.
+class PMFTAttributeListEntry {
+public:
+  PMFTAttributeListEntry() = default;
+  explicit PMFTAttributeListEntry(TByteView ABytes) : FBytes(ABytes) {}
+
+  explicit operator bool() const { return FBytes.Data() != nullptr; }
+  TByteView Bytes() const { return FBytes; }
+
+  ATTRIBUTE_TYPE_CODE TypeCode() const { return FBytes.Get<std::uint32_t>(AttributeListField::TypeCode); }
+  std::uint16_t Length() const { return FBytes.Get<std::uint16_t>(AttributeListField::Length); }
+  NTFS_VCN StartVCN() const { return FBytes.Get<std::int64_t>(AttributeListField::StartVCN); }
+  MFT_REF BaseMFTRecord() const {
+    return MFT_REF::Build(FBytes.Get<std::int64_t>(AttributeListField::BaseMFTRecord));
+  }
+  std::uint16_t AttributeId() const { return FBytes.Get<std::uint16_t>(AttributeListField::AttributeId); }
+  TByteView Name() const;
+
+private:
+  TByteView FBytes;
+};
+
+// $FILE_NAME content fields.
+namespace FileNameField {
+constexpr std::size_t DirectoryFileReferenceNumber = 0;
+constexpr std::size_t CreationTime = 8;
+constexpr std::size_t ChangeTime = 16;
+constexpr std::size_t LastWriteTime = 24;
+constexpr std::size_t LastAccessTime = 32;
+constexpr std::size_t AllocatedSize = 40;
+constexpr std::size_t DataSize = 48;
+constexpr std::size_t FileAttributes = 56;
+constexpr std::size_t NameLength = 64;
+constexpr std::size_t NameType = 65;
+constexpr std::size_t Name = 66;
+} // namespace FileNameField
+
+// Name types, tested as bits.
+constexpr std::uint8_t FILE_NAME_POSIX = 0;
+constexpr std::uint8_t FILE_NAME_WIN32 = 1;
+constexpr std::uint8_t FILE_NAME_DOS = 2;
+
+// The content of one $FILE_NAME attribute, limited to the attribute.
+class PMFTFilenameAttribute {
+public:
+  PMFTFilenameAttribute() = default;
+  explicit PMFTFilenameAttribute(TByteView ABytes) : FBytes(ABytes) {}
+
+  explicit operator bool() const { return FBytes.Data() != nullptr; }
+  TByteView Bytes() const { return FBytes; }
+
+  MFT_REF DirectoryFileReferenceNumber() const {
+    return MFT_REF::Build(FBytes.Get<std::int64_t>(FileNameField::DirectoryFileReferenceNumber));
+  }
+  std::int64_t CreationTime() const { return FBytes.Get<std::int64_t>(FileNameField::CreationTime); }
+  std::int64_t ChangeTime() const { return FBytes.Get<std::int64_t>(FileNameField::ChangeTime); }
+  std::int64_t LastWriteTime() const { return FBytes.Get<std::int64_t>(FileNameField::LastWriteTime); }
+  std::int64_t LastAccessTime() const { return FBytes.Get<std::int64_t>(FileNameField::LastAccessTime); }
+  std::int64_t AllocatedSize() const { return FBytes.Get<std::int64_t>(FileNameField::AllocatedSize); }
+  std::int64_t DataSize() const { return FBytes.Get<std::int64_t>(FileNameField::DataSize); }
+  std::uint32_t FileAttributes() const { return FBytes.Get<std::uint32_t>(FileNameField::FileAttributes); }
+  std::uint8_t NameLength() const { return FBytes.Get<std::uint8_t>(FileNameField::NameLength); }
+  std::uint8_t NameType() const { return FBytes.Get<std::uint8_t>(FileNameField::NameType); }
+
+private:
+  TByteView FBytes;
+};
+
+enum TAttributeSearchMode { asmInternal, asmAttributeList };
+
+// The state of one attribute search, owned by the caller.
+struct TAttributeSearchRec {
+  PNTFSNode Node = nullptr;
+  ATTRIBUTE_TYPE_CODE TypeCode = 0;
+  std::uint16_t AttributeId = 0;
+  PMFTAttributeRecord AttributeRecord;
+  PMFTAttributeListEntry AttributeListEntry;
+  PNTFSNode ExternalNode = nullptr;
+  TAttributeSearchMode SearchMode = asmInternal;
+  bool Prepared = false;
+};
+
+class NTFSAttribute {
+public:
+  NTFSAttribute() = delete;
+
+  // Search by type and id: first in the node's own record, then through its
+  // attribute list. Call InitSearch, FindFirst, FindNext while it returns
+  // True, and CloseSearch (TAttributeSearch does the first and last).
+  static void InitSearch(PNTFSNode ANode, TAttributeSearchRec& ASearchRec);
+  static bool FindFirst(ATTRIBUTE_TYPE_CODE ATypeCode, std::uint16_t AAttributeId,
+                        TAttributeSearchRec& ASearchRec);
+  static bool FindNext(TAttributeSearchRec& ASearchRec);
+  static void CloseSearch(TAttributeSearchRec& ASearchRec);
+
+  // One step of the walk over the attributes of one record block: the
+  // first match (AFindFirst) or the next one after AAttrRecord. Type 0 and
+  // id 0 match anything. A malformed sequence ends the walk: not found.
+  static bool FindInternal(bool AFindFirst, TByteView ARecord, ATTRIBUTE_TYPE_CODE ATypeCode,
+                           std::uint16_t AAttributeId, PMFTAttributeRecord& AAttrRecord);
+  // One step of the walk over the node's attribute list, loading the list
+  // and the extension records as needed.
+  static bool FindInAttributeList(bool AFindFirst, TAttributeSearchRec& ASearchRec);
+
+  static bool IsResident(const PMFTAttributeRecord& AAttributeRecord);
+  // The resident content, limited to the attribute's own bytes.
+  static TByteView GetResidentData(const PMFTAttributeRecord& AAttributeRecord);
+  // ContentLength when resident, DataSize otherwise.
+  static std::int64_t GetAttributeDataSize(const PMFTAttributeRecord& AAttributeRecord);
+  static std::int64_t GetDataSize(const TAttributeSearchRec& ASearchRec);
+  // The first $FILE_NAME whose name type shares a bit with ANameType, else
+  // the last one in the record; nil when there is none.
+  static PMFTFilenameAttribute GetFileNameAttribute(const void* AMFTRecord, std::uint32_t AMFTRecordSize,
+                                                    std::uint8_t ANameType);
+
+  // Run lists and data of the current match.
+  static void RunListAddNonResidentPart(const PMFTAttributeRecord& AAttributeRecord,
+                                        const IMFTRunListPtr& ARunList);
+  // The match's runs followed by those of its further extents, found in the
+  // attribute list by type, name and the VCN at which the previous one ended.
+  static void RunListAddPartsFromAttributeList(const TAttributeSearchRec& ASearchRec,
+                                               const IMFTRunListPtr& ARunList);
+  // The runs of the current match and its further extents; nothing when resident.
+  static void RunListBuild(const TAttributeSearchRec& ASearchRec, const IMFTRunListPtr& ARunList);
+  // The match's data: a copy of resident content, or a run-list stream.
+  static IStreamExPtr GetDataStream(const TAttributeSearchRec& ASearchRec);
+  // Reads the first ASize bytes of the match's data into ADest.
+  static void ReadData(const TAttributeSearchRec& ASearchRec, std::int64_t ASize, void* ADest);
+};
+
+// Keeps one attribute search open on a node for the guard's life.
+class TAttributeSearch {
+public:
+  explicit TAttributeSearch(PNTFSNode ANode) { NTFSAttribute::InitSearch(ANode, FRec); }
+  ~TAttributeSearch() { NTFSAttribute::CloseSearch(FRec); }
+  TAttributeSearch(const TAttributeSearch&) = delete;
+  TAttributeSearch& operator=(const TAttributeSearch&) = delete;
+
+  TAttributeSearchRec& Rec() { return FRec; }
+  bool FindFirst(ATTRIBUTE_TYPE_CODE ATypeCode, std::uint16_t AAttributeId = 0) {
+    return NTFSAttribute::FindFirst(ATypeCode, AAttributeId, FRec);
+  }
+  bool FindNext() { return NTFSAttribute::FindNext(FRec); }
+
+private:
+  TAttributeSearchRec FRec;
+};

@@ -1,1 +1,136 @@
 #include "ntfs/uNTFSNode.h"
+
+#include "ntfs/uNTFSAttribute.h"
+#include "ntfs/uNTFSUtils.h"
+
+#include <stdexcept>
+
+namespace {
+
+// $STANDARD_INFORMATION content fields.
+namespace StandardInformationField {
+constexpr std::size_t CreationTime = 0;
+constexpr std::size_t ChangeTime = 8;
+constexpr std::size_t LastWriteTime = 16;
+constexpr std::size_t LastAccessTime = 24;
+constexpr std::size_t FileAttributes = 32;
+constexpr std::size_t SummarySize = 36;
+} // namespace StandardInformationField
+
+void NTFSNodeFree(PNTFSNode ANode) {
+  MemoryEx::FreeMem(ANode->MFTRecord);
+  MemoryEx::FreeMem(ANode->AttributeList);
+  delete ANode;
+}
+
+PNTFSNode NTFSNodeCreate(PNTFSVolume AVolume, MFT_REF AMFTNumber) {
+  NTFSNodeCacheTrim(AVolume, false);
+  auto* node = new TNTFSNodeRecord;
+  node->MFTNumber = AMFTNumber;
+  node->Volume = AVolume;
+  try {
+    node->MFTRecord = MemoryEx::AllocMem(static_cast<std::int32_t>(AVolume->MFTRecordSize));
+  } catch (...) {
+    delete node;
+    throw;
+  }
+  node->MFTRecordHeader =
+      PMFTRecord(TByteView(node->MFTRecord.Ptr, static_cast<std::size_t>(node->MFTRecord.Size)));
+  const TMFTRefKey key = MFTRefKey(AMFTNumber);
+  AVolume->NodeList->Add(key.data(), &node);
+  AVolume->NodeCache->Add(&node);
+  return node;
+}
+
+// The times and attribute bits of the standard information (taken only
+// when its content holds all 36 bytes) and the sizes of the first $DATA.
+void TakeAttributeSummary(PNTFSNode ANode) {
+  const TByteView record = ANode->MFTRecordHeader.Bytes();
+  PMFTAttributeRecord standardInformation;
+  if (NTFSAttribute::FindInternal(true, record, AttributeType::StandardInformation, 0,
+                                  standardInformation)) {
+    const TByteView content = NTFSAttribute::GetResidentData(standardInformation);
+    if (content.Contains(0, StandardInformationField::SummarySize)) {
+      ANode->CreationTime = content.Get<std::int64_t>(StandardInformationField::CreationTime);
+      ANode->ChangeTime = content.Get<std::int64_t>(StandardInformationField::ChangeTime);
+      ANode->LastWriteTime = content.Get<std::int64_t>(StandardInformationField::LastWriteTime);
+      ANode->LastAccessTime = content.Get<std::int64_t>(StandardInformationField::LastAccessTime);
+      ANode->FileAttributes = content.Get<std::uint32_t>(StandardInformationField::FileAttributes);
+    }
+  }
+  TAttributeSearch search(ANode);
+  if (!search.FindFirst(AttributeType::Data))
+    return;
+  const PMFTAttributeRecord& data = search.Rec().AttributeRecord;
+  if (NTFSAttribute::IsResident(data)) {
+    ANode->DataSize = data.ContentLength();
+  } else {
+    ANode->AllocatedSize = data.AllocatedSize();
+    ANode->DataSize = data.DataSize();
+  }
+}
+
+// Keeps a node being loaded out of the trims that loading its extension
+// records may run.
+class TLoadPin {
+public:
+  explicit TLoadPin(PNTFSNode ANode) : FNode(ANode) { ++FNode->RefCount; }
+  ~TLoadPin() { --FNode->RefCount; }
+  TLoadPin(const TLoadPin&) = delete;
+  TLoadPin& operator=(const TLoadPin&) = delete;
+
+private:
+  PNTFSNode FNode;
+};
+
+} // namespace
+
+PNTFSNode NTFSNodeGet(PNTFSVolume AVolume, MFT_REF AMFTNumber) {
+  const TMFTRefKey key = MFTRefKey(AMFTNumber);
+  PNTFSNode node = nullptr;
+  if (!AVolume->NodeList->ReadItem(key.data(), &node)) {
+    // A node whose loading fails stays registered without references and
+    // goes with a later trim.
+    node = NTFSNodeCreate(AVolume, AMFTNumber);
+    const TLoadPin pin(node);
+    NTFSUtils::GetMFTRecord(AVolume, AMFTNumber, node->MFTRecord.Ptr);
+    node->IsDeleted = (node->MFTRecordHeader.Flags() & MFT_RECORD_IN_USE) == 0;
+    if (node->MFTRecordHeader.IsFileRecord())
+      TakeAttributeSummary(node);
+  }
+  NTFSVolumeAddRef(node->Volume);
+  ++node->RefCount;
+  return node;
+}
+
+void NTFSNodeRelease(PNTFSNode ANode) {
+  --ANode->RefCount;
+  NTFSVolumeRelease(ANode->Volume);
+}
+
+std::uint8_t* NTFSNodeAllocAttributeList(PNTFSNode ANode, std::int32_t ASize) {
+  if (ANode->AttributeList.Ptr != nullptr)
+    throw std::runtime_error("AttributeList already allocated.");
+  ANode->AttributeList = MemoryEx::AllocMem(ASize);
+  return ANode->AttributeList.Ptr;
+}
+
+void NTFSNodeCacheTrim(PNTFSVolume AVolume, bool AForce) {
+  ++AVolume->NodeCacheAccessCount;
+  if (!AForce && AVolume->NodeCacheAccessCount <= NodeCacheLimit)
+    return;
+  AVolume->NodeCacheAccessCount = 0;
+  const IExListEnumeratorPtr items = AVolume->NodeCache->GetItems();
+  while (AForce || AVolume->NodeCache->Count() > NodeCacheLimit) {
+    if (!items->MoveNext())
+      break;
+    PNTFSNode node = nullptr;
+    items->ReadData(&node);
+    if (!AForce && node->RefCount > 0)
+      continue;
+    const TMFTRefKey key = MFTRefKey(node->MFTNumber);
+    AVolume->NodeList->Delete(key.data());
+    AVolume->NodeCache->Delete(items->GetBookmark());
+    NTFSNodeFree(node);
+  }
+}

@@ -1,1 +1,38 @@
 #pragma once
+
+#include "ntfs/uNTFSAttribute.h"
+#include "ntfs/uNTFSVolume.h"
+
+#include <cstdint>
+#include <string>
+
+// Days since 30 December 1899 with the time of day as the fraction.
+using TDateTime = double;
+
+class NTFSUtils {
+public:
+  NTFSUtils() = delete;
+
+  // Reads record AMFTNumber of the MFT into ADest (MFTRecordSize bytes) and
+  // applies the update-sequence fix-up; returns MFTRecordSize. Bytes the MFT
+  // stream does not deliver read as zeros, and a record whose fix-up does
+  // not fit in it reads as not a FILE record.
+  static std::uint32_t GetMFTRecord(PNTFSVolume AVolume, MFT_REF AMFTNumber, void* ADest);
+
+  // Puts the true values from the update sequence array at AUsaOffset back
+  // into the last word of every 512-byte block of the record. Returns False
+  // and changes nothing when the array does not fit in the record.
+  static bool FixupSectorEnds(void* AData, std::uint32_t ADataSize, std::uint16_t AUsaOffset);
+
+  // The number of zero bits below the lowest set bit; 0 for 0.
+  static std::uint8_t GetSizeBits(std::int64_t ASize);
+
+  // The stored name, exactly its UTF-16 code units, unconverted.
+  static std::u16string GetFileName(const PMFTFilenameAttribute& AFileNameAttribute);
+  // A file time as local date and time, with the daylight saving rules of
+  // that date. Times the calendar cannot hold (negative values) give the
+  // date of file time 0.
+  static TDateTime Int64TimeToDateTime(std::int64_t AFileTime);
+  // The short codes of the attribute bits set, each followed by one blank.
+  static std::u16string FileAttributesToString(std::uint32_t AAttributes);
+};

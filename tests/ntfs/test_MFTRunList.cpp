@@ -1,0 +1,177 @@
+#include "ntfs/uMFTRunList.h"
+
+#include "foundation/uStreamEx.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+namespace {
+
+using TBytes = std::vector<std::uint8_t>;
+using TRuns = std::vector<RunListElement>;
+
+TRuns RunsOf(const IMFTRunListPtr& AList) {
+  TRuns runs;
+  for (std::int32_t i = 0; i < AList->ItemCount(); ++i)
+    runs.push_back(AList->Item(i));
+  return runs;
+}
+
+IMFTRunListPtr Decoded(const TBytes& ARuns) {
+  IMFTRunListPtr list = MFTRunList::New();
+  list->Decompress(ARuns.data(), static_cast<std::int32_t>(ARuns.size()));
+  return list;
+}
+
+// Three runs: 16 clusters at 81,920, 8 sparse, 4 at 512 from the last LCN.
+const TBytes ThreeRuns = {0x31, 0x10, 0x00, 0x40, 0x01, 0x01, 0x08, 0x21, 0x04, 0x00, 0x02, 0x00};
+
+struct TDecodeCase {
+  const char* Name;
+  TBytes Runs;
+  TRuns Expected;
+};
+
+class DecodeTest : public ::testing::TestWithParam<TDecodeCase> {};
+
+TEST_P(DecodeTest, DecodesRuns) {
+  const TDecodeCase& c = GetParam();
+  IMFTRunListPtr list = MFTRunList::New();
+  EXPECT_EQ(list->Decompress(c.Runs.data(), static_cast<std::int32_t>(c.Runs.size())),
+            static_cast<std::int32_t>(c.Expected.size()));
+  EXPECT_EQ(RunsOf(list), c.Expected);
+  const std::int64_t clusters = std::accumulate(c.Expected.begin(), c.Expected.end(), std::int64_t{0},
+                                                [](std::int64_t s, const RunListElement& r) { return s + r.Length; });
+  EXPECT_EQ(list->VCNCount(), clusters);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, DecodeTest,
+    ::testing::Values(
+        // A sparse run leaves the LCN where the last run with clusters put it.
+        TDecodeCase{"ThreeRunsWithSparse", ThreeRuns, {{0, 81920, 16}, {16, 0, 8}, {24, 82432, 4}}},
+        TDecodeCase{"NegativeOffset", {0x11, 0x04, 0x20, 0x11, 0x02, 0xF0, 0x00}, {{0, 32, 4}, {4, 16, 2}}},
+        TDecodeCase{"EightByteFields",
+                    {0x88, 1, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0, 0, 0x00},
+                    {{0, 16, 1}}},
+        TDecodeCase{"ZeroLengthRunKept", {0x11, 0x00, 0x10, 0x00}, {{0, 16, 0}}},
+        TDecodeCase{"EmptyData", {}, {}},
+        TDecodeCase{"TerminatorFirst", {0x00, 0x11, 0x04, 0x10, 0x00}, {}},
+        // Each field must be followed by one more byte.
+        TDecodeCase{"NoTerminatingZero", {0x11, 0x04, 0x10}, {}},
+        TDecodeCase{"SecondRunWithoutTerminator", {0x11, 0x04, 0x10, 0x11, 0x02, 0x10}, {{0, 16, 4}}},
+        TDecodeCase{"HeaderAtTheEnd", {0x11, 0x04, 0x10, 0x11}, {{0, 16, 4}}},
+        TDecodeCase{"NegativeFirstLCN", {0x11, 0x04, 0xF0, 0x00}, {}},
+        TDecodeCase{"LengthFieldOfNine", {0x19, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x10, 0x00}, {}},
+        TDecodeCase{"OffsetFieldOfNine", {0x91, 0x04, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00}, {}},
+        TDecodeCase{"NegativeLength", {0x18, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x10, 0x00}, {}},
+        TDecodeCase{"LCNOverflow",
+                    {0x81, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x11, 0x01, 0x01, 0x00},
+                    {{0, 0x7FFFFFFFFFFFFFFF, 1}}}),
+    [](const ::testing::TestParamInfo<TDecodeCase>& AInfo) { return AInfo.param.Name; });
+
+TEST(RunList, SecondDecodeContinuesTheVCNsWithItsOwnLCNs) {
+  IMFTRunListPtr list = Decoded(ThreeRuns);
+  const TBytes nextExtent = {0x11, 0x04, 0x10, 0x00};
+  EXPECT_EQ(list->Decompress(nextExtent.data(), 4), 1);
+  EXPECT_EQ(list->Item(3), (RunListElement{28, 16, 4}));
+  EXPECT_EQ(list->VCNCount(), 32);
+}
+
+TEST(RunList, VCN2LCNAndIsUse) {
+  IMFTRunListPtr list = Decoded(ThreeRuns);
+  const std::vector<std::pair<NTFS_VCN, NTFS_LCN>> lcns = {
+      {0, 81920}, {5, 81925}, {15, 81935}, {16, 0}, {23, 0}, {24, 82432}, {26, 82434}, {28, 0}, {-1, 0}};
+  for (const auto& [vcn, lcn] : lcns)
+    EXPECT_EQ(list->VCN2LCN(vcn), lcn) << "VCN " << vcn;
+  const std::vector<std::pair<NTFS_LCN, bool>> uses = {
+      {81920, true}, {81935, true}, {81936, false}, {0, false}, {5, false}, {82435, true}, {82436, false}};
+  for (const auto& [lcn, used] : uses)
+    EXPECT_EQ(list->IsUse(lcn), used) << "LCN " << lcn;
+}
+
+TEST(RunList, ClearForgetsRunsAndItemOutsideThrows) {
+  IMFTRunListPtr list = Decoded(ThreeRuns);
+  EXPECT_THROW(list->Item(3), std::out_of_range);
+  EXPECT_THROW(list->Item(-1), std::out_of_range);
+  list->Clear();
+  EXPECT_EQ(list->ItemCount(), 0);
+  EXPECT_EQ(list->VCNCount(), 0);
+  EXPECT_EQ(list->VCN2LCN(0), 0);
+}
+
+// A device of 64 clusters of 4,096 bytes whose every byte tells its cluster.
+class RunListStreamTest : public ::testing::Test {
+protected:
+  static constexpr std::uint32_t ClusterSize = 4096;
+
+  void SetUp() override {
+    TBytes device(64 * ClusterSize);
+    for (std::size_t i = 0; i < device.size(); ++i)
+      device[i] = static_cast<std::uint8_t>(i / ClusterSize + 1);
+    FDevice = StreamEx::GetMemoryStream(device.data(), static_cast<std::int32_t>(device.size()));
+  }
+
+  IStreamExPtr StreamOver(const TBytes& ARuns, std::int64_t ADataSize) {
+    return std::make_shared<TMFTRunListStream>(FDevice, ClusterSize, Decoded(ARuns), ADataSize);
+  }
+
+  IStreamExPtr FDevice;
+};
+
+TEST_F(RunListStreamTest, ReadsAtTheDataEnd) {
+  // 25 clusters at LCN 10: 102,400 bytes cover a data size of 100,000.
+  const IStreamExPtr stream = StreamOver({0x11, 0x19, 0x0A, 0x00}, 100000);
+  TBytes buffer(200000, 0xEE);
+  struct TCase {
+    std::int64_t Pos, Size, Expected;
+  };
+  for (const TCase& c : {TCase{98304, 65536, 1696}, TCase{100000, 10, 0}, TCase{99900, 200, 100},
+                         TCase{0, 0, 0}, TCase{-5, 10, 0}, TCase{4000, 200, 200}}) {
+    EXPECT_EQ(stream->Read(c.Pos, c.Size, buffer.data()), c.Expected) << c.Pos << "+" << c.Size;
+  }
+  EXPECT_EQ(stream->Size(), 100000);
+}
+
+TEST_F(RunListStreamTest, MapsClustersInOrderAcrossRuns) {
+  // 2 clusters at LCN 3, 2 sparse, 2 at LCN 7.
+  const IStreamExPtr stream = StreamOver({0x11, 0x02, 0x03, 0x01, 0x02, 0x11, 0x02, 0x04, 0x00}, 6 * ClusterSize);
+  TBytes buffer(6 * ClusterSize);
+  ASSERT_EQ(stream->Read(100, static_cast<std::int64_t>(buffer.size()) - 100, buffer.data()),
+            static_cast<std::int64_t>(buffer.size()) - 100);
+  const std::vector<std::uint8_t> expected = {4, 5, 0, 0, 8, 9};
+  for (std::size_t i = 0; i + 100 < buffer.size(); ++i)
+    ASSERT_EQ(buffer[i], expected[(i + 100) / ClusterSize]) << "byte " << i + 100;
+}
+
+TEST_F(RunListStreamTest, SparseAndUnmappedClustersReadAsZeros) {
+  const IStreamExPtr stream = StreamOver({0x01, 0x02, 0x11, 0x01, 0x05, 0x00}, 8 * ClusterSize);
+  TBytes buffer(ClusterSize, 0xEE);
+  // Within one sparse cluster: zeros and the full count.
+  EXPECT_EQ(stream->Read(10, 100, buffer.data()), 100);
+  EXPECT_EQ(buffer[0], 0);
+  EXPECT_EQ(buffer[99], 0);
+  // Within one cluster past the last run: zeros as well.
+  std::fill(buffer.begin(), buffer.end(), 0xEE);
+  EXPECT_EQ(stream->Read(5 * ClusterSize, 100, buffer.data()), 100);
+  EXPECT_EQ(buffer[50], 0);
+  // A multi-cluster read ends with the runs.
+  TBytes large(4 * ClusterSize);
+  EXPECT_EQ(stream->Read(ClusterSize, static_cast<std::int64_t>(large.size()), large.data()), 2 * ClusterSize);
+  EXPECT_EQ(large[0], 0);
+  EXPECT_EQ(large[ClusterSize], 6);
+}
+
+TEST_F(RunListStreamTest, ClustersBeyondTheDeviceReadAsZeros) {
+  // One cluster at LCN 63, the device's last, then one at LCN 100 past its end.
+  const IStreamExPtr stream = StreamOver({0x11, 0x01, 0x3F, 0x11, 0x01, 0x25, 0x00}, 2 * ClusterSize);
+  TBytes buffer(2 * ClusterSize, 0xEE);
+  EXPECT_EQ(stream->Read(0, static_cast<std::int64_t>(buffer.size()), buffer.data()), 2 * ClusterSize);
+  EXPECT_EQ(buffer[ClusterSize - 1], 64);
+  EXPECT_EQ(buffer[ClusterSize], 0);
+  EXPECT_EQ(buffer[2 * ClusterSize - 1], 0);
+}
+
+} // namespace
