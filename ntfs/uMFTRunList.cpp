@@ -193,7 +193,7 @@ void TMFTRunListStream::NoteUnread(std::int64_t AOffset, std::int64_t ALength) {
   FUnread.push_back({AOffset, ALength});
 }
 
-std::vector<TByteRange> UnreadRangesOf(const IStreamExPtr& AStream) {
-  const auto* runListStream = dynamic_cast<const TMFTRunListStream*>(AStream.get());
+std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream) {
+  const auto* runListStream = dynamic_cast<const TMFTRunListStream*>(&AStream);
   return runListStream ? runListStream->UnreadRanges() : std::vector<TByteRange>{};
 }

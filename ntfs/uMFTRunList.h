@@ -101,4 +101,4 @@ private:
 };
 
 // The unread ranges of a run-list stream; none for any other stream.
-std::vector<TByteRange> UnreadRangesOf(const IStreamExPtr& AStream);
+std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream);

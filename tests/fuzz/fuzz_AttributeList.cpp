@@ -26,7 +26,7 @@ void ReadSome(const TAttributeSearchRec& ASearch) {
   const IStreamExPtr stream = NTFSAttribute::GetDataStream(ASearch);
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kReadLimit));
   (void)stream->Read(0, kReadLimit, buffer.data());
-  (void)UnreadRangesOf(stream);
+  (void)UnreadRangesOf(*stream);
 }
 
 void SearchEverything(PNTFSVolume AVolume, std::int64_t ARecord) {

@@ -26,7 +26,7 @@ void ReadData(const TAttributeSearchRec& ASearch, std::vector<std::uint8_t>& ABu
   for (std::int64_t pos = 0; pos < kReadLimit; pos += kReadPiece)
     if (stream->Read(pos, kReadPiece, ABuffer.data()) <= 0)
       break;
-  (void)UnreadRangesOf(stream);
+  (void)UnreadRangesOf(*stream);
 }
 
 void VisitRecord(PNTFSVolume AVolume, std::int64_t ANumber, TMemHolder& ARecord, std::vector<std::uint8_t>& ABuffer) {

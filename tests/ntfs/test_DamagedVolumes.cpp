@@ -104,7 +104,7 @@ void WalkRecord(PNTFSVolume AVolume, std::int64_t ANumber, TWalk& AWalk) {
     return;
   const IStreamExPtr stream = NTFSAttribute::GetDataStream(search.Rec());
   data = ReadAll(stream);
-  const std::vector<TByteRange> unread = UnreadRangesOf(stream);
+  const std::vector<TByteRange> unread = UnreadRangesOf(*stream);
   if (!unread.empty())
     AWalk.Unread[NTFSUtils::GetFileName(name)] = unread;
 }
