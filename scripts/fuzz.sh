@@ -19,6 +19,7 @@ dir="$root/build/fuzz/tests/fuzz"
 work="$root/build/fuzz/work/$target"
 artifacts="$root/build/fuzz/artifacts/$target"
 mkdir -p "$work" "$artifacts"
+mapfile -t corpora < <(fuzz_corpora "$root/build/fuzz" "$target")
 nice -n 19 "$dir/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2560 \
   -max_len=1048576 -print_final_stats=1 -artifact_prefix="$artifacts/" \
-  "$work" "$dir/corpus/$target" "$root/tests/fuzz/cases/$target"
+  "$work" "${corpora[@]}"

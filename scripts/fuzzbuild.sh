@@ -10,17 +10,27 @@ build_fuzzers() {
   cmake --build "$dir" -j "$(nproc)" --target fuzzers
 }
 
+# The seed corpus a build made for TARGET and the cases kept for it, those
+# that exist (a target may have neither yet).
+fuzz_corpora() {
+  local dir=$1 target=$2 folder
+  for folder in "$dir/tests/fuzz/corpus/$target" "$root/tests/fuzz/cases/$target"; do
+    [ -d "$folder" ] && echo "$folder"
+  done
+  return 0
+}
+
 # Every target over its seeds and kept cases, then a fixed number of
 # mutations: a regression that crashes on a known input fails at once.
 run_fuzzers_briefly() {
-  local dir=$1 runs=$2 work status
+  local dir=$1 runs=$2 work status corpora
   for target in "${fuzz_targets[@]}"; do
     work=$(mktemp -d)
+    mapfile -t corpora < <(fuzz_corpora "$dir" "$target")
     echo "== $target: seeds, cases and $runs runs"
     status=0
     "$dir/tests/fuzz/$target" -runs="$runs" -timeout=30 -rss_limit_mb=2560 -max_len=1048576 \
-      -artifact_prefix="$work/" "$work" "$dir/tests/fuzz/corpus/$target" "$root/tests/fuzz/cases/$target" \
-      >"$work/log" 2>&1 || status=$?
+      -artifact_prefix="$work/" "$work" "${corpora[@]}" >"$work/log" 2>&1 || status=$?
     if [ "$status" -ne 0 ]; then
       cat "$work/log"
       echo "$target failed; the input is in $work"
