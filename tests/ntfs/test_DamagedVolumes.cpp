@@ -2,6 +2,7 @@
 // and every file's data, as the scan and the recovery read them.
 
 #include "DamagedVolumes.h"
+#include "HandMadeRecords.h"
 
 #include "ntfs/uFSError.h"
 #include "ntfs/uNTFSAttribute.h"
@@ -98,6 +99,48 @@ TEST_P(DamagedVolume, ReaderEndsWithAClearErrorOrAPartialResult) {
     }
   }
   EXPECT_EQ(MemoryEx::AllocatedBytes(), before);
+}
+
+// Files whose non-resident attribute lists claim 16 MiB each (one cluster of
+// entries, then clusters past the end of the image): loading them all keeps
+// only a bounded amount of lists in memory, and a list dropped from the
+// cache is read again when a search needs it.
+TEST(DamagedVolumeMemory, AttributeListsOfCachedNodesStayWithinALimit) {
+  constexpr std::int64_t kFiles = 8;
+  constexpr std::int64_t kListClusters = 4096;
+  constexpr std::int64_t kListBytes = kListClusters * 4096;
+  handmade::TVolumeImage image;
+  for (std::int64_t i = 0; i < kFiles; ++i) {
+    const std::int64_t base = 24 + i;
+    const std::int64_t extension = 40 + i;
+    const std::int64_t listLCN = 100 + i;
+    image.Clusters[listLCN] = handmade::AttributeListContent({{0x80, 0, extension, 0, u""}});
+    image.Records[base] =
+        handmade::TRecordBuilder()
+            .InUse(false)
+            .Resident(0x30, handmade::FileNameContent(5, u"listed", 1), 1)
+            .NonResident(0x20, handmade::EncodeRuns({{1, listLCN}, {kListClusters - 1, 200'000}}), 0,
+                         kListClusters - 1, kListBytes, 2)
+            .Build();
+    image.Records[extension] =
+        handmade::TRecordBuilder().BaseRecord(base).Resident(0x80, TBytes(static_cast<std::size_t>(10 + i), 1), 0).Build();
+  }
+  const auto device = std::make_shared<testsupport::TMemoryDeviceIO>(image.TotalClusters * image.ClusterSize);
+  device->Put(0, image.Bytes());
+  const testsupport::TDeviceIOGuard installed(device);
+  const TNTFSVolumeRef volume(NTFSVolumeInit(u"lists"));
+  for (std::int64_t i = 0; i < kFiles; ++i) {
+    const TNTFSNodeRef node(volume.Get(), MFT_REF::Build(24 + i));
+    EXPECT_EQ(node->DataSize, 10 + i) << "record " << 24 + i;
+  }
+  EXPECT_LE(volume->AttributeListBytes, AttributeListCacheLimit);
+  EXPECT_LE(MemoryEx::AllocatedBytes(), AttributeListCacheLimit + kListBytes);
+
+  const TNTFSNodeRef first(volume.Get(), MFT_REF::Build(24));
+  ASSERT_EQ(first->AttributeList.Ptr, nullptr) << "the oldest list was not dropped";
+  TAttributeSearch search(first.Get());
+  ASSERT_TRUE(search.FindFirst(AttributeType::Data));
+  EXPECT_EQ(NTFSAttribute::GetDataSize(search.Rec()), 10);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, DamagedVolume, ::testing::ValuesIn(damaged::DamageCases()),
