@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// ntfs-3g's own tools as a second oracle, for volumes The Sleuth Kit cannot
+// open (clusters above 64 KiB). Failures throw std::runtime_error.
+namespace testsupport {
+
+// ntfsls -f -a -s -i -l -F -R: every live name, system files included.
+struct NtfsLsEntry {
+  std::uint64_t Record = 0;
+  std::uint64_t Size = 0;
+  bool IsFolder = false;
+  std::string Path; // from the root, "/" separated, no trailing "/"
+};
+std::vector<NtfsLsEntry> NtfsLs(const std::string& AImage);
+
+// ntfscat -f -i RECORD [-a TYPE] [-n NAME]: an attribute's content, by
+// default the unnamed $DATA.
+std::string NtfsCat(const std::string& AImage, std::uint64_t ARecord, std::optional<std::uint32_t> AType = std::nullopt,
+                    const std::string& AStreamName = {});
+
+} // namespace testsupport
