@@ -1,5 +1,7 @@
 #include "app/uMain.h"
 
+#include "diagnostics/uProductAddresses.h"
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -14,8 +16,8 @@
 #include "foundation/uMemoryEx.h"
 #include "foundation/uSysPath.h"
 
-const QUrl ProductWebPage(QStringLiteral("https://www.tarnwick.example/"));
-const QUrl FeedbackWebPage(QStringLiteral("https://feedback.tarnwick.example/like.html?action=events"));
+const QUrl ProductWebPage(QString::fromLatin1(ProductAddresses::Site));
+const QUrl FeedbackWebPage(QString::fromLatin1(ProductAddresses::FeedbackPage));
 
 namespace {
 
