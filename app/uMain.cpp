@@ -1,5 +1,7 @@
 #include "app/uMain.h"
 
+#include "diagnostics/uProductAddresses.h"
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -9,12 +11,13 @@
 #include <QShortcut>
 #include <QStyle>
 
+#include "diagnostics/uAbout.h"
 #include "diagnostics/uTarnwickErrorMessage.h"
 #include "foundation/uMemoryEx.h"
 #include "foundation/uSysPath.h"
 
-const QUrl ProductWebPage(QStringLiteral("https://www.tarnwick.example/"));
-const QUrl FeedbackWebPage(QStringLiteral("https://feedback.tarnwick.example/like.html?action=events"));
+const QUrl ProductWebPage(QString::fromLatin1(ProductAddresses::Site));
+const QUrl FeedbackWebPage(QString::fromLatin1(ProductAddresses::FeedbackPage));
 
 namespace {
 
@@ -153,10 +156,9 @@ void TfMain::BuildMenu() {
                                          [this] { RunUserAction([this] { miQuilloryOntheWebClick(); }); });
   miQuilloryOntheWeb->setStatusTip(QStringLiteral("Go to web page"));
   N1 = miHelp->addSeparator();
-  miAbout = miHelp->addAction(QStringLiteral("About"));
+  miAbout = miHelp->addAction(QStringLiteral("About"), this,
+                              [this] { RunUserAction([this] { miAboutClick(); }); });
   miAbout->setStatusTip(QStringLiteral("Show information about product"));
-  // The about dialog is not part of the program yet.
-  miAbout->setEnabled(false);
 
   for (QMenu* Menu : {miFile, miHelp}) {
     Menu->setToolTipsVisible(true);
@@ -178,6 +180,11 @@ void TfMain::miQuilloryHelpClick() {
 }
 
 void TfMain::miQuilloryOntheWebClick() { FShell.OpenUrl(ProductWebPage); }
+
+void TfMain::miAboutClick() {
+  TAboutDialog Dialog(this);
+  Dialog.exec();
+}
 
 void TfMain::FormClose() {
   TWizardMain::FormClose();

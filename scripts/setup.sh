@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libzip-dev zlib1g-dev libsimpleini-dev
   libblkid-dev libudev-dev
-  ntfs-3g ntfs-3g-dev sleuthkit
+  ntfs-3g ntfs-3g-dev sleuthkit e2fsprogs
   libcli11-dev libfwnt-dev
   xdg-utils
   clang libclang-rt-14-dev

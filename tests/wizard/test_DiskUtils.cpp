@@ -1,0 +1,262 @@
+#include "wizard/uDiskUtils.h"
+
+#include "foundation/uSysPath.h"
+#include "ntfs/uPhysicalFile.h"
+#include "platform/uDriveTable.h"
+#include "tests/support/uFakeBlockDevices.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+std::string Hex(std::uint32_t AValue) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", AValue);
+  return text;
+}
+
+// The drive table as one line per letter C to Z that names something:
+// "letter: display name, type, serial, path".
+std::vector<std::string> Table() {
+  std::vector<std::string> lines;
+  for (const TDriveLetter letter : DriveTable().Letters()) {
+    const TVolumeInformationRecord& record = DriveTable(letter);
+    lines.push_back(ToNativePath(DriveDisplayName(record)) + " type=" + std::to_string(record.DriveType) +
+                    " serial=" + Hex(record.SerialNumber) + " " +
+                    fs::path(*DriveTable().PathOf(letter)).filename().string());
+  }
+  return lines;
+}
+
+std::vector<std::string> ListedNames() {
+  std::vector<std::string> names;
+  for (const PVolumeInformationRecord record : ListedSourceDrives())
+    names.push_back(ToNativePath(DriveDisplayName(*record)));
+  return names;
+}
+
+class DiskUtils : public ::testing::Test {
+protected:
+  void SetUp() override {
+    BlockDeviceRoots() = FDevices.Roots();
+    VolumeImages().Clear();
+    DriveTable().Clear();
+  }
+
+  void TearDown() override {
+    unsetenv("TARNWICK_IMAGES");
+    VolumeImages().Clear();
+    DriveTable().Clear();
+    BlockDeviceRoots() = TBlockDeviceRoots();
+  }
+
+  fs::path NTFSImage(const std::string& AName, const std::string& ALabel = "") {
+    const fs::path path = FDevices.Folder() / AName;
+    testfiles::MakeNTFSImage(path, ALabel);
+    return path;
+  }
+
+  testfiles::TFakeBlockDevices FDevices;
+};
+
+TEST_F(DiskUtils, DevicesThenImagesGetTheLettersFromC) {
+  testfiles::MakeNTFSImage(FDevices.AddPartition("sda", "sda1"), "System");
+  testfiles::MakeNTFSImage(FDevices.AddPartition("sda", "sda2"));
+  testfiles::MakeExt2Image(FDevices.AddPartition("sda", "sda3"), "Linux");
+  FDevices.AddDisk("sda");
+  testfiles::MakeNTFSImage(FDevices.AddDisk("sdb", true), "Stick");
+  testfiles::MakeNTFSImage(FDevices.AddDisk("sr0", true), "Disc");
+  testfiles::MakeNTFSImage(FDevices.AddDisk("zram0"), "Scratch");
+  FDevices.AddDisk("sdc");  // no file system
+  FDevices.AddDisk("sdd");
+  fs::remove(FDevices.DevicePath("sdd"));  // cannot be opened
+  const fs::path labelled = NTFSImage("labelled.img", "Evidence");
+  const fs::path unlabelled = NTFSImage("unlabelled.img");
+  VolumeImages().Merge({labelled.string(), unlabelled.string()});
+
+  RefreshDriveTable();
+
+  const auto serial = [&](const std::string& ANode) { return Hex(testfiles::NTFSSerialOf(FDevices.DevicePath(ANode))); };
+  EXPECT_THAT(Table(), ElementsAre("System (C: [NTFS]) type=3 serial=" + serial("sda1") + " sda1",
+                                   "Local Drive (D: [NTFS]) type=3 serial=" + serial("sda2") + " sda2",
+                                   "Linux (E: [ext2]) type=3 serial=00000000 sda3",
+                                   "Stick (F: [NTFS]) type=2 serial=" + serial("sdb") + " sdb",
+                                   "Local Drive (G:) type=3 serial=00000000 sdc",
+                                   "Local Drive (H:) type=3 serial=00000000 sdd",
+                                   "Disc (I: [NTFS]) type=5 serial=" + serial("sr0") + " sr0",
+                                   "Scratch (J: [NTFS]) type=6 serial=" + serial("zram0") + " zram0",
+                                   "Evidence (K: [NTFS]) type=3 serial=" + Hex(testfiles::NTFSSerialOf(labelled)) +
+                                       " labelled.img",
+                                   "unlabelled.img (L: [NTFS]) type=3 serial=" +
+                                       Hex(testfiles::NTFSSerialOf(unlabelled)) + " unlabelled.img"));
+  EXPECT_THAT(ListedNames(), ElementsAre("System (C: [NTFS])", "Local Drive (D: [NTFS])", "Stick (F: [NTFS])",
+                                         "Disc (I: [NTFS])", "Scratch (J: [NTFS])", "Evidence (K: [NTFS])",
+                                         "unlabelled.img (L: [NTFS])"));
+
+  const TVolumeInformationRecord& system = DriveTable(u'C');
+  EXPECT_EQ(system.Letter, u'C');
+  EXPECT_EQ(system.RootPathName, u"C:\\");
+  EXPECT_EQ(system.MaximumComponentLength, 255u);
+  for (const TDriveLetter letter : {u'A', u'B', u'M', u'Z'})
+    EXPECT_EQ(DriveTable(letter).DriveType, dtUnknown) << static_cast<char>(letter);
+  EXPECT_THROW(DriveTable(u'c'), std::out_of_range);
+}
+
+TEST_F(DiskUtils, TheLetterOpensItsVolume) {
+  testfiles::MakeNTFSImage(FDevices.AddDisk("sda"), "System");
+  VolumeImages().Merge({NTFSImage("evidence.img", "Evidence").string()});
+  RefreshDriveTable();
+
+  for (const std::u16string name : {u"C:", u"D:\\"}) {
+    TPhysicalFile volume(name);
+    char oemName[8];
+    ASSERT_EQ(volume.Read(3, sizeof oemName, oemName), 8) << ToNativePath(name);
+    EXPECT_EQ(std::string(oemName, 8), "NTFS    ");
+  }
+  EXPECT_EQ(DriveTable().PathOf(u'D'), (FDevices.Folder() / "evidence.img").string());
+}
+
+TEST_F(DiskUtils, DrivesKeepTheirLettersWhenOthersComeAndGo) {
+  testfiles::MakeNTFSImage(FDevices.AddDisk("sda"), "System");
+  testfiles::MakeNTFSImage(FDevices.AddDisk("sdb", true), "Stick");
+  VolumeImages().Merge({NTFSImage("evidence.img", "Evidence").string()});
+  RefreshDriveTable();
+  ASSERT_THAT(ListedNames(), ElementsAre("System (C: [NTFS])", "Stick (D: [NTFS])", "Evidence (E: [NTFS])"));
+
+  FDevices.Remove("sdb");
+  RefreshDriveTable();
+  EXPECT_THAT(ListedNames(), ElementsAre("System (C: [NTFS])", "Evidence (E: [NTFS])"));
+  EXPECT_EQ(DriveTable(u'D').DriveType, dtUnknown);
+  EXPECT_EQ(DriveTable().PathOf(u'D'), std::nullopt);
+
+  // A newcomer takes the first free letter, even one before the images.
+  testfiles::MakeNTFSImage(FDevices.AddDisk("sdc", true), "Other");
+  RefreshDriveTable();
+  EXPECT_THAT(ListedNames(), ElementsAre("System (C: [NTFS])", "Other (D: [NTFS])", "Evidence (E: [NTFS])"));
+}
+
+TEST_F(DiskUtils, ImagesComeFromTheEnvironmentVariable) {
+  const fs::path first = NTFSImage("first.img", "First");
+  const fs::path second = NTFSImage("second.img");
+  setenv("TARNWICK_IMAGES", (":" + first.string() + "::" + second.string() + ":").c_str(), 1);
+  EXPECT_THAT(ImagePathsFromEnvironment(), ElementsAre(first.string(), second.string()));
+
+  VolumeImages().Merge(ImagePathsFromEnvironment());
+  VolumeImages().Merge({first.string()});
+  EXPECT_THAT(VolumeImages().Paths(), ElementsAre(first.string(), second.string()));
+  RefreshDriveTable();
+  EXPECT_THAT(ListedNames(), ElementsAre("First (C: [NTFS])", "second.img (D: [NTFS])"));
+
+  unsetenv("TARNWICK_IMAGES");
+  EXPECT_THAT(ImagePathsFromEnvironment(), IsEmpty());
+}
+
+TEST_F(DiskUtils, RelativeImagePathsAreKeptAbsolute) {
+  const fs::path image = NTFSImage("relative.img");
+  const fs::path previous = fs::current_path();
+  fs::current_path(FDevices.Folder());
+  VolumeImages().Merge({"./relative.img"});
+  fs::current_path(previous);
+
+  EXPECT_THAT(VolumeImages().Paths(), ElementsAre(image.string()));
+  EXPECT_TRUE(VolumeImages().Contains(image.string()));
+}
+
+TEST_F(DiskUtils, ImagesThatNoLongerHoldNTFSAreDroppedSilently) {
+  const fs::path vanishing = NTFSImage("vanishing.img", "Vanishing");
+  const fs::path wiped = NTFSImage("wiped.img", "Wiped");
+  const fs::path staying = NTFSImage("staying.img", "Staying");
+  VolumeImages().Merge({vanishing.string(), wiped.string(), staying.string()});
+  RefreshDriveTable();
+  ASSERT_THAT(ListedNames(), ElementsAre("Vanishing (C: [NTFS])", "Wiped (D: [NTFS])", "Staying (E: [NTFS])"));
+
+  fs::remove(vanishing);
+  testfiles::MakeBlankImage(wiped);
+  RefreshDriveTable();
+
+  EXPECT_THAT(ListedNames(), ElementsAre("Staying (E: [NTFS])"));
+  EXPECT_THAT(VolumeImages().Paths(), ElementsAre(staying.string()));
+  EXPECT_THAT(DriveTable().Letters(), ElementsAre(u'E'));
+}
+
+TEST_F(DiskUtils, AddingAnImageListsItUnderTheNextFreeLetter) {
+  testfiles::MakeNTFSImage(FDevices.AddDisk("sda"), "System");
+  RefreshDriveTable();
+  const fs::path image = NTFSImage("evidence.img", "Evidence");
+
+  EXPECT_EQ(AddVolumeImage(image.string()), u'D');
+  EXPECT_THAT(ListedNames(), ElementsAre("System (C: [NTFS])", "Evidence (D: [NTFS])"));
+  EXPECT_EQ(AddVolumeImage(image.string()), u'D');
+  EXPECT_THAT(VolumeImages().Paths(), ElementsAre(image.string()));
+}
+
+TEST_F(DiskUtils, AddingSomethingElseThanAnNTFSImageIsRefused) {
+  testfiles::MakeBlankImage(FDevices.Folder() / "blank.img");
+  testfiles::MakeExt2Image(FDevices.Folder() / "linux.img", "Linux");
+  const struct {
+    std::string Name;
+    std::string Message;
+  } cases[] = {
+      {"missing.img", "cannot be read"},
+      {"blank.img", "is not an NTFS volume image"},
+      {"linux.img", "is not an NTFS volume image"},
+      {"", "cannot be read"},  // the folder itself
+  };
+  for (const auto& c : cases) {
+    const std::string path = (FDevices.Folder() / c.Name).string();
+    try {
+      AddVolumeImage(path);
+      ADD_FAILURE() << path << " was added";
+    } catch (const VolumeImageError& E) {
+      EXPECT_THAT(E.what(), HasSubstr(c.Message)) << path;
+      EXPECT_THAT(E.what(), HasSubstr(fs::path(path).lexically_normal().string())) << path;
+    }
+  }
+  EXPECT_THAT(VolumeImages().Paths(), IsEmpty());
+  EXPECT_THAT(DriveTable().Letters(), IsEmpty());
+}
+
+TEST_F(DiskUtils, AnImageWithoutAFreeLetterIsRefused) {
+  for (char disk = 'a'; disk < 'a' + 24; ++disk)
+    FDevices.AddDisk(std::string("sd") + disk);
+  RefreshDriveTable();
+  ASSERT_EQ(DriveTable().Letters().size(), 24u);
+
+  const fs::path image = NTFSImage("evidence.img", "Evidence");
+  try {
+    AddVolumeImage(image.string());
+    ADD_FAILURE() << "added without a letter";
+  } catch (const VolumeImageError& E) {
+    EXPECT_THAT(E.what(), HasSubstr("No drive letter is left"));
+  }
+  EXPECT_THAT(VolumeImages().Paths(), IsEmpty());
+}
+
+TEST(DriveList, ListsKnownKindsHoldingNTFS) {
+  const struct {
+    TDriveType DriveType;
+    std::u16string FileSystemName;
+    bool Listed;
+  } cases[] = {
+      {dtFixed, u"NTFS", true},     {dtFloppy, u"NTFS", true},   {dtCDROM, u"NTFS", true},
+      {dtRAM, u"NTFS", true},       {dtUnknown, u"NTFS", false}, {dtNoDrive, u"NTFS", false},
+      {dtFixed, u"ntfs", false},    {dtFixed, u"FAT", false},    {dtFixed, u"", false},
+  };
+  for (const auto& c : cases) {
+    TVolumeInformationRecord record;
+    record.DriveType = c.DriveType;
+    record.FileSystemName = c.FileSystemName;
+    EXPECT_EQ(IsListedSourceDrive(record), c.Listed) << int(c.DriveType) << " " << ToNativePath(c.FileSystemName);
+  }
+}
+
+} // namespace

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "platform/uBlockDevices.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// The drives the program can recover from, each under a letter C to Z: first
+// the block devices of the system, then the volume image files the user
+// added. The letters are those of the process-wide TDriveTable, through which
+// TPhysicalFile opens "D:".
+
+// The same order and values as the drive kinds of the Windows drive-type query.
+enum TDriveType : std::uint8_t { dtUnknown, dtNoDrive, dtFloppy, dtFixed, dtNetwork, dtCDROM, dtRAM };
+
+using TDriveLetter = char16_t;
+
+struct TVolumeInformationRecord {
+  TDriveLetter Letter = 0;
+  std::u16string RootPathName;  // "D:\"
+  std::u16string VolumeName;    // the label; "Local Drive" without one, an image's file name
+  std::uint32_t SerialNumber = 0;
+  std::uint32_t MaximumComponentLength = 0;
+  std::uint32_t FileSystemFlags = 0;
+  std::u16string FileSystemName;  // "NTFS", ...; empty when the volume could not be read
+  TDriveType DriveType = dtUnknown;
+};
+using PVolumeInformationRecord = TVolumeInformationRecord*;
+
+// The process-wide record of ALetter ("A" to "Z"; anything else raises
+// std::out_of_range). Records stay at their place for the whole process, so
+// the drive list may keep pointers to them. A and B are never filled.
+TVolumeInformationRecord& DriveTable(TDriveLetter ALetter);
+
+// Lists the block devices and volume images again and fills the records C to
+// Z: a letter that now names nothing turns dtUnknown and keeps its other
+// fields. A device or image keeps the letter it had where it can; new ones
+// get the first free letters in listing order. An image that is gone or no
+// longer holds NTFS leaves the image list without a message.
+void RefreshDriveTable();
+
+// "System (C: [NTFS])", or "Local Drive (D:)" when no file system is known.
+std::u16string DriveDisplayName(const TVolumeInformationRecord& ARecord);
+
+// Whether the source drive page lists the drive: a drive of a known kind that
+// holds NTFS.
+bool IsListedSourceDrive(const TVolumeInformationRecord& ARecord);
+// The records C to Z that pass IsListedSourceDrive, in letter order.
+std::vector<PVolumeInformationRecord> ListedSourceDrives();
+
+// Where RefreshDriveTable looks for block devices; tests move it.
+TBlockDeviceRoots& BlockDeviceRoots();
+
+// The volume image files the user added, in the order added, as absolute
+// paths. They are read again at every refresh.
+class TVolumeImageList {
+public:
+  const std::vector<std::string>& Paths() const { return FPaths; }
+  bool Contains(const std::string& APath) const;
+  // Appends the paths not listed yet, unchecked: the next refresh drops those
+  // that do not hold NTFS. For a list loaded from the state file.
+  void Merge(const std::vector<std::string>& APaths);
+  void Remove(const std::string& APath);
+  void Clear() { FPaths.clear(); }
+
+private:
+  std::vector<std::string> FPaths;
+};
+
+// The process-wide list; it starts with the images named by TARNWICK_IMAGES.
+TVolumeImageList& VolumeImages();
+
+// The images named by the environment variable TARNWICK_IMAGES, ":"-separated.
+std::vector<std::string> ImagePathsFromEnvironment();
+
+// Raised by AddVolumeImage, with a message for the user.
+class VolumeImageError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Checks that APath holds an NTFS volume, lists it and refreshes the drive
+// table; returns the letter the image has (its old one when already listed).
+// Raises VolumeImageError for a file that cannot be read, one that holds no
+// NTFS volume, and when no letter is free.
+TDriveLetter AddVolumeImage(const std::string& APath);
