@@ -9,13 +9,19 @@
 #include <QShortcut>
 #include <QStyle>
 
+#include "app/uDeviceChangeRelay.h"
 #include "diagnostics/uAbout.h"
+#include "diagnostics/uProductAddresses.h"
 #include "diagnostics/uTarnwickErrorMessage.h"
+#include "engine/uAppContext.h"
 #include "foundation/uMemoryEx.h"
 #include "foundation/uSysPath.h"
+#include "wizard/uDiskUtils.h"
+#include "wizard/uSelectSourceDrivePage.h"
+#include "wizard/uStartPage.h"
 
-const QUrl ProductWebPage(QStringLiteral("https://www.tarnwick.example/"));
-const QUrl FeedbackWebPage(QStringLiteral("https://feedback.tarnwick.example/like.html?action=events"));
+const QUrl ProductWebPage(QString::fromLatin1(ProductAddresses::Site));
+const QUrl FeedbackWebPage(QString::fromLatin1(ProductAddresses::FeedbackPage));
 
 namespace {
 
@@ -73,6 +79,17 @@ void TDesktopShellService::ShowMessage(QWidget* AOwner, const QString& ACaption,
 
 // ---------------------------------------------------------------------------
 
+void TMessageBoxPrompt::ShowMessage(const std::string& AText) {
+  QMessageBox::information(QApplication::activeWindow(), QStringLiteral("Tarnwick"), QString::fromStdString(AText));
+}
+
+bool TMessageBoxPrompt::AskWarningYesNo(const std::string& AText) {
+  return QMessageBox::warning(QApplication::activeWindow(), QStringLiteral("Warning"), QString::fromStdString(AText),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+// ---------------------------------------------------------------------------
+
 TTarnwickApplication::TTarnwickApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool TTarnwickApplication::notify(QObject* AReceiver, QEvent* AEvent) {
@@ -100,22 +117,26 @@ TProcessWideObjects CreateProcessObjects(TProcessObjects& AObjects) {
   TProcessWideObjects Created;
   Created.ProgressView =
       &AObjects.Keep(std::make_unique<TProgressExFormRegistration>()).View();
-  // The drive table with its first enumeration of the drives comes here.
+  // The records live for the whole process; nothing to release.
+  AObjects.Add([] { RefreshDriveTable(); }, [] {});
   AObjects.Add(
       [] {
         SysPaths();
         SetErrorLogPath(ErrorLogPath);
       },
       [] { SetErrorLogPath(nullptr); });
-  // The recovery context comes here, before the error-message object.
+  Created.Context = &AObjects.Keep(std::make_unique<TNTFSRecoveryContext>(std::make_shared<TMessageBoxPrompt>()));
   AObjects.Add([] { SetErrorMessageObject(std::make_unique<TTarnwickErrorMessage>()); },
                [] { SetErrorMessageObject(nullptr); });
   return Created;
 }
 
-// The pages join in their order as they are written: start page, source
-// drive page, file selection page, target folder page, restore page.
-void AssemblePages(IWizardApplication&) {}
+// In the order the user walks through them: start page, source drive page,
+// file selection page, target folder page, restore page.
+void AssemblePages(IWizardApplication& AApp, TNTFSRecoveryContext& AContext) {
+  AApp.AddPage(std::make_unique<TStartPage>());
+  AApp.AddPage(std::make_unique<TSelectSourceDrivePage>(AContext));
+}
 
 // ---------------------------------------------------------------------------
 
@@ -141,6 +162,10 @@ TfMain::~TfMain() { SetUserActionExceptionHandler(nullptr); }
 void TfMain::BuildMenu() {
   MainMenu1 = menuBar();
   miFile = MainMenu1->addMenu(QStringLiteral("File"));
+  miAddVolumeImage = miFile->addAction(QStringLiteral("Add volume image..."), this,
+                                       [this] { RunUserAction([this] { miAddVolumeImageClick(); }); });
+  miAddVolumeImage->setStatusTip(QStringLiteral("List a volume image file as a drive to recover from"));
+  miFile->addSeparator();
   miExit = miFile->addAction(QStringLiteral("Exit"), this, [this] { RunUserAction([this] { miExitClick(); }); });
   miExit->setStatusTip(QStringLiteral("Close application"));
 
@@ -168,6 +193,8 @@ void TfMain::BuildMenu() {
   auto* AltF4 = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F4), this);
   connect(AltF4, &QShortcut::activated, this, &QWidget::close);
 }
+
+void TfMain::miAddVolumeImageClick() { AddVolumeImageTo(*this); }
 
 void TfMain::miExitClick() { close(); }
 
@@ -222,8 +249,11 @@ int TarnwickMain(int argc, char** argv) {
     try {
       // Destroyed before the process objects: the pages save their state
       // while the recovery context still exists.
-      TfMain Window(Shell);
+      TfMain Window(Shell, [&ProcessWide](IWizardApplication& AApp) {
+        AssemblePages(AApp, *ProcessWide.Context);
+      });
       ProcessWide.ProgressView->SetAnchor(&Window);
+      const TDeviceChangeRelay DeviceChanges(Window);
       Window.show();
       ExitCode = App.exec();
     } catch (const std::exception& E) {

@@ -7,11 +7,13 @@
 #include <QMessageBox>
 #include <QUrl>
 
+#include "platform/uPrompt.h"
 #include "progress/uProgressExForm.h"
 #include "wizard/uWizardMain.h"
 
 class QAction;
 class QMenu;
+class TNTFSRecoveryContext;
 
 // What the program asks of the desktop. The desktop implementation opens
 // addresses in the user's browser and shows real message boxes; tests put a
@@ -32,6 +34,13 @@ public:
   void OpenUrl(const QUrl& AUrl) override;
   void ShowMessage(QWidget* AOwner, const QString& ACaption, const QString& AText,
                    QMessageBox::Icon AIcon) override;
+};
+
+// The engine's questions as message boxes on the screen.
+class TMessageBoxPrompt : public IPrompt {
+public:
+  void ShowMessage(const std::string& AText) override;
+  bool AskWarningYesNo(const std::string& AText) override;
 };
 
 // The application object. It is the last net for exceptions of event
@@ -71,13 +80,15 @@ private:
 // The process-wide objects that the window works with.
 struct TProcessWideObjects {
   TProgressExFormView* ProgressView = nullptr;
+  TNTFSRecoveryContext* Context = nullptr;
 };
 
 // Creates the process-wide objects of Tarnwick in their start-up order.
 TProcessWideObjects CreateProcessObjects(TProcessObjects& AObjects);
 
-// Creates the wizard's pages in their order and adds them through AApp.
-void AssemblePages(IWizardApplication& AApp);
+// Creates the wizard's pages in their order, each given what it works on,
+// and adds them through AApp.
+void AssemblePages(IWizardApplication& AApp, TNTFSRecoveryContext& AContext);
 
 // The application window: the wizard with the program's title, menu, help,
 // web links and exception message box.
@@ -85,7 +96,7 @@ class TfMain : public TWizardMain {
 public:
   using TPageAssembler = std::function<void(IWizardApplication& AApp)>;
 
-  explicit TfMain(IShellService& AShell, const TPageAssembler& AAssemble = AssemblePages);
+  TfMain(IShellService& AShell, const TPageAssembler& AAssemble);
   ~TfMain() override;
 
   // Shows an exception that reached the event loop: "Error" box, then on.
@@ -94,6 +105,7 @@ public:
 protected:
   void FormClose() override;
 
+  void miAddVolumeImageClick();
   void miExitClick();
   void miQuilloryHelpClick();
   void miQuilloryOntheWebClick();
@@ -101,6 +113,7 @@ protected:
 
   QMenuBar* MainMenu1 = nullptr;
   QMenu* miFile = nullptr;
+  QAction* miAddVolumeImage = nullptr;
   QAction* miExit = nullptr;
   QMenu* miHelp = nullptr;
   QAction* miQuilloryHelp = nullptr;

@@ -1,5 +1,7 @@
 #include "diagnostics/uAbout.h"
 
+#include "diagnostics/uProductAddresses.h"
+
 #include <QDate>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -14,8 +16,8 @@
 #include "diagnostics/uFunctions.h"
 #include "diagnostics/uSendSource.h"
 
-const QString ProductSiteAddress = QStringLiteral("https://www.tarnwick.example/");
-const QString SupportEmailAddress = QStringLiteral("support@tarnwick.example");
+const QString ProductSiteAddress = QString::fromLatin1(ProductAddresses::Site);
+const QString SupportEmailAddress = QString::fromLatin1(ProductAddresses::SupportMail);
 
 namespace {
 

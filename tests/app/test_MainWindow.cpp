@@ -1,5 +1,7 @@
 #include <QDialog>
+#include <QLabel>
 #include <QMenuBar>
+#include <QTreeWidget>
 #include <QPushButton>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -11,8 +13,12 @@
 
 #include "app/uMain.h"
 #include "diagnostics/uFunctions.h"
+#include "engine/uAppContext.h"
 #include "foundation/uSysPath.h"
 #include "tests/support/QtTestMain.h"
+#include "tests/support/uFakeBlockDevices.h"
+#include "platform/uDriveTable.h"
+#include "wizard/uSelectSourceDrivePage.h"
 
 namespace {
 
@@ -101,6 +107,7 @@ TEST_F(MainWindow, CaptionSizesAndMenus) {
     Menus << Menu->text();
   EXPECT_EQ(Menus, QStringList({"File", "Help"}));
   const std::vector<std::array<QString, 3>> Items = {
+      {"File", "Add volume image...", "List a volume image file as a drive to recover from"},
       {"File", "Exit", "Close application"},
       {"Help", "Tarnwick Help", "Show help"},
       {"Help", "Tarnwick on the Web", "Go to web page"},
@@ -195,6 +202,33 @@ TEST_F(MainWindow, AboutShowsTheAboutDialogModallyOverTheWindow) {
   });
   MenuItem("Help", "About")->trigger();
   EXPECT_EQ(Shown, "About Tarnwick");
+}
+
+TEST_F(MainWindow, StartsOnTheStartPageAndAddsVolumeImagesFromTheFileMenu) {
+  testfiles::TFakeBlockDevices NoDevices;
+  BlockDeviceRoots() = NoDevices.Roots();
+  const std::filesystem::path Image = NoDevices.Folder() / "evidence.img";
+  testfiles::MakeNTFSImage(Image, "Evidence");
+  VolumeImageChooser() = [&Image](QWidget*) { return QString::fromStdString(Image.string()); };
+  RefreshDriveTable();
+  TNTFSRecoveryContext Context(std::make_shared<TScriptedPrompt>());
+
+  Open([&Context](IWizardApplication& AApp) { AssemblePages(AApp, Context); });
+  auto* Title = Window->findChild<QLabel*>("lblPageTitle");
+  EXPECT_EQ(Title->text(), "Tarnwick");
+  MenuItem("File", "Add volume image...")->trigger();
+  QTest::mouseClick(Button("btnNext"), Qt::LeftButton);
+  EXPECT_EQ(Title->text(), "Select source disk");
+  auto* Drives = Window->findChild<QTreeWidget*>("tvDrive");
+  ASSERT_EQ(Drives->topLevelItemCount(), 1);
+  EXPECT_EQ(Drives->topLevelItem(0)->text(0), "Evidence (C: [NTFS])");
+  EXPECT_TRUE(Drives->topLevelItem(0)->isSelected());
+
+  Window.reset();
+  VolumeImageChooser() = nullptr;
+  VolumeImages().Clear();
+  DriveTable().Clear();
+  BlockDeviceRoots() = TBlockDeviceRoots();
 }
 
 TEST(ProcessObjects, AreReleasedInReverseOrderAlsoWhenOneFailsToComeUp) {

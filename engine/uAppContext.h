@@ -1,0 +1,204 @@
+#pragma once
+
+#include "engine/uDriveMap.h"
+#include "engine/uSelectorHelper.h"
+#include "foundation/uLists.h"
+#include "ntfs/uMFTRunList.h"
+#include "ntfs/uNTFSNode.h"
+#include "ntfs/uNTFSVolume.h"
+#include "platform/uFileSystem.h"
+#include "platform/uPrompt.h"
+
+#include <SimpleIni.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One file or folder found on the volume. Only clearing its Owner list frees it.
+struct TItemInfo {
+  IExList* Owner = nullptr;
+  std::u16string Name;     // without any path
+  MFT_REF MFTNumber;       // the base record, sequence number 0
+  // The parent folder as the record's $FILE_NAME names it; 0 for the two
+  // synthetic folders; the orphans folder once the item is placed there.
+  MFT_REF DirREF;
+  std::int64_t DataSize = 0;
+  std::int64_t CreationTime = 0;
+  std::int64_t ChangeTime = 0; // orders writes in the overwrite estimate
+  std::uint32_t Attributes = 0;
+  bool IsDirectory = false;
+  bool Checked = false;
+  bool IsDeleted = false;
+  double OverwritePercent = 0; // 0 to 100
+};
+using PItemInfo = TItemInfo*;
+
+// One node of the folder tree shown to the user. A node owns its SubItems
+// and the nodes in them.
+struct TTreeItemInfo;
+using PTreeItemInfo = TTreeItemInfo*;
+struct TTreeItemInfo {
+  PTreeItemInfo Parent = nullptr;
+  IExListPtr SubItems; // of PTreeItemInfo; nil until the first child arrives
+  std::int32_t CheckedChildren = 0;
+  PItemInfo Data = nullptr;
+};
+
+// Stored as one byte each; RestoreState keeps whatever byte the file held,
+// so every value other than rmTree restores flat.
+enum TRestoreMode : std::uint8_t { rmTree = 0, rmFlat = 1 };
+// Every value other than rcmRename and rcmDontSave overwrites.
+enum TResolveConflictMode : std::uint8_t { rcmOvewrite = 0, rcmRename = 1, rcmDontSave = 2 };
+
+// The recovery context as the target folder page sees it.
+class ISupportTargetDir {
+public:
+  virtual void SetTargetDir(const std::u16string& Value) = 0;
+  virtual std::u16string GetTargetDir() = 0;
+  virtual bool TargetDirIsValid(const std::u16string& Value) = 0;
+  virtual TRestoreMode GetRestoreMode() = 0;
+  virtual void SetRestoreMode(TRestoreMode Value) = 0;
+  virtual TResolveConflictMode GetResolveConflictMode() = 0;
+  virtual void SetResolveConflictMode(TResolveConflictMode Value) = 0;
+
+protected:
+  ~ISupportTargetDir() = default;
+};
+
+// The recovery context as the restore page sees it.
+class ISupportRecover {
+public:
+  virtual void ProcessRecover() = 0;
+
+protected:
+  ~ISupportRecover() = default;
+};
+
+// The drive part of a path ("X:" for a path on a listed volume), as
+// SystemDrivePart tells it.
+using TDrivePartFunction = std::function<std::string(const std::string& APath)>;
+
+// The recovery engine: the wizard's settings, the items of the last scan with
+// their folder tree, the cluster usage map, the ticks and the recovery. One
+// instance lives for the whole program; the pages borrow it.
+class TNTFSRecoveryContext final : public ISupportTargetDir, public ISupportRecover, public ISelector {
+public:
+  // The prompt answers the engine's questions; the file system and the
+  // drive-part function are the target's services, replaced in tests.
+  explicit TNTFSRecoveryContext(std::shared_ptr<IPrompt> APrompt,
+                                std::shared_ptr<const IFileSystem> AFileSystem = nullptr,
+                                TDrivePartFunction ADrivePart = nullptr);
+  ~TNTFSRecoveryContext();
+  TNTFSRecoveryContext(const TNTFSRecoveryContext&) = delete;
+  TNTFSRecoveryContext& operator=(const TNTFSRecoveryContext&) = delete;
+
+  // Forgets the last scan; the settings stay.
+  void Clear();
+
+  static PItemInfo ItemInfo(PTreeItemInfo AInfo) { return AInfo->Data; }
+  // The node's path from the top of the tree, joined with "\"; without
+  // IncludeRoot the drive folder and the orphans folder are left out.
+  static std::u16string GetFullName(PTreeItemInfo AInfo, bool IncludeRoot);
+
+  // The first character of SourceDrive, or 0 when it is empty.
+  char16_t GetSourceDriveLetter() const;
+  const std::u16string& SourceDrive() const { return FSourceDrive; }
+  void SetSourceDrive(const std::u16string& AValue) { FSourceDrive = AValue; }
+  const IExListPtr& Items() const { return FItems; }
+  const IExListPtr& TreeItems() const { return FTreeItems; }
+  const IExListPtr& RootItems() const { return FRootItems; }
+  const TDriveMap& DriveMap() const { return *FDriveMap; }
+  const std::u16string& Mask() const { return FMask; }
+  // An empty mask stands for "*.*". The tree follows only with Search.
+  void SetMask(const std::u16string& Value);
+
+  // ISupportTargetDir
+  void SetTargetDir(const std::u16string& Value) override;
+  std::u16string GetTargetDir() override { return FTargetDir; }
+  bool TargetDirIsValid(const std::u16string& Value) override;
+  TRestoreMode GetRestoreMode() override { return FRestoreMode; }
+  void SetRestoreMode(TRestoreMode Value) override { FRestoreMode = Value; }
+  TResolveConflictMode GetResolveConflictMode() override { return FResolveConflictMode; }
+  void SetResolveConflictMode(TResolveConflictMode Value) override { FResolveConflictMode = Value; }
+
+  // The source drive, target folder and the two modes, in "history.ini".
+  void StoreState(CSimpleIniA& AIniFile) const;
+  void RestoreState(const CSimpleIniA& AIniFile);
+
+  // Reads the source volume's MFT and builds the items and the tree.
+  void ProcessScan();
+
+  // Selection and search.
+  void CheckAll(const IExListPtr& ATreeItems, bool AChecked);
+  // Ticks the files of the list and below it that look intact, unticks the rest.
+  void SmartCheck(const IExListPtr& ATreeItems);
+  bool HasChecked() const;
+  // Every ticked node of the tree in depth-first pre-order, and the summed
+  // DataSize of their items.
+  IExListPtr GetCheckedList(std::int64_t& ACheckedSize) const;
+  // Rebuilds the tree for the current mask; every item placed is unticked.
+  void Search();
+
+  // ISupportRecover: writes every ticked file into the target folder.
+  void ProcessRecover() override;
+
+  // ISelector, over PTreeItemInfo handles.
+  bool GetChecked(void* AData) override;
+  void SetChecked(void* AData, bool AChecked) override;
+  void EnumChildren(void* AParentData, TChildEnumProc AProc, void* AEnumContext) override;
+  std::int32_t GetChildrenChecked(void* AParentData) override;
+  std::int32_t GetChildrenCount(void* AParentData) override;
+  void* GetParentData(void* AData) override;
+  void IncChildrenChecked(void* AParentData) override;
+  void DecChildrenChecked(void* AParentData) override;
+
+private:
+  // Scan (uAppContextScan.cpp)
+  PItemInfo NewItem(const IExListPtr& AList, MFT_REF AMFTNumber, MFT_REF ADirREF,
+                    const std::u16string& AName, bool AIsDirectory, bool AIsDeleted);
+  void ScanDrive(PNTFSVolume AVolume, const IExListPtr& AList);
+  void ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber, const TMem& ARecord,
+                  const IExListPtr& AList, const IMFTRunListPtr& ARunList);
+
+  // Analysis and view (uAppContextView.cpp)
+  void AnalyzeItems(PNTFSVolume AVolume, const IExListPtr& AItems);
+  void PrepareView(const IExListPtr& ARootItems, const IExListPtr& AItems, const std::u16string& AMask,
+                   const IExListPtr& ATreeItems);
+  static PTreeItemInfo NewTreeItem(const IExListPtr& AList, PItemInfo AItem);
+  static bool IsAncestor(PTreeItemInfo A, PTreeItemInfo B);
+  static void RemoveEmptyFolders(const IExListPtr& AList);
+  static void FreeTree(const IExListPtr& ATreeItems);
+  double OverwritePercentOf(PNTFSVolume AVolume, PItemInfo AItem, const IMFTRunListPtr& ARunList) const;
+  // The clusters of a run with clusters on disk, both ends inclusive; false
+  // for a sparse run or one whose numbers do not add up.
+  static bool RunClusters(const RunListElement& ARun, std::int64_t& AFirst, std::int64_t& ALast);
+
+  // Recovery (uAppContextRecover.cpp)
+  void RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode);
+  bool HasFreeSpace(const std::u16string& AFolder, std::int64_t ASize) const;
+  std::string TargetPathOf(PTreeItemInfo ANode) const;
+  std::string FreeNumberedPath(const std::string& APath) const;
+  static void CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer, const std::string& ATitle);
+
+  std::shared_ptr<IPrompt> FPrompt;
+  std::shared_ptr<const IFileSystem> FFileSystem;
+  TDrivePartFunction FDrivePart;
+
+  std::u16string FSourceDrive;
+  std::u16string FTargetDir;
+  IExListPtr FItems;
+  IExListPtr FRootItems;
+  IExListPtr FTreeItems;
+  std::unique_ptr<TDriveMap> FDriveMap;
+  TRestoreMode FRestoreMode = rmTree;
+  std::u16string FMask;
+  TResolveConflictMode FResolveConflictMode = rcmOvewrite;
+};
+
+// The items from the top of the tree down to ANode itself; without
+// AIncludeRoot the drive folder and the orphans folder are left out. Walks
+// up in a loop: a crafted volume can chain folders as deep as its MFT.
+std::vector<PItemInfo> PathItems(PTreeItemInfo ANode, bool AIncludeRoot);

@@ -1,0 +1,140 @@
+#include "engine/uAppContext.h"
+
+#include "foundation/uSysPath.h"
+#include "ntfs/uNTFSAttribute.h"
+#include "platform/uRestorePath.h"
+#include "progress/uProgressEx.h"
+
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
+namespace {
+
+constexpr std::int32_t kCopyBlockSize = 65536;
+// Room left on the target beyond the data itself; decimal, as the message
+// to the user counts bytes.
+constexpr std::int64_t kFreeSpaceMargin = 1000000;
+constexpr char kInsufficientSpace[] = "Insufficient free space on target drive. ";
+
+std::string FolderOf(const std::string& APath) { return APath.substr(0, APath.rfind('/')); }
+
+std::string NameOf(const std::string& APath) { return APath.substr(APath.rfind('/') + 1); }
+
+} // namespace
+
+bool TNTFSRecoveryContext::HasFreeSpace(const std::u16string& AFolder, std::int64_t ASize) const {
+  const std::optional<std::int64_t> freeBytes = FFileSystem->FreeBytesForUser(ToNativePath(AFolder));
+  if (!freeBytes || ASize > std::numeric_limits<std::int64_t>::max() - kFreeSpaceMargin)
+    return false;
+  return ASize + kFreeSpaceMargin < *freeBytes;
+}
+
+void TNTFSRecoveryContext::ProcessRecover() {
+  // Without a folder every path would be taken from the current folder.
+  if (FTargetDir.empty())
+    throw std::invalid_argument("No target folder is set for the recovery.");
+  std::int64_t total = 0;
+  const IExListPtr checked = GetCheckedList(total);
+  if (!HasFreeSpace(FTargetDir, total) &&
+      !FPrompt->AskWarningYesNo(kInsufficientSpace + std::to_string(total) +
+                                " bytes required. Do you want to continue?"))
+    return;
+
+  TNTFSVolumeRef volume(NTFSVolumeInit(std::u16string{GetSourceDriveLetter(), u':'}));
+  TProgressExLevel level("Recovering...", checked->Count(), "objects");
+  try {
+    std::int32_t done = 0;
+    for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*checked)) {
+      // Folders, the synthetic ones included, only count as steps.
+      if (node->Data->DirREF.Address() != 0 && !node->Data->IsDirectory) {
+        try {
+          RecoverFile(volume.Get(), node);
+        } catch (const std::exception& error) {
+          ProgressEx::Detail(pdsError, error.what());
+        }
+      }
+      if (!ProgressEx::DoProgress(done))
+        break;
+      ++done;
+    }
+  } catch (const std::exception& error) {
+    FPrompt->ShowMessage(error.what());
+  }
+  if (!ProgressEx::IsCanceled())
+    ProgressEx::Detail(pdsInformation, "Recovering completed.");
+}
+
+std::string TNTFSRecoveryContext::TargetPathOf(PTreeItemInfo ANode) const {
+  const std::string targetDir = ToNativePath(FTargetDir);
+  std::vector<std::u16string> names;
+  if (FRestoreMode == rmTree)
+    for (PItemInfo item : PathItems(ANode, false))
+      names.push_back(item->Name);
+  else
+    names.push_back(ANode->Data->Name);
+  return RestoredFilePath(targetDir, names, FFileSystem->MaxNameBytes(targetDir));
+}
+
+std::string TNTFSRecoveryContext::FreeNumberedPath(const std::string& APath) const {
+  if (!FFileSystem->FileExists(APath))
+    return APath;
+  const std::string folder = FolderOf(APath);
+  const std::string name = NameOf(APath);
+  const std::size_t maxNameBytes = FFileSystem->MaxNameBytes(folder);
+  for (std::int32_t number = 1; number < std::numeric_limits<std::int32_t>::max(); ++number) {
+    std::string candidate = folder + '/' + NumberedFileName(name, number, maxNameBytes);
+    if (!FFileSystem->FileExists(candidate))
+      return candidate;
+  }
+  throw std::runtime_error("No free numbered name for \"" + APath + "\".");
+}
+
+void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode) {
+  const PItemInfo item = ANode->Data;
+  if (!HasFreeSpace(FTargetDir, item->DataSize)) {
+    ProgressEx::Detail(pdsError, kInsufficientSpace + std::to_string(item->DataSize) + " bytes required.");
+    // Cancels the "Recovering..." level: the walk stops after this file.
+    ProgressEx::Cancel();
+    return;
+  }
+  std::string path = TargetPathOf(ANode);
+  if (FResolveConflictMode == rcmDontSave && FFileSystem->FileExists(path)) {
+    ProgressEx::Detail(pdsWarning, "Skip file " + path + ". (Already exists)");
+    return;
+  }
+
+  TNTFSNodeRef node(AVolume, item->MFTNumber);
+  TMemHolder buffer(kCopyBlockSize);
+  TAttributeSearch search(node.Get());
+  if (!search.FindFirst(AttributeType::Data, 0))
+    return;
+  const std::string folder = FolderOf(path);
+  if (!FFileSystem->DirectoryExists(folder))
+    FFileSystem->ForceDirectories(folder);
+  if (FResolveConflictMode == rcmRename)
+    path = FreeNumberedPath(path);
+
+  const IStreamExPtr stream = NTFSAttribute::GetDataStream(search.Rec());
+  const bool existed = FFileSystem->FileExists(path);
+  const IOutputFilePtr output = FFileSystem->CreateOutputFile(path);
+  CopyStream(*stream, *output, buffer, (existed ? "Overwrite file " : "Create file ") + path);
+  output->Close();
+}
+
+void TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer,
+                                      const std::string& ATitle) {
+  TProgressExLevel level(ATitle, AStream.Size(), "bytes");
+  for (std::int64_t position = 0;;) {
+    const std::int64_t read = std::min<std::int64_t>(AStream.Read(position, ABuffer.Size(), ABuffer.Ptr()),
+                                                     ABuffer.Size());
+    if (read <= 0)
+      break;
+    AOutput.Write(ABuffer.Ptr(), static_cast<std::size_t>(read));
+    position += read;
+    // A cancel keeps what was written; the file's level hands it on to
+    // "Recovering..." when it closes.
+    if (!ProgressEx::DoProgress(position))
+      break;
+  }
+}

@@ -1,0 +1,148 @@
+#include "engine/uAppContext.h"
+
+#include "ntfs/uNTFSAttribute.h"
+#include "ntfs/uNTFSUtils.h"
+#include "progress/uProgressEx.h"
+
+#include <optional>
+
+namespace {
+
+constexpr std::int64_t kOrphansRecord = 1;
+constexpr char16_t kOrphansName[] = u"???";
+
+// What the scan keeps of a record's $FILE_NAME.
+struct TScannedName {
+  MFT_REF DirREF;
+  std::u16string Name;
+  std::int64_t DataSize = 0;
+  std::int64_t CreationTime = 0;
+  std::int64_t ChangeTime = 0;
+  std::uint32_t FileAttributes = 0;
+};
+
+TScannedName ScannedName(const PMFTFilenameAttribute& AFileName) {
+  return {AFileName.DirectoryFileReferenceNumber(), NTFSUtils::GetFileName(AFileName), AFileName.DataSize(),
+          AFileName.CreationTime(), AFileName.ChangeTime(), AFileName.FileAttributes()};
+}
+
+// A folder with a large index, or a file with many names, may keep every
+// $FILE_NAME in extension records named by its attribute list. Those names
+// are looked up there with the same preference as in the base record: the
+// first long name, else the last name found.
+std::optional<TScannedName> FileNameFromAttributeList(PNTFSNode ANode) {
+  TAttributeSearch search(ANode);
+  std::optional<TScannedName> last;
+  for (bool found = search.FindFirst(AttributeType::FileName); found; found = search.FindNext()) {
+    const PMFTAttributeRecord& attribute = search.Rec().AttributeRecord;
+    if (!NTFSAttribute::IsResident(attribute))
+      continue;
+    const PMFTFilenameAttribute fileName(NTFSAttribute::GetResidentData(attribute));
+    last = ScannedName(fileName);
+    if ((fileName.NameType() & FILE_NAME_WIN32) != 0)
+      break;
+  }
+  return last;
+}
+
+std::optional<TScannedName> FileNameOf(const TMem& ARecord, PNTFSNode ANode) {
+  const PMFTFilenameAttribute inRecord =
+      NTFSAttribute::GetFileNameAttribute(ARecord.Ptr, static_cast<std::uint32_t>(ARecord.Size), FILE_NAME_WIN32);
+  if (inRecord)
+    return ScannedName(inRecord);
+  return FileNameFromAttributeList(ANode);
+}
+
+} // namespace
+
+PItemInfo TNTFSRecoveryContext::NewItem(const IExListPtr& AList, MFT_REF AMFTNumber, MFT_REF ADirREF,
+                                        const std::u16string& AName, bool AIsDirectory, bool AIsDeleted) {
+  auto item = std::make_unique<TItemInfo>();
+  item->Owner = AList.get();
+  item->Name = AName;
+  item->MFTNumber = AMFTNumber;
+  item->DirREF = ADirREF;
+  item->IsDirectory = AIsDirectory;
+  item->IsDeleted = AIsDeleted;
+  ListAdd(*AList, item.get());
+  return item.release();
+}
+
+void TNTFSRecoveryContext::ProcessScan() {
+  Clear();
+  const std::u16string driveName{GetSourceDriveLetter(), u':'};
+  TNTFSVolumeRef volume(NTFSVolumeInit(driveName));
+  TProgressExLevel level("Scanning...", 3, "");
+  try {
+    NewItem(FRootItems, volume->RootDirRef, MFT_REF{}, driveName, true, false);
+    NewItem(FRootItems, MFT_REF::Build(kOrphansRecord), MFT_REF{}, kOrphansName, true, true);
+    // Every stage runs, even after a cancel: a stopped record pass keeps
+    // what it found, and that still gets its tree.
+    ScanDrive(volume.Get(), FItems);
+    ProgressEx::DoProgress(1);
+    AnalyzeItems(volume.Get(), FItems);
+    ProgressEx::DoProgress(2);
+    PrepareView(FRootItems, FItems, FMask, FTreeItems);
+    ProgressEx::DoProgress(3);
+  } catch (const std::exception& error) {
+    FPrompt->ShowMessage(error.what());
+    Clear();
+  }
+  if (!ProgressEx::IsCanceled())
+    ProgressEx::Detail(pdsInformation, "Scanning completed.");
+}
+
+void TNTFSRecoveryContext::ScanDrive(PNTFSVolume AVolume, const IExListPtr& AList) {
+  FDriveMap->SetClusterCount(AVolume->NumberOfClusters);
+  TMemHolder record(static_cast<std::int32_t>(AVolume->MFTRecordSize));
+  const IMFTRunListPtr runs = MFTRunList::New();
+  TProgressExLevel level("Scanning drive...", AVolume->MFTRecordCount, "records");
+  for (std::int64_t number = 0; number < AVolume->MFTRecordCount; ++number) {
+    NTFSUtils::GetMFTRecord(AVolume, MFT_REF::Build(number), record.Ptr());
+    ScanRecord(AVolume, number, record.Mem(), AList, runs);
+    if (!ProgressEx::DoProgress(number))
+      break;
+  }
+}
+
+void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber, const TMem& ARecord,
+                                      const IExListPtr& AList, const IMFTRunListPtr& ARunList) {
+  const PMFTRecord header(TByteView(ARecord.Ptr, static_cast<std::size_t>(ARecord.Size)));
+  // Extension records are reached through their base record's attribute list.
+  if (!header.IsFileRecord() || header.BaseMFTRecord().Value != 0)
+    return;
+  const bool inUse = (header.Flags() & MFT_RECORD_IN_USE) != 0;
+  const bool isFolder = (header.Flags() & MFT_RECORD_IS_DIRECTORY) != 0;
+
+  TNTFSNodeRef node(AVolume, MFT_REF::Build(ANumber));
+  const std::optional<TScannedName> fileName = FileNameOf(ARecord, node.Get());
+  PItemInfo item = nullptr;
+  // Live files are not collected; the root folder, its own parent, is
+  // represented by the drive folder.
+  if ((isFolder || !inUse) && fileName && fileName->DirREF.Address() != ANumber) {
+    item = NewItem(AList, MFT_REF::Build(ANumber), fileName->DirREF, fileName->Name, isFolder, !inUse);
+    item->DataSize = fileName->DataSize;
+    item->Attributes = fileName->FileAttributes;
+    item->CreationTime = fileName->CreationTime;
+    item->ChangeTime = fileName->ChangeTime;
+  }
+
+  TAttributeSearch search(node.Get());
+  if (item && search.FindFirst(AttributeType::Data, 0))
+    item->DataSize = NTFSAttribute::GetAttributeDataSize(search.Rec().AttributeRecord);
+
+  // Every record's clusters count, live files and metafiles included: they
+  // are what overwrites deleted files written before them.
+  const std::int64_t ownerDate = fileName ? fileName->ChangeTime : 0;
+  for (bool found = search.FindFirst(AttributeType::Any, 0); found; found = search.FindNext()) {
+    if (NTFSAttribute::IsResident(search.Rec().AttributeRecord))
+      continue;
+    ARunList->Clear();
+    NTFSAttribute::RunListBuild(search.Rec(), ARunList);
+    for (std::int32_t i = 0; i < ARunList->ItemCount(); ++i) {
+      std::int64_t first = 0, last = 0;
+      if (RunClusters(ARunList->Item(i), first, last))
+        FDriveMap->AddUsing(first, last, item, ownerDate);
+    }
+  }
+}

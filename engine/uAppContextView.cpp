@@ -1,0 +1,180 @@
+#include "engine/uAppContext.h"
+
+#include "engine/uFileMask.h"
+#include "engine/uTreeWalk.h"
+#include "ntfs/uNTFSAttribute.h"
+#include "progress/uProgressEx.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+constexpr std::int64_t kOrphansRecord = 1;
+
+using TNodeDictionary = IExDictionary;
+
+void AddToDictionary(TNodeDictionary& ANodes, PTreeItemInfo ANode) {
+  DictWrite(ANodes, MFTRefKey(ANode->Data->MFTNumber), ANode);
+}
+
+std::optional<PTreeItemInfo> NodeOfRecord(TNodeDictionary& ANodes, MFT_REF ARef) {
+  return DictRead<PTreeItemInfo>(ANodes, MFTRefKey(ARef));
+}
+
+void Attach(PTreeItemInfo ANode, PTreeItemInfo AParent, const IExListPtr& ATopLevel, TExListBookmark ABookmark) {
+  if (!AParent->SubItems)
+    AParent->SubItems = ExListBuilder::CreateList(ATopLevel->DataSize());
+  ListAdd(*AParent->SubItems, ANode);
+  ANode->Parent = AParent;
+  ATopLevel->Delete(ABookmark);
+}
+
+bool HasChildren(PTreeItemInfo ANode) { return ANode->SubItems && ANode->SubItems->Count() > 0; }
+
+} // namespace
+
+bool TNTFSRecoveryContext::RunClusters(const RunListElement& ARun, std::int64_t& AFirst, std::int64_t& ALast) {
+  // An LCN of 0 marks a sparse run without clusters.
+  if (ARun.LCN == 0 || ARun.Length <= 0)
+    return false;
+  const std::optional<std::int64_t> last = CheckedAdd<std::int64_t>(ARun.LCN, ARun.Length - 1);
+  if (!last)
+    return false;
+  AFirst = ARun.LCN;
+  ALast = *last;
+  return true;
+}
+
+double TNTFSRecoveryContext::OverwritePercentOf(PNTFSVolume AVolume, PItemInfo AItem,
+                                                const IMFTRunListPtr& ARunList) const {
+  ARunList->Clear();
+  {
+    TNTFSNodeRef node(AVolume, AItem->MFTNumber);
+    TAttributeSearch search(node.Get());
+    if (search.FindFirst(AttributeType::Data, 0))
+      NTFSAttribute::RunListBuild(search.Rec(), ARunList);
+  }
+  std::int64_t used = 0;
+  for (std::int32_t i = 0; i < ARunList->ItemCount(); ++i) {
+    std::int64_t first = 0, last = 0;
+    if (RunClusters(ARunList->Item(i), first, last))
+      used += FDriveMap->IsUsed(first, last, AItem, AItem->ChangeTime);
+  }
+  const std::int64_t clusters = ARunList->VCNCount();
+  if (clusters == 0)
+    return 0;
+  // Several later records may claim the same cluster, each counting once.
+  return std::min(100.0, static_cast<double>(used) / static_cast<double>(clusters) * 100.0);
+}
+
+void TNTFSRecoveryContext::AnalyzeItems(PNTFSVolume AVolume, const IExListPtr& AItems) {
+  TProgressExLevel level("Analyzing deleted files...", AItems->Count(), "objects");
+  const IMFTRunListPtr runs = MFTRunList::New();
+  std::int64_t done = 0;
+  for (auto [bookmark, item] : ListItems<PItemInfo>(*AItems)) {
+    if (!item->IsDirectory)
+      item->OverwritePercent = OverwritePercentOf(AVolume, item, runs);
+    if (!ProgressEx::DoProgress(done))
+      break;
+    ++done;
+  }
+}
+
+PTreeItemInfo TNTFSRecoveryContext::NewTreeItem(const IExListPtr& AList, PItemInfo AItem) {
+  auto node = std::make_unique<TTreeItemInfo>();
+  node->Data = AItem;
+  ListAdd(*AList, node.get());
+  return node.release();
+}
+
+bool TNTFSRecoveryContext::IsAncestor(PTreeItemInfo A, PTreeItemInfo B) {
+  for (PTreeItemInfo parent = A->Parent; parent != nullptr; parent = parent->Parent)
+    if (parent == B)
+      return true;
+  return false;
+}
+
+void TNTFSRecoveryContext::PrepareView(const IExListPtr& ARootItems, const IExListPtr& AItems,
+                                       const std::u16string& AMask, const IExListPtr& ATreeItems) {
+  FreeTree(ATreeItems);
+  const IExDictionaryPtr nodes = ExListBuilder::CreateDictionary(sizeof(TMFTRefKey), ATreeItems->DataSize());
+  TProgressExLevel level("Prepare to view...", AItems->Count(), "objects");
+
+  for (auto [bookmark, item] : ListItems<PItemInfo>(*ARootItems))
+    AddToDictionary(*nodes, NewTreeItem(ATreeItems, item));
+  const std::optional<PTreeItemInfo> orphans = NodeOfRecord(*nodes, MFT_REF::Build(kOrphansRecord));
+
+  // Built at the first file tested, so that a bad mask fails there, after
+  // the folders before it were added.
+  std::optional<TFileMask> mask;
+  for (auto [bookmark, item] : ListItems<PItemInfo>(*AItems)) {
+    if (!item->IsDirectory) {
+      if (!mask)
+        mask.emplace(AMask);
+      if (!mask->Matches(item->Name))
+        continue;
+    }
+    AddToDictionary(*nodes, NewTreeItem(ATreeItems, item));
+  }
+
+  std::int64_t linked = 0;
+  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*ATreeItems)) {
+    const PItemInfo item = node->Data;
+    item->Checked = false;
+    if (item->DirREF.Address() != 0) {
+      const std::optional<PTreeItemInfo> parent = item->DirREF.Address() != item->MFTNumber.Address()
+                                                      ? NodeOfRecord(*nodes, item->DirREF)
+                                                      : std::nullopt;
+      if (parent && (*parent)->Data->IsDirectory && !IsAncestor(*parent, node)) {
+        Attach(node, *parent, ATreeItems, bookmark);
+      } else if (orphans && !IsAncestor(*orphans, node)) {
+        Attach(node, *orphans, ATreeItems, bookmark);
+        item->DirREF = (*orphans)->Data->MFTNumber;
+      }
+    }
+    ++linked;
+    if (!ProgressEx::DoProgress(linked))
+      break;
+  }
+
+  RemoveEmptyFolders(ATreeItems);
+}
+
+void TNTFSRecoveryContext::RemoveEmptyFolders(const IExListPtr& AList) {
+  // One step down into a folder's SubItems; once they are walked, the folder
+  // goes from its own list if nothing is left in them.
+  struct TLevel {
+    IExListPtr List;
+    IExListEnumeratorPtr Walk;
+    PTreeItemInfo Folder = nullptr;
+    IExListPtr FolderList;
+    TExListBookmark FolderBookmark = nullptr;
+  };
+  std::vector<TLevel> levels;
+  levels.push_back({AList, AList->GetItems(), nullptr, nullptr, nullptr});
+  while (!levels.empty()) {
+    TLevel& current = levels.back();
+    if (!current.Walk->MoveNext()) {
+      const TLevel done = std::move(levels.back());
+      levels.pop_back();
+      if (done.Folder && done.List->Count() == 0) {
+        done.FolderList->Delete(done.FolderBookmark);
+        FreeTreeNode(done.Folder);
+      }
+      continue;
+    }
+    PTreeItemInfo node = nullptr;
+    current.Walk->ReadData(&node);
+    if (!node->Data->IsDirectory)
+      continue;
+    const TExListBookmark bookmark = current.Walk->GetBookmark();
+    if (HasChildren(node)) {
+      const IExListPtr list = current.List;
+      levels.push_back({node->SubItems, node->SubItems->GetItems(), node, list, bookmark});
+    } else {
+      current.List->Delete(bookmark);
+      FreeTreeNode(node);
+    }
+  }
+}

@@ -1,0 +1,373 @@
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "engine/uAppContext.h"
+#include "foundation/uSysPath.h"
+#include "tests/support/QtTestMain.h"
+#include "platform/uDriveTable.h"
+#include "tests/support/uFakeBlockDevices.h"
+#include "wizard/uDeviceChangeEvent.h"
+#include "wizard/uDriveTypeImages.h"
+#include "wizard/uSelectSourceDrivePage.h"
+#include "wizard/uStartPage.h"
+#include "wizard/uWizardMain.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Stands for the pages that follow the drive page.
+class TNextPage : public TWizardPage {
+public:
+  QString GetTitle() override { return QStringLiteral("Next page"); }
+  QString GetDescription() override { return QStringLiteral("What comes next"); }
+};
+
+std::string ReadFile(const fs::path& APath) {
+  std::ifstream In(APath);
+  std::stringstream Text;
+  Text << In.rdbuf();
+  return Text.str();
+}
+
+void WriteFile(const fs::path& APath, const std::string& AText) { std::ofstream(APath) << AText; }
+
+// The wizard window with the start page, the drive page and one page after
+// them, over a system whose only drives are those a test gives it.
+class SourceDrivePage : public testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    Volumes = std::make_unique<testfiles::TTempFolder>();
+    testfiles::MakeNTFSImage(*Volumes / "data.img", "Data");
+    testfiles::MakeNTFSImage(*Volumes / "archive.img", "Archive");
+    testfiles::MakeNTFSImage(*Volumes / "plain.img");
+    testfiles::MakeExt2Image(*Volumes / "linux.img", "Linux");
+  }
+  static void TearDownTestSuite() { Volumes.reset(); }
+
+  void SetUp() override {
+    BlockDeviceRoots() = Devices.Roots();
+    VolumeImages().Clear();
+    DriveTable().Clear();
+    SetAppDataFolder(FromNativePath(Data.Path().string()));
+  }
+
+  void TearDown() override {
+    Wizard.reset();
+    unsetenv("TARNWICK_IMAGES");
+    VolumeChooser() = nullptr;
+    VolumeImages().Clear();
+    DriveTable().Clear();
+    BlockDeviceRoots() = TBlockDeviceRoots();
+    SetAppDataFolder(u"");
+  }
+
+  static TVolumeImageChooser& VolumeChooser() { return VolumeImageChooser(); }
+
+  // Lists the images as the drive table does at start.
+  static void StartWithImages(const std::vector<std::string>& ANames) {
+    std::vector<std::string> Paths;
+    for (const std::string& Name : ANames)
+      Paths.push_back((*Volumes / Name).string());
+    VolumeImages().Merge(Paths);
+    RefreshDriveTable();
+  }
+
+  void Open() {
+    Wizard = std::make_unique<TWizardMain>();
+    auto Start = std::make_unique<TStartPage>();
+    auto Drives = std::make_unique<TSelectSourceDrivePage>(Context);
+    StartPage = Start.get();
+    DrivePage = Drives.get();
+    Wizard->AddPage(std::move(Start));
+    Wizard->AddPage(std::move(Drives));
+    Wizard->AddPage(std::make_unique<TNextPage>());
+    Wizard->show();
+    Wizard->Run();
+  }
+
+  // Destroying the window stops the wizard, which saves the state file.
+  void Close() { Wizard.reset(); }
+
+  QPushButton* Button(const char* AName) const { return Wizard->findChild<QPushButton*>(QLatin1String(AName)); }
+  void Click(const char* AName) { QTest::mouseClick(Button(AName), Qt::LeftButton); }
+  QString Title() const { return Wizard->findChild<QLabel*>("lblPageTitle")->text(); }
+  QTreeWidget* Tree() const { return DrivePage->findChild<QTreeWidget*>("tvDrive"); }
+
+  QStringList Listed() const {
+    QStringList Names;
+    for (int Index = 0; Index < Tree()->topLevelItemCount(); ++Index)
+      Names << Tree()->topLevelItem(Index)->text(0);
+    return Names;
+  }
+  QString Selected() const {
+    const QList<QTreeWidgetItem*> Items = Tree()->selectedItems();
+    return Items.isEmpty() ? QString() : Items.first()->text(0);
+  }
+  void ClickDrive(int AIndex) {
+    const QRect Row = Tree()->visualItemRect(Tree()->topLevelItem(AIndex));
+    QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Row.center());
+  }
+  void SendDeviceChange(std::uint32_t ADeviceEvent) {
+    QCoreApplication::postEvent(Wizard.get(), new TDeviceChangeEvent(ADeviceEvent));
+    QCoreApplication::processEvents();
+  }
+  fs::path HistoryFile() const { return Data.Path() / "history.ini"; }
+
+  static std::unique_ptr<testfiles::TTempFolder> Volumes;
+  testfiles::TFakeBlockDevices Devices;
+  testfiles::TTempFolder Data;
+  TNTFSRecoveryContext Context{std::make_shared<TScriptedPrompt>()};
+  std::unique_ptr<TWizardMain> Wizard;
+  TStartPage* StartPage = nullptr;
+  TSelectSourceDrivePage* DrivePage = nullptr;
+};
+
+std::unique_ptr<testfiles::TTempFolder> SourceDrivePage::Volumes;
+
+TEST_F(SourceDrivePage, StartPageGreetsWithTheLogoAndLeadsOn) {
+  Open();
+  EXPECT_EQ(Title(), "Tarnwick");
+  EXPECT_EQ(Wizard->findChild<QLabel*>("lblPageDescription")->text(), "Description of recovery steps");
+  EXPECT_TRUE(Wizard->findChild<QWidget*>("pnlLogo")->isVisible());
+  EXPECT_TRUE(Button("btnNext")->isEnabled());
+  EXPECT_FALSE(Button("btnPrev")->isEnabled());
+  EXPECT_EQ(Button("btnNext")->toolTip(), "Selection of disk where deleted files placed");
+
+  const auto* Memo = StartPage->findChild<QPlainTextEdit*>("Memo1");
+  EXPECT_TRUE(Memo->isReadOnly());
+  EXPECT_EQ(Memo->focusPolicy(), Qt::NoFocus);
+  EXPECT_EQ(Memo->toPlainText().split('\n'),
+            QStringList({"Software helps to recover deleted files from Hard Disk Drives formatted under NTFS.",
+                         "Tool can recover deleted files if subsequent operations with the disk didn't rewrite last one.",
+                         "", "For start recovery please press <Next> button.", ""}));
+
+  Click("btnNext");
+  EXPECT_EQ(Title(), "Select source disk");
+  EXPECT_FALSE(Wizard->findChild<QWidget*>("pnlLogo")->isVisible());
+}
+
+TEST_F(SourceDrivePage, ListsOnlyNTFSVolumesWithLetterLabelAndThePictureOfTheirKind) {
+  testfiles::MakeNTFSImage(Devices.AddDisk("sdb", true), "Stick");
+  testfiles::MakeExt2Image(Devices.AddDisk("sdc"), "Home");
+  StartWithImages({"data.img", "linux.img", "plain.img"});
+  Open();
+  Click("btnNext");
+
+  EXPECT_EQ(Listed(), QStringList({"Stick (C: [NTFS])", "Data (E: [NTFS])", "plain.img (F: [NTFS])"}));
+  const QList<QPixmap> Pictures = DrawDriveTypeImages();
+  ASSERT_EQ(Pictures.size(), dtRAM + 1);
+  const std::pair<int, TDriveType> Kinds[] = {{0, dtFloppy}, {1, dtFixed}, {2, dtFixed}};
+  for (const auto& [Index, Kind] : Kinds)
+    EXPECT_EQ(Tree()->topLevelItem(Index)->icon(0).pixmap(DriveTypeImageSize).toImage(),
+              Pictures[Kind].toImage())
+        << Index;
+  EXPECT_TRUE(Tree()->isVisible());
+  EXPECT_TRUE(DrivePage->findChild<QLabel*>("lblDriveCaption")->isVisible());
+}
+
+TEST_F(SourceDrivePage, SelectsTheStoredDriveElseTheFirst) {
+  struct TCase {
+    const char* Name;
+    const char* History;  // null: no state file
+    QString Selected;
+  };
+  const TCase Cases[] = {
+      {"stored drive", "[Source]\nDrive=D:\\\n", "Archive (D: [NTFS])"},
+      {"stored in lower case", "[Source]\nDrive=d:\\\n", "Data (C: [NTFS])"},
+      {"stored drive not listed", "[Source]\nDrive=Q:\\\n", "Data (C: [NTFS])"},
+      {"no state file", nullptr, "Data (C: [NTFS])"},
+  };
+  StartWithImages({"data.img", "archive.img"});
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    fs::remove(HistoryFile());
+    if (Case.History)
+      WriteFile(HistoryFile(), Case.History);
+    Context.SetSourceDrive(u"");
+    Open();
+    Click("btnNext");
+    EXPECT_EQ(Selected(), Case.Selected);
+    EXPECT_TRUE(Button("btnNext")->isEnabled());
+    Wizard.reset();
+  }
+}
+
+TEST_F(SourceDrivePage, OnlyLeavingForwardStoresTheDriveRoot) {
+  StartWithImages({"data.img", "archive.img"});
+  Open();
+  Click("btnNext");
+  ClickDrive(1);
+  Click("btnPrev");
+  EXPECT_EQ(Context.SourceDrive(), u"c:\\") << "the default from the missing state file stays";
+
+  Click("btnNext");
+  EXPECT_EQ(Selected(), "Archive (D: [NTFS])") << "a return keeps the user's choice";
+  Click("btnNext");
+  EXPECT_EQ(Title(), "Next page");
+  EXPECT_EQ(Context.SourceDrive(), u"D:\\");
+}
+
+TEST_F(SourceDrivePage, WithoutAnNTFSDriveOnlyAnImageCanBeAdded) {
+  StartWithImages({"linux.img"});
+  testfiles::MakeExt2Image(Devices.AddDisk("sda"), "Root");
+  Open();
+  Click("btnNext");
+  EXPECT_EQ(Title(), "Select source disk");
+  EXPECT_FALSE(Tree()->isVisible());
+  EXPECT_FALSE(DrivePage->findChild<QLabel*>("lblDriveCaption")->isVisible());
+  EXPECT_FALSE(Button("btnNext")->isEnabled());
+  EXPECT_TRUE(Button("btnPrev")->isEnabled());
+  EXPECT_TRUE(Button("btnAddVolumeImage")->isVisible());
+}
+
+TEST_F(SourceDrivePage, ADriveChangeWhileTheDrivePageIsShownRefreshesItAtOnce) {
+  StartWithImages({"data.img"});
+  Open();
+  Click("btnNext");
+  const fs::path Stick = Data.Path() / "stick.img";
+  testfiles::MakeNTFSImage(Stick, "Stick");
+  VolumeImages().Merge({Stick.string()});
+
+  SendDeviceChange(0x0007);  // nodes changed: not an arrival or a removal
+  EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])"}));
+  SendDeviceChange(DBT_DEVICEARRIVAL);
+  EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])", "Stick (D: [NTFS])"}));
+  ClickDrive(1);
+  Context.SetSourceDrive(u"D:\\");
+
+  fs::remove(Stick);
+  SendDeviceChange(DBT_DEVICEREMOVECOMPLETE);
+  EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])"}));
+  EXPECT_EQ(Selected(), "Data (C: [NTFS])");
+  EXPECT_TRUE(Button("btnNext")->isEnabled());
+}
+
+TEST_F(SourceDrivePage, ADriveChangeElsewhereShowsOnTheNextEntryByNextOnly) {
+  StartWithImages({"data.img"});
+  Open();
+  Click("btnNext");
+  Click("btnNext");
+  ASSERT_EQ(Title(), "Next page");
+  StartWithImages({"archive.img"});
+  SendDeviceChange(DBT_DEVICEARRIVAL);
+
+  Click("btnPrev");
+  EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])"})) << "a return by Back";
+  Click("btnPrev");
+  Click("btnNext");
+  EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])", "Archive (D: [NTFS])"}));
+}
+
+TEST_F(SourceDrivePage, TheStateFileKeepsTheDriveAndTheAddedImagesAcrossRuns) {
+  const fs::path Gone = Data.Path() / "gone.img";
+  testfiles::MakeNTFSImage(Gone, "Gone");
+  setenv("TARNWICK_IMAGES", (*Volumes / "data.img").c_str(), 1);
+  StartWithImages({"data.img", "archive.img"});
+  VolumeImages().Merge({Gone.string()});
+  WriteFile(HistoryFile(), "[Other]\nKept=yes\n");
+  Open();
+  Click("btnNext");
+  ClickDrive(1);
+  Click("btnNext");
+  Close();
+
+  const std::string Saved = ReadFile(HistoryFile());
+  EXPECT_NE(Saved.find("Drive = D:\\"), std::string::npos) << Saved;
+  EXPECT_NE(Saved.find("Image1 = " + (*Volumes / "archive.img").string()), std::string::npos) << Saved;
+  EXPECT_NE(Saved.find("Image2 = " + Gone.string()), std::string::npos) << Saved;
+  EXPECT_EQ(Saved.find("data.img"), std::string::npos) << "images named by the environment are not kept";
+  EXPECT_NE(Saved.find("Kept = yes"), std::string::npos) << "other sections stay";
+
+  // The next run, with one stored image gone.
+  fs::remove(Gone);
+  VolumeImages().Clear();
+  DriveTable().Clear();
+  StartWithImages({"data.img"});
+  Context.SetSourceDrive(u"");
+  Open();
+  Click("btnNext");
+  EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])", "Archive (D: [NTFS])"}));
+  EXPECT_EQ(Selected(), "Archive (D: [NTFS])");
+}
+
+TEST_F(SourceDrivePage, StateFileErrorsAreSwallowed) {
+  struct TCase {
+    const char* Name;
+    std::function<fs::path(const fs::path& AData)> Prepare;  // gives the data folder
+  };
+  const TCase Cases[] = {
+      {"missing data folder", [](const fs::path& AData) { return AData / "not-yet-created"; }},
+      {"state file is a folder",
+       [](const fs::path& AData) {
+         fs::create_directory(AData / "history.ini");
+         return AData;
+       }},
+  };
+  StartWithImages({"data.img", "archive.img"});
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    const fs::path Folder = Case.Prepare(Data.Path());
+    SetAppDataFolder(FromNativePath(Folder.string()));
+    Context.SetSourceDrive(u"D:\\");
+    Open();
+    Click("btnNext");
+    EXPECT_EQ(Selected(), "Data (C: [NTFS])") << "the context's default";
+    Click("btnNext");
+    EXPECT_NO_THROW(Close());
+    EXPECT_EQ(fs::exists(Folder), Folder == Data.Path()) << "nothing creates the folder";
+  }
+}
+
+TEST_F(SourceDrivePage, AnAddedVolumeImageIsListedAndSelected) {
+  StartWithImages({"data.img"});
+  Open();
+  Click("btnNext");
+  fs::path Chosen;
+  VolumeChooser() = [&Chosen](QWidget*) { return QString::fromStdString(Chosen.string()); };
+
+  Chosen = *Volumes / "archive.img";
+  Click("btnAddVolumeImage");
+  EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])", "Archive (D: [NTFS])"}));
+  EXPECT_EQ(Selected(), "Archive (D: [NTFS])");
+  EXPECT_TRUE(Button("btnNext")->isEnabled());
+
+  Chosen.clear();  // the dialog cancelled
+  Click("btnAddVolumeImage");
+  EXPECT_EQ(Listed().size(), 2);
+}
+
+TEST_F(SourceDrivePage, ARefusedVolumeImageIsExplainedAndChangesNothing) {
+  StartWithImages({"data.img"});
+  Open();
+  Click("btnNext");
+  const fs::path Refused = *Volumes / "linux.img";
+  VolumeChooser() = [&Refused](QWidget*) { return QString::fromStdString(Refused.string()); };
+  QString Shown;
+  QTimer::singleShot(0, [&Shown] {
+    if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      Shown = Box->windowTitle() + ": " + Box->text();
+      Box->accept();
+    }
+  });
+  Click("btnAddVolumeImage");
+  EXPECT_EQ(Shown, QString::fromStdString("Add volume image: The file \"" + Refused.string() +
+                                          "\" is not an NTFS volume image."));
+  EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])"}));
+  EXPECT_EQ(Selected(), "Data (C: [NTFS])");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunTestsInside<QApplication>(argc, argv); }

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "wizard/uDiskUtils.h"
+#include "wizard/uWizardPage.h"
+
+class QLabel;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TNTFSRecoveryContext;
+
+// The second page: the NTFS drives to recover from, one of which the user
+// picks. It also loads the wizard's state file when the wizard starts and
+// saves it when the wizard stops, and follows drives as they come and go.
+class TSelectSourceDrivePage : public TWizardPage {
+public:
+  explicit TSelectSourceDrivePage(TNTFSRecoveryContext& AContext);
+
+  QString GetTitle() override;
+  QString GetDescription() override;
+  bool GetAllowNext() override;
+  bool NeedToListenMessages() override;
+
+  void WizardRun(IWizardApplication* AApp) override;
+  void WizardStop(IWizardApplication* AApp) override;
+  void PageAfterEnter(bool AForward) override;
+  void PageBeforeExit(bool AForward, bool& AllowExit) override;
+  void ListenWizardMessage(QEvent& Message) override;
+
+  // Rebuilds the tree from the drive table, when the table has changed.
+  void RefreshDriveList();
+  // Selects the context's source drive, else the first drive listed.
+  void SelectCurrentDrive();
+
+protected:
+  void tvDriveChange();
+  void btnAddVolumeImageClick();
+
+  QLabel* lblDriveCaption = nullptr;
+  QTreeWidget* tvDrive = nullptr;
+  QPushButton* btnAddVolumeImage = nullptr;
+  // One picture per TDriveType value, in its order.
+  QList<QPixmap> ilDriveTypes;
+
+private:
+  void AddDriveNode(TVolumeInformationRecord& ARecord);
+  // The node of ALetter, or null when it is not listed.
+  QTreeWidgetItem* FindDriveNode(TDriveLetter ALetter) const;
+  void DrivesChanged(TDriveLetter AArrivedDrive);
+
+  bool FDriveListChanged = true;
+  // An image the user has just added, selected when the tree is next built.
+  TDriveLetter FArrivedDrive = 0;
+  TNTFSRecoveryContext& FContext;
+};
+
+// "history.ini" in the per-user data folder; empty while that folder is
+// unknown.
+std::string HistoryFilePath();
+
+// Asks for a file name for "Add volume image..."; empty when the user
+// cancels. The file dialog by default; tests put a script in its place.
+using TVolumeImageChooser = std::function<QString(QWidget* AOwner)>;
+TVolumeImageChooser& VolumeImageChooser();
+
+// The command "Add volume image...": asks for an image file and lists it as a
+// drive. The wizard window AWizard then hears of it as of a drive arrival; a
+// refused file is explained in a message box and changes nothing.
+void AddVolumeImageTo(QWidget& AWizard);
