@@ -1,51 +1,42 @@
-// A whole volume image, mutated anywhere: opening it, then walking every
-// record as the scan does (names, node summaries, every attribute's runs)
-// and reading each file's data as the recovery does, through a device held
-// in memory.
+// A whole volume image, mutated anywhere, through a device held in memory:
+// the scan, the overwrite analysis and the tree, then every file ticked and
+// recovered into a target file system held in memory. Every restored file
+// must lie below the target folder.
 
 #include "SparseImage.h"
 
+#include "engine/uAppContext.h"
 #include "ntfs/uFSError.h"
-#include "ntfs/uNTFSAttribute.h"
-#include "ntfs/uNTFSNode.h"
-#include "ntfs/uNTFSUtils.h"
+#include "platform/uPrompt.h"
+#include "tests/support/uMemoryFileSystem.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
-#include <vector>
+#include <string>
 
 namespace {
 
-// Enough to cross several clusters and run lists, few enough to stay quick.
-constexpr std::int64_t kReadLimit = 4 * 65536;
-constexpr std::int64_t kReadPiece = 65536;
+// Room on the target: larger files are refused as they would be on a full
+// disk, so that a crafted size cannot have the fuzzer copy gigabytes.
+constexpr std::int64_t kTargetSpace = 16 * 1024 * 1024;
+constexpr char kTarget[] = "/target";
 
-void ReadData(const TAttributeSearchRec& ASearch, std::vector<std::uint8_t>& ABuffer) {
-  const IStreamExPtr stream = NTFSAttribute::GetDataStream(ASearch);
-  for (std::int64_t pos = 0; pos < kReadLimit; pos += kReadPiece)
-    if (stream->Read(pos, kReadPiece, ABuffer.data()) <= 0)
-      break;
-  (void)UnreadRangesOf(*stream);
-}
-
-void VisitRecord(PNTFSVolume AVolume, std::int64_t ANumber, TMemHolder& ARecord, std::vector<std::uint8_t>& ABuffer) {
-  NTFSUtils::GetMFTRecord(AVolume, MFT_REF::Build(ANumber), ARecord.Ptr());
-  const PMFTRecord header(TByteView(ARecord.Ptr(), static_cast<std::size_t>(ARecord.Size())));
-  if (!header.IsFileRecord() || header.BaseMFTRecord().Value != 0)
-    return;
-  const TNTFSNodeRef node(AVolume, MFT_REF::Build(ANumber));
-  const PMFTFilenameAttribute name = NTFSAttribute::GetFileNameAttribute(
-      ARecord.Ptr(), static_cast<std::uint32_t>(ARecord.Size()), FILE_NAME_WIN32);
-  if (name)
-    (void)NTFSUtils::GetFileName(name);
-  TAttributeSearch search(node.Get());
-  for (bool found = search.FindFirst(AttributeType::Any); found; found = search.FindNext())
-    if (!NTFSAttribute::IsResident(search.Rec().AttributeRecord))
-      NTFSAttribute::RunListBuild(search.Rec(), MFTRunList::New());
-  TAttributeSearch data(node.Get());
-  if (data.FindFirst(AttributeType::Data))
-    ReadData(data.Rec(), ABuffer);
+// Below the target folder, without a component that climbs or stays put.
+bool InsideTarget(const std::string& APath) {
+  const std::string prefix = std::string(kTarget) + "/";
+  if (APath.compare(0, prefix.size(), prefix) != 0)
+    return false;
+  for (std::size_t start = prefix.size(); start <= APath.size();) {
+    const std::size_t end = std::min(APath.find('/', start), APath.size());
+    const std::string component = APath.substr(start, end - start);
+    if (component.empty() || component == "." || component == "..")
+      return false;
+    start = end + 1;
+  }
+  return true;
 }
 
 } // namespace
@@ -54,16 +45,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
   const auto device = std::make_shared<testsupport::TMemoryDeviceIO>();
   fuzz::LoadSparseImage(*device, AData, ASize);
   const testsupport::TDeviceIOGuard installed(device);
-  PNTFSVolume opened = nullptr;
+
+  const auto prompt = std::make_shared<TScriptedPrompt>();
+  prompt->QueueAnswer(true); // go on when the whole selection does not fit
+  const auto target = std::make_shared<testsupport::TMemoryFileSystem>();
+  target->FreeBytes = kTargetSpace;
+  TNTFSRecoveryContext context(prompt, target);
+  context.SetSourceDrive(u"F:\\");
   try {
-    opened = NTFSVolumeInit(u"fuzz");
+    context.ProcessScan();
   } catch (const FSError&) {
-    return 0;
+    return 0; // not a volume: said clearly, nothing to recover
   }
-  const TNTFSVolumeRef volume(opened);
-  TMemHolder record(static_cast<std::int32_t>(volume->MFTRecordSize));
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kReadPiece));
-  for (std::int64_t number = 0; number < volume->MFTRecordCount; ++number)
-    VisitRecord(volume.Get(), number, record, buffer);
+  context.CheckAll(context.TreeItems(), true);
+  context.SetTargetDir(u"/target");
+  context.ProcessRecover();
+  for (const std::string& path : target->Created)
+    if (!InsideTarget(path))
+      std::abort();
+  context.Clear();
   return 0;
 }
