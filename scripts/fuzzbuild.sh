@@ -1,6 +1,9 @@
 # Shared by scripts/test.sh and scripts/fuzz.sh: the libFuzzer build, with
 # clang, of the fuzz targets and their seed corpora only.
 fuzz_targets=(fuzz_RecordWalk fuzz_RunList fuzz_AttributeList fuzz_Volume)
+# Mutations per target in the brief run: a few seconds each, the whole
+# volume being by far the slowest to run once.
+declare -A fuzz_brief_runs=([fuzz_RecordWalk]=5000 [fuzz_RunList]=5000 [fuzz_AttributeList]=1000 [fuzz_Volume]=200)
 
 build_fuzzers() {
   local dir=$1
@@ -23,8 +26,9 @@ fuzz_corpora() {
 # Every target over its seeds and kept cases, then a fixed number of
 # mutations: a regression that crashes on a known input fails at once.
 run_fuzzers_briefly() {
-  local dir=$1 runs=$2 work status corpora
+  local dir=$1 runs work status corpora
   for target in "${fuzz_targets[@]}"; do
+    runs=${fuzz_brief_runs[$target]:-1000}
     work=$(mktemp -d)
     mapfile -t corpora < <(fuzz_corpora "$dir" "$target")
     echo "== $target: seeds, cases and $runs runs"

@@ -25,4 +25,4 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 source "$root/scripts/fuzzbuild.sh"
 build_fuzzers "$root/build/fuzz"
-run_fuzzers_briefly "$root/build/fuzz" 1000
+run_fuzzers_briefly "$root/build/fuzz"
