@@ -9,6 +9,7 @@
 #include <QShortcut>
 #include <QStyle>
 
+#include "diagnostics/uAbout.h"
 #include "diagnostics/uTarnwickErrorMessage.h"
 #include "foundation/uMemoryEx.h"
 #include "foundation/uSysPath.h"
@@ -153,10 +154,9 @@ void TfMain::BuildMenu() {
                                          [this] { RunUserAction([this] { miQuilloryOntheWebClick(); }); });
   miQuilloryOntheWeb->setStatusTip(QStringLiteral("Go to web page"));
   N1 = miHelp->addSeparator();
-  miAbout = miHelp->addAction(QStringLiteral("About"));
+  miAbout = miHelp->addAction(QStringLiteral("About"), this,
+                              [this] { RunUserAction([this] { miAboutClick(); }); });
   miAbout->setStatusTip(QStringLiteral("Show information about product"));
-  // The about dialog is not part of the program yet.
-  miAbout->setEnabled(false);
 
   for (QMenu* Menu : {miFile, miHelp}) {
     Menu->setToolTipsVisible(true);
@@ -178,6 +178,11 @@ void TfMain::miQuilloryHelpClick() {
 }
 
 void TfMain::miQuilloryOntheWebClick() { FShell.OpenUrl(ProductWebPage); }
+
+void TfMain::miAboutClick() {
+  TAboutDialog Dialog(this);
+  Dialog.exec();
+}
 
 void TfMain::FormClose() {
   TWizardMain::FormClose();

@@ -97,6 +97,7 @@ protected:
   void miExitClick();
   void miQuilloryHelpClick();
   void miQuilloryOntheWebClick();
+  void miAboutClick();
 
   QMenuBar* MainMenu1 = nullptr;
   QMenu* miFile = nullptr;

@@ -107,17 +107,19 @@ std::int32_t ShowErrorMessage(TErrorDisplayStatus aStatus, TAppId anApp,
     return mrNone;
   }
   WriteErrorLog(Message->LogText());
-  if (Message->Status() == edsSilent || !State().MessageBox)
+  return ShowMessageBox(Message->Status(), Message->DisplayText());
+}
+
+std::int32_t ShowMessageBox(TErrorDisplayStatus AStatus, const QString& AText) {
+  if (AStatus == edsSilent || !State().MessageBox)
     return mrNone;
-  return State().MessageBox(Message->Status(), Message->DisplayText());
+  return State().MessageBox(AStatus, AText);
 }
 
 // The log is a diagnostic aid: a folder without rights, a locked file or a
 // full disk must never disturb the caller, so every failure is swallowed.
 void WriteErrorLog(const QString& AText) {
-  if (!State().LogPath)
-    return;
-  const QString Path = State().LogPath();
+  const QString Path = ErrorLogFilePath();
   if (Path.isEmpty() || !QDir().mkpath(QFileInfo(Path).absolutePath()))
     return;
   QFile Log(Path);
@@ -134,5 +136,7 @@ void SetErrorMessageObject(std::unique_ptr<TCommonErrorMessage> AMessage) {
 }
 
 void SetErrorLogPath(std::function<QString()> APath) { State().LogPath = std::move(APath); }
+
+QString ErrorLogFilePath() { return State().LogPath ? State().LogPath() : QString(); }
 
 void SetErrorMessageBox(TErrorMessageBox ABox) { State().MessageBox = std::move(ABox); }

@@ -63,6 +63,10 @@ QString AppIdName(TAppId AId);
 std::int32_t ShowErrorMessage(TErrorDisplayStatus aStatus, TAppId anApp,
                               std::uint16_t anErrorCode, const QString& Msg);
 
+// Shows AText in the installed box of the status's kind without logging it.
+// Returns the button that closed the box, or mrNone when nothing was shown.
+std::int32_t ShowMessageBox(TErrorDisplayStatus AStatus, const QString& AText);
+
 // Appends one entry to Err.log. Never fails towards its caller.
 void WriteErrorLog(const QString& AText);
 
@@ -75,6 +79,8 @@ void SetErrorMessageObject(std::unique_ptr<TCommonErrorMessage> AMessage);
 // The full path of Err.log, asked at every write: the per-user data folder
 // may be set after the log's name is.
 void SetErrorLogPath(std::function<QString()> APath);
+// The full path Err.log is written to now; empty while none is set.
+QString ErrorLogFilePath();
 // Shows a message box of the status's kind; the GUI installs one, tests a
 // recorder. Without one nothing is shown and mrNone comes back.
 using TErrorMessageBox = std::function<std::int32_t(TErrorDisplayStatus AStatus, const QString& AText)>;

@@ -1,5 +1,7 @@
 #include "engine/uFileMask.h"
 
+#include "foundation/uUnicode.h"
+
 #include <algorithm>
 
 namespace {
@@ -33,25 +35,8 @@ std::u32string DecodeUtf16(std::u16string_view AText) {
 
 std::string EncodeUtf8(std::u32string_view AText) {
   std::string result;
-  for (char32_t c : AText) {
-    if (IsHighSurrogate(c) || IsLowSurrogate(c))
-      c = 0xFFFD;
-    if (c < 0x80) {
-      result += static_cast<char>(c);
-    } else if (c < 0x800) {
-      result += static_cast<char>(0xC0 | (c >> 6));
-      result += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      result += static_cast<char>(0xE0 | (c >> 12));
-      result += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      result += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      result += static_cast<char>(0xF0 | (c >> 18));
-      result += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      result += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      result += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  for (char32_t c : AText)
+    AppendUtf8(result, IsHighSurrogate(c) || IsLowSurrogate(c) ? 0xFFFD : c);
   return result;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/uUnicode.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -51,7 +53,3 @@ inline constexpr char16_t AppDataPlaceholder[] = u"*LOCAL_APPDATA*/Tarnwick";
 const std::u16string& AppDataFolder();
 void SetAppDataFolder(const std::u16string& AFolder);
 
-// Paths are UTF-16 in the program and bytes on Linux: UTF-8 both ways, with
-// whatever does not convert cleanly becoming U+FFFD.
-std::string ToNativePath(const std::u16string& APath);
-std::u16string FromNativePath(const std::string& APath);

@@ -1,3 +1,4 @@
+#include <QDialog>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QFileInfo>
@@ -180,6 +181,20 @@ TEST_F(MainWindow, WebLinksGoThroughTheShell) {
   ASSERT_TRUE(HelpFileUrl().isEmpty());
   MenuItem("Help", "Tarnwick Help")->trigger();
   EXPECT_EQ(Shell.Opened.size(), 1u);
+}
+
+TEST_F(MainWindow, AboutShowsTheAboutDialogModallyOverTheWindow) {
+  Open();
+  QString Shown;
+  QTimer::singleShot(0, [&] {
+    auto* Dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(Dialog, nullptr);
+    Shown = Dialog->windowTitle();
+    EXPECT_EQ(Dialog->parentWidget(), Window.get());
+    Dialog->accept();
+  });
+  MenuItem("Help", "About")->trigger();
+  EXPECT_EQ(Shown, "About Tarnwick");
 }
 
 TEST(ProcessObjects, AreReleasedInReverseOrderAlsoWhenOneFailsToComeUp) {
