@@ -161,19 +161,22 @@ std::int64_t TMFTRunListStream::Read(std::int64_t APos, std::int64_t ASize, void
   return total;
 }
 
-// Bytes the device does not deliver (a cluster past the end of the volume,
-// a failed read) read as zeros rather than as whatever the caller's buffer
-// held before.
 void TMFTRunListStream::ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std::int64_t ALength,
                                     std::uint8_t* ADest) {
-  std::int64_t delivered = 0;
   const NTFS_LCN lcn = FRunList->VCN2LCN(AVCN);
-  if (lcn != 0) {
-    const auto clusterStart = CheckedMul<std::int64_t>(lcn, FClusterSize);
-    const auto pos = clusterStart ? CheckedAdd(*clusterStart, AInCluster) : std::nullopt;
-    if (pos)
-      delivered = std::max<std::int64_t>(0, FVolumeStream->Read(*pos, ALength, ADest));
-  }
+  if (lcn == 0)
+    std::memset(ADest, 0, static_cast<std::size_t>(ALength));
+  else
+    ReadClusterBytes(*FVolumeStream, FClusterSize, lcn, AInCluster, ALength, ADest);
+}
+
+void ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN, std::int64_t AOffset,
+                      std::int64_t ALength, std::uint8_t* ADest) {
+  std::int64_t delivered = 0;
+  const auto clusterStart = CheckedMul<std::int64_t>(ALCN, AClusterSize);
+  const auto pos = clusterStart ? CheckedAdd(*clusterStart, AOffset) : std::nullopt;
+  if (pos)
+    delivered = std::max<std::int64_t>(0, AVolumeStream.Read(*pos, ALength, ADest));
   if (delivered < ALength)
     std::memset(ADest + delivered, 0, static_cast<std::size_t>(ALength - delivered));
 }
