@@ -4,3 +4,4 @@
 FSError::~FSError() = default;
 CustomDriveException::~CustomDriveException() = default;
 NoDriveException::~NoDriveException() = default;
+CompressedDataException::~CompressedDataException() = default;

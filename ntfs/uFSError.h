@@ -23,3 +23,12 @@ public:
   NoDriveException() : CustomDriveException(kMessage) {}
   ~NoDriveException() override;
 };
+
+// The compressed form of an attribute's data cannot be expanded: a chunk
+// that runs past its compression unit, a back-reference before the start
+// of its chunk, or a unit layout no writer makes.
+class CompressedDataException : public FSError {
+public:
+  using FSError::FSError;
+  ~CompressedDataException() override;
+};

@@ -161,9 +161,8 @@ std::int64_t TMFTRunListStream::Read(std::int64_t APos, std::int64_t ASize, void
   return total;
 }
 
-// Bytes the device does not deliver (a cluster past the end of the volume,
-// a failed read) read as zeros rather than as whatever the caller's buffer
-// held before, and are noted as unread.
+// Sparse and unmapped clusters read as zeros; so do bytes the device does
+// not deliver, which are also noted as unread.
 void TMFTRunListStream::ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std::int64_t ALength,
                                     std::uint8_t* ADest) {
   const NTFS_LCN lcn = FRunList->VCN2LCN(AVCN);
@@ -171,15 +170,9 @@ void TMFTRunListStream::ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std:
     std::memset(ADest, 0, static_cast<std::size_t>(ALength));
     return;
   }
-  std::int64_t delivered = 0;
-  const auto clusterStart = CheckedMul<std::int64_t>(lcn, FClusterSize);
-  const auto pos = clusterStart ? CheckedAdd(*clusterStart, AInCluster) : std::nullopt;
-  if (pos)
-    delivered = std::clamp<std::int64_t>(FVolumeStream->Read(*pos, ALength, ADest), 0, ALength);
-  if (delivered == ALength)
-    return;
-  std::memset(ADest + delivered, 0, static_cast<std::size_t>(ALength - delivered));
-  NoteUnread((AVCN << FClusterSizeBits) + AInCluster + delivered, ALength - delivered);
+  const std::int64_t delivered = ReadClusterBytes(*FVolumeStream, FClusterSize, lcn, AInCluster, ALength, ADest);
+  if (delivered < ALength)
+    NoteUnread((AVCN << FClusterSizeBits) + AInCluster + delivered, ALength - delivered);
 }
 
 void TMFTRunListStream::NoteUnread(std::int64_t AOffset, std::int64_t ALength) {
@@ -196,4 +189,16 @@ void TMFTRunListStream::NoteUnread(std::int64_t AOffset, std::int64_t ALength) {
 std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream) {
   const auto* runListStream = dynamic_cast<const TMFTRunListStream*>(&AStream);
   return runListStream ? runListStream->UnreadRanges() : std::vector<TByteRange>{};
+}
+
+std::int64_t ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN,
+                              std::int64_t AOffset, std::int64_t ALength, std::uint8_t* ADest) {
+  std::int64_t delivered = 0;
+  const auto clusterStart = CheckedMul<std::int64_t>(ALCN, AClusterSize);
+  const auto pos = clusterStart ? CheckedAdd(*clusterStart, AOffset) : std::nullopt;
+  if (pos)
+    delivered = std::clamp<std::int64_t>(AVolumeStream.Read(*pos, ALength, ADest), 0, ALength);
+  if (delivered < ALength)
+    std::memset(ADest + delivered, 0, static_cast<std::size_t>(ALength - delivered));
+  return delivered;
 }

@@ -65,6 +65,13 @@ struct TByteRange {
   bool operator==(const TByteRange&) const = default;
 };
 
+// Reads ALength bytes from byte AOffset of the clusters that start at
+// ALCN. Bytes the device does not deliver (past the end of the volume, a
+// failed read) read as zeros rather than as whatever ADest held before;
+// returns how many bytes the device did deliver, from the start.
+std::int64_t ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN,
+                              std::int64_t AOffset, std::int64_t ALength, std::uint8_t* ADest);
+
 // The data of a non-resident attribute: reads map stream positions through
 // the run list onto clusters of the volume; sparse and unmapped clusters
 // read as zeros. Clusters on disk that the device cannot deliver (a bad

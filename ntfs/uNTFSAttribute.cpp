@@ -1,10 +1,13 @@
 #include "ntfs/uNTFSAttribute.h"
 
+#include "ntfs/uCompressedStream.h"
+#include "ntfs/uFSError.h"
 #include "ntfs/uNTFSUtils.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -244,6 +247,14 @@ TByteView NTFSAttribute::GetResidentData(const PMFTAttributeRecord& AAttributeRe
   return AAttributeRecord.Bytes().Sub(AAttributeRecord.ContentOffset(), AAttributeRecord.ContentLength());
 }
 
+bool NTFSAttribute::IsCompressed(const PMFTAttributeRecord& AAttributeRecord) {
+  return (AAttributeRecord.Flags() & AttributeFlag::CompressionMask) != 0;
+}
+
+bool NTFSAttribute::IsEncrypted(const PMFTAttributeRecord& AAttributeRecord) {
+  return (AAttributeRecord.Flags() & AttributeFlag::Encrypted) != 0;
+}
+
 std::int64_t NTFSAttribute::GetAttributeDataSize(const PMFTAttributeRecord& AAttributeRecord) {
   return IsResident(AAttributeRecord) ? AAttributeRecord.ContentLength() : AAttributeRecord.DataSize();
 }
@@ -321,6 +332,17 @@ IStreamExPtr NTFSAttribute::GetDataStream(const TAttributeSearchRec& ASearchRec)
   const PNTFSVolume volume = ASearchRec.Node->Volume;
   const IMFTRunListPtr runs = MFTRunList::New();
   RunListBuild(ASearchRec, runs);
+  // Resident data is never compressed, whatever the flags say. Encrypted
+  // data is handed out as it lies on disk: Windows does not compress it,
+  // and expanding its cipher text would only garble it further.
+  if (IsCompressed(match) && !IsEncrypted(match)) {
+    const ATTR_FLAGS method = match.Flags() & AttributeFlag::CompressionMask;
+    if (method != AttributeFlag::CompressedLZNT1)
+      throw CompressedDataException("Compressed data cannot be read: compression method " + std::to_string(method) +
+                                    " is unknown.");
+    return std::make_shared<TCompressedRunListStream>(volume->Device, volume->ClusterSize,
+                                                      match.CompressionUnitSize(), runs, match.DataSize());
+  }
   return std::make_shared<TMFTRunListStream>(volume->Device, volume->ClusterSize, runs, match.DataSize());
 }
 

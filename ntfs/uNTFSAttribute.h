@@ -24,6 +24,7 @@ constexpr std::size_t Length = 4;
 constexpr std::size_t NonResident = 8;
 constexpr std::size_t NameLength = 9;
 constexpr std::size_t NameOffset = 10;
+constexpr std::size_t Flags = 12;
 constexpr std::size_t AttributeId = 14;
 constexpr std::size_t CommonHeaderSize = 16;
 // resident form
@@ -33,9 +34,19 @@ constexpr std::size_t ContentOffset = 20;
 constexpr std::size_t LowVCN = 16;
 constexpr std::size_t HighVCN = 24;
 constexpr std::size_t RunListOffset = 32;
+constexpr std::size_t CompressionUnitSize = 34;
 constexpr std::size_t AllocatedSize = 40;
 constexpr std::size_t DataSize = 48;
 } // namespace AttributeField
+
+// Attribute header flags.
+namespace AttributeFlag {
+// The low byte names the compression method; LZNT1 is the only one NTFS has.
+constexpr ATTR_FLAGS CompressionMask = 0x00FF;
+constexpr ATTR_FLAGS CompressedLZNT1 = 0x0001;
+constexpr ATTR_FLAGS Encrypted = 0x4000;
+constexpr ATTR_FLAGS Sparse = 0x8000;
+} // namespace AttributeFlag
 
 // One attribute inside a record block, limited to its own Length: a field
 // the attribute does not hold reads as 0. A default-constructed one is nil.
@@ -53,6 +64,7 @@ public:
   ATTRIBUTE_TYPE_CODE TypeCode() const { return Field<std::uint32_t>(AttributeField::TypeCode); }
   std::uint32_t Length() const { return Field<std::uint32_t>(AttributeField::Length); }
   std::uint8_t NonResident() const { return Field<std::uint8_t>(AttributeField::NonResident); }
+  ATTR_FLAGS Flags() const { return Field<ATTR_FLAGS>(AttributeField::Flags); }
   std::uint16_t AttributeId() const { return Field<std::uint16_t>(AttributeField::AttributeId); }
   // The attribute's name (UTF-16LE bytes), empty when it has none.
   TByteView Name() const;
@@ -63,6 +75,8 @@ public:
   NTFS_VCN LowVCN() const { return Field<std::int64_t>(AttributeField::LowVCN); }
   NTFS_VCN HighVCN() const { return Field<std::int64_t>(AttributeField::HighVCN); }
   std::uint16_t RunListOffset() const { return Field<std::uint16_t>(AttributeField::RunListOffset); }
+  // Clusters per compression unit as a power of two (4: 16 clusters).
+  std::uint16_t CompressionUnitSize() const { return Field<std::uint16_t>(AttributeField::CompressionUnitSize); }
   std::int64_t AllocatedSize() const { return Field<std::int64_t>(AttributeField::AllocatedSize); }
   std::int64_t DataSize() const { return Field<std::int64_t>(AttributeField::DataSize); }
 
@@ -190,6 +204,11 @@ public:
   static bool FindInAttributeList(bool AFindFirst, TAttributeSearchRec& ASearchRec);
 
   static bool IsResident(const PMFTAttributeRecord& AAttributeRecord);
+  // Whether the data is stored compressed (by any method) or EFS-encrypted.
+  // Encrypted data cannot be read without the owner's keys: its stream
+  // hands out the encrypted bytes as they lie on disk.
+  static bool IsCompressed(const PMFTAttributeRecord& AAttributeRecord);
+  static bool IsEncrypted(const PMFTAttributeRecord& AAttributeRecord);
   // The resident content, limited to the attribute's own bytes.
   static TByteView GetResidentData(const PMFTAttributeRecord& AAttributeRecord);
   // ContentLength when resident, DataSize otherwise.
@@ -209,7 +228,11 @@ public:
                                                const IMFTRunListPtr& ARunList);
   // The runs of the current match and its further extents; nothing when resident.
   static void RunListBuild(const TAttributeSearchRec& ASearchRec, const IMFTRunListPtr& ARunList);
-  // The match's data: a copy of resident content, or a run-list stream.
+  // The match's data: a copy of resident content, a stream that expands
+  // the compression units of compressed data, or a run-list stream over the
+  // clusters as they are (encrypted data among them). Throws
+  // CompressedDataException for a compression method other than LZNT1 or a
+  // compression unit no writer makes.
   static IStreamExPtr GetDataStream(const TAttributeSearchRec& ASearchRec);
   // Reads the first ASize bytes of the match's data into ADest.
   static void ReadData(const TAttributeSearchRec& ASearchRec, std::int64_t ASize, void* ADest);

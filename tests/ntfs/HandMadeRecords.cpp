@@ -152,11 +152,14 @@ TRecordBuilder& TRecordBuilder::Resident(std::uint32_t ATypeCode, const TBytes& 
 
 TRecordBuilder& TRecordBuilder::NonResident(std::uint32_t ATypeCode, const TBytes& ARuns, std::int64_t ALowVCN,
                                             std::int64_t AHighVCN, std::int64_t ADataSize, std::uint16_t AId,
-                                            const std::u16string& AName) {
+                                            const std::u16string& AName, std::uint16_t AFlags,
+                                            std::uint16_t ACompressionUnitSize) {
   TBytes attribute = AttributeHeader(ATypeCode, true, 64, AName, AId);
+  PutLE(attribute, 12, AFlags, 2);
   PutLE(attribute, 16, static_cast<std::uint64_t>(ALowVCN), 8);
   PutLE(attribute, 24, static_cast<std::uint64_t>(AHighVCN), 8);
   PutLE(attribute, 32, attribute.size(), 2);
+  PutLE(attribute, 34, ACompressionUnitSize, 2);
   PutLE(attribute, 40, static_cast<std::uint64_t>((ADataSize + 4095) / 4096 * 4096), 8);
   PutLE(attribute, 48, static_cast<std::uint64_t>(ADataSize), 8);
   PutLE(attribute, 56, static_cast<std::uint64_t>(ADataSize), 8);

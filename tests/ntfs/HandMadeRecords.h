@@ -52,9 +52,11 @@ public:
   TRecordBuilder& BaseRecord(std::int64_t ABaseRef);
   TRecordBuilder& Resident(std::uint32_t ATypeCode, const TBytes& AContent, std::uint16_t AId,
                            const std::u16string& AName = u"");
+  // AFlags and ACompressionUnitSize go to the header as they are.
   TRecordBuilder& NonResident(std::uint32_t ATypeCode, const TBytes& ARuns, std::int64_t ALowVCN,
                               std::int64_t AHighVCN, std::int64_t ADataSize, std::uint16_t AId,
-                              const std::u16string& AName = u"");
+                              const std::u16string& AName = u"", std::uint16_t AFlags = 0,
+                              std::uint16_t ACompressionUnitSize = 0);
   // Attribute bytes exactly as given, for malformed cases.
   TRecordBuilder& Raw(const TBytes& AAttribute);
   // Leaves out the end marker, so that the attributes run to the record's end.

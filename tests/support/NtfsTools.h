@@ -9,6 +9,18 @@
 // open (clusters above 64 KiB). Failures throw std::runtime_error.
 namespace testsupport {
 
+// ntfsinfo -f -m, with the $MFT's data size from ntfsinfo -f -i 0: the
+// volume's geometry as ntfs-3g reads it.
+struct NtfsGeometry {
+  std::uint32_t SectorSize = 0;
+  std::uint32_t ClusterSize = 0;
+  std::uint32_t RecordSize = 0;
+  std::uint64_t TotalClusters = 0;
+  std::uint64_t MftStartCluster = 0;
+  std::uint64_t MftRecords = 0; // the $MFT's data size in records
+};
+NtfsGeometry NtfsInfo(const std::string& AImage);
+
 // ntfsls -f -a -s -i -l -F -R: every live name, system files included.
 struct NtfsLsEntry {
   std::uint64_t Record = 0;

@@ -1,0 +1,134 @@
+#include "ntfs/uCompressedStream.h"
+
+#include "ntfs/uFSError.h"
+#include "ntfs/uLZNT1.h"
+#include "ntfs/uNTFSBytes.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <string>
+
+namespace {
+
+// Windows and ntfs-3g write units of 16 clusters and compress only volumes
+// with clusters of at most 4 KiB, so 64 KiB units. The limit leaves room for
+// any other writer while keeping a crafted header from asking for a buffer
+// of gigabytes.
+constexpr std::uint16_t MaxCompressionUnitSize = 16;
+constexpr std::int64_t MaxUnitBytes = 1024 * 1024;
+
+std::int64_t UnitBytes(std::uint32_t AClusterSize, std::uint16_t ACompressionUnitSize) {
+  if (AClusterSize == 0 || (AClusterSize & (AClusterSize - 1)) != 0)
+    throw CompressedDataException("Compressed data cannot be read: the cluster size " + std::to_string(AClusterSize) +
+                                  " is not a power of two.");
+  const std::int64_t bytes = ACompressionUnitSize <= MaxCompressionUnitSize
+                                 ? (std::int64_t{1} << ACompressionUnitSize) * AClusterSize
+                                 : std::numeric_limits<std::int64_t>::max();
+  if (bytes > MaxUnitBytes)
+    throw CompressedDataException("Compressed data cannot be read: a compression unit of 2^" +
+                                  std::to_string(ACompressionUnitSize) + " clusters of " +
+                                  std::to_string(AClusterSize) + " bytes is larger than " +
+                                  std::to_string(MaxUnitBytes) + " bytes.");
+  return bytes;
+}
+
+} // namespace
+
+TCompressedRunListStream::TCompressedRunListStream(IStreamExPtr AVolumeStream, std::uint32_t AClusterSize,
+                                                   std::uint16_t ACompressionUnitSize, IMFTRunListPtr ARunList,
+                                                   std::int64_t ADataSize)
+    : FDataSize(ADataSize),
+      FRunList(std::move(ARunList)),
+      FVolumeStream(std::move(AVolumeStream)),
+      FClusterSize(AClusterSize),
+      FUnitBytes(UnitBytes(AClusterSize, ACompressionUnitSize)) {
+  FUnitClusters = FUnitBytes / FClusterSize;
+  FUnit.resize(static_cast<std::size_t>(FUnitBytes));
+  FPacked.resize(static_cast<std::size_t>(FUnitBytes));
+}
+
+std::int64_t TCompressedRunListStream::Size() {
+  return FDataSize;
+}
+
+std::int64_t TCompressedRunListStream::Read(std::int64_t APos, std::int64_t ASize, void* ADest) {
+  if (APos < 0 || ASize <= 0 || APos >= FDataSize)
+    return 0;
+  const std::int64_t requestEnd = CheckedAdd(APos, ASize).value_or(std::numeric_limits<std::int64_t>::max());
+  const std::int64_t end = std::min({requestEnd, FDataSize, MappedSize()});
+  auto* dest = static_cast<std::uint8_t*>(ADest);
+  std::int64_t pos = APos;
+  while (pos < end) {
+    const std::int64_t unit = pos / FUnitBytes;
+    const std::int64_t inUnit = pos % FUnitBytes;
+    const std::int64_t n = std::min(FUnitBytes - inUnit, end - pos);
+    const std::uint8_t* bytes = nullptr;
+    try {
+      bytes = ExpandedUnit(unit);
+    } catch (const CompressedDataException&) {
+      // Bytes already delivered go out first; the next read starts at the
+      // damaged unit and reports it.
+      if (pos > APos)
+        break;
+      throw;
+    }
+    std::memcpy(dest + (pos - APos), bytes + inUnit, static_cast<std::size_t>(n));
+    pos += n;
+  }
+  return std::max<std::int64_t>(0, pos - APos);
+}
+
+std::int64_t TCompressedRunListStream::MappedSize() {
+  return CheckedMul<std::int64_t>(FRunList->VCNCount(), FClusterSize)
+      .value_or(std::numeric_limits<std::int64_t>::max());
+}
+
+const std::uint8_t* TCompressedRunListStream::ExpandedUnit(std::int64_t AUnit) {
+  if (AUnit == FLoadedUnit)
+    return FUnit.data();
+  FLoadedUnit = NoUnit;
+  // Units are only asked for below MappedSize, so the VCNs cannot overflow.
+  const NTFS_VCN first = AUnit * FUnitClusters;
+  const NTFS_VCN end = std::min(first + FUnitClusters, FRunList->VCNCount());
+  std::vector<NTFS_LCN> onDisk;
+  bool sparse = false;
+  for (NTFS_VCN vcn = first; vcn < end; ++vcn) {
+    const NTFS_LCN lcn = FRunList->VCN2LCN(vcn);
+    if (lcn == 0)
+      sparse = true;
+    else
+      onDisk.push_back(lcn);
+  }
+  std::fill(FUnit.begin(), FUnit.end(), std::uint8_t{0});
+  if (!sparse) {
+    ReadClusters(onDisk, FUnit.data());
+  } else if (!onDisk.empty()) {
+    ReadClusters(onDisk, FPacked.data());
+    Expand(AUnit, onDisk.size());
+  }
+  FLoadedUnit = AUnit;
+  return FUnit.data();
+}
+
+// Neighbouring clusters are read in one go.
+void TCompressedRunListStream::ReadClusters(const std::vector<NTFS_LCN>& ALCNs, std::uint8_t* ADest) {
+  for (std::size_t i = 0; i < ALCNs.size();) {
+    std::size_t j = i + 1;
+    while (j < ALCNs.size() && ALCNs[j] - 1 == ALCNs[j - 1])
+      ++j;
+    ReadClusterBytes(*FVolumeStream, FClusterSize, ALCNs[i], 0, static_cast<std::int64_t>(j - i) * FClusterSize,
+                     ADest + i * FClusterSize);
+    i = j;
+  }
+}
+
+void TCompressedRunListStream::Expand(std::int64_t AUnit, std::size_t APackedClusters) {
+  try {
+    LZNT1::Decompress(TByteView(FPacked.data(), APackedClusters * FClusterSize), FUnit.data(), FUnit.size());
+  } catch (const CompressedDataException& e) {
+    throw CompressedDataException("Compression unit " + std::to_string(AUnit) + " at byte " +
+                                  std::to_string(AUnit * FUnitBytes) + " of the data cannot be expanded: " +
+                                  e.what());
+  }
+}
