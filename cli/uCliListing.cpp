@@ -155,8 +155,11 @@ std::string UtcIso8601(std::int64_t AFileTime) {
 
 std::string ListingPath(PTreeItemInfo ANode) {
   std::string path;
-  for (const PItemInfo item : PathItems(ANode, true))
-    path += (path.empty() ? "" : "/") + ToNativePath(item->Name);
+  for (const PItemInfo item : PathItems(ANode, true)) {
+    if (!path.empty())
+      path += '/';
+    path += ToNativePath(item->Name);
+  }
   return path;
 }
 

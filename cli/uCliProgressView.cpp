@@ -34,7 +34,9 @@ std::string Shortened(const std::string& AText, std::size_t AWidth) {
 std::string Bar(double APercent) {
   const double clamped = std::clamp(APercent, 0.0, 100.0);
   const auto filled = static_cast<std::size_t>(std::lround(clamped * kBarWidth / 100.0));
-  return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "]";
+  std::string bar(1, '[');
+  bar.append(filled, '#').append(kBarWidth - filled, '-') += ']';
+  return bar;
 }
 
 TTerminal::TTone ToneOf(TProgressDetailStatus AStatus) {
@@ -49,7 +51,12 @@ TTerminal::TTone ToneOf(TProgressDetailStatus AStatus) {
   return TTerminal::tnPlain;
 }
 
-std::string TwoDigits(std::int64_t AValue) { return (AValue < 10 ? "0" : "") + std::to_string(AValue); }
+std::string TwoDigits(std::int64_t AValue) {
+  std::string text = std::to_string(AValue);
+  if (AValue < 10)
+    text.insert(text.begin(), '0');
+  return text;
+}
 
 } // namespace
 
@@ -68,8 +75,11 @@ std::string TTerminalProgressView::StatusLine(const IProgressExInfo& AItem) cons
   const std::int64_t elapsed = AItem.GetElapsedSeconds();
   // The service has no estimate until the first units are done.
   const std::int64_t remaining = AItem.GetProgress() > 0 ? AItem.GetEstimatedSeconds() - elapsed : -1;
-  const std::string gauge = " " + Bar(AItem.GetProgress()) + " " + std::to_string(std::lround(AItem.GetProgress())) +
-                            "%  " + DurationText(elapsed) + " elapsed, " + DurationText(remaining) + " left";
+  std::string gauge(1, ' ');
+  gauge += Bar(AItem.GetProgress());
+  gauge += ' ';
+  gauge += std::to_string(std::lround(AItem.GetProgress())) + "%  ";
+  gauge += DurationText(elapsed) + " elapsed, " + DurationText(remaining) + " left";
   const std::size_t width = FTerminal.Width();
   const std::size_t room = width > gauge.size() + kMinTitleWidth ? width - gauge.size() - 1 : kMinTitleWidth;
   return Shortened(AItem.GetTitle(), room) + gauge;
