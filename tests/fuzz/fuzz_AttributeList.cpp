@@ -22,11 +22,16 @@ constexpr ATTRIBUTE_TYPE_CODE kSearchedTypes[] = {AttributeType::StandardInforma
                                                   AttributeType::Data, AttributeType::Any};
 constexpr std::int64_t kReadLimit = 3 * 4096;
 
+// Compressed data that cannot be expanded raises FSError by design; every
+// other damage reads as zeros or ends the data early.
 void ReadSome(const TAttributeSearchRec& ASearch) {
-  const IStreamExPtr stream = NTFSAttribute::GetDataStream(ASearch);
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kReadLimit));
-  (void)stream->Read(0, kReadLimit, buffer.data());
-  (void)UnreadRangesOf(*stream);
+  try {
+    const IStreamExPtr stream = NTFSAttribute::GetDataStream(ASearch);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kReadLimit));
+    (void)stream->Read(0, kReadLimit, buffer.data());
+    (void)UnreadRangesOf(*stream);
+  } catch (const FSError&) {
+  }
 }
 
 void SearchEverything(PNTFSVolume AVolume, std::int64_t ARecord) {

@@ -43,10 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
 
   for (std::int32_t i = 0; i < runs->ItemCount(); ++i) {
     const RunListElement run = runs->Item(i);
+    // A run may end at the top of the range: its last cluster, not the one after.
     (void)runs->VCN2LCN(run.VCN);
-    (void)runs->VCN2LCN(run.VCN + run.Length - 1);
+    (void)runs->VCN2LCN(run.VCN + (run.Length > 0 ? run.Length - 1 : 0));
     (void)runs->IsUse(run.LCN);
-    (void)runs->IsUse(run.LCN + run.Length);
+    (void)runs->IsUse(CheckedAdd(run.LCN, run.Length).value_or(run.LCN));
   }
 
   static std::vector<std::uint8_t> device = [] {
