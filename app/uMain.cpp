@@ -18,6 +18,7 @@
 #include "foundation/uSysPath.h"
 #include "wizard/uDiskUtils.h"
 #include "wizard/uSelectSourceDrivePage.h"
+#include "wizard/uViewSourcePage.h"
 #include "wizard/uStartPage.h"
 
 const QUrl ProductWebPage(QString::fromLatin1(ProductAddresses::Site));
@@ -136,6 +137,7 @@ TProcessWideObjects CreateProcessObjects(TProcessObjects& AObjects) {
 void AssemblePages(IWizardApplication& AApp, TNTFSRecoveryContext& AContext) {
   AApp.AddPage(std::make_unique<TStartPage>());
   AApp.AddPage(std::make_unique<TSelectSourceDrivePage>(AContext));
+  AApp.AddPage(std::make_unique<TViewSourcePage>(AContext));
 }
 
 // ---------------------------------------------------------------------------
