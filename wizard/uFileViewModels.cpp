@@ -39,6 +39,14 @@ QDateTime DateTimeOf(TDateTime AValue) {
   return QDateTime(Date, QTime::fromMSecsSinceStartOfDay(Milliseconds));
 }
 
+// The time is already local and the column narrow: the zone name some
+// long formats end with would only push the seconds out of sight.
+QString LongTimeWithoutZone(const QLocale& ALocale) {
+  QString Format = ALocale.timeFormat(QLocale::LongFormat);
+  Format.remove(QLatin1Char('t'));
+  return Format.trimmed();
+}
+
 // What both views show of a node in their first column.
 QVariant NodeData(ISelector& ASelector, const QList<QPixmap>& AFileTypeImages, PTreeItemInfo ANode, int ARole) {
   switch (ARole) {
@@ -251,7 +259,7 @@ QVariant TFolderListModel::CellText(PItemInfo AItem, int AColumn) const {
                              QLocale::ShortFormat);
     case colTime:
       return Locale.toString(DateTimeOf(NTFSUtils::Int64TimeToDateTime(AItem->CreationTime)).time(),
-                             QLocale::LongFormat);
+                             LongTimeWithoutZone(Locale));
     case colAttributes:
       return QString::fromStdU16String(NTFSUtils::FileAttributesToString(AItem->Attributes));
     default:

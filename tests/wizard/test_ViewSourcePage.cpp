@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
@@ -233,6 +234,10 @@ TEST_F(ViewSourcePage, TheListShowsOneFolderWithColoursAndTicksByItsPictures) {
     EXPECT_EQ(Model.index(Row, TFolderListModel::colOverwrited).data().toString(), Expected[Row].Overwrited);
     EXPECT_EQ(Model.index(Row, TFolderListModel::colFileName).data(Qt::ForegroundRole).value<QColor>(),
               Expected[Row].Colour);
+    EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$")
+                    .match(Model.index(Row, TFolderListModel::colTime).data().toString())
+                    .hasMatch())
+        << "a local time, without a zone";
   }
 
   const QPoint Intact = TCheckStateDelegate::StateImageRectOf(*List(), Model.index(2, 0)).center();
