@@ -98,6 +98,9 @@ public:
   // Forgets the last scan; the settings stay.
   void Clear();
 
+  // Where the engine's messages go; the pages show theirs there too.
+  IPrompt& Prompt() const { return *FPrompt; }
+
   static PItemInfo ItemInfo(PTreeItemInfo AInfo) { return AInfo->Data; }
   // The node's path from the top of the tree, joined with "\"; without
   // IncludeRoot the drive folder and the orphans folder are left out.
@@ -181,7 +184,8 @@ private:
   bool HasFreeSpace(const std::u16string& AFolder, std::int64_t ASize) const;
   std::string TargetPathOf(PTreeItemInfo ANode) const;
   std::string FreeNumberedPath(const std::string& APath) const;
-  static void CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer, const std::string& ATitle);
+  // Copies within the file's progress level, which the caller holds open.
+  static void CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer);
 
   std::shared_ptr<IPrompt> FPrompt;
   std::shared_ptr<const IFileSystem> FFileSystem;
