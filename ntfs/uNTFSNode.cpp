@@ -17,10 +17,28 @@ constexpr std::size_t FileAttributes = 32;
 constexpr std::size_t SummarySize = 36;
 } // namespace StandardInformationField
 
+void FreeAttributeList(PNTFSNode ANode) {
+  ANode->Volume->AttributeListBytes -= ANode->AttributeList.Size;
+  MemoryEx::FreeMem(ANode->AttributeList);
+}
+
 void NTFSNodeFree(PNTFSNode ANode) {
   MemoryEx::FreeMem(ANode->MFTRecord);
-  MemoryEx::FreeMem(ANode->AttributeList);
+  FreeAttributeList(ANode);
   delete ANode;
+}
+
+// Every cached node may hold an attribute list of up to 16 MiB, and a
+// crafted volume can give each one such a list; only the lists of nodes
+// that nobody holds can go, since open searches point into the others.
+void DropAttributeLists(PNTFSVolume AVolume, std::int64_t AKeep) {
+  const IExListEnumeratorPtr items = AVolume->NodeCache->GetItems();
+  while (AVolume->AttributeListBytes > AKeep && items->MoveNext()) {
+    PNTFSNode node = nullptr;
+    items->ReadData(&node);
+    if (node->RefCount <= 0 && node->AttributeList.Ptr != nullptr)
+      FreeAttributeList(node);
+  }
 }
 
 PNTFSNode NTFSNodeCreate(PNTFSVolume AVolume, MFT_REF AMFTNumber) {
@@ -111,7 +129,11 @@ void NTFSNodeRelease(PNTFSNode ANode) {
 std::uint8_t* NTFSNodeAllocAttributeList(PNTFSNode ANode, std::int32_t ASize) {
   if (ANode->AttributeList.Ptr != nullptr)
     throw std::runtime_error("AttributeList already allocated.");
+  const PNTFSVolume volume = ANode->Volume;
+  if (volume->AttributeListBytes + ASize > AttributeListCacheLimit)
+    DropAttributeLists(volume, AttributeListCacheLimit / 2);
   ANode->AttributeList = MemoryEx::AllocMem(ASize);
+  volume->AttributeListBytes += ANode->AttributeList.Size;
   return ANode->AttributeList.Ptr;
 }
 

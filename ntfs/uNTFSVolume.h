@@ -93,6 +93,7 @@ struct TNTFSVolumeRecord {
   IExDictionaryPtr NodeList;
   IExListPtr NodeCache;
   std::int32_t NodeCacheAccessCount = 0;
+  std::int64_t AttributeListBytes = 0; // held by the attribute lists of cached nodes
   std::int64_t RefCount = 0;
 };
 using PNTFSVolume = TNTFSVolumeRecord*;
