@@ -1,0 +1,102 @@
+#include "cli/uCliCommands.h"
+#include "cli/uCliInterrupt.h"
+#include "cli/uCliSource.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <utility>
+#include <vector>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kProgram[] = "tarnwick-cli";
+
+void AddScanOptions(CLI::App& ACommand, TScanOptions& AOptions) {
+  ACommand.add_option("SOURCE", AOptions.Source, "Drive (\"D:\"), block device or NTFS volume image")->required();
+  ACommand.add_option("--mask", AOptions.Mask, "File name mask, for example \"*.jpg;*.png\"")
+      ->capture_default_str();
+}
+
+// An option that takes one of a few words, each standing for a value.
+template <class T>
+void AddChoice(CLI::App& ACommand, const std::string& AName, T& ATarget,
+               const std::vector<std::pair<std::string, T>>& AChoices, const std::string& AHelp) {
+  std::vector<std::string> words;
+  for (const auto& choice : AChoices)
+    words.push_back(choice.first);
+  ACommand
+      .add_option_function<std::string>(
+          AName,
+          [&ATarget, AChoices](const std::string& AWord) {
+            for (const auto& [word, value] : AChoices)
+              if (word == AWord)
+                ATarget = value;
+          },
+          AHelp)
+      ->check(CLI::IsMember(words));
+}
+
+int ReportError(const std::string& AMessage, int ACode) {
+  std::cerr << kProgram << ": " << AMessage << '\n';
+  return ACode;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Finds deleted files and folders on an NTFS volume and restores them.", kProgram};
+  app.require_subcommand(1);
+
+  CLI::App* drives = app.add_subcommand("drives", "List the NTFS drives, block devices and volume images");
+
+  TScanOptions scan;
+  CLI::App* scanCommand = app.add_subcommand("scan", "Scan a source and print the tree of what was found");
+  AddScanOptions(*scanCommand, scan);
+  AddChoice(*scanCommand, "--format", scan.Format,
+            {{"tree", TListingFormat::lfTree},
+             {"tsv", TListingFormat::lfTsv},
+             {"csv", TListingFormat::lfCsv},
+             {"json", TListingFormat::lfJson}},
+            "Output format: tree (default), tsv, csv or json");
+
+  TRestoreOptions restore;
+  CLI::App* restoreCommand = app.add_subcommand("restore", "Scan a source and restore the selected files");
+  AddScanOptions(*restoreCommand, restore.Scan);
+  restoreCommand->add_option("--target", restore.Target, "Folder to restore into, on another drive")->required();
+  AddChoice(*restoreCommand, "--mode", restore.Mode, {{"tree", rmTree}, {"flat", rmFlat}},
+            "tree (default): keep the folders; flat: every file straight in the target");
+  AddChoice(*restoreCommand, "--conflict", restore.Conflict,
+            {{"overwrite", rcmOvewrite}, {"rename", rcmRename}, {"skip", rcmDontSave}},
+            "When a file exists: overwrite, rename (default) or skip");
+  AddChoice(*restoreCommand, "--select", restore.Select, {{"all", TSelection::slAll}, {"good", TSelection::slGood}},
+            "all: every file; good: the files that look intact");
+  restoreCommand->add_option("--path", restore.Paths, "A file or folder to restore, as scan lists it")
+      ->take_all();
+  restoreCommand->add_flag("--yes", restore.AnswerYes, "Answer Yes to the question about free space");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForAllHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    return ReportError(std::string(error.what()) + " (see --help)", ecUsage);
+  }
+
+  InstallInterruptHandler();
+  TTerminal terminal(STDERR_FILENO);
+  try {
+    if (*drives)
+      return RunDrives(std::cout);
+    if (*scanCommand)
+      return RunScan(scan, std::cout, terminal);
+    return RunRestore(restore, terminal);
+  } catch (const UsageError& error) {
+    return ReportError(error.what(), ecUsage);
+  } catch (const SourceError& error) {
+    return ReportError(error.what(), ecSourceFailed);
+  }
+}

@@ -1,0 +1,165 @@
+#include "cli/uCliCommands.h"
+
+#include "cli/uCliProgressView.h"
+#include "cli/uCliPrompt.h"
+#include "cli/uCliSource.h"
+#include "engine/uTreeWalk.h"
+#include "foundation/uUnicode.h"
+#include "platform/uDriveTable.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The engine with the terminal's prompt and progress view, for one command.
+class TCliSession {
+public:
+  TCliSession(TTerminal& ATerminal, TTerminalPrompt::TAnswerMode AAnswers)
+      : FTerminal(ATerminal),
+        FPrompt(std::make_shared<TTerminalPrompt>(ATerminal, AAnswers)),
+        FView(std::make_shared<TTerminalProgressView>(ATerminal)),
+        FContext(FPrompt) {
+    ProgressEx::AddView(FView);
+  }
+  ~TCliSession() { ProgressEx::RemoveView(FView); }
+  TCliSession(const TCliSession&) = delete;
+  TCliSession& operator=(const TCliSession&) = delete;
+
+  TNTFSRecoveryContext& Context() { return FContext; }
+  TTerminalProgressView& View() { return *FView; }
+  TTerminal& Terminal() { return FTerminal; }
+
+  void SetSource(const TScanOptions& AOptions) {
+    FContext.SetSourceDrive(std::u16string{ResolveSource(AOptions.Source), u':', u'\\'});
+    FContext.SetMask(FromNativePath(AOptions.Mask));
+  }
+
+  // Everything but a volume that cannot be opened is reported through the
+  // prompt and the view.
+  void ProcessScan() {
+    try {
+      FContext.ProcessScan();
+    } catch (const std::exception& error) {
+      throw SourceError(error.what());
+    }
+  }
+
+  int ExitCode() const {
+    if (FView->Canceled())
+      return ecCanceled;
+    return FPrompt->ErrorCount() + FView->ErrorCount() > 0 ? ecFileErrors : ecDone;
+  }
+
+private:
+  TTerminal& FTerminal;
+  std::shared_ptr<TTerminalPrompt> FPrompt;
+  std::shared_ptr<TTerminalProgressView> FView;
+  TNTFSRecoveryContext FContext;
+};
+
+std::map<std::string, PTreeItemInfo> NodesByPath(const TNTFSRecoveryContext& AContext) {
+  std::map<std::string, PTreeItemInfo> nodes;
+  ForEachTreeNode(AContext.TreeItems(), [&nodes](PTreeItemInfo ANode) { nodes.emplace(ListingPath(ANode), ANode); });
+  return nodes;
+}
+
+// A path as the listing shows it ("D:/Photos/cat.jpg", "???/x.txt"), or
+// from the drive folder without its name ("/Photos/cat.jpg").
+PTreeItemInfo NodeOfPath(const std::map<std::string, PTreeItemInfo>& ANodes, const std::string& APath,
+                         const std::string& ADriveFolder) {
+  const std::string path = APath.starts_with('/') ? ADriveFolder + APath : APath;
+  const auto found = ANodes.find(path);
+  if (found == ANodes.end())
+    throw UsageError("No file or folder \"" + APath + "\" was found on the source drive.");
+  return found->second;
+}
+
+void TickSelection(TNTFSRecoveryContext& AContext, const TRestoreOptions& AOptions) {
+  if (AOptions.Select == TSelection::slAll)
+    AContext.CheckAll(AContext.TreeItems(), true);
+  else if (AOptions.Select == TSelection::slGood)
+    AContext.SmartCheck(AContext.TreeItems());
+  if (AOptions.Paths.empty())
+    return;
+  const std::map<std::string, PTreeItemInfo> nodes = NodesByPath(AContext);
+  const std::string driveFolder = ToNativePath(std::u16string{AContext.GetSourceDriveLetter(), u':'});
+  for (const std::string& path : AOptions.Paths) {
+    PTreeItemInfo node = NodeOfPath(nodes, path, driveFolder);
+    // A partly ticked folder turns unticked on the first toggle; the second
+    // then ticks all of it.
+    if (!ToggleCheckState(AContext, node))
+      ToggleCheckState(AContext, node);
+  }
+}
+
+std::string ColumnText(const std::string& AText, std::size_t AWidth) {
+  return AText + std::string(AWidth > AText.size() ? AWidth - AText.size() : 0, ' ');
+}
+
+} // namespace
+
+int RunDrives(std::ostream& AOut) {
+  RefreshDriveTable();
+  std::vector<std::vector<std::string>> rows = {{"DRIVE", "LABEL", "FILE SYSTEM", "KIND", "PATH"}};
+  for (const PVolumeInformationRecord drive : ListedSourceDrives())
+    rows.push_back({ToNativePath(std::u16string{drive->Letter, u':'}), ToNativePath(drive->VolumeName),
+                    ToNativePath(drive->FileSystemName), DriveKindName(*drive),
+                    DriveTable().PathOf(drive->Letter).value_or("")});
+  std::vector<std::size_t> widths(rows.front().size(), 0);
+  for (const auto& row : rows)
+    for (std::size_t i = 0; i < row.size(); ++i)
+      widths[i] = std::max(widths[i], row[i].size());
+  for (const auto& row : rows) {
+    for (std::size_t i = 0; i + 1 < row.size(); ++i)
+      AOut << ColumnText(row[i], widths[i]) << "  ";
+    AOut << row.back() << '\n';
+  }
+  return ecDone;
+}
+
+int RunScan(const TScanOptions& AOptions, std::ostream& AOut, TTerminal& ATerminal) {
+  TCliSession session(ATerminal, TTerminalPrompt::amAsk);
+  session.SetSource(AOptions);
+  session.ProcessScan();
+  if (session.View().Canceled())
+    ATerminal.WriteLine("Scan canceled: the tree shows what was found until then.", TTerminal::tnWarning);
+  WriteListing(AOut, ListingRows(session.Context()), AOptions.Format);
+  return session.ExitCode();
+}
+
+int RunRestore(const TRestoreOptions& AOptions, TTerminal& ATerminal) {
+  if (AOptions.Select == TSelection::slNone && AOptions.Paths.empty())
+    throw UsageError("Nothing to restore: give --select or --path.");
+  TCliSession session(ATerminal, AOptions.AnswerYes ? TTerminalPrompt::amAlwaysYes : TTerminalPrompt::amAsk);
+  TNTFSRecoveryContext& context = session.Context();
+  session.SetSource(AOptions.Scan);
+  const std::u16string target = FromNativePath(fs::absolute(AOptions.Target).lexically_normal().string());
+  if (!context.TargetDirIsValid(target))
+    throw UsageError("The target folder \"" + AOptions.Target +
+                     "\" is on the source drive: files are never written onto the drive they are read from.");
+  context.SetTargetDir(target);
+  context.SetRestoreMode(AOptions.Mode);
+  context.SetResolveConflictMode(AOptions.Conflict);
+
+  session.ProcessScan();
+  if (session.View().Canceled()) {
+    ATerminal.WriteLine("Scan canceled: nothing was restored.", TTerminal::tnWarning);
+    return ecCanceled;
+  }
+  TickSelection(context, AOptions);
+  std::int64_t size = 0;
+  if (context.GetCheckedList(size)->Count() == 0) {
+    ATerminal.WriteLine("No file matches the selection: nothing was restored.");
+    return session.ExitCode();
+  }
+  session.View().SetCancelPoint(TCancelPoint::cpOutermostLevel);
+  context.ProcessRecover();
+  if (session.View().Canceled())
+    ATerminal.WriteLine("Restore canceled: the files written until then are kept.", TTerminal::tnWarning);
+  return session.ExitCode();
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "cli/uCliListing.h"
+#include "cli/uCliTerminal.h"
+#include "engine/uAppContext.h"
+
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// What tarnwick-cli tells its caller when it ends.
+enum TExitCode : int {
+  ecDone = 0,
+  ecFileErrors = 1,    // done, but some files or steps failed
+  ecUsage = 2,         // the command line makes no sense
+  ecSourceFailed = 3,  // the source could not be opened or holds no NTFS volume
+  ecCanceled = 130,    // Ctrl-C, as shells report it
+};
+
+// Raised for a command-line value the program cannot use, with a message for
+// the user.
+class UsageError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+struct TScanOptions {
+  std::string Source;
+  std::string Mask = "*";
+  TListingFormat Format = TListingFormat::lfTree;
+};
+
+// Which files the engine's tick rules tick before a restore.
+enum class TSelection { slNone, slAll, slGood };
+
+struct TRestoreOptions {
+  TScanOptions Scan;
+  std::string Target;
+  TRestoreMode Mode = rmTree;
+  TResolveConflictMode Conflict = rcmRename;
+  TSelection Select = TSelection::slNone;
+  std::vector<std::string> Paths; // as the listing shows them
+  bool AnswerYes = false;
+};
+
+// The source drives as the source drive page lists them.
+int RunDrives(std::ostream& AOut);
+// Scans the source and writes its folder tree to AOut.
+int RunScan(const TScanOptions& AOptions, std::ostream& AOut, TTerminal& ATerminal);
+// Scans the source, ticks the selection and restores it into the target.
+int RunRestore(const TRestoreOptions& AOptions, TTerminal& ATerminal);

@@ -1,0 +1,328 @@
+#include "engine/uAppContext.h"
+#include "engine/uTreeWalk.h"
+#include "foundation/uUnicode.h"
+#include "ntfs/uNTFSUtils.h"
+#include "tests/support/Command.h"
+#include "tests/support/FixtureVolumes.h"
+#include "tests/support/Sha256.h"
+#include "tests/support/uTestFiles.h"
+#include "wizard/uDiskUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iomanip>
+#include <map>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using testsupport::CommandResult;
+using testsupport::RunCommand;
+
+namespace {
+
+const std::string kCli = TARNWICK_CLI;
+
+CommandResult Cli(std::vector<std::string> AArgs) {
+  AArgs.insert(AArgs.begin(), kCli);
+  return RunCommand(AArgs);
+}
+
+std::vector<std::string> Lines(const std::string& AText) {
+  std::vector<std::string> lines;
+  std::istringstream in(AText);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+std::string Utc(std::int64_t AFileTime) {
+  const std::time_t seconds = static_cast<std::time_t>(AFileTime / 10000000 - 11644473600LL);
+  std::tm calendar{};
+  gmtime_r(&seconds, &calendar);
+  std::ostringstream out;
+  out << std::put_time(&calendar, "%Y-%m-%dT%H:%M:%SZ");
+  return out.str();
+}
+
+std::string Trim(std::string AText) {
+  AText.erase(0, AText.find_first_not_of(' '));
+  AText.erase(AText.find_last_not_of(' ') + 1);
+  return AText;
+}
+
+// The tree of the engine scanning the image in this process, as tsv rows.
+std::vector<std::string> EngineRows(const std::string& AImage) {
+  const TDriveLetter letter = AddVolumeImage(AImage);
+  TNTFSRecoveryContext context(std::make_shared<TScriptedPrompt>());
+  context.SetSourceDrive(std::u16string{letter, u':', u'\\'});
+  context.SetMask(u"*");
+  context.ProcessScan();
+  std::vector<std::string> rows;
+  ForEachTreeNode(context.TreeItems(), [&rows](PTreeItemInfo ANode) {
+    const PItemInfo item = ANode->Data;
+    std::string path = ToNativePath(TNTFSRecoveryContext::GetFullName(ANode, true));
+    std::replace(path.begin(), path.end(), '\\', '/');
+    char overwrite[32];
+    std::snprintf(overwrite, sizeof overwrite, "%.2f", item->OverwritePercent);
+    rows.push_back(std::to_string(item->MFTNumber.Address()) + '\t' + (item->IsDirectory ? "dir" : "file") + '\t' +
+                   (item->IsDeleted ? "1" : "0") + '\t' + std::to_string(item->DataSize) + '\t' + overwrite +
+                   '\t' + Utc(item->CreationTime) + '\t' +
+                   Trim(ToNativePath(NTFSUtils::FileAttributesToString(item->Attributes))) + '\t' + path);
+  });
+  return rows;
+}
+
+// Each process hands the image the next free letter, so only the part below
+// the drive folder is compared.
+std::string WithoutDriveFolder(const std::string& APath) {
+  const std::size_t slash = APath.find('/');
+  return slash == std::string::npos ? std::string() : APath.substr(slash);
+}
+
+std::vector<std::string> WithoutDriveLetters(std::vector<std::string> ARows) {
+  for (std::string& row : ARows) {
+    const std::size_t path = row.rfind('\t') + 1;
+    if (row.compare(path + 1, 1, ":") == 0)
+      row.replace(path, 2, "X:");
+  }
+  return ARows;
+}
+
+std::string ReadFile(const std::filesystem::path& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class CliScan : public testing::TestWithParam<std::string> {};
+
+TEST_P(CliScan, TsvRowsAreTheEnginesTreeInPreOrder) {
+  const std::string image = testsupport::FixtureImage(GetParam());
+  const CommandResult result = Cli({"scan", image, "--format", "tsv"});
+  ASSERT_EQ(result.ExitCode, 0) << result.Err;
+  std::vector<std::string> lines = Lines(result.Out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), "record\tkind\tdeleted\tsize\toverwrite\tcreated\tattributes\tpath");
+  lines.erase(lines.begin());
+  EXPECT_EQ(WithoutDriveLetters(lines), WithoutDriveLetters(EngineRows(image)));
+}
+
+TEST_P(CliScan, ListsEveryDeletedFileOfTheManifestUnderItsPath) {
+  const CommandResult result = Cli({"scan", testsupport::FixtureImage(GetParam()), "--format", "tsv"});
+  ASSERT_EQ(result.ExitCode, 0) << result.Err;
+  std::map<std::string, std::string> recordOfPath; // path without the drive folder
+  for (const std::string& line : Lines(result.Out)) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');)
+      fields.push_back(field);
+    ASSERT_EQ(fields.size(), 8u) << line;
+    if (fields[2] == "1")
+      recordOfPath[WithoutDriveFolder(fields[7])] = fields[0];
+  }
+  for (const testsupport::ManifestEntry& entry : testsupport::FixtureManifest(GetParam()).Entries) {
+    // ntfs-3g drops the extension records, and with them the name, of a
+    // deleted file that had an attribute list.
+    if (entry.Deleted && !entry.IsFolder && !entry.RecordReused && !entry.HasKind("parent-reused") &&
+        !entry.HasKind("attrlist")) {
+      EXPECT_EQ(recordOfPath[entry.Path], std::to_string(entry.Record)) << entry.Path;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, CliScan, testing::Values("demo", "deleted", "attrlist"));
+
+TEST(CliFormats, CsvAndJsonCarryTheTsvRows) {
+  const std::string image = testsupport::FixtureImage("demo");
+  const std::string tsv = Cli({"scan", image, "--format", "tsv"}).Out;
+  const CommandResult csv = Cli({"scan", image, "--format", "csv"});
+  ASSERT_EQ(csv.ExitCode, 0);
+  std::string fromTsv = tsv;
+  std::replace(fromTsv.begin(), fromTsv.end(), '\t', ',');
+  // The demo volume's names hold no comma or quote, so nothing is quoted.
+  EXPECT_EQ(csv.Out, fromTsv);
+  const CommandResult json = Cli({"scan", image, "--format", "json"});
+  ASSERT_EQ(json.ExitCode, 0);
+  EXPECT_EQ(std::count(json.Out.begin(), json.Out.end(), '{'), static_cast<long>(Lines(tsv).size() - 1));
+  EXPECT_EQ(json.Out.front(), '[');
+  EXPECT_NE(json.Out.find("/Documents/thesis.docx\"}"), std::string::npos) << json.Out;
+}
+
+TEST(CliRestore, SelectAllWritesTheOriginalBytesOfEveryIntactFile) {
+  testfiles::TTempFolder target;
+  for (const std::string recipe : {"demo", "deleted"}) {
+    SCOPED_TRACE(recipe);
+    const std::filesystem::path folder = target / recipe;
+    const CommandResult result =
+        Cli({"restore", testsupport::FixtureImage(recipe), "--target", folder.string(), "--select", "all"});
+    EXPECT_LE(result.ExitCode, 1) << result.Err;
+    int compared = 0;
+    for (const testsupport::ManifestEntry& entry : testsupport::FixtureManifest(recipe).Entries) {
+      if (!entry.Deleted || entry.IsFolder || entry.RecordReused || entry.Overwritten != testsupport::Overwrite::None ||
+          entry.HasKind("parent-reused"))
+        continue;
+      EXPECT_EQ(testsupport::Sha256Hex(ReadFile(folder / entry.Path.substr(1))), entry.Sha256) << entry.Path;
+      ++compared;
+    }
+    EXPECT_GT(compared, 0);
+  }
+}
+
+TEST(CliRestore, SelectGoodLeavesTheOverwrittenFilesOut) {
+  testfiles::TTempFolder target;
+  const CommandResult result = Cli({"restore", testsupport::FixtureImage("demo"), "--target",
+                                    target.Path().string(), "--select", "good", "--mode", "flat"});
+  ASSERT_EQ(result.ExitCode, 0) << result.Err;
+  EXPECT_TRUE(std::filesystem::exists(target / "thesis.docx"));
+  EXPECT_TRUE(std::filesystem::exists(target / "shopping.txt"));
+  // 100 % and 37 % of these were written over by later files.
+  EXPECT_FALSE(std::filesystem::exists(target / "hotel.jpg"));
+  EXPECT_FALSE(std::filesystem::exists(target / "sunset.jpg"));
+}
+
+TEST(CliRestore, PathsTickWholeFoldersAndConflictsFollowTheRule) {
+  testfiles::TTempFolder target;
+  const std::string image = testsupport::FixtureImage("demo");
+  const std::vector<std::string> restoreNotes = {"restore", image, "--target", target.Path().string(), "--path",
+                                                 "/Notes"};
+  ASSERT_EQ(Cli(restoreNotes).ExitCode, 0);
+  EXPECT_TRUE(std::filesystem::exists(target / "Notes/ideas.txt"));
+  EXPECT_FALSE(std::filesystem::exists(target / "Documents"));
+
+  const auto filesInNotes = [&] {
+    return std::distance(std::filesystem::directory_iterator(target / "Notes"), {});
+  };
+  struct Case {
+    std::string Conflict;
+    long AddedFiles;
+    std::string Message;
+  };
+  for (const Case& c : {Case{"skip", 0, "(Already exists)"}, Case{"rename", 2, "Create file"},
+                        Case{"overwrite", 0, "Overwrite file"}}) {
+    SCOPED_TRACE(c.Conflict);
+    const long before = filesInNotes();
+    std::vector<std::string> args = restoreNotes;
+    args.insert(args.end(), {"--conflict", c.Conflict});
+    const CommandResult result = Cli(args);
+    EXPECT_EQ(result.ExitCode, 0) << result.Err;
+    EXPECT_NE(result.Err.find(c.Message), std::string::npos) << result.Err;
+    EXPECT_EQ(filesInNotes() - before, c.AddedFiles);
+  }
+  EXPECT_EQ(testsupport::Sha256Hex(ReadFile(target / "Notes/ideas.txt")),
+            testsupport::FixtureManifest("demo").Find("/Notes/ideas.txt")->Sha256);
+}
+
+TEST(CliExitCodes, BadArgumentsAndUnreadableSourcesEndWithOneLine) {
+  testfiles::TTempFolder folder;
+  const std::string notNtfs = (folder / "random.img").string();
+  std::ofstream(notNtfs) << std::string(1 << 20, 'x');
+  const std::string demo = testsupport::FixtureImage("demo");
+  struct Case {
+    std::vector<std::string> Args;
+    int ExitCode;
+  };
+  const Case cases[] = {
+      {{}, 2},
+      {{"undo"}, 2},
+      {{"scan"}, 2},
+      {{"scan", demo, "--format", "xml"}, 2},
+      {{"restore", demo, "--select", "all"}, 2},
+      {{"restore", demo, "--target", (folder / "out").string()}, 2},
+      {{"restore", demo, "--target", (folder / "out").string(), "--select", "best"}, 2},
+      {{"restore", demo, "--target", (folder / "out").string(), "--path", "/No/such.txt"}, 2},
+      {{"scan", notNtfs}, 3},
+      {{"scan", (folder / "missing.img").string()}, 3},
+      {{"restore", notNtfs, "--target", (folder / "out").string(), "--select", "all"}, 3},
+  };
+  for (const Case& c : cases) {
+    const CommandResult result = Cli(c.Args);
+    std::string line;
+    for (const std::string& arg : c.Args)
+      line += arg + ' ';
+    SCOPED_TRACE(line);
+    EXPECT_EQ(result.ExitCode, c.ExitCode) << result.Err;
+    EXPECT_EQ(result.Out, "");
+    // Progress lines may come first; the message is the one last line.
+    const std::vector<std::string> errors = Lines(result.Err);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().rfind("tarnwick-cli: ", 0), 0u) << result.Err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder / "out"));
+}
+
+// Runs the scan of a large fixture and sends SIGINT once the record pass
+// has announced itself on standard error.
+TEST(CliInterrupt, SigintDuringTheRecordPassPrintsThePartialTree) {
+  const std::string image = testsupport::FixtureImage("scan");
+  const std::size_t fullRows = Lines(Cli({"scan", image, "--format", "tsv"}).Out).size();
+
+  int out[2], err[2];
+  ASSERT_EQ(pipe(out), 0);
+  ASSERT_EQ(pipe(err), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addclose(&actions, err[0]);
+  std::vector<std::string> args = {kCli, "scan", image, "--format", "tsv"};
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, kCli.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  close(err[1]);
+  // The scan yields the processor to this test, so the signal lands while
+  // the records are still being read even on a busy machine.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(pid), 19);
+
+  std::string stdoutText, stderrText;
+  bool sent = false;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&stdoutText, &stderrText};
+  for (int open = 2; open > 0;) {
+    if (poll(fds, 2, -1) < 0 && errno == EINTR)
+      continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0)
+        continue;
+      char buffer[65536];
+      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0)
+        sinks[i]->append(buffer, static_cast<std::size_t>(got));
+      else if (got == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+    if (!sent && stderrText.find("Scanning drive...\n") != std::string::npos) {
+      kill(pid, SIGINT);
+      sent = true;
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(sent) << stderrText;
+  ASSERT_TRUE(WIFEXITED(status)) << stderrText;
+  EXPECT_EQ(WEXITSTATUS(status), 130) << stderrText;
+  EXPECT_NE(stderrText.find("Scan canceled"), std::string::npos) << stderrText;
+  const std::vector<std::string> rows = Lines(stdoutText);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows.front().rfind("record\tkind", 0), 0u);
+  EXPECT_LT(rows.size(), fullRows);
+}
+
+} // namespace
