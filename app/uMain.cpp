@@ -17,7 +17,10 @@
 #include "foundation/uMemoryEx.h"
 #include "foundation/uSysPath.h"
 #include "wizard/uDiskUtils.h"
+#include "wizard/uRestorePage.h"
 #include "wizard/uSelectSourceDrivePage.h"
+#include "wizard/uSelectTargetDirPage.h"
+#include "wizard/uViewSourcePage.h"
 #include "wizard/uStartPage.h"
 
 const QUrl ProductWebPage(QString::fromLatin1(ProductAddresses::Site));
@@ -136,6 +139,9 @@ TProcessWideObjects CreateProcessObjects(TProcessObjects& AObjects) {
 void AssemblePages(IWizardApplication& AApp, TNTFSRecoveryContext& AContext) {
   AApp.AddPage(std::make_unique<TStartPage>());
   AApp.AddPage(std::make_unique<TSelectSourceDrivePage>(AContext));
+  AApp.AddPage(std::make_unique<TViewSourcePage>(AContext));
+  AApp.AddPage(std::make_unique<TSelectTargetDirPage>(AContext));
+  AApp.AddPage(std::make_unique<TRestorePage>(AContext));
 }
 
 // ---------------------------------------------------------------------------

@@ -98,6 +98,9 @@ public:
   // Forgets the last scan; the settings stay.
   void Clear();
 
+  // Where the engine's messages go; the pages show theirs there too.
+  IPrompt& Prompt() const { return *FPrompt; }
+
   static PItemInfo ItemInfo(PTreeItemInfo AInfo) { return AInfo->Data; }
   // The node's path from the top of the tree, joined with "\"; without
   // IncludeRoot the drive folder and the orphans folder are left out.

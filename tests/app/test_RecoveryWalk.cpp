@@ -1,0 +1,253 @@
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTextEdit>
+#include <QTreeWidget>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "app/uMain.h"
+#include "engine/uAppContext.h"
+#include "engine/uSelectorHelper.h"
+#include "foundation/uSysPath.h"
+#include "platform/uDriveTable.h"
+#include "tests/support/FixtureVolumes.h"
+#include "tests/support/QtTestMain.h"
+#include "tests/support/Sha256.h"
+#include "tests/support/uFakeBlockDevices.h"
+#include "tests/support/uLogPaneLines.h"
+#include "wizard/uDiskUtils.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::UnorderedElementsAreArray;
+
+class TQuietShell : public IShellService {
+public:
+  void OpenUrl(const QUrl&) override {}
+  void ShowMessage(QWidget*, const QString& ACaption, const QString& AText, QMessageBox::Icon) override {
+    Boxes << ACaption + ": " + AText;
+  }
+  QStringList Boxes;
+};
+
+std::string FileSha256(const fs::path& APath) {
+  std::ifstream In(APath, std::ios::binary);
+  std::stringstream Bytes;
+  Bytes << In.rdbuf();
+  return testsupport::Sha256Hex(Bytes.str());
+}
+
+// The node whose path below the drive folder is APath ("Notes",
+// "Documents\thesis.docx"), or nil.
+PTreeItemInfo FindNode(const IExListPtr& ANodes, const std::u16string& APath) {
+  if (!ANodes)
+    return nullptr;
+  for (auto [Bookmark, Node] : ListItems<PTreeItemInfo>(*ANodes)) {
+    if (Node->Parent != nullptr && TNTFSRecoveryContext::GetFullName(Node, false) == APath)
+      return Node;
+    if (PTreeItemInfo Found = FindNode(Node->SubItems, APath))
+      return Found;
+  }
+  return nullptr;
+}
+
+// The whole program's window over the demo volume image as its only drive,
+// walked by its buttons from the start page to the restore page.
+class RecoveryWalk : public testing::Test {
+protected:
+  void SetUp() override {
+    BlockDeviceRoots() = Devices.Roots();
+    DriveTable().Clear();
+    VolumeImages().Clear();
+    VolumeImages().Merge({testsupport::FixtureImage("demo")});
+    RefreshDriveTable();
+    SetAppDataFolder(FromNativePath(Data.Path().string()));
+    Window = std::make_unique<TfMain>(Shell, [this](IWizardApplication& AApp) { AssemblePages(AApp, Context); });
+    Progress.View().SetAnchor(Window.get());
+    Window->show();
+  }
+
+  void TearDown() override {
+    Window.reset();
+    VolumeImages().Clear();
+    DriveTable().Clear();
+    BlockDeviceRoots() = TBlockDeviceRoots();
+    SetAppDataFolder(u"");
+  }
+
+  void Click(const char* AName) {
+    QTest::mouseClick(Window->findChild<QPushButton*>(QLatin1String(AName)), Qt::LeftButton);
+  }
+  bool Enabled(const char* AName) const { return Window->findChild<QPushButton*>(QLatin1String(AName))->isEnabled(); }
+  QString Title() const { return Window->findChild<QLabel*>("lblPageTitle")->text(); }
+  QTextEdit* Log() const { return Window->findChild<QTextEdit*>("reLog"); }
+
+  // The scan and the ticks of the file selection page, made through the engine.
+  void ScanAndTick(const std::vector<std::u16string>& APaths) {
+    Context.ProcessScan();
+    for (const std::u16string& Path : APaths) {
+      PTreeItemInfo Node = FindNode(Context.TreeItems(), Path);
+      ASSERT_NE(Node, nullptr) << ToNativePath(Path);
+      ToggleCheckState(Context, Node);
+    }
+  }
+
+  // From the start page to the target page, with the demo volume scanned and
+  // the thesis ticked.
+  void WalkToTarget() {
+    Click("btnNext");
+    Click("btnNext");
+    ASSERT_EQ(Title(), "Target directory");
+    ScanAndTick({u"Documents\\thesis.docx"});
+    SetTarget(Target / "restored");
+  }
+
+  void SetTarget(const fs::path& AFolder) {
+    auto* Field = Window->findChild<QComboBox*>("editTargetScriptDir")->lineEdit();
+    Field->clear();
+    QTest::keyClicks(Field, QString::fromStdString(AFolder.string()));
+  }
+
+  // The bold line of one file's level, as the log shows a copy into AFolder.
+  static std::string CopyLine(const fs::path& AFolder, const std::string& ARelative, std::uint64_t ASize) {
+    return "  Create file " + (AFolder / ARelative).string() + " ( " + std::to_string(ASize) + " bytes) | bold";
+  }
+
+  testfiles::TFakeBlockDevices Devices;
+  testfiles::TTempFolder Data;
+  testfiles::TTempFolder Target;
+  TQuietShell Shell;
+  TProgressExFormRegistration Progress;
+  TNTFSRecoveryContext Context{std::make_shared<TScriptedPrompt>()};
+  std::unique_ptr<TfMain> Window;
+};
+
+TEST_F(RecoveryWalk, RestoresTickedFilesByteForByteAndAppendsEachRunToTheLog) {
+  const testsupport::Manifest Manifest = testsupport::FixtureManifest("demo");
+  struct TRestored {
+    std::string Source;  // in the manifest
+    std::string Written; // below the target folder, first run
+    std::string Again;   // second run, with the rename rule
+  };
+  const std::vector<TRestored> Files = {
+      {"/Notes/shopping.txt", "Notes/shopping.txt", "Notes/shopping[1].txt"},
+      {"/Notes/ideas.txt", "Notes/ideas.txt", "Notes/ideas[1].txt"},
+      {"/Documents/thesis.docx", "Documents/thesis.docx", "Documents/thesis[1].docx"},
+      {"/$RECYCLE.BIN/S-1-5-21-1004336348-1177238915-682003330-1001/$IABC123.jpg",
+       "$RECYCLE.BIN/S-1-5-21-1004336348-1177238915-682003330-1001/$IABC123.jpg",
+       "$RECYCLE.BIN/S-1-5-21-1004336348-1177238915-682003330-1001/$IABC123[1].jpg"},
+  };
+
+  EXPECT_EQ(Title(), "Tarnwick");
+  Click("btnNext");
+  ASSERT_EQ(Title(), "Select source disk");
+  EXPECT_EQ(Window->findChild<QTreeWidget*>("tvDrive")->currentItem()->text(0), "demo (C: [NTFS])");
+  Click("btnNext");
+  ASSERT_EQ(Title(), "Target directory");
+  ScanAndTick({u"Notes", u"Documents\\thesis.docx",
+               u"$RECYCLE.BIN\\S-1-5-21-1004336348-1177238915-682003330-1001\\$IABC123.jpg"});
+  std::int64_t TickedSize = 0;
+  const std::int64_t Ticked = Context.GetCheckedList(TickedSize)->Count();
+
+  const fs::path Out = Target / "restored";
+  SetTarget(Out);
+  EXPECT_TRUE(Window->findChild<QRadioButton*>()->isChecked()) << "the state file's default: directory tree";
+  ASSERT_TRUE(Enabled("btnNext"));
+  Click("btnNext");
+  ASSERT_EQ(Title(), "Restore data");
+  EXPECT_EQ(Window->findChild<QLabel*>("lblPageDescription")->text(), "Restore the all possible data");
+  EXPECT_FALSE(Enabled("btnNext"));
+  EXPECT_TRUE(Enabled("btnPrev"));
+  EXPECT_TRUE(Shell.Boxes.isEmpty()) << Shell.Boxes.join("\n").toStdString();
+
+  std::vector<std::string> FirstRun;
+  for (const TRestored& File : Files) {
+    const testsupport::ManifestEntry* Entry = Manifest.Find(File.Source);
+    ASSERT_NE(Entry, nullptr) << File.Source;
+    EXPECT_EQ(FileSha256(Out / File.Written), Entry->Sha256) << File.Written;
+    FirstRun.push_back(CopyLine(Out, File.Written, Entry->Size));
+  }
+  std::vector<std::string> Lines = testfiles::LogPaneLines(*Log());
+  const std::string Outer = "Recovering... ( " + std::to_string(Ticked) + " objects) | bold";
+  ASSERT_EQ(Lines.size(), Files.size() + 2);
+  EXPECT_EQ(Lines.front(), Outer);
+  EXPECT_THAT(std::vector<std::string>(Lines.begin() + 1, Lines.end() - 1), UnorderedElementsAreArray(FirstRun));
+  EXPECT_EQ(Lines.back(), "Recovering completed.");
+
+  Click("btnPrev");
+  ASSERT_EQ(Title(), "Target directory");
+  Click("btnNext");
+  ASSERT_EQ(Title(), "Restore data");
+
+  std::vector<std::string> SecondRun;
+  for (const TRestored& File : Files) {
+    const testsupport::ManifestEntry* Entry = Manifest.Find(File.Source);
+    EXPECT_EQ(FileSha256(Out / File.Again), Entry->Sha256) << File.Again;
+    EXPECT_EQ(FileSha256(Out / File.Written), Entry->Sha256) << "the first copy stays: " << File.Written;
+    SecondRun.push_back(CopyLine(Out, File.Again, Entry->Size));
+  }
+  Lines = testfiles::LogPaneLines(*Log());
+  ASSERT_EQ(Lines.size(), 2 * (Files.size() + 2));
+  const auto Second = Lines.begin() + static_cast<std::ptrdiff_t>(Files.size() + 2);
+  EXPECT_EQ(*Second, Outer) << "the second run follows the first";
+  EXPECT_THAT(std::vector<std::string>(Second + 1, Lines.end() - 1), UnorderedElementsAreArray(SecondRun));
+  EXPECT_EQ(Lines.back(), "Recovering completed.");
+}
+
+// Clicks the wizard's buttons while the recovery is under way.
+class TClickingView : public IProgressExView {
+public:
+  explicit TClickingView(QWidget& AWindow) : FWindow(AWindow) {}
+  void AddItem(IProgressExInfo&) override {
+    for (const char* Name : {"btnPrev", "btnNext", "btnExit"})
+      QTest::mouseClick(FWindow.findChild<QPushButton*>(QLatin1String(Name)), Qt::LeftButton);
+    ++Clicks;
+  }
+  void UpdateItem(IProgressExInfo&) override {}
+  void CloseItem(IProgressExInfo&) override {}
+  void Detail(IProgressExInfo&, const std::string&, TProgressDetailStatus) override {}
+  int Clicks = 0;
+
+private:
+  QWidget& FWindow;
+};
+
+TEST_F(RecoveryWalk, TheButtonsDoNothingWhileTheRecoveryRuns) {
+  WalkToTarget();
+  const auto Clicking = std::make_shared<TClickingView>(*Window);
+  ProgressEx::AddView(Clicking);
+  Click("btnNext");
+  ProgressEx::RemoveView(Clicking);
+  EXPECT_GT(Clicking->Clicks, 0);
+  EXPECT_EQ(Title(), "Restore data");
+  EXPECT_TRUE(Window->isVisible()) << "Exit was not heard";
+  EXPECT_EQ(testfiles::LogPaneLines(*Log()).back(), "Recovering completed.");
+}
+
+TEST_F(RecoveryWalk, AVolumeThatCannotBeOpenedIsShownAndTheLogStaysEmpty) {
+  WalkToTarget();
+  DriveTable().Remove(u'C');
+  Click("btnNext");
+  EXPECT_EQ(Title(), "Restore data");
+  ASSERT_EQ(Shell.Boxes.size(), 1);
+  EXPECT_TRUE(Shell.Boxes.first().startsWith("Error: ")) << Shell.Boxes.first().toStdString();
+  EXPECT_EQ(Log()->toPlainText(), "");
+  EXPECT_FALSE(Enabled("btnNext"));
+  EXPECT_FALSE(Enabled("btnPrev"));
+  EXPECT_TRUE(Enabled("btnExit"));
+}
+
+} // namespace
+
+int main(int argc, char** argv) { return RunTestsInside<TTarnwickApplication>(argc, argv); }

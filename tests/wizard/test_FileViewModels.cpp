@@ -1,0 +1,188 @@
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QColor>
+#include <QFont>
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+#include "engine/uAppContext.h"
+#include "progress/uProgressEx.h"
+#include "tests/support/QtTestMain.h"
+#include "tests/support/uHandMadeTree.h"
+#include "wizard/uFileViewModels.h"
+
+namespace {
+
+// Keeps the titles of the levels opened and cancels the innermost level at
+// its first update when told to.
+class TLevelRecorder : public IProgressExView {
+public:
+  void AddItem(IProgressExInfo& AItem) override { Titles.push_back(AItem.GetTitle()); }
+  void UpdateItem(IProgressExInfo& AItem) override {
+    if (CancelAtFirstUpdate)
+      AItem.Cancel();
+  }
+  void CloseItem(IProgressExInfo&) override {}
+  void Detail(IProgressExInfo&, const std::string&, TProgressDetailStatus) override {}
+
+  std::vector<std::string> Titles;
+  bool CancelAtFirstUpdate = false;
+};
+
+class FileViewModels : public testing::Test {
+protected:
+  FileViewModels() {
+    ProgressEx::AddView(Levels);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  }
+  ~FileViewModels() override {
+    QLocale::setDefault(QLocale::system());
+    ProgressEx::RemoveView(Levels);
+  }
+
+  // Each row of the list as "name|size|overwrited|colour|bold|tick".
+  static QStringList Rows(const TFolderListModel& AModel) {
+    QStringList Result;
+    for (int Row = 0; Row < AModel.rowCount(); ++Row) {
+      const auto Cell = [&](int AColumn, int ARole = Qt::DisplayRole) { return AModel.index(Row, AColumn).data(ARole); };
+      Result << QStringList({Cell(TFolderListModel::colFileName).toString(),
+                             Cell(TFolderListModel::colDataSize).toString(),
+                             Cell(TFolderListModel::colOverwrited).toString(),
+                             Cell(TFolderListModel::colAttributes, Qt::ForegroundRole).value<QColor>().name(),
+                             Cell(TFolderListModel::colFileName, Qt::FontRole).value<QFont>().bold() ? "bold" : "",
+                             Cell(TFolderListModel::colFileName, Qt::CheckStateRole).toString()})
+                    .join('|');
+    }
+    return Result;
+  }
+
+  // The names under AParent, depth first, indented by level.
+  static QStringList Outline(const QAbstractItemModel& AModel, const QModelIndex& AParent = QModelIndex(),
+                             const QString& AIndent = QString()) {
+    QStringList Result;
+    for (int Row = 0; Row < AModel.rowCount(AParent); ++Row) {
+      const QModelIndex Index = AModel.index(Row, 0, AParent);
+      Result << AIndent + Index.data().toString();
+      Result << Outline(AModel, Index, AIndent + "  ");
+    }
+    return Result;
+  }
+
+  std::shared_ptr<TLevelRecorder> Levels = std::make_shared<TLevelRecorder>();
+  TNTFSRecoveryContext Selector{std::make_shared<TScriptedPrompt>()};
+  testfiles::THandMadeTree Tree;
+  QList<QPixmap> FileTypes{QPixmap(16, 16), QPixmap(16, 16)};
+};
+
+TEST_F(FileViewModels, TheListShowsFoldersFirstThenFilesByNameIgnoringCaseWithTheirColours) {
+  const PTreeItemInfo Drive = Tree.AddFolder(nullptr, u"C:");
+  Tree.AddFile(Drive, u"b.txt", 1234, 12.5);
+  Tree.AddFile(Drive, u"A.txt", 7, GoodFileThreshold);
+  Tree.AddFile(Drive, u"a2.txt", 0, 4.99);
+  const PTreeItemInfo Zeta = Tree.AddFolder(Drive, u"zeta");
+  Zeta->Data->DataSize = 4096;
+  Zeta->Data->OverwritePercent = 100;
+  Tree.AddFolder(Drive, u"$Recycle.Bin");
+  Tree.AddFolder(Drive, u"$RECYCLE.BIN");
+  Tree.AddFolder(Drive, u"Alpha");
+  ToggleCheckState(Selector, Zeta);
+
+  TFolderListModel Model(Selector, FileTypes);
+  QAbstractItemModelTester Tester(&Model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  for (const QLocale& Language : {QLocale(QLocale::English, QLocale::UnitedStates), QLocale::c()}) {
+    SCOPED_TRACE(Language.name().toStdString());
+    QLocale::setDefault(Language);
+    Model.Fill(Drive);
+    EXPECT_EQ(Rows(Model), QStringList({"$Recycle.Bin|0|0.00%|#000000||0",
+                                      "$RECYCLE.BIN|0|0.00%|#000000|bold|0",
+                                      "Alpha|0|0.00%|#000000||0",
+                                      "zeta|0|100.00%|#000000||2",
+                                      "A.txt|7|5.00%|#800000||0",
+                                      "a2.txt|0|4.99%|#000080||0",
+                                      "b.txt|1234|12.50%|#800000||0"}));
+  }
+  EXPECT_EQ(Model.RowOf(Zeta), 3);
+  EXPECT_EQ(Model.NodeAt(3), Zeta);
+  EXPECT_EQ(NodeOfIndex(Model.index(3, TFolderListModel::colTime)), Zeta);
+
+  Model.ChecksChanged();
+  Model.Clear();
+  EXPECT_EQ(Model.rowCount(), 0);
+  EXPECT_EQ(Model.RowOf(Zeta), -1);
+}
+
+TEST_F(FileViewModels, TheTreeHoldsFoldersOnlyWithChildrenByName) {
+  const PTreeItemInfo Drive = Tree.AddFolder(nullptr, u"C:");
+  Tree.AddFolder(nullptr, u"Lost");
+  const PTreeItemInfo Photos = Tree.AddFolder(Drive, u"Photos");
+  Tree.AddFolder(Photos, u"2023");
+  Tree.AddFile(Photos, u"cat.jpg");
+  Tree.AddFolder(Drive, u"documents");
+  Tree.AddFile(Drive, u"a.txt");
+  Tree.AddFolder(Drive, u"Archive");
+
+  TFolderTreeModel Model(Selector, FileTypes);
+  QAbstractItemModelTester Tester(&Model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  Model.Build(Tree.TreeItems());
+  EXPECT_EQ(Outline(Model), QStringList({"C:", "  Archive", "  documents", "  Photos", "    2023", "Lost"}));
+
+  ToggleCheckState(Selector, Photos);
+  Model.ChecksChanged();
+  const QModelIndex DriveIndex = Model.index(0, 0);
+  EXPECT_EQ(DriveIndex.data(Qt::CheckStateRole).value<int>(), Qt::PartiallyChecked);
+  EXPECT_EQ(NodeOfIndex(Model.index(2, 0, DriveIndex)), Photos);
+
+  Model.Clear();
+  EXPECT_EQ(Model.rowCount(), 0);
+}
+
+// A crafted volume can chain folders as deep as its MFT.
+TEST_F(FileViewModels, ATreeOfAHundredThousandLevelsIsBuiltAndFreed) {
+  PTreeItemInfo Folder = nullptr;
+  for (int Level = 0; Level < 100000; ++Level)
+    Folder = Tree.AddFolder(Folder, u"f");
+  TFolderTreeModel Model(Selector, FileTypes);
+  Model.Build(Tree.TreeItems());
+  QModelIndex Deepest = Model.index(0, 0);
+  int Depth = 1;
+  while (Model.rowCount(Deepest) > 0) {
+    Deepest = Model.index(0, 0, Deepest);
+    ++Depth;
+  }
+  EXPECT_EQ(Depth, 100000);
+  EXPECT_EQ(NodeOfIndex(Deepest), Folder);
+}
+
+TEST_F(FileViewModels, FoldersOfMoreThanAThousandEntriesLoadUnderACancellableLevel) {
+  struct TCase {
+    int Files;
+    bool Cancel;
+    std::vector<std::string> Titles;
+    bool AllLoaded;
+  };
+  const TCase Cases[] = {
+      {1000, false, {}, true},
+      {1001, false, {"Loading..."}, true},
+      {1001, true, {"Loading..."}, false},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(testing::Message() << Case.Files << (Case.Cancel ? " cancelled" : ""));
+    testfiles::THandMadeTree Folders;
+    const PTreeItemInfo Drive = Folders.AddFolder(nullptr, u"C:");
+    for (int File = 0; File < Case.Files; ++File)
+      Folders.AddFile(Drive, u"file-" + QString::number(File).toStdU16String());
+    Levels->Titles.clear();
+    Levels->CancelAtFirstUpdate = Case.Cancel;
+
+    TFolderListModel Model(Selector, FileTypes);
+    Model.Fill(Drive);
+    EXPECT_EQ(Levels->Titles, Case.Titles);
+    EXPECT_EQ(Model.rowCount() == Case.Files, Case.AllLoaded) << Model.rowCount();
+    EXPECT_GT(Model.rowCount(), 0) << "what was read stays";
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunTestsInside<QApplication>(argc, argv); }

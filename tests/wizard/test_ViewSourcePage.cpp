@@ -1,0 +1,387 @@
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "engine/uAppContext.h"
+#include "platform/uDriveTable.h"
+#include "tests/support/FixtureVolumes.h"
+#include "tests/support/QtTestMain.h"
+#include "tests/support/uFakeBlockDevices.h"
+#include "wizard/uCheckStateDelegate.h"
+#include "wizard/uFileViewModels.h"
+#include "wizard/uSelectSourceDrivePage.h"
+#include "wizard/uStartPage.h"
+#include "wizard/uViewSourcePage.h"
+#include "wizard/uWizardMain.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Stands for the target folder page.
+class TNextPage : public TWizardPage {
+public:
+  QString GetTitle() override { return QStringLiteral("Next page"); }
+  QString GetDescription() override { return QStringLiteral("What comes next"); }
+  bool GetAllowNext() override { return true; }
+};
+
+// Every node of the context's tree, parents before children.
+void WalkTree(const IExListPtr& AItems, const std::function<void(PTreeItemInfo)>& AVisit) {
+  if (!AItems)
+    return;
+  for (auto [Bookmark, Node] : ListItems<PTreeItemInfo>(*AItems)) {
+    AVisit(Node);
+    WalkTree(Node->SubItems, AVisit);
+  }
+}
+
+// The wizard window with the start page, the drive page, the file selection
+// page and one page after them, over a system whose only drive is the
+// volume image a test names.
+class ViewSourcePage : public testing::Test {
+protected:
+  void SetUp() override {
+    BlockDeviceRoots() = Devices.Roots();
+    VolumeImages().Clear();
+    DriveTable().Clear();
+  }
+
+  void TearDown() override {
+    Wizard.reset();
+    Context.Clear();
+    VolumeImages().Clear();
+    DriveTable().Clear();
+    BlockDeviceRoots() = TBlockDeviceRoots();
+  }
+
+  void Open(const std::string& AImage) {
+    VolumeImages().Merge({AImage});
+    RefreshDriveTable();
+    Context.SetSourceDrive(u"");
+    Wizard = std::make_unique<TWizardMain>();
+    auto Page = std::make_unique<TViewSourcePage>(Context);
+    Files = Page.get();
+    Wizard->AddPage(std::make_unique<TStartPage>());
+    Wizard->AddPage(std::make_unique<TSelectSourceDrivePage>(Context));
+    Wizard->AddPage(std::move(Page));
+    Wizard->AddPage(std::make_unique<TNextPage>());
+    Wizard->resize(900, 650);
+    Wizard->show();
+    Wizard->Run();
+  }
+
+  // Opens the wizard on the volume and moves on to the file selection page.
+  void Enter(const std::string& AImage) {
+    Open(AImage);
+    Click("btnNext");
+    Click("btnNext");
+  }
+
+  QPushButton* Button(const char* AName) const { return Wizard->findChild<QPushButton*>(QLatin1String(AName)); }
+  void Click(const char* AName) { QTest::mouseClick(Button(AName), Qt::LeftButton); }
+  bool NextEnabled() const { return Button("btnNext")->isEnabled(); }
+  QString Title() const { return Wizard->findChild<QLabel*>("lblPageTitle")->text(); }
+  QTreeView* Tree() const { return Files->findChild<QTreeView*>("tvFiles"); }
+  QTableView* List() const { return Files->findChild<QTableView*>("lvFiles"); }
+  QToolButton* Up() const { return Files->findChild<QToolButton*>("btnBack"); }
+  QString ViewPath() const { return Files->findChild<QLabel*>("lblViewPath")->text(); }
+
+  // As the mouse delivers it: a press and a release, then the second press
+  // as a double click.
+  static void DoubleClick(QWidget* AWidget, QPoint APoint) {
+    QTest::mouseMove(AWidget, APoint);
+    QTest::mouseClick(AWidget, Qt::LeftButton, {}, APoint);
+    QTest::mouseDClick(AWidget, Qt::LeftButton, {}, APoint);
+  }
+
+  static QString Name(PTreeItemInfo ANode) { return QString::fromStdU16String(ANode->Data->Name); }
+
+  // The model index of the tree node with this path of names from the top.
+  QModelIndex TreeIndex(const QStringList& APath) const {
+    QModelIndex Index;
+    for (const QString& Name : APath) {
+      const QModelIndexList Found =
+          Tree()->model()->match(Tree()->model()->index(0, 0, Index), Qt::DisplayRole, Name, 1, Qt::MatchExactly);
+      if (Found.isEmpty())
+        return QModelIndex();
+      Index = Found.first();
+    }
+    return Index;
+  }
+  PTreeItemInfo TreeNode(const QStringList& APath) const { return NodeOfIndex(TreeIndex(APath)); }
+
+  // Each row of the list as "name|size|ticked state".
+  QStringList ListRows() const {
+    QStringList Rows;
+    const QAbstractItemModel& Model = *List()->model();
+    for (int Row = 0; Row < Model.rowCount(); ++Row)
+      Rows << Model.index(Row, 0).data().toString();
+    return Rows;
+  }
+  QString SelectedListRow() const {
+    const QModelIndexList Selected = List()->selectionModel()->selectedRows();
+    return Selected.isEmpty() ? QString() : Selected.first().data().toString();
+  }
+  QString SelectedTreeNode() const {
+    const QModelIndexList Selected = Tree()->selectionModel()->selectedIndexes();
+    return Selected.isEmpty() ? QString() : Selected.first().data().toString();
+  }
+
+  testfiles::TFakeBlockDevices Devices;
+  std::shared_ptr<TScriptedPrompt> Prompt = std::make_shared<TScriptedPrompt>();
+  TNTFSRecoveryContext Context{Prompt};
+  std::unique_ptr<TWizardMain> Wizard;
+  TViewSourcePage* Files = nullptr;
+};
+
+// The state number of every node of the context's tree, as "name=state".
+QStringList Ticks(TNTFSRecoveryContext& AContext) {
+  QStringList Result;
+  WalkTree(AContext.TreeItems(), [&](PTreeItemInfo ANode) {
+    Result << QString::fromStdU16String(ANode->Data->Name) + "=" + QString::number(GetCheckState(AContext, ANode));
+  });
+  return Result;
+}
+
+TEST_F(ViewSourcePage, EnteringByNextScansAndShowsTheFolderTree) {
+  Enter(testsupport::FixtureImage("demo"));
+  EXPECT_EQ(Title(), "Explorer of deleted files");
+  const QModelIndex Drive = TreeIndex({"C:"});
+  ASSERT_TRUE(Drive.isValid());
+  EXPECT_TRUE(Tree()->isExpanded(Drive));
+  EXPECT_EQ(SelectedTreeNode(), "C:");
+  QStringList Folders;
+  for (int Row = 0; Row < Tree()->model()->rowCount(Drive); ++Row)
+    Folders << Tree()->model()->index(Row, 0, Drive).data().toString();
+  EXPECT_EQ(Folders, QStringList({"$RECYCLE.BIN", "Documents", "Notes", "Photos"})) << "folders only, by name";
+  EXPECT_TRUE(TreeIndex({"C:", "$RECYCLE.BIN"}).data(Qt::FontRole).value<QFont>().bold());
+  EXPECT_FALSE(TreeIndex({"C:", "Notes"}).data(Qt::FontRole).value<QFont>().bold());
+
+  EXPECT_EQ(ViewPath(), "C:");
+  EXPECT_EQ(ListRows(), Folders);
+  EXPECT_EQ(SelectedListRow(), "$RECYCLE.BIN");
+  EXPECT_FALSE(Up()->isEnabled()) << "the drive folder has no parent";
+  EXPECT_FALSE(NextEnabled());
+  EXPECT_EQ(Files->findChild<QLineEdit*>("edtSearchMask")->text(), "*.*") << "the context's mask";
+}
+
+TEST_F(ViewSourcePage, AClickOnATickPictureTicksTheSubtreeAndAncestorsOnly) {
+  Enter(testsupport::FixtureImage("deleted"));
+  Tree()->expand(TreeIndex({"C:", "Work"}));
+  const QModelIndex Old = TreeIndex({"C:", "Work", "Old"});
+  const QPoint Picture = TCheckStateDelegate::StateImageRectOf(*Tree(), Old).center();
+  QTest::mouseMove(Tree()->viewport(), Picture);
+  QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Picture);
+
+  EXPECT_EQ(Ticks(Context), QStringList({"C:=1", "Work=2", "Old=1", "Deeper=1", "c.bin=1", "a.txt=1", "b.bin=1",
+                                         "intact.bin=0", "half.bin=0", "whole.bin=0", "\?\?\?=0", "orphan.txt=0"}));
+  EXPECT_EQ(Old.data(Qt::CheckStateRole).value<int>(), Qt::Checked);
+  EXPECT_EQ(TreeIndex({"C:", "Work"}).data(Qt::CheckStateRole).value<int>(), Qt::PartiallyChecked);
+  EXPECT_EQ(SelectedTreeNode(), "C:") << "the selection stays";
+  EXPECT_FALSE(Tree()->isExpanded(Old)) << "the expansion stays";
+  EXPECT_TRUE(NextEnabled());
+
+  const QPoint Beside = Tree()->visualRect(Old).center();
+  ASSERT_FALSE(TCheckStateDelegate::StateImageRectOf(*Tree(), Old).contains(Beside));
+  QTest::mouseMove(Tree()->viewport(), Beside);
+  QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Beside);
+  EXPECT_EQ(SelectedTreeNode(), "Old");
+  EXPECT_TRUE(Ticks(Context).contains("Old=1")) << "a click beside the picture does not tick";
+
+  QTest::mouseMove(Tree()->viewport(), Picture);
+  QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Picture);
+  EXPECT_FALSE(Ticks(Context).join(',').contains("=1"));
+  EXPECT_FALSE(NextEnabled());
+}
+
+TEST_F(ViewSourcePage, TheListShowsOneFolderWithColoursAndTicksByItsPictures) {
+  Enter(testsupport::FixtureImage("deleted"));
+  const QModelIndex Work = TreeIndex({"C:", "Work"});
+  QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualRect(Work).center());
+  EXPECT_EQ(ViewPath(), "C:\\Work");
+  EXPECT_TRUE(Up()->isEnabled());
+
+  const QColor Black(0, 0, 0), Maroon(128, 0, 0), Navy(0, 0, 128);
+  struct TRow {
+    QString Name, Size, Overwrited;
+    QColor Colour;
+  };
+  const TRow Expected[] = {{"Old", "0", "0.00%", Black},
+                           {"half.bin", "32768", "50.00%", Maroon},
+                           {"intact.bin", "32768", "0.00%", Navy},
+                           {"whole.bin", "16384", "100.00%", Maroon}};
+  const QAbstractItemModel& Model = *List()->model();
+  ASSERT_EQ(Model.rowCount(), std::size(Expected));
+  for (int Row = 0; Row < Model.rowCount(); ++Row) {
+    SCOPED_TRACE(Row);
+    EXPECT_EQ(Model.index(Row, TFolderListModel::colFileName).data().toString(), Expected[Row].Name);
+    EXPECT_EQ(Model.index(Row, TFolderListModel::colDataSize).data().toString(), Expected[Row].Size);
+    EXPECT_EQ(Model.index(Row, TFolderListModel::colOverwrited).data().toString(), Expected[Row].Overwrited);
+    EXPECT_EQ(Model.index(Row, TFolderListModel::colFileName).data(Qt::ForegroundRole).value<QColor>(),
+              Expected[Row].Colour);
+    EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$")
+                    .match(Model.index(Row, TFolderListModel::colTime).data().toString())
+                    .hasMatch())
+        << "a local time, without a zone";
+  }
+
+  const QPoint Intact = TCheckStateDelegate::StateImageRectOf(*List(), Model.index(2, 0)).center();
+  QTest::mouseMove(List()->viewport(), Intact);
+  QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, Intact);
+  EXPECT_TRUE(Ticks(Context).contains("intact.bin=1"));
+  EXPECT_TRUE(Ticks(Context).contains("Work=2"));
+  EXPECT_TRUE(NextEnabled());
+
+  // A double click on a folder's picture ticks and unticks it, and does not open it.
+  const QPoint Old = TCheckStateDelegate::StateImageRectOf(*List(), Model.index(0, 0)).center();
+  DoubleClick(List()->viewport(), Old);
+  EXPECT_EQ(ViewPath(), "C:\\Work");
+  EXPECT_TRUE(Ticks(Context).contains("Old=0"));
+}
+
+TEST_F(ViewSourcePage, TheCommandsTickAllNothingOrTheGoodFiles) {
+  Enter(testsupport::FixtureImage("deleted"));
+  Click("btnSelectGood");
+  WalkTree(Context.TreeItems(), [](PTreeItemInfo ANode) {
+    if (ANode->Data->IsDirectory)
+      return;
+    EXPECT_EQ(ANode->Data->Checked, ANode->Data->OverwritePercent < GoodFileThreshold) << Name(ANode).toStdString();
+  });
+  EXPECT_TRUE(NextEnabled());
+
+  // The list's menu acts on the folder the list shows.
+  QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualRect(TreeIndex({"C:", "Work"})).center());
+  Files->findChild<QTableView*>("lvFiles")->findChild<QMenu*>()->actions().at(2)->trigger();
+  EXPECT_EQ(Ticks(Context), QStringList({"C:=0", "Work=0", "Old=0", "Deeper=0", "c.bin=0", "a.txt=0", "b.bin=0",
+                                         "intact.bin=0", "half.bin=0", "whole.bin=0", "\?\?\?=1", "orphan.txt=1"}));
+
+  Click("btnSelectAll");
+  EXPECT_FALSE(Ticks(Context).join(',').contains("=0"));
+  Click("btnDeselectAll");
+  EXPECT_FALSE(Ticks(Context).join(',').contains("=1"));
+  EXPECT_FALSE(NextEnabled());
+}
+
+TEST_F(ViewSourcePage, AMaskSearchRebuildsTheTreeUnticked) {
+  Enter(testsupport::FixtureImage("deleted"));
+  Click("btnSelectAll");
+  auto* Mask = Files->findChild<QLineEdit*>("edtSearchMask");
+  Mask->setFocus();
+  Mask->setText("*.txt");
+  QTest::keyClick(Mask, Qt::Key_Return);
+  EXPECT_EQ(Ticks(Context), QStringList({"C:=0", "Work=0", "Old=0", "a.txt=0", "\?\?\?=0", "orphan.txt=0"}));
+  EXPECT_EQ(SelectedTreeNode(), "C:");
+  EXPECT_EQ(ListRows(), QStringList({"Work"}));
+  EXPECT_EQ(NextEnabled(), Context.HasChecked()) << "files left out keep their ticks";
+
+  Mask->clear();
+  QTest::mouseClick(Files->findChild<QToolButton*>("btnSearch"), Qt::LeftButton);
+  EXPECT_EQ(Context.Mask(), u"*.*");
+  EXPECT_EQ(Ticks(Context).size(), 12);
+  EXPECT_FALSE(NextEnabled());
+}
+
+TEST_F(ViewSourcePage, UpEnterBackspaceAndDoubleClickMoveTheListThroughFolders) {
+  Enter(testsupport::FixtureImage("demo"));
+  const QAbstractItemModel& Model = *List()->model();
+  const auto SelectRow = [&](const QString& AName) {
+    List()->setCurrentIndex(Model.match(Model.index(0, 0), Qt::DisplayRole, AName, 1, Qt::MatchExactly).first());
+  };
+  // Enter does what a double click does, which is nothing over a tick picture.
+  QTest::mouseMove(Tree()->viewport(), QPoint(0, 0));
+  List()->setFocus();
+  SelectRow("Photos");
+  QTest::keyClick(List(), Qt::Key_Return);
+  EXPECT_EQ(ViewPath(), "C:\\Photos");
+  EXPECT_EQ(SelectedTreeNode(), "C:") << "the tree's selection does not follow";
+
+  const QModelIndex Holiday = Model.index(0, 0);
+  ASSERT_EQ(Holiday.data().toString(), "Holiday 2023");
+  DoubleClick(List()->viewport(), List()->visualRect(Holiday).center());
+  EXPECT_EQ(ViewPath(), "C:\\Photos\\Holiday 2023");
+  EXPECT_EQ(ListRows(), QStringList({"hotel.jpg", "sunset.jpg"}));
+
+  QTest::mouseClick(Up(), Qt::LeftButton);
+  EXPECT_EQ(ViewPath(), "C:\\Photos");
+  EXPECT_EQ(SelectedListRow(), "Holiday 2023");
+  QTest::keyClick(List(), Qt::Key_Backspace);
+  EXPECT_EQ(ViewPath(), "C:");
+  EXPECT_EQ(SelectedListRow(), "Photos") << "going up selects the folder one came from";
+  EXPECT_FALSE(Up()->isEnabled());
+  QTest::keyClick(List(), Qt::Key_Backspace);
+  EXPECT_EQ(ViewPath(), "C:");
+
+  SelectRow("Notes");
+  QTest::keyClick(List(), Qt::Key_Return);
+  SelectRow("ideas.txt");
+  QTest::keyClick(List(), Qt::Key_Return);
+  EXPECT_EQ(ViewPath(), "C:\\Notes") << "Enter on a file stays";
+}
+
+TEST_F(ViewSourcePage, KeysCannotMoveTheTreeSelectionWhileThePointerRestsOnATickPicture) {
+  Enter(testsupport::FixtureImage("demo"));
+  Tree()->setFocus();
+  const QModelIndex Drive = TreeIndex({"C:"});
+  QTest::mouseMove(Tree()->viewport(), TCheckStateDelegate::StateImageRectOf(*Tree(), Drive).center());
+  QTest::keyClick(Tree(), Qt::Key_Down);
+  QTest::keyClick(Tree(), Qt::Key_Left);
+  EXPECT_EQ(SelectedTreeNode(), "C:");
+  EXPECT_TRUE(Tree()->isExpanded(Drive));
+
+  QTest::mouseMove(Tree()->viewport(), Tree()->visualRect(Drive).center());
+  QTest::keyClick(Tree(), Qt::Key_Down);
+  EXPECT_EQ(SelectedTreeNode(), "$RECYCLE.BIN");
+  EXPECT_EQ(ViewPath(), "C:\\$RECYCLE.BIN");
+}
+
+TEST_F(ViewSourcePage, ABackAndForthKeepsTheViewAndAnEntryFromTheDrivePageScansAgain) {
+  Enter(testsupport::FixtureImage("deleted"));
+  Click("btnSelectGood");
+  const QStringList Ticked = Ticks(Context);
+  Click("btnNext");
+  ASSERT_EQ(Title(), "Next page");
+  Click("btnPrev");
+  EXPECT_EQ(Ticks(Context), Ticked);
+  EXPECT_EQ(ViewPath(), "C:");
+  EXPECT_TRUE(NextEnabled());
+
+  Click("btnPrev");
+  Click("btnNext");
+  EXPECT_EQ(Title(), "Explorer of deleted files");
+  EXPECT_FALSE(Ticks(Context).join(',').contains("=1"));
+  EXPECT_FALSE(NextEnabled());
+}
+
+TEST_F(ViewSourcePage, AScanThatCannotOpenTheVolumeRefusesTheEntry) {
+  testfiles::TTempFolder Folder;
+  const fs::path Image = Folder.Path() / "broken.img";
+  fs::copy_file(testsupport::FixtureImage("demo"), Image);
+  Open(Image.string());
+  Click("btnNext");
+  // The boot sector goes after the drive was listed.
+  std::fstream(Image, std::ios::in | std::ios::out | std::ios::binary).write(std::string(512, '\0').data(), 512);
+  Click("btnNext");
+  EXPECT_EQ(Title(), "Select source disk");
+  ASSERT_EQ(Prompt->Shown().size(), 1u);
+  EXPECT_EQ(Prompt->Shown()[0].Kind, pkMessage);
+  EXPECT_FALSE(Prompt->Shown()[0].Text.empty());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunTestsInside<QApplication>(argc, argv); }

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include <QAbstractItemModel>
+#include <QCollatorSortKey>
+#include <QList>
+#include <QPixmap>
+
+#include "engine/uAppContext.h"
+
+// Item models over the recovery context's folder tree. They keep no item data
+// of their own, only the context's nodes; the tick of every row is asked of
+// the tick rules each time it is shown (Qt::CheckStateRole, first column).
+
+// The PTreeItemInfo of a row, as a pointer in a QVariant.
+constexpr int NodeRole = Qt::UserRole;
+PTreeItemInfo NodeOfIndex(const QModelIndex& AIndex);
+
+// The picture index in the file-type images: 0 for a folder, 1 for a file,
+// -1 without a node or an item.
+int ItemImageIndex(PTreeItemInfo ANode);
+
+// The folders of the tree, built at once to every depth: top-level nodes in
+// the order of the context's list, the children of every folder by name in
+// the user's language.
+class TFolderTreeModel : public QAbstractItemModel {
+public:
+  TFolderTreeModel(ISelector& ASelector, const QList<QPixmap>& AFileTypeImages, QObject* AParent = nullptr);
+  ~TFolderTreeModel() override;
+
+  // Shows the folders of ATreeItems and below; nil shows nothing.
+  void Build(const IExListPtr& ATreeItems);
+  void Clear();
+  // Tells the views that any tick may have changed.
+  void ChecksChanged();
+
+  QModelIndex index(int ARow, int AColumn, const QModelIndex& AParent = QModelIndex()) const override;
+  QModelIndex parent(const QModelIndex& AChild) const override;
+  int rowCount(const QModelIndex& AParent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& AParent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& AIndex, int ARole = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& AIndex) const override;
+
+private:
+  struct TFolderNode;
+  TFolderNode* NodeOf(const QModelIndex& AIndex) const;
+  TFolderNode* AddFolder(TFolderNode* AParent, PTreeItemInfo AInfo);
+
+  ISelector& FSelector;
+  QList<QPixmap> FFileTypeImages;
+  std::unique_ptr<TFolderNode> FRoot;
+  // Every node but the root, owned here so that a tree as deep as a crafted
+  // volume can make it is freed without recursion.
+  std::vector<std::unique_ptr<TFolderNode>> FNodes;
+};
+
+// The folders and files directly inside one folder, as a detailed list:
+// folders first, then files, each group by name in the user's language
+// ignoring case.
+class TFolderListModel : public QAbstractTableModel {
+public:
+  enum TColumn { colFileName, colDataSize, colOverwrited, colDate, colTime, colAttributes, ColumnCount };
+
+  // Folders of more entries than this are loaded under a cancellable progress level.
+  static constexpr qsizetype LoadingProgressThreshold = 1000;
+
+  TFolderListModel(ISelector& ASelector, const QList<QPixmap>& AFileTypeImages, QObject* AParent = nullptr);
+
+  // Shows the children of AFolder; nil or a folder without children shows
+  // nothing. A cancelled "Loading..." keeps the children read until then.
+  void Fill(PTreeItemInfo AFolder);
+  void Clear();
+  // The row of ANode, or -1.
+  int RowOf(PTreeItemInfo ANode) const;
+  PTreeItemInfo NodeAt(int ARow) const;
+  void ChecksChanged();
+
+  int rowCount(const QModelIndex& AParent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& AParent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& AIndex, int ARole = Qt::DisplayRole) const override;
+  QVariant headerData(int ASection, Qt::Orientation AOrientation, int ARole = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& AIndex) const override;
+
+private:
+  struct TRow {
+    PTreeItemInfo Node;
+    bool IsDirectory;
+    QCollatorSortKey NameKey;
+  };
+  QVariant CellText(PItemInfo AItem, int AColumn) const;
+
+  ISelector& FSelector;
+  QList<QPixmap> FFileTypeImages;
+  std::vector<TRow> FRows;
+};

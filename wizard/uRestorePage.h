@@ -1,0 +1,35 @@
+#pragma once
+
+#include "progress/uProgressEx.h"
+#include "wizard/uWizardPage.h"
+
+class QLabel;
+class QTextEdit;
+class ISupportRecover;
+
+// The last page: runs the recovery as soon as it is entered and keeps the
+// log of every run of this program session in its log pane.
+class TRestorePage : public TWizardPage {
+public:
+  explicit TRestorePage(ISupportRecover& AContext);
+  ~TRestorePage() override;
+
+  QString GetTitle() override;
+  QString GetDescription() override;
+  // Nothing follows this page.
+  bool GetAllowNext() override;
+  void PageBeforeEnter(bool AForward, bool& AllowEnter) override;
+  void PageAfterEnter(bool AForward) override;
+  void PageBeforeExit(bool AForward, bool& AllowExit) override;
+
+protected:
+  QTextEdit* reLog = nullptr;
+  QLabel* Label1 = nullptr;
+
+private:
+  void UnregisterLogView();
+
+  ISupportRecover& FContext;
+  // The log pane's view, registered from entry to exit.
+  IProgressExViewPtr Fp;
+};
