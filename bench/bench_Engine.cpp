@@ -127,7 +127,7 @@ void BM_GetCheckedListAllTicked(benchmark::State& AState) {
     const IExListPtr checked = bench.Context.GetCheckedList(size);
     count = checked->Count();
   }
-  AState.counters["ticked"] = static_cast<double>(count);
+  AState.counters["items"] = static_cast<double>(count);
 }
 BENCHMARK(BM_GetCheckedListAllTicked)->Unit(benchmark::kMillisecond);
 
