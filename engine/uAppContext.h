@@ -184,7 +184,8 @@ private:
   bool HasFreeSpace(const std::u16string& AFolder, std::int64_t ASize) const;
   std::string TargetPathOf(PTreeItemInfo ANode) const;
   std::string FreeNumberedPath(const std::string& APath) const;
-  static void CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer, const std::string& ATitle);
+  // Copies within the file's progress level, which the caller holds open.
+  static void CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer);
 
   std::shared_ptr<IPrompt> FPrompt;
   std::shared_ptr<const IFileSystem> FFileSystem;

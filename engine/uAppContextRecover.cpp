@@ -118,13 +118,16 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode)
   const IStreamExPtr stream = NTFSAttribute::GetDataStream(search.Rec());
   const bool existed = FFileSystem->FileExists(path);
   const IOutputFilePtr output = FFileSystem->CreateOutputFile(path);
-  CopyStream(*stream, *output, buffer, (existed ? "Overwrite file " : "Create file ") + path);
+  TProgressExLevel level((existed ? "Overwrite file " : "Create file ") + path, stream->Size(), "bytes");
+  // EFS data cannot be decrypted without its owner's keys; the copy is
+  // still worth having, but the user must know it is not readable as such.
+  if (NTFSAttribute::IsEncrypted(search.Rec().AttributeRecord))
+    ProgressEx::Detail(pdsWarning, "File " + path + " was encrypted; its content is restored in encrypted form.");
+  CopyStream(*stream, *output, buffer);
   output->Close();
 }
 
-void TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer,
-                                      const std::string& ATitle) {
-  TProgressExLevel level(ATitle, AStream.Size(), "bytes");
+void TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer) {
   for (std::int64_t position = 0;;) {
     const std::int64_t read = std::min<std::int64_t>(AStream.Read(position, ABuffer.Size(), ABuffer.Ptr()),
                                                      ABuffer.Size());

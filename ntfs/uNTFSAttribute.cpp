@@ -209,8 +209,8 @@ bool NTFSAttribute::FindInternal(bool AFindFirst, TByteView ARecord, ATTRIBUTE_T
 
 bool NTFSAttribute::FindInAttributeList(bool AFindFirst, TAttributeSearchRec& ASearchRec) {
   CheckPrepared(ASearchRec);
-  // The list is never searched for itself, and holds no attribute of type 0.
-  if (ASearchRec.TypeCode == AttributeType::AttributeList || ASearchRec.TypeCode == AttributeType::Any)
+  // The list is never searched for itself.
+  if (ASearchRec.TypeCode == AttributeType::AttributeList)
     return false;
   const PNTFSNode node = ASearchRec.Node;
   const bool loaded = node->AttributeList.Ptr != nullptr;
@@ -224,8 +224,11 @@ bool NTFSAttribute::FindInAttributeList(bool AFindFirst, TAttributeSearchRec& AS
     ASearchRec.AttributeListEntry = entry;
     // Only first extents are matched here, and only those in extension
     // records: what the base record holds was seen by the internal walk.
-    if (entry.TypeCode() != ASearchRec.TypeCode || entry.StartVCN() != 0 ||
-        entry.BaseMFTRecord().Address() == node->MFTNumber.Address())
+    // A search for any type takes every such entry, so that a walk over a
+    // record's attributes also meets those kept in extension records; the
+    // later extents of each are collected with its first one.
+    const bool typeMatches = ASearchRec.TypeCode == AttributeType::Any || entry.TypeCode() == ASearchRec.TypeCode;
+    if (!typeMatches || entry.StartVCN() != 0 || entry.BaseMFTRecord().Address() == node->MFTNumber.Address())
       continue;
     HoldNodeOf(ASearchRec.ExternalNode, node->Volume, entry.BaseMFTRecord());
     if (!IsExtensionOf(ASearchRec.ExternalNode, node))

@@ -5,7 +5,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTableView>
 #include <QTextEdit>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <gmock/gmock.h>
@@ -17,13 +19,13 @@
 
 #include "app/uMain.h"
 #include "engine/uAppContext.h"
-#include "engine/uSelectorHelper.h"
 #include "foundation/uSysPath.h"
 #include "platform/uDriveTable.h"
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/QtTestMain.h"
 #include "tests/support/Sha256.h"
 #include "tests/support/uFakeBlockDevices.h"
+#include "tests/support/uFileViewDriving.h"
 #include "tests/support/uLogPaneLines.h"
 #include "wizard/uDiskUtils.h"
 
@@ -46,20 +48,6 @@ std::string FileSha256(const fs::path& APath) {
   std::stringstream Bytes;
   Bytes << In.rdbuf();
   return testsupport::Sha256Hex(Bytes.str());
-}
-
-// The node whose path below the drive folder is APath ("Notes",
-// "Documents\thesis.docx"), or nil.
-PTreeItemInfo FindNode(const IExListPtr& ANodes, const std::u16string& APath) {
-  if (!ANodes)
-    return nullptr;
-  for (auto [Bookmark, Node] : ListItems<PTreeItemInfo>(*ANodes)) {
-    if (Node->Parent != nullptr && TNTFSRecoveryContext::GetFullName(Node, false) == APath)
-      return Node;
-    if (PTreeItemInfo Found = FindNode(Node->SubItems, APath))
-      return Found;
-  }
-  return nullptr;
 }
 
 // The whole program's window over the demo volume image as its only drive,
@@ -93,14 +81,28 @@ protected:
   QString Title() const { return Window->findChild<QLabel*>("lblPageTitle")->text(); }
   QTextEdit* Log() const { return Window->findChild<QTextEdit*>("reLog"); }
 
-  // The scan and the ticks of the file selection page, made through the engine.
-  void ScanAndTick(const std::vector<std::u16string>& APaths) {
-    Context.ProcessScan();
-    for (const std::u16string& Path : APaths) {
-      PTreeItemInfo Node = FindNode(Context.TreeItems(), Path);
-      ASSERT_NE(Node, nullptr) << ToNativePath(Path);
-      ToggleCheckState(Context, Node);
-    }
+  QTreeView* Tree() const { return Window->findChild<QTreeView*>("tvFiles"); }
+  QTableView* List() const { return Window->findChild<QTableView*>("lvFiles"); }
+
+  // A folder ticked by its picture in the tree.
+  void TickFolder(const QStringList& APath) {
+    const QModelIndex Folder = fileviews::TreeIndex(*Tree(), APath);
+    ASSERT_TRUE(Folder.isValid()) << APath.join('/').toStdString();
+    Tree()->scrollTo(Folder);
+    fileviews::ClickTickPicture(*Tree(), Folder);
+  }
+
+  // A file ticked by its picture in the list of its folder, which a click on
+  // the folder's name in the tree opens.
+  void TickFile(const QStringList& AFolder, const QString& AName) {
+    const QModelIndex Folder = fileviews::TreeIndex(*Tree(), AFolder);
+    ASSERT_TRUE(Folder.isValid()) << AFolder.join('/').toStdString();
+    Tree()->scrollTo(Folder);
+    QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualRect(Folder).center());
+    const QModelIndexList File =
+        List()->model()->match(List()->model()->index(0, 0), Qt::DisplayRole, AName, 1, Qt::MatchExactly);
+    ASSERT_EQ(File.size(), 1) << AName.toStdString();
+    fileviews::ClickTickPicture(*List(), File.first());
   }
 
   // From the start page to the target page, with the demo volume scanned and
@@ -108,8 +110,10 @@ protected:
   void WalkToTarget() {
     Click("btnNext");
     Click("btnNext");
+    ASSERT_EQ(Title(), "Explorer of deleted files");
+    TickFile({"C:", "Documents"}, "thesis.docx");
+    Click("btnNext");
     ASSERT_EQ(Title(), "Target directory");
-    ScanAndTick({u"Documents\\thesis.docx"});
     SetTarget(Target / "restored");
   }
 
@@ -154,9 +158,13 @@ TEST_F(RecoveryWalk, RestoresTickedFilesByteForByteAndAppendsEachRunToTheLog) {
   ASSERT_EQ(Title(), "Select source disk");
   EXPECT_EQ(Window->findChild<QTreeWidget*>("tvDrive")->currentItem()->text(0), "demo (C: [NTFS])");
   Click("btnNext");
+  ASSERT_EQ(Title(), "Explorer of deleted files");
+  TickFolder({"C:", "Notes"});
+  TickFile({"C:", "Documents"}, "thesis.docx");
+  TickFile({"C:", "$RECYCLE.BIN", "S-1-5-21-1004336348-1177238915-682003330-1001"}, "$IABC123.jpg");
+  ASSERT_TRUE(Enabled("btnNext"));
+  Click("btnNext");
   ASSERT_EQ(Title(), "Target directory");
-  ScanAndTick({u"Notes", u"Documents\\thesis.docx",
-               u"$RECYCLE.BIN\\S-1-5-21-1004336348-1177238915-682003330-1001\\$IABC123.jpg"});
   std::int64_t TickedSize = 0;
   const std::int64_t Ticked = Context.GetCheckedList(TickedSize)->Count();
 

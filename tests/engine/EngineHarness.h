@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ struct TProgressLine {
   std::string Text;
   TProgressDetailStatus Status = pdsInformation;
   bool operator==(const TProgressLine&) const = default;
+  friend void PrintTo(const TProgressLine& ALine, std::ostream* AOut) {
+    static constexpr const char* kKinds[] = {"start", "close", "detail"};
+    *AOut << kKinds[ALine.Kind] << " " << ALine.Status << " \"" << ALine.Text << "\"";
+  }
 };
 
 // Keeps what the progress service shows; cancels the innermost level when

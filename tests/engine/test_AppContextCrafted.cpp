@@ -12,10 +12,14 @@
 #include <gmock/gmock.h>
 
 #include <filesystem>
+#include <functional>
+
+#include <pthread.h>
 
 namespace {
 
 using enginetest::EngineTest;
+using enginetest::TProgressLine;
 using handmade::FileNameContent;
 using handmade::TBytes;
 using handmade::TRecordBuilder;
@@ -174,6 +178,105 @@ TEST_F(CraftedVolumeTest, GetCheckedListGivesTheTickedNodesInTreeOrderWithTheirS
   EXPECT_TRUE(Context.HasChecked());
   EXPECT_EQ(Context.GetCheckedList(size)->Count(), 0);
   EXPECT_EQ(size, 0);
+}
+
+// Volumes of their own, for the cases that would crowd the shared one.
+class OwnVolumeTest : public EngineTest {
+protected:
+  void ScanVolume(const handmade::TVolumeImage& AImage) {
+    FImage = std::make_unique<handmade::TTempFile>("tarnwick-own");
+    AImage.WriteTo(FImage->Path());
+    Scan(FImage->Path());
+  }
+
+  void RecoverInto(const std::filesystem::path& ATarget) {
+    Context.SetTargetDir(FromNativePath(ATarget.string()));
+    Context.ProcessRecover();
+  }
+
+  std::unique_ptr<handmade::TTempFile> FImage;
+};
+
+TEST_F(OwnVolumeTest, EncryptedFileIsRestoredAsItsCipherTextWithAWarningInsideItsLine) {
+  constexpr std::uint16_t kEncrypted = 0x4000;
+  handmade::TVolumeImage image;
+  image.Records[kRoot] = Folder(kRoot, u".");
+  image.Records[30] = TRecordBuilder()
+                          .InUse(false)
+                          .Resident(0x30, FileNameContent(kRoot, u"secret.doc", kWin32), 1)
+                          .NonResident(0x80, handmade::EncodeRuns({{1, 100}}), 0, 0, 3000, 2, u"", kEncrypted)
+                          .Build();
+  TBytes cipher(4096);
+  for (std::size_t i = 0; i < cipher.size(); ++i)
+    cipher[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  image.Clusters[100] = cipher;
+  ScanVolume(image);
+  Tick(NodeOfRecord(30));
+  testfiles::TTempFolder target;
+  RecoverInto(target.Path());
+
+  EXPECT_EQ(testfiles::ReadWholeFile(target / "secret.doc"), TBytes(cipher.begin(), cipher.begin() + 3000));
+  const std::string path = (target / "secret.doc").string();
+  const std::vector<TProgressLine> lines(Progress->Lines.end() - 5, Progress->Lines.end() - 1);
+  EXPECT_THAT(lines, ElementsAre(TProgressLine{TProgressLine::plStart, "Create file " + path},
+                                 TProgressLine{TProgressLine::plDetail,
+                                               "File " + path + " was encrypted; its content is restored in encrypted form.",
+                                               pdsWarning},
+                                 TProgressLine{TProgressLine::plClose, "Create file " + path},
+                                 TProgressLine{TProgressLine::plDetail, "Recovering completed.", pdsInformation}));
+}
+
+// Runs AWork on a thread with a small stack, so that anything recursing
+// once per folder of a deep chain runs out of it.
+void OnSmallStack(std::function<void()> AWork) {
+  constexpr std::size_t kStackSize = 256 * 1024;
+  pthread_attr_t attributes;
+  ASSERT_EQ(pthread_attr_init(&attributes), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, kStackSize), 0);
+  pthread_t thread;
+  const int created = pthread_create(
+      &thread, &attributes,
+      [](void* AWorkPtr) -> void* {
+        (*static_cast<std::function<void()>*>(AWorkPtr))();
+        return nullptr;
+      },
+      &AWork);
+  pthread_attr_destroy(&attributes);
+  ASSERT_EQ(created, 0);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+}
+
+TEST_F(OwnVolumeTest, ChainOfThousandsOfDeletedFoldersIsScannedTickedAndRestoredWithoutRecursion) {
+  constexpr std::int64_t kDepth = 3000;
+  constexpr std::int64_t kFirst = 30;
+  constexpr std::int64_t kFile = kFirst + kDepth;
+  handmade::TVolumeImage image;
+  // Room for every record: four 1 KiB records a cluster.
+  image.MFTExtents = {{4, (kFile + 1 + 3) / 4}};
+  image.TotalClusters = 4 + image.MFTExtents.front().second + 16;
+  image.Records[kRoot] = Folder(kRoot, u".");
+  for (std::int64_t i = 0; i < kDepth; ++i)
+    image.Records[kFirst + i] = Folder(i == 0 ? kRoot : kFirst + i - 1, u"d", false);
+  image.Records[kFile] = DeletedFile(kFile - 1, u"bottom.txt", "deep");
+
+  testfiles::TTempFolder outer;
+  const std::filesystem::path target = outer / "target";
+  std::int64_t size = 0;
+  OnSmallStack([&] {
+    ScanVolume(image);
+    Tick(NodeOfRecord(kFile));
+    EXPECT_EQ(Context.GetCheckedList(size)->Count(), kDepth + 2); // the drive folder, the chain, the file
+    RecoverInto(target);
+  });
+  EXPECT_EQ(size, 4);
+  // Its folder path is far longer than the system takes: one error line,
+  // and nothing written, not even the target folder.
+  const std::vector<std::string> details = Progress->Details();
+  ASSERT_EQ(details.size(), 3u);
+  EXPECT_EQ(details[0], "Scanning completed.");
+  EXPECT_THAT(details[1], testing::StartsWith("Cannot create folder"));
+  EXPECT_EQ(details[2], "Recovering completed.");
+  EXPECT_TRUE(std::filesystem::is_empty(outer.Path()));
 }
 
 } // namespace

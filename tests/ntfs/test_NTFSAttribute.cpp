@@ -304,13 +304,23 @@ TEST_F(AttributeListTest, SearchesByTypeThroughTheRecordThenTheList) {
   handmade::TVolumeImage image;
   image.Records[33] = TRecordBuilder()
                           .Resident(0x10, handmade::StandardInformationContent(7, 0x20), 0)
-                          .Resident(0x20, handmade::AttributeListContent({{0x80, 0, 42, 3, u"b"}}), 1)
+                          .Resident(0x20,
+                                    handmade::AttributeListContent({{0x10, 0, 33, 0, u""},
+                                                                    {0x80, 0, 42, 3, u"b"},
+                                                                    {0x30, 0, 42, 4, u""},
+                                                                    {0x80, 2, 42, 5, u"c"}}),
+                                    1)
                           .Resident(0x30, handmade::FileNameContent(5, u"x", 1), 2)
                           .Resident(0x30, handmade::FileNameContent(5, u"X", 2), 3)
                           .Resident(0x80, Content(10, 1), 4)
                           .Resident(0x80, Content(20, 2), 5, u"a")
                           .Build();
-  image.Records[42] = TRecordBuilder().BaseRecord(33).Resident(0x80, Content(30, 3), 3, u"b").Build();
+  image.Records[42] = TRecordBuilder()
+                          .BaseRecord(33)
+                          .Resident(0x80, Content(30, 3), 3, u"b")
+                          .Resident(0x30, handmade::FileNameContent(5, u"long name", 1), 4)
+                          .NonResident(0x80, handmade::EncodeRuns({{2, 100}}), 2, 3, 0, 5, u"c")
+                          .Build();
   Open(image);
   const TNTFSNodeRef node(FVolume, MFT_REF::Build(33));
   {
@@ -321,12 +331,17 @@ TEST_F(AttributeListTest, SearchesByTypeThroughTheRecordThenTheList) {
     EXPECT_EQ(sizes, (std::vector<std::int64_t>{10, 20, 30}));
   }
   {
-    // Type 0 visits the record's own attributes, the list among them, and stops.
+    // Type 0 visits the record's own attributes, the list among them, then
+    // the first extents the list keeps in extension records, each once:
+    // the entry naming the base record and the later extent are passed over.
     TAttributeSearch search(node.Get());
-    std::vector<ATTRIBUTE_TYPE_CODE> types;
-    for (bool found = search.FindFirst(AttributeType::Any); found; found = search.FindNext())
-      types.push_back(search.Rec().AttributeRecord.TypeCode());
-    EXPECT_EQ(types, (std::vector<ATTRIBUTE_TYPE_CODE>{0x10, 0x20, 0x30, 0x30, 0x80, 0x80}));
+    std::vector<std::pair<ATTRIBUTE_TYPE_CODE, std::int64_t>> found;
+    for (bool more = search.FindFirst(AttributeType::Any); more; more = search.FindNext()) {
+      const PNTFSNode holder = search.Rec().SearchMode == asmAttributeList ? search.Rec().ExternalNode : node.Get();
+      found.emplace_back(search.Rec().AttributeRecord.TypeCode(), holder->MFTNumber.Address());
+    }
+    EXPECT_EQ(found, (std::vector<std::pair<ATTRIBUTE_TYPE_CODE, std::int64_t>>{
+                         {0x10, 33}, {0x20, 33}, {0x30, 33}, {0x30, 33}, {0x80, 33}, {0x80, 33}, {0x80, 42}, {0x30, 42}}));
   }
   TAttributeSearch search(node.Get());
   ASSERT_TRUE(search.FindFirst(AttributeType::Data, 5));

@@ -21,6 +21,7 @@
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/QtTestMain.h"
 #include "tests/support/uFakeBlockDevices.h"
+#include "tests/support/uFileViewDriving.h"
 #include "wizard/uCheckStateDelegate.h"
 #include "wizard/uFileViewModels.h"
 #include "wizard/uSelectSourceDrivePage.h"
@@ -111,18 +112,7 @@ protected:
 
   static QString Name(PTreeItemInfo ANode) { return QString::fromStdU16String(ANode->Data->Name); }
 
-  // The model index of the tree node with this path of names from the top.
-  QModelIndex TreeIndex(const QStringList& APath) const {
-    QModelIndex Index;
-    for (const QString& Name : APath) {
-      const QModelIndexList Found =
-          Tree()->model()->match(Tree()->model()->index(0, 0, Index), Qt::DisplayRole, Name, 1, Qt::MatchExactly);
-      if (Found.isEmpty())
-        return QModelIndex();
-      Index = Found.first();
-    }
-    return Index;
-  }
+  QModelIndex TreeIndex(const QStringList& APath) const { return fileviews::TreeIndex(*Tree(), APath); }
   PTreeItemInfo TreeNode(const QStringList& APath) const { return NodeOfIndex(TreeIndex(APath)); }
 
   // Each row of the list as "name|size|ticked state".
