@@ -6,7 +6,12 @@ set(TARNWICK_SHARED_DIR "${CMAKE_SOURCE_DIR}/../shared"
 # Warnings apply to our own code only; third-party headers come in as SYSTEM.
 function(tarnwick_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
-  if(TARNWICK_SANITIZE)
+  if(TARNWICK_BUILD_FUZZERS)
+    # Coverage for libFuzzer in every unit; only the fuzz targets link its main.
+    target_compile_options(${target} PRIVATE
+      -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  elseif(TARNWICK_SANITIZE)
     target_compile_options(${target} PRIVATE
       -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)

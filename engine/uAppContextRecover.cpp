@@ -21,6 +21,13 @@ std::string FolderOf(const std::string& APath) { return APath.substr(0, APath.rf
 
 std::string NameOf(const std::string& APath) { return APath.substr(APath.rfind('/') + 1); }
 
+// Byte positions within the file, first and last, as the user would look
+// them up in the restored copy.
+std::string UnreadRangeMessage(const TByteRange& ARange) {
+  return "Bytes " + std::to_string(ARange.Offset) + " to " + std::to_string(ARange.Offset + ARange.Length - 1) +
+         " could not be read from the source drive and were written as zeros.";
+}
+
 } // namespace
 
 bool TNTFSRecoveryContext::HasFreeSpace(const std::u16string& AFolder, std::int64_t ASize) const {
@@ -140,4 +147,8 @@ void TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, 
     if (!ProgressEx::DoProgress(position))
       break;
   }
+  // A bad sector does not stop the restore: its bytes became zeros, and the
+  // file's own line says which ones.
+  for (const TByteRange& range : UnreadRangesOf(AStream))
+    ProgressEx::Detail(pdsWarning, UnreadRangeMessage(range));
 }

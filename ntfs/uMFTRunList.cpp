@@ -161,22 +161,44 @@ std::int64_t TMFTRunListStream::Read(std::int64_t APos, std::int64_t ASize, void
   return total;
 }
 
+// Sparse and unmapped clusters read as zeros; so do bytes the device does
+// not deliver, which are also noted as unread.
 void TMFTRunListStream::ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std::int64_t ALength,
                                     std::uint8_t* ADest) {
   const NTFS_LCN lcn = FRunList->VCN2LCN(AVCN);
-  if (lcn == 0)
+  if (lcn == 0) {
     std::memset(ADest, 0, static_cast<std::size_t>(ALength));
-  else
-    ReadClusterBytes(*FVolumeStream, FClusterSize, lcn, AInCluster, ALength, ADest);
+    return;
+  }
+  const std::int64_t delivered = ReadClusterBytes(*FVolumeStream, FClusterSize, lcn, AInCluster, ALength, ADest);
+  if (delivered < ALength)
+    NoteUnread((AVCN << FClusterSizeBits) + AInCluster + delivered, ALength - delivered);
 }
 
-void ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN, std::int64_t AOffset,
-                      std::int64_t ALength, std::uint8_t* ADest) {
+void TMFTRunListStream::NoteUnread(std::int64_t AOffset, std::int64_t ALength) {
+  if (!FUnread.empty()) {
+    TByteRange& last = FUnread.back();
+    if (last.Offset + last.Length == AOffset || FUnread.size() >= kMaxUnreadRanges) {
+      last.Length = std::max(last.Length, AOffset + ALength - last.Offset);
+      return;
+    }
+  }
+  FUnread.push_back({AOffset, ALength});
+}
+
+std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream) {
+  const auto* runListStream = dynamic_cast<const TMFTRunListStream*>(&AStream);
+  return runListStream ? runListStream->UnreadRanges() : std::vector<TByteRange>{};
+}
+
+std::int64_t ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN,
+                              std::int64_t AOffset, std::int64_t ALength, std::uint8_t* ADest) {
   std::int64_t delivered = 0;
   const auto clusterStart = CheckedMul<std::int64_t>(ALCN, AClusterSize);
   const auto pos = clusterStart ? CheckedAdd(*clusterStart, AOffset) : std::nullopt;
   if (pos)
-    delivered = std::max<std::int64_t>(0, AVolumeStream.Read(*pos, ALength, ADest));
+    delivered = std::clamp<std::int64_t>(AVolumeStream.Read(*pos, ALength, ADest), 0, ALength);
   if (delivered < ALength)
     std::memset(ADest + delivered, 0, static_cast<std::size_t>(ALength - delivered));
+  return delivered;
 }

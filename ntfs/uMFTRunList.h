@@ -57,31 +57,55 @@ private:
   std::vector<RunListElement> FItems;
 };
 
+// Stream positions [Offset, Offset + Length) that the device did not deliver.
+struct TByteRange {
+  std::int64_t Offset = 0;
+  std::int64_t Length = 0;
+
+  bool operator==(const TByteRange&) const = default;
+};
+
 // Reads ALength bytes from byte AOffset of the clusters that start at
 // ALCN. Bytes the device does not deliver (past the end of the volume, a
-// failed read) read as zeros rather than as whatever ADest held before.
-void ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN, std::int64_t AOffset,
-                      std::int64_t ALength, std::uint8_t* ADest);
+// failed read) read as zeros rather than as whatever ADest held before;
+// returns how many bytes the device did deliver, from the start.
+std::int64_t ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN,
+                              std::int64_t AOffset, std::int64_t ALength, std::uint8_t* ADest);
 
 // The data of a non-resident attribute: reads map stream positions through
 // the run list onto clusters of the volume; sparse and unmapped clusters
-// read as zeros.
+// read as zeros. Clusters on disk that the device cannot deliver (a bad
+// sector, a cluster past the end of the volume) read as zeros too, and the
+// stream remembers their positions so that the reader can say so.
 class TMFTRunListStream : public IStreamEx {
 public:
+  // Adjacent ranges are joined; past this many, further unread bytes widen
+  // the last range, so a failing disk cannot make the list grow without end.
+  static constexpr std::size_t kMaxUnreadRanges = 1000;
+
   TMFTRunListStream(IStreamExPtr AVolumeStream, std::uint32_t AClusterSize,
                     IMFTRunListPtr ARunList, std::int64_t ADataSize);
 
   std::int64_t Read(std::int64_t APos, std::int64_t ASize, void* ADest) override;
   std::int64_t Size() override;
 
+  // What reads so far had to fill with zeros for want of the device's
+  // bytes, in the order met; sparse and unmapped clusters are not listed.
+  const std::vector<TByteRange>& UnreadRanges() const { return FUnread; }
+
 private:
   // Fills ALength bytes of ADest from cluster offset AInCluster of AVCN.
   void ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std::int64_t ALength,
                    std::uint8_t* ADest);
+  void NoteUnread(std::int64_t AOffset, std::int64_t ALength);
 
   std::int64_t FDataSize;
   IMFTRunListPtr FRunList;
   IStreamExPtr FVolumeStream;
   std::uint32_t FClusterSize;
   std::uint8_t FClusterSizeBits;
+  std::vector<TByteRange> FUnread;
 };
+
+// The unread ranges of a run-list stream; none for any other stream.
+std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream);

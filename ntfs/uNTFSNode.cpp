@@ -18,16 +18,34 @@ constexpr std::size_t FileAttributes = 32;
 constexpr std::size_t SummarySize = 36;
 } // namespace StandardInformationField
 
+void FreeAttributeList(PNTFSNode ANode) {
+  ANode->Volume->AttributeListBytes -= ANode->AttributeList.Size;
+  MemoryEx::FreeMem(ANode->AttributeList);
+}
+
 void NTFSNodeFree(PNTFSNode ANode) {
   MemoryEx::FreeMem(ANode->MFTRecord);
-  MemoryEx::FreeMem(ANode->AttributeList);
+  FreeAttributeList(ANode);
   delete ANode;
+}
+
+// Every cached node may hold an attribute list of up to 16 MiB, and a
+// crafted volume can give each one such a list; only the lists of nodes
+// that nobody holds can go, since open searches point into the others.
+void DropAttributeLists(PNTFSVolume AVolume, std::int64_t AKeep) {
+  const IExListEnumeratorPtr items = AVolume->NodeCache->GetItems();
+  while (AVolume->AttributeListBytes > AKeep && items->MoveNext()) {
+    PNTFSNode node = nullptr;
+    items->ReadData(&node);
+    if (node->RefCount <= 0 && node->AttributeList.Ptr != nullptr)
+      FreeAttributeList(node);
+  }
 }
 
 // A scan creates a node for every MFT record and each trim frees ten
 // thousand of them; handing the trimmed nodes to the next creations spares
 // the allocator hundreds of thousands of record-sized blocks. A spare keeps
-// only its record block, cleared as a new one would be.
+// only its volume and its record block, cleared as a new one would be.
 constexpr std::size_t SpareNodeLimit = NodeCacheLimit + 1;
 
 void KeepSpareNode(PNTFSVolume AVolume, PNTFSNode ANode) {
@@ -36,10 +54,11 @@ void KeepSpareNode(PNTFSVolume AVolume, PNTFSNode ANode) {
     NTFSNodeFree(ANode);
     return;
   }
-  MemoryEx::FreeMem(ANode->AttributeList);
+  FreeAttributeList(ANode);
   const TMem record = ANode->MFTRecord;
   std::memset(record.Ptr, 0, static_cast<std::size_t>(record.Size));
   *ANode = TNTFSNodeRecord{};
+  ANode->Volume = AVolume;
   ANode->MFTRecord = record;
   AVolume->SpareNodes.push_back(ANode);
 }
@@ -58,6 +77,7 @@ PNTFSNode NewNode(PNTFSVolume AVolume) {
     return node;
   }
   auto* node = new TNTFSNodeRecord;
+  node->Volume = AVolume;
   try {
     node->MFTRecord = MemoryEx::AllocMem(static_cast<std::int32_t>(AVolume->MFTRecordSize));
   } catch (...) {
@@ -149,7 +169,11 @@ void NTFSNodeRelease(PNTFSNode ANode) {
 std::uint8_t* NTFSNodeAllocAttributeList(PNTFSNode ANode, std::int32_t ASize) {
   if (ANode->AttributeList.Ptr != nullptr)
     throw std::runtime_error("AttributeList already allocated.");
+  const PNTFSVolume volume = ANode->Volume;
+  if (volume->AttributeListBytes + ASize > AttributeListCacheLimit)
+    DropAttributeLists(volume, AttributeListCacheLimit / 2);
   ANode->AttributeList = MemoryEx::AllocMem(ASize);
+  volume->AttributeListBytes += ANode->AttributeList.Size;
   return ANode->AttributeList.Ptr;
 }
 

@@ -29,11 +29,17 @@ struct TNTFSNodeRecord {
 // once per this many node creations plus one.
 constexpr std::int64_t NodeCacheLimit = 10000;
 
+// Once the attribute lists of a volume's cached nodes hold more than this,
+// those of unreferenced nodes are dropped, down to half of it, before a new
+// one is allocated; a search that needs a dropped list reads it again.
+constexpr std::int64_t AttributeListCacheLimit = 64 * 1024 * 1024;
+
 // The volume's node for the record number of AMFTNumber, loaded on first
 // use, with one more reference (which also holds the volume).
 PNTFSNode NTFSNodeGet(PNTFSVolume AVolume, MFT_REF AMFTNumber);
 void NTFSNodeRelease(PNTFSNode ANode);
-// Gives the node its attribute-list block of ASize bytes.
+// Gives the node its attribute-list block of ASize bytes, within
+// AttributeListCacheLimit.
 std::uint8_t* NTFSNodeAllocAttributeList(PNTFSNode ANode, std::int32_t ASize);
 // Frees the oldest unreferenced nodes beyond NodeCacheLimit; with AForce
 // every node, referenced or not.

@@ -6,6 +6,7 @@
 #include "ntfs/uNTFSUtils.h"
 #include "ntfs/uPhysicalFile.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <stdexcept>
@@ -113,6 +114,18 @@ IStreamExPtr DataStreamOfRecord(PNTFSVolume AVolume, std::int64_t ARecordNumber)
   return NTFSAttribute::GetDataStream(search.Rec());
 }
 
+// Record 0's data size says how many records there are, but a crafted size
+// would have a scan of a tiny image walk billions of empty records: the
+// MFT's records each occupy their own bytes of the device, so there are no
+// more of them than the device can hold. A device that cannot tell its
+// size (0) bounds nothing.
+std::int64_t MFTRecordCountOf(PNTFSVolume AVolume) {
+  const std::int64_t mftSize = std::max<std::int64_t>(0, AVolume->MFTDataStream->Size());
+  const std::int64_t deviceSize = AVolume->Device->Size();
+  const std::int64_t bounded = deviceSize > 0 ? std::min(mftSize, deviceSize) : mftSize;
+  return bounded >> AVolume->MFTRecordSizeBits;
+}
+
 // Holds the volume while it is being set up, so that the node references
 // taken and dropped on the way never free it.
 class TSetupReference {
@@ -134,8 +147,7 @@ void Bootstrap(PNTFSVolume AVolume, std::int64_t AMFTOffset) {
     throw FSError(NotNTFS + "MFT record 0 has no $DATA attribute.");
   AVolume->MFTDataStream = std::move(mft);
   AVolume->BitmapDataStream = DataStreamOfRecord(AVolume, BitmapRecordNumber);
-  const std::int64_t mftSize = std::max<std::int64_t>(0, AVolume->MFTDataStream->Size());
-  AVolume->MFTRecordCount = mftSize >> AVolume->MFTRecordSizeBits;
+  AVolume->MFTRecordCount = MFTRecordCountOf(AVolume);
 }
 
 void NTFSVolumeFree(PNTFSVolume AVolume) {

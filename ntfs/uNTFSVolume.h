@@ -94,6 +94,7 @@ struct TNTFSVolumeRecord {
   IExDictionaryPtr NodeList;
   IExListPtr NodeCache;
   std::int32_t NodeCacheAccessCount = 0;
+  std::int64_t AttributeListBytes = 0; // held by the attribute lists of cached nodes
   // Nodes a trim let go, each with its record block, for the next creations
   // (uNTFSNode.cpp); freed with the volume.
   std::vector<PNTFSNode> SpareNodes;

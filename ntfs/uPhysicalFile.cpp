@@ -20,6 +20,11 @@ TDevicePathResolver& DevicePathResolver() {
   return resolver;
 }
 
+IDeviceIOPtr& InstalledDeviceIO() {
+  static IDeviceIOPtr installed;
+  return installed;
+}
+
 class TPosixDeviceIO final : public IDeviceIO {
 public:
   int Open(const std::string& APath) override {
@@ -76,6 +81,15 @@ IDeviceIOPtr PosixDeviceIO() {
   return shared;
 }
 
+void SetDeviceIO(IDeviceIOPtr ADeviceIO) {
+  InstalledDeviceIO() = std::move(ADeviceIO);
+}
+
+IDeviceIOPtr CurrentDeviceIO() {
+  const IDeviceIOPtr& installed = InstalledDeviceIO();
+  return installed ? installed : PosixDeviceIO();
+}
+
 TPhysicalFile::TPhysicalFile(std::u16string AName, IDeviceIOPtr ADeviceIO)
     : FCacheBuf(MemoryEx::AllocMem(kCacheSize)), FName(std::move(AName)), FDeviceIO(std::move(ADeviceIO)) {}
 
@@ -99,7 +113,7 @@ std::int64_t TPhysicalFile::Read(std::int64_t AOffset, std::int64_t ASize, void*
       pos += count;
       remainder -= count;
       total += count;
-    } else if (!FillCache(pos)) {
+    } else if (!FillCache(pos, remainder)) {
       break;
     }
   }
@@ -112,7 +126,7 @@ std::int64_t TPhysicalFile::Size() {
 }
 
 bool TPhysicalFile::Exists(const std::u16string& AName) {
-  IDeviceIO& io = *PosixDeviceIO();
+  IDeviceIO& io = *CurrentDeviceIO();
   const int handle = io.Open(ResolveDevicePath(AName));
   if (handle == IDeviceIO::kInvalidHandle)
     return false;
@@ -140,9 +154,14 @@ bool TPhysicalFile::CacheHolds(std::int64_t APos) const {
   return APos >= FCacheStart && APos - FCacheStart < FCacheSize;
 }
 
-// The fill starts exactly at APos and always asks for the whole block.
-bool TPhysicalFile::FillCache(std::int64_t APos) {
-  const std::int64_t got = FDeviceIO->ReadAt(FHandle, APos, FCacheBuf.Ptr, kCacheSize);
+// The fill starts exactly at APos and asks for the whole block. A device
+// with a bad sector may fail the whole block rather than deliver the bytes
+// before it; asking again for just the AWanted bytes keeps a cluster that
+// lies before the bad sector from being lost with it.
+bool TPhysicalFile::FillCache(std::int64_t APos, std::int64_t AWanted) {
+  std::int64_t got = FDeviceIO->ReadAt(FHandle, APos, FCacheBuf.Ptr, kCacheSize);
+  if (got < 0 && AWanted < kCacheSize)
+    got = FDeviceIO->ReadAt(FHandle, APos, FCacheBuf.Ptr, AWanted);
   if (got < 0) {
     // A failed read may have left anything in the block: forget the window.
     FCacheSize = 0;

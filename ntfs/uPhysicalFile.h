@@ -37,6 +37,12 @@ using IDeviceIOPtr = std::shared_ptr<IDeviceIO>;
 // open(O_RDONLY), pread, fstat or BLKGETSIZE64, close.
 IDeviceIOPtr PosixDeviceIO();
 
+// The operations every TPhysicalFile uses unless it is given its own: the
+// POSIX ones, or what SetDeviceIO installed (a device held in memory, one
+// that fails reads in a range). An empty pointer restores the POSIX ones.
+void SetDeviceIO(IDeviceIOPtr ADeviceIO);
+IDeviceIOPtr CurrentDeviceIO();
+
 // The raw bytes of a volume, read through one 64 KiB cache. The device is
 // opened on the first Read or Size and stays open until destruction.
 class TPhysicalFile final : public IStreamEx {
@@ -44,7 +50,7 @@ public:
   static constexpr std::int32_t kCacheSize = 65536;
 
   // Opens nothing, so it never fails for a bad name.
-  explicit TPhysicalFile(std::u16string AName, IDeviceIOPtr ADeviceIO = PosixDeviceIO());
+  explicit TPhysicalFile(std::u16string AName, IDeviceIOPtr ADeviceIO = CurrentDeviceIO());
   ~TPhysicalFile() override;
   TPhysicalFile(const TPhysicalFile&) = delete;
   TPhysicalFile& operator=(const TPhysicalFile&) = delete;
@@ -65,7 +71,7 @@ private:
   void Open();
   void Close();
   bool CacheHolds(std::int64_t APos) const;
-  bool FillCache(std::int64_t APos);
+  bool FillCache(std::int64_t APos, std::int64_t AWanted);
 
   TMem FCacheBuf;
   std::int64_t FCacheStart = 0;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Tarnwick twice (with AddressSanitizer and
 # UndefinedBehaviorSanitizer, then as a release build) and runs every test in
-# both. The release build's CTest summary is the last thing printed.
+# both, then builds the libFuzzer targets with clang and runs each one
+# briefly. The release build's CTest summary comes before the fuzzers' lines.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -21,3 +22,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 (cd "$root/build/sanitize" && ctest --output-on-failure -j "$(nproc)")
 (cd "$root/build/release" && ctest --output-on-failure -j "$(nproc)")
+
+source "$root/scripts/fuzzbuild.sh"
+build_fuzzers "$root/build/fuzz"
+run_fuzzers_briefly "$root/build/fuzz"

@@ -7,18 +7,16 @@
 namespace {
 
 TListingRow Row(std::string APath, std::string AName, bool AIsDirectory = false) {
-  TListingRow row;
-  row.Record = 70;
-  row.IsDirectory = AIsDirectory;
-  row.Deleted = true;
-  row.Size = 1536;
-  row.Overwrite = 37.037;
-  row.Created = "2023-07-01T12:00:00Z";
-  row.Attributes = "A";
-  row.Path = std::move(APath);
-  row.Name = std::move(AName);
-  row.Depth = 1;
-  return row;
+  return TListingRow{.Record = 70,
+                     .IsDirectory = AIsDirectory,
+                     .Deleted = true,
+                     .Size = 1536,
+                     .Overwrite = 37.037,
+                     .Created = "2023-07-01T12:00:00Z",
+                     .Attributes = "A",
+                     .Path = std::move(APath),
+                     .Name = std::move(AName),
+                     .Depth = 1};
 }
 
 std::string Listing(const std::vector<TListingRow>& ARows, TListingFormat AFormat) {

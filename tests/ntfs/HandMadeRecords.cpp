@@ -227,7 +227,7 @@ TBytes TVolumeImage::MFTRecordZero() const {
       .Build();
 }
 
-void TVolumeImage::WriteTo(const std::string& APath) const {
+TBytes TVolumeImage::Bytes() const {
   TBytes image(static_cast<std::size_t>(TotalClusters) * ClusterSize, 0);
   image[0] = 0xEB;
   std::copy_n("NTFS    ", 8, image.begin() + 3);
@@ -256,7 +256,11 @@ void TVolumeImage::WriteTo(const std::string& APath) const {
   for (const auto& [number, record] : Records)
     if (number != 0)
       place(number, record);
+  return image;
+}
 
+void TVolumeImage::WriteTo(const std::string& APath) const {
+  const TBytes image = Bytes();
   std::ofstream out(APath, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
   if (!out)

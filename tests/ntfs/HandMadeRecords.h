@@ -91,6 +91,8 @@ struct TVolumeImage {
   std::map<std::int64_t, TBytes> Clusters;
 
   TBytes MFTRecordZero() const;
+  // The whole image, TotalClusters clusters long.
+  TBytes Bytes() const;
   void WriteTo(const std::string& APath) const;
 };
 

@@ -172,6 +172,40 @@ TEST_F(RunListStreamTest, ClustersBeyondTheDeviceReadAsZeros) {
   EXPECT_EQ(buffer[ClusterSize - 1], 64);
   EXPECT_EQ(buffer[ClusterSize], 0);
   EXPECT_EQ(buffer[2 * ClusterSize - 1], 0);
+  EXPECT_EQ(UnreadRangesOf(*stream), (std::vector<TByteRange>{{ClusterSize, ClusterSize}}));
+}
+
+TEST_F(RunListStreamTest, UnreadRangesJoinAcrossReadsAndLeaveSparseClustersOut) {
+  // 1 cluster at LCN 63, 1 sparse, 3 past the device's end from LCN 100.
+  const IStreamExPtr stream = StreamOver({0x11, 0x01, 0x3F, 0x01, 0x01, 0x11, 0x03, 0x25, 0x00}, 5 * ClusterSize);
+  TBytes buffer(5 * ClusterSize);
+  // Pieces that end inside a cluster, as a copy in 64 KiB blocks would.
+  EXPECT_EQ(stream->Read(0, 3 * ClusterSize + 100, buffer.data()), 3 * ClusterSize + 100);
+  EXPECT_EQ(stream->Read(3 * ClusterSize + 100, 2 * ClusterSize - 100, buffer.data()), 2 * ClusterSize - 100);
+  EXPECT_EQ(UnreadRangesOf(*stream), (std::vector<TByteRange>{{2 * ClusterSize, 3 * ClusterSize}}));
+  EXPECT_TRUE(UnreadRangesOf(*FDevice).empty());
+}
+
+TEST_F(RunListStreamTest, UnreadRangesStopGrowingAtTheirLimit) {
+  // Every other cluster past the device's end: one range each, until the
+  // last one widens to cover the rest.
+  TBytes runs;
+  const std::int64_t pairs = TMFTRunListStream::kMaxUnreadRanges + 10;
+  for (std::int64_t i = 0; i < pairs; ++i) {
+    const TBytes pair = {0x11, 0x01, static_cast<std::uint8_t>(i == 0 ? 0x3F : 0x01), 0x01, 0x01};
+    runs.insert(runs.end(), pair.begin(), pair.end());
+  }
+  runs.push_back(0);
+  // Only LCN 63 is on the device; every later cluster lies past its end.
+  const std::int64_t size = 2 * pairs * ClusterSize;
+  const IStreamExPtr stream = StreamOver(runs, size);
+  TBytes buffer(ClusterSize);
+  for (std::int64_t pos = 0; pos < size; pos += ClusterSize)
+    stream->Read(pos, ClusterSize, buffer.data());
+  const std::vector<TByteRange> unread = UnreadRangesOf(*stream);
+  ASSERT_EQ(unread.size(), TMFTRunListStream::kMaxUnreadRanges);
+  EXPECT_EQ(unread.front(), (TByteRange{2 * ClusterSize, ClusterSize}));
+  EXPECT_EQ(unread.back().Offset + unread.back().Length, size - ClusterSize);
 }
 
 } // namespace

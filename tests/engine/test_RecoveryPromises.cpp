@@ -1,0 +1,125 @@
+// What a recovery promises whatever the volume: the source is opened for
+// reading only and left exactly as it was, and a restore that fails half-way
+// keeps the files already written and names the one that failed.
+
+#include "EngineHarness.h"
+
+#include "HandMadeRecords.h"
+#include "tests/support/FixtureVolumes.h"
+#include "tests/support/Sha256.h"
+#include "tests/support/uMemoryDevice.h"
+#include "tests/support/uMemoryFileSystem.h"
+#include "tests/support/uRecordingDeviceIO.h"
+#include "tests/support/uTestFiles.h"
+
+#include <gmock/gmock.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+namespace {
+
+using enginetest::EngineTest;
+using handmade::TBytes;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+
+struct TFileState {
+  std::string Sha256;
+  std::int64_t ModifiedSeconds = 0;
+  std::int64_t ModifiedNanoseconds = 0;
+  bool operator==(const TFileState&) const = default;
+};
+
+TFileState StateOf(const std::filesystem::path& APath) {
+  const std::vector<std::uint8_t> bytes = testfiles::ReadWholeFile(APath);
+  struct stat info {};
+  EXPECT_EQ(stat(APath.c_str(), &info), 0);
+  return {testsupport::Sha256Hex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())),
+          info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+}
+
+TEST_F(EngineTest, SourceIsOpenedReadOnlyAndLeftAsItWasByScanAndRecovery) {
+  testfiles::TTempFolder folder;
+  const std::filesystem::path image = folder.Path() / "source.img";
+  std::filesystem::copy_file(testsupport::FixtureImage("deleted"), image);
+  const TFileState before = StateOf(image);
+  const auto device = std::make_shared<testsupport::TFlagRecordingDeviceIO>();
+  {
+    const testsupport::TDeviceIOGuard installed(device);
+    Scan(image.string());
+    Context.CheckAll(Context.TreeItems(), true);
+    Context.SetTargetDir(FromNativePath((folder.Path() / "restored").string()));
+    Context.ProcessRecover();
+  }
+  ASSERT_FALSE(std::filesystem::is_empty(folder.Path() / "restored"));
+  ASSERT_FALSE(device->Flags.empty());
+  for (int flags : device->Flags)
+    EXPECT_EQ(flags & O_ACCMODE, O_RDONLY);
+  EXPECT_EQ(StateOf(image), before);
+}
+
+constexpr std::int64_t kClusterSize = 4096;
+// More than one 64 KiB copy block, so a write can fail in the middle.
+constexpr std::int64_t kLargeClusters = 20;
+
+TBytes Pattern(std::size_t ASize) {
+  TBytes bytes(ASize);
+  for (std::size_t i = 0; i < ASize; ++i)
+    bytes[i] = static_cast<std::uint8_t>(i * 31 + 3);
+  return bytes;
+}
+
+// a.txt, large.bin (80 KiB at LCN 40), refused.txt and d.txt, deleted in
+// the root folder in this order.
+std::shared_ptr<testsupport::TMemoryDeviceIO> FourFiles() {
+  handmade::TVolumeImage image;
+  auto file = [](const std::u16string& AName) {
+    return handmade::TRecordBuilder().InUse(false).Resident(0x30, handmade::FileNameContent(5, AName, 1), 1);
+  };
+  image.Records[24] = file(u"a.txt").Resident(0x80, TBytes{'a'}, 2).Build();
+  image.Records[25] = file(u"large.bin")
+                          .NonResident(0x80, handmade::EncodeRuns({{kLargeClusters, 40}}), 0, kLargeClusters - 1,
+                                       kLargeClusters * kClusterSize, 2)
+                          .Build();
+  image.Clusters[40] = Pattern(kLargeClusters * kClusterSize);
+  image.Records[26] = file(u"refused.txt").Resident(0x80, TBytes{'r'}, 2).Build();
+  image.Records[27] = file(u"d.txt").Resident(0x80, TBytes{'d'}, 2).Build();
+  const TBytes bytes = image.Bytes();
+  auto device = std::make_shared<testsupport::TMemoryDeviceIO>(static_cast<std::int64_t>(bytes.size()));
+  device->Put(0, bytes);
+  return device;
+}
+
+TEST_F(EngineTest, ARestoreThatFailsHalfWayKeepsWhatWasWrittenAndNamesTheFailedFiles) {
+  const auto target = std::make_shared<testsupport::TMemoryFileSystem>();
+  target->FailWrite = [](const std::string& APath, std::size_t AWritten) {
+    return APath == "/restored/large.bin" && AWritten > 0;
+  };
+  target->FailCreate = [](const std::string& APath) { return APath == "/restored/refused.txt"; };
+  TNTFSRecoveryContext context(Prompt, target);
+  const testsupport::TDeviceIOGuard installed(FourFiles());
+  context.SetSourceDrive(u"K:\\");
+  context.ProcessScan();
+  context.CheckAll(context.TreeItems(), true);
+  context.SetTargetDir(u"/restored");
+  context.ProcessRecover();
+
+  EXPECT_EQ(target->Files.at("/restored/a.txt"), TBytes{'a'});
+  EXPECT_EQ(target->Files.at("/restored/d.txt"), TBytes{'d'});
+  // The first 64 KiB block was written before the disk refused the second.
+  const TBytes large = Pattern(kLargeClusters * kClusterSize);
+  EXPECT_EQ(target->Files.at("/restored/large.bin"), TBytes(large.begin(), large.begin() + 65536));
+  EXPECT_EQ(target->Files.count("/restored/refused.txt"), 0u);
+  std::vector<std::string> errors;
+  for (const enginetest::TProgressLine& line : Progress->Lines)
+    if (line.Kind == enginetest::TProgressLine::plDetail && line.Status == pdsError)
+      errors.push_back(line.Text);
+  EXPECT_THAT(errors, ::testing::ElementsAre(HasSubstr("/restored/large.bin"), HasSubstr("/restored/refused.txt")));
+  EXPECT_THAT(Progress->Details(), Contains("Recovering completed."));
+  context.Clear();
+}
+
+} // namespace

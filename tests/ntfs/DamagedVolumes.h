@@ -1,0 +1,37 @@
+#pragma once
+
+// Damaged and crafted volumes, one case each, with the outcome every reader
+// of them must reach: a clear error, or what can still be found. The reader
+// tests walk them record by record; the engine tests scan and recover them.
+
+#include "ntfs/uMFTRunList.h"
+#include "tests/support/uMemoryDevice.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace damaged {
+
+using TBytes = std::vector<std::uint8_t>;
+
+struct TDamageCase {
+  const char* Name;
+  std::function<std::shared_ptr<testsupport::TMemoryDeviceIO>()> Device = {};
+  // Part of the FSError raised on opening, or nullptr when the volume opens.
+  const char* Error = nullptr;
+  // Every deleted file still found, each with exactly these bytes (none
+  // when its data is lost); a file not listed is no longer found at all.
+  std::map<std::u16string, TBytes> Found = {};
+  // Per file, the byte ranges the device could not deliver.
+  std::map<std::u16string, std::vector<TByteRange>> Unread = {};
+  // The number of records the volume reports; not checked when 0.
+  std::int64_t RecordCount = 0;
+};
+
+const std::vector<TDamageCase>& DamageCases();
+
+} // namespace damaged
