@@ -28,11 +28,14 @@ void TDriveMap::LayOut(std::int64_t AClusterCount) {
   }
   TDriveMapChain& last = FChains.back();
   last.End = std::max(last.End, AClusterCount - 1);
+  FTailSlices.assign(static_cast<std::size_t>(TailSliceOf(last.End) + 1), {});
 }
 
 void TDriveMap::Clear() {
   for (TDriveMapChain& chain : FChains)
     std::vector<TDriveMapUsing>().swap(chain.Usings);
+  for (std::vector<std::size_t>& slice : FTailSlices)
+    std::vector<std::size_t>().swap(slice);
 }
 
 const TDriveMapChain& TDriveMap::Chain(std::int32_t AIndex) const {
@@ -54,6 +57,48 @@ bool TDriveMap::ClipToVolume(std::int64_t& AStart, std::int64_t& AEnd) const {
   return AStart <= AEnd;
 }
 
+std::int64_t TDriveMap::TailSliceOf(std::int64_t ACluster) const {
+  return (ACluster - FChains.back().Start) / FChainSize;
+}
+
+void TDriveMap::IndexTailUsing(std::size_t AIndex) {
+  const TDriveMapUsing& u = FChains.back().Usings[AIndex];
+  for (std::int64_t slice = TailSliceOf(u.Start); slice <= TailSliceOf(u.End); ++slice)
+    FTailSlices[static_cast<std::size_t>(slice)].push_back(AIndex);
+}
+
+namespace {
+
+// Clusters of [AStart, AEnd] that one using claims for the lookup.
+std::int64_t ClaimedBy(const TDriveMapUsing& AUsing, std::int64_t AStart, std::int64_t AEnd,
+                       const void* AExcludeOwner, std::int64_t AOwnerDate) {
+  if (AUsing.Owner == AExcludeOwner || AUsing.OwnerDate <= AOwnerDate)
+    return 0;
+  if (AUsing.End < AStart || AUsing.Start > AEnd)
+    return 0;
+  return std::min(AEnd, AUsing.End) - std::max(AStart, AUsing.Start) + 1;
+}
+
+} // namespace
+
+// Each slice counts only the clusters inside it, so a using indexed in
+// several slices still counts each of its clusters once.
+std::int64_t TDriveMap::TailUsed(std::int64_t AStartCluster, std::int64_t AEndCluster,
+                                 const void* AExcludeOwner, std::int64_t AOwnerDate) const {
+  const TDriveMapChain& tail = FChains.back();
+  const std::int64_t from = std::max(AStartCluster, tail.Start);
+  const std::int64_t to = std::min(AEndCluster, tail.End);
+  std::int64_t result = 0;
+  for (std::int64_t slice = TailSliceOf(from); slice <= TailSliceOf(to); ++slice) {
+    const std::int64_t sliceStart = tail.Start + slice * FChainSize;
+    const std::int64_t start = std::max(from, sliceStart);
+    const std::int64_t end = std::min(to, sliceStart + FChainSize - 1);
+    for (std::size_t index : FTailSlices[static_cast<std::size_t>(slice)])
+      result += ClaimedBy(tail.Usings[index], start, end, AExcludeOwner, AOwnerDate);
+  }
+  return result;
+}
+
 void TDriveMap::AddUsing(std::int64_t AStartCluster, std::int64_t AEndCluster,
                          const void* AOwner, std::int64_t AOwnerDate) {
   if (!ClipToVolume(AStartCluster, AEndCluster))
@@ -65,6 +110,8 @@ void TDriveMap::AddUsing(std::int64_t AStartCluster, std::int64_t AEndCluster,
         AOwner, AOwnerDate,
         std::max(AStartCluster, chain.Start),
         std::min(AEndCluster, chain.End)});
+    if (i == DriveMapChainCount - 1)
+      IndexTailUsing(chain.Usings.size() - 1);
   }
 }
 
@@ -75,12 +122,12 @@ std::int64_t TDriveMap::IsUsed(std::int64_t AStartCluster, std::int64_t AEndClus
   std::int64_t result = 0;
   const std::int32_t last = ChainOf(AEndCluster);
   for (std::int32_t i = ChainOf(AStartCluster); i <= last; ++i) {
-    for (const TDriveMapUsing& u : FChains[i].Usings) {
-      if (u.Owner == AExcludeOwner || u.OwnerDate <= AOwnerDate)
-        continue;
-      if (u.End >= AStartCluster && u.Start <= AEndCluster)
-        result += std::min(AEndCluster, u.End) - std::max(AStartCluster, u.Start) + 1;
+    if (i == DriveMapChainCount - 1) {
+      result += TailUsed(AStartCluster, AEndCluster, AExcludeOwner, AOwnerDate);
+      continue;
     }
+    for (const TDriveMapUsing& u : FChains[i].Usings)
+      result += ClaimedBy(u, AStartCluster, AEndCluster, AExcludeOwner, AOwnerDate);
   }
   return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -64,8 +65,18 @@ private:
   void LayOut(std::int64_t AClusterCount);
   // Narrows [AStart, AEnd] to the volume; false when nothing of it is left.
   bool ClipToVolume(std::int64_t& AStart, std::int64_t& AEnd) const;
+  std::int64_t TailSliceOf(std::int64_t ACluster) const;
+  void IndexTailUsing(std::size_t AIndex);
+  std::int64_t TailUsed(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
+                        std::int64_t AOwnerDate) const;
 
   std::int64_t FClusterCount = 0;
   std::int64_t FChainSize = 0;
   std::vector<TDriveMapChain> FChains;  // exactly DriveMapChainCount, never resized
+  // The last chain also holds the clusters the division leaves over, up to
+  // 65,535 more: just short of a multiple of the chain count, that is nearly
+  // half the volume in one chain. Its usings are indexed by slices of one
+  // chain size (positions in its Usings), so that a lookup there visits
+  // only the slices its range spans.
+  std::vector<std::vector<std::size_t>> FTailSlices;
 };

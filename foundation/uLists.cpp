@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 #include <utility>
 
 namespace {
@@ -63,6 +63,9 @@ private:
   PTwoWayListItem FItems = nullptr;
   PTwoWayListItem FItemsEnd = nullptr;
   std::int32_t FRefEnumCount = 0;
+  // Whether any node is marked deleted and still linked; a walk that deleted
+  // nothing then ends without a second pass over the list.
+  bool FHasMarked = false;
 };
 
 void FreeItem(PTwoWayListItem AItem) {
@@ -132,6 +135,7 @@ void TTwoWayList::Delete(TExListBookmark ABookmark) {
     --FCount;
   if (FRefEnumCount > 0) {
     item->Deleted = true;
+    FHasMarked = true;
     return;
   }
   Unlink(item);
@@ -183,6 +187,7 @@ void TTwoWayList::Clear() {
   if (FRefEnumCount > 0) {
     for (PTwoWayListItem item = FItems; item != nullptr; item = item->Next)
       item->Deleted = true;
+    FHasMarked = FItems != nullptr;
     FCount = 0;
     return;
   }
@@ -199,6 +204,7 @@ void TTwoWayList::FreeAll() {
   FItems = nullptr;
   FItemsEnd = nullptr;
   FCount = 0;
+  FHasMarked = false;
 }
 
 IExListEnumeratorPtr TTwoWayList::GetItems() {
@@ -212,6 +218,9 @@ void TTwoWayList::EnumeratorClosed() {
 }
 
 void TTwoWayList::PurgeDeleted() {
+  if (!FHasMarked)
+    return;
+  FHasMarked = false;
   PTwoWayListItem item = FItems;
   while (item != nullptr) {
     PTwoWayListItem next = item->Next;
@@ -239,19 +248,119 @@ void TTwoWayListEnumerator::ReadData(void* ADest) {
     std::memcpy(ADest, FCurrent->Data(), static_cast<std::size_t>(FOwner->DataSize()));
 }
 
-// Hashes the key bytes for the map inside one bucket; transparent, so a
-// lookup hashes the caller's bytes in place.
-struct TKeyBytesHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view AKey) const noexcept {
-    return std::hash<std::string_view>{}(AKey);
+// One bucket of a dictionary: open addressing with linear probing over one
+// contiguous block of slots. A slot holds the key's hash (0 when the slot is
+// free), then the key bytes, then the value bytes, so a lookup touches one
+// cache line where a node-based map would chase two or three pointers. Keys
+// that share their bytes in another order, as record numbers often do, land
+// in one bucket; the table inside it keeps their lookups short.
+class TFlatBucket {
+public:
+  TFlatBucket(std::size_t AKeySize, std::size_t ADataSize)
+      : FKeySize(AKeySize), FDataSize(ADataSize),
+        FSlotSize((sizeof(std::uint64_t) + AKeySize + ADataSize + alignof(std::uint64_t) - 1) &
+                  ~(alignof(std::uint64_t) - 1)) {}
+
+  std::size_t Count() const { return FCount; }
+
+  // The value of the key, or nil.
+  std::byte* Find(std::string_view AKey, std::uint64_t AHash) {
+    if (FCount == 0)
+      return nullptr;
+    for (std::size_t i = AHash & FMask;; i = (i + 1) & FMask) {
+      const std::uint64_t hash = HashAt(i);
+      if (hash == 0)
+        return nullptr;
+      if (hash == AHash && std::memcmp(KeyAt(i), AKey.data(), FKeySize) == 0)
+        return ValueAt(i);
+    }
   }
+
+  void Write(std::string_view AKey, std::uint64_t AHash, const void* AData) {
+    if (std::byte* value = Find(AKey, AHash)) {
+      std::memcpy(value, AData, FDataSize);
+      return;
+    }
+    // At most three quarters full, so that every probe ends soon at a free slot.
+    if (4 * (FCount + 1) > 3 * Capacity())
+      Grow();
+    std::size_t i = AHash & FMask;
+    while (HashAt(i) != 0)
+      i = (i + 1) & FMask;
+    Place(i, AHash, AKey.data(), AData);
+    ++FCount;
+  }
+
+  // False when the key is absent.
+  bool Erase(std::string_view AKey, std::uint64_t AHash) {
+    std::byte* value = Find(AKey, AHash);
+    if (value == nullptr)
+      return false;
+    std::size_t hole = SlotIndexOf(value);
+    // Backward shift: every later slot of the probe run whose home lies at or
+    // before the hole moves into it, so no probe ever stops short.
+    for (std::size_t next = (hole + 1) & FMask; HashAt(next) != 0; next = (next + 1) & FMask) {
+      const std::size_t home = HashAt(next) & FMask;
+      const bool homeInGap = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+      if (homeInGap)
+        continue;
+      std::memcpy(SlotAt(hole), SlotAt(next), FSlotSize);
+      hole = next;
+    }
+    SetHashAt(hole, 0);
+    --FCount;
+    return true;
+  }
+
+private:
+  std::size_t Capacity() const { return FSlots.size() / FSlotSize; }
+  std::byte* SlotAt(std::size_t AIndex) { return FSlots.data() + AIndex * FSlotSize; }
+  std::uint64_t HashAt(std::size_t AIndex) {
+    std::uint64_t hash;
+    std::memcpy(&hash, SlotAt(AIndex), sizeof hash);
+    return hash;
+  }
+  void SetHashAt(std::size_t AIndex, std::uint64_t AHash) { std::memcpy(SlotAt(AIndex), &AHash, sizeof AHash); }
+  std::byte* KeyAt(std::size_t AIndex) { return SlotAt(AIndex) + sizeof(std::uint64_t); }
+  std::byte* ValueAt(std::size_t AIndex) { return KeyAt(AIndex) + FKeySize; }
+  std::size_t SlotIndexOf(const std::byte* AValue) const {
+    return static_cast<std::size_t>(AValue - FSlots.data()) / FSlotSize;
+  }
+  void Place(std::size_t AIndex, std::uint64_t AHash, const void* AKey, const void* AData) {
+    SetHashAt(AIndex, AHash);
+    std::memcpy(KeyAt(AIndex), AKey, FKeySize);
+    std::memcpy(ValueAt(AIndex), AData, FDataSize);
+  }
+
+  void Grow() {
+    const std::size_t capacity = Capacity() == 0 ? InitialCapacity : 2 * Capacity();
+    std::vector<std::byte> old(capacity * FSlotSize);
+    old.swap(FSlots);
+    FMask = capacity - 1;
+    for (std::size_t offset = 0; offset < old.size(); offset += FSlotSize) {
+      std::uint64_t hash;
+      std::memcpy(&hash, old.data() + offset, sizeof hash);
+      if (hash == 0)
+        continue;
+      std::size_t i = hash & FMask;
+      while (HashAt(i) != 0)
+        i = (i + 1) & FMask;
+      std::memcpy(SlotAt(i), old.data() + offset, FSlotSize);
+    }
+  }
+
+  static constexpr std::size_t InitialCapacity = 8; // a power of two, as the mask needs
+
+  std::size_t FKeySize;
+  std::size_t FDataSize;
+  std::size_t FSlotSize;
+  std::size_t FCount = 0;
+  std::size_t FMask = 0;
+  std::vector<std::byte> FSlots;
 };
 
-// 256 buckets chosen by the exclusive-or of the key bytes. Inside a bucket a
-// hash map keeps a lookup from growing with the bucket: keys that share their
-// bytes in another order, as record numbers often do, land in one bucket.
-// Keys and values are byte strings, so short ones live inside the map's node.
+// 256 buckets chosen by the exclusive-or of the key bytes; inside a bucket
+// the key's full hash places it.
 class THashTable final : public IExDictionary {
 public:
   THashTable(std::int32_t AKeySize, std::int32_t ADataSize)
@@ -267,78 +376,61 @@ public:
   void WriteItem(const void* AKey, const void* AData) override;
 
 private:
-  using TBucket = std::unordered_map<std::string, std::string, TKeyBytesHash, std::equal_to<>>;
   static constexpr std::size_t BucketCount = 256;
 
   std::string_view KeyBytes(const void* AKey) const;
-  std::string_view ValueBytes(const void* AData) const;
-  std::unique_ptr<TBucket>& SlotOf(std::string_view AKey);
-  std::string* Find(const void* AKey);
+  std::unique_ptr<TFlatBucket>& SlotOf(std::string_view AKey);
+  // Never 0, which marks a free slot.
+  static std::uint64_t HashOf(std::string_view AKey) { return std::hash<std::string_view>{}(AKey) | 1; }
+  std::byte* Find(const void* AKey);
 
   std::int32_t FDataSize;
   std::int32_t FKeySize;
-  std::array<std::unique_ptr<TBucket>, BucketCount> FBuckets;
+  std::array<std::unique_ptr<TFlatBucket>, BucketCount> FBuckets;
 };
 
 std::string_view THashTable::KeyBytes(const void* AKey) const {
   return {static_cast<const char*>(AKey), static_cast<std::size_t>(FKeySize)};
 }
 
-std::string_view THashTable::ValueBytes(const void* AData) const {
-  return {static_cast<const char*>(AData), static_cast<std::size_t>(FDataSize)};
-}
-
-std::unique_ptr<THashTable::TBucket>& THashTable::SlotOf(std::string_view AKey) {
+std::unique_ptr<TFlatBucket>& THashTable::SlotOf(std::string_view AKey) {
   std::uint8_t index = 0;
   for (char byte : AKey)
     index ^= static_cast<std::uint8_t>(byte);
   return FBuckets[index];
 }
 
-std::string* THashTable::Find(const void* AKey) {
+std::byte* THashTable::Find(const void* AKey) {
   std::string_view key = KeyBytes(AKey);
-  const std::unique_ptr<TBucket>& bucket = SlotOf(key);
-  if (!bucket)
-    return nullptr;
-  auto found = bucket->find(key);
-  return found != bucket->end() ? &found->second : nullptr;
+  const std::unique_ptr<TFlatBucket>& bucket = SlotOf(key);
+  return bucket ? bucket->Find(key, HashOf(key)) : nullptr;
 }
 
 bool THashTable::ReadItem(const void* AKey, void* ADest) {
-  const std::string* value = Find(AKey);
+  const std::byte* value = Find(AKey);
   if (value == nullptr)
     return false;
-  std::memcpy(ADest, value->data(), value->size());
+  std::memcpy(ADest, value, static_cast<std::size_t>(FDataSize));
   return true;
 }
 
 void THashTable::WriteItem(const void* AKey, const void* AData) {
   std::string_view key = KeyBytes(AKey);
-  std::unique_ptr<TBucket>& bucket = SlotOf(key);
+  std::unique_ptr<TFlatBucket>& bucket = SlotOf(key);
   if (!bucket)
-    bucket = std::make_unique<TBucket>();
-  auto found = bucket->find(key);
-  if (found != bucket->end())
-    found->second.assign(ValueBytes(AData));
-  else
-    bucket->emplace(std::string(key), std::string(ValueBytes(AData)));
+    bucket = std::make_unique<TFlatBucket>(static_cast<std::size_t>(FKeySize), static_cast<std::size_t>(FDataSize));
+  bucket->Write(key, HashOf(key), AData);
 }
 
 void THashTable::Delete(const void* AKey) {
   std::string_view key = KeyBytes(AKey);
-  std::unique_ptr<TBucket>& bucket = SlotOf(key);
-  if (!bucket)
-    return;
-  auto found = bucket->find(key);
-  if (found == bucket->end())
-    return;
-  bucket->erase(found);
-  if (bucket->empty())
+  std::unique_ptr<TFlatBucket>& bucket = SlotOf(key);
+  if (bucket && bucket->Erase(key, HashOf(key)) && bucket->Count() == 0)
     bucket.reset();
 }
 
 void THashTable::Clear() {
-  for (std::unique_ptr<TBucket>& bucket : FBuckets)
+  for (std::unique_ptr<TFlatBucket>& bucket : FBuckets)
     bucket.reset();
 }
 

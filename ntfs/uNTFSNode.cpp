@@ -3,6 +3,7 @@
 #include "ntfs/uNTFSAttribute.h"
 #include "ntfs/uNTFSUtils.h"
 
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -41,10 +42,41 @@ void DropAttributeLists(PNTFSVolume AVolume, std::int64_t AKeep) {
   }
 }
 
-PNTFSNode NTFSNodeCreate(PNTFSVolume AVolume, MFT_REF AMFTNumber) {
-  NTFSNodeCacheTrim(AVolume, false);
+// A scan creates a node for every MFT record and each trim frees ten
+// thousand of them; handing the trimmed nodes to the next creations spares
+// the allocator hundreds of thousands of record-sized blocks. A spare keeps
+// only its volume and its record block, cleared as a new one would be.
+constexpr std::size_t SpareNodeLimit = NodeCacheLimit + 1;
+
+void KeepSpareNode(PNTFSVolume AVolume, PNTFSNode ANode) {
+  if (AVolume->SpareNodes.size() >= SpareNodeLimit ||
+      ANode->MFTRecord.Size != static_cast<std::int32_t>(AVolume->MFTRecordSize)) {
+    NTFSNodeFree(ANode);
+    return;
+  }
+  FreeAttributeList(ANode);
+  const TMem record = ANode->MFTRecord;
+  std::memset(record.Ptr, 0, static_cast<std::size_t>(record.Size));
+  *ANode = TNTFSNodeRecord{};
+  ANode->Volume = AVolume;
+  ANode->MFTRecord = record;
+  AVolume->SpareNodes.push_back(ANode);
+}
+
+void FreeSpareNodes(PNTFSVolume AVolume) {
+  for (PNTFSNode node : AVolume->SpareNodes)
+    NTFSNodeFree(node);
+  AVolume->SpareNodes.clear();
+}
+
+// A node with a cleared record block of the volume's record size.
+PNTFSNode NewNode(PNTFSVolume AVolume) {
+  if (!AVolume->SpareNodes.empty()) {
+    PNTFSNode node = AVolume->SpareNodes.back();
+    AVolume->SpareNodes.pop_back();
+    return node;
+  }
   auto* node = new TNTFSNodeRecord;
-  node->MFTNumber = AMFTNumber;
   node->Volume = AVolume;
   try {
     node->MFTRecord = MemoryEx::AllocMem(static_cast<std::int32_t>(AVolume->MFTRecordSize));
@@ -52,6 +84,14 @@ PNTFSNode NTFSNodeCreate(PNTFSVolume AVolume, MFT_REF AMFTNumber) {
     delete node;
     throw;
   }
+  return node;
+}
+
+PNTFSNode NTFSNodeCreate(PNTFSVolume AVolume, MFT_REF AMFTNumber) {
+  NTFSNodeCacheTrim(AVolume, false);
+  PNTFSNode node = NewNode(AVolume);
+  node->MFTNumber = AMFTNumber;
+  node->Volume = AVolume;
   node->MFTRecordHeader =
       PMFTRecord(TByteView(node->MFTRecord.Ptr, static_cast<std::size_t>(node->MFTRecord.Size)));
   const TMFTRefKey key = MFTRefKey(AMFTNumber);
@@ -153,6 +193,11 @@ void NTFSNodeCacheTrim(PNTFSVolume AVolume, bool AForce) {
     const TMFTRefKey key = MFTRefKey(node->MFTNumber);
     AVolume->NodeList->Delete(key.data());
     AVolume->NodeCache->Delete(items->GetBookmark());
-    NTFSNodeFree(node);
+    if (AForce)
+      NTFSNodeFree(node);
+    else
+      KeepSpareNode(AVolume, node);
   }
+  if (AForce)
+    FreeSpareNodes(AVolume);
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 using NTFS_LCN = std::int64_t;
 using NTFS_VCN = std::int64_t;
@@ -94,6 +95,9 @@ struct TNTFSVolumeRecord {
   IExListPtr NodeCache;
   std::int32_t NodeCacheAccessCount = 0;
   std::int64_t AttributeListBytes = 0; // held by the attribute lists of cached nodes
+  // Nodes a trim let go, each with its record block, for the next creations
+  // (uNTFSNode.cpp); freed with the volume.
+  std::vector<PNTFSNode> SpareNodes;
   std::int64_t RefCount = 0;
 };
 using PNTFSVolume = TNTFSVolumeRecord*;

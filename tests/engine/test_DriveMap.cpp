@@ -175,7 +175,9 @@ TEST(DriveMapIsUsed, AgreesWithPlainSumOverAllClaims) {
   };
   std::mt19937_64 random(20240917);
   int owners[8] = {};
-  for (std::int64_t count : {std::int64_t{5000}, std::int64_t{3 * DriveMapChainCount + 4321}}) {
+  // The last of these puts nearly half the volume into the last chain.
+  for (std::int64_t count : {std::int64_t{5000}, std::int64_t{3 * DriveMapChainCount + 4321},
+                             std::int64_t{2 * DriveMapChainCount - 1}}) {
     SCOPED_TRACE(count);
     TDriveMap map(count);
     std::uniform_int_distribution<std::int64_t> cluster(-50, count + 50);

@@ -176,3 +176,70 @@ TEST(MftSplitVolume, SecondExtentHoldsFilesAndMapsAsIstatMapsIt) {
 }
 
 } // namespace
+
+namespace {
+
+// The node cache over many records of a real volume: trims at the counts
+// the cache promises, keeps referenced nodes, and a node made from one a
+// trim let go carries nothing of the record it held before.
+class NodeCacheTest : public ::testing::Test {
+protected:
+  NodeCacheTest() : FStartBytes(MemoryEx::AllocatedBytes()) {}
+  ~NodeCacheTest() override { EXPECT_EQ(MemoryEx::AllocatedBytes(), FStartBytes) << "after releasing the volume"; }
+
+  // Gets and releases the nodes of records AFirst to ALast - 1.
+  static void Touch(PNTFSVolume AVolume, std::int64_t AFirst, std::int64_t ALast) {
+    for (std::int64_t record = AFirst; record < ALast; ++record)
+      NTFSNodeRelease(NTFSNodeGet(AVolume, MFT_REF::Build(record)));
+  }
+
+  std::int64_t FStartBytes;
+};
+
+TEST_F(NodeCacheTest, TrimsAtTheCountsItPromises) {
+  struct TCase {
+    std::int64_t Creations;
+    std::int64_t CachedAfter;
+  };
+  const TCase cases[] = {{10'000, 10'000}, {10'001, 10'001}, {20'001, 20'001}, {20'002, 10'001}, {30'003, 10'001}};
+  for (const TCase& c : cases) {
+    const TOpenedVolume volume(FixtureImage("scan"));
+    // Opening the volume loaded a few records already.
+    const std::int64_t loaded = volume->NodeCache->Count();
+    Touch(volume.Get(), 1'000'000, 1'000'000 + c.Creations - loaded);
+    EXPECT_EQ(volume->NodeCache->Count(), c.CachedAfter) << c.Creations;
+  }
+}
+
+TEST_F(NodeCacheTest, ReferencedNodeSurvivesTrimsAndForcedTrimFreesAll) {
+  const TOpenedVolume volume(FixtureImage("scan"));
+  const TNTFSNodeRef held(volume.Get(), MFT_REF::Build(kMFTRecord));
+  Touch(volume.Get(), 1, 40'000);
+  const TNTFSNodeRef again(volume.Get(), MFT_REF::Build(kMFTRecord));
+  EXPECT_EQ(again.Get(), held.Get());
+  EXPECT_EQ(held.Get()->RefCount, 2);
+}
+
+TEST_F(NodeCacheTest, NodeMadeFromATrimmedOneStartsClean) {
+  const TOpenedVolume volume(FixtureImage("scan"));
+  // The volume's first records carry times, attribute bits and sizes;
+  // enough later creations trim them and reuse what they held for records
+  // past the end of the MFT, which read as zeros.
+  Touch(volume.Get(), 0, 3'000);
+  Touch(volume.Get(), 1'000'000, 1'040'000);
+  const TNTFSNodeRef node(volume.Get(), MFT_REF::Build(2'000'000));
+  const TNTFSNodeRecord& n = *node.Get();
+  EXPECT_EQ(n.MFTNumber.Address(), 2'000'000);
+  EXPECT_EQ(n.CreationTime, 0);
+  EXPECT_EQ(n.ChangeTime, 0);
+  EXPECT_EQ(n.FileAttributes, 0u);
+  EXPECT_EQ(n.DataSize, 0);
+  EXPECT_EQ(n.AllocatedSize, 0);
+  EXPECT_EQ(n.AttributeList.Ptr, nullptr);
+  EXPECT_TRUE(n.IsDeleted);
+  EXPECT_FALSE(n.MFTRecordHeader.IsFileRecord());
+  ASSERT_EQ(n.MFTRecord.Size, static_cast<std::int32_t>(volume->MFTRecordSize));
+  EXPECT_TRUE(std::all_of(n.MFTRecord.Ptr, n.MFTRecord.Ptr + n.MFTRecord.Size, [](std::uint8_t b) { return b == 0; }));
+}
+
+} // namespace
