@@ -27,6 +27,7 @@
 
 using testsupport::CommandResult;
 using testsupport::RunCommand;
+using testsupport::SplitLines;
 
 namespace {
 
@@ -35,14 +36,6 @@ const std::string kCli = TARNWICK_CLI;
 CommandResult Cli(std::vector<std::string> AArgs) {
   AArgs.insert(AArgs.begin(), kCli);
   return RunCommand(AArgs);
-}
-
-std::vector<std::string> Lines(const std::string& AText) {
-  std::vector<std::string> lines;
-  std::istringstream in(AText);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
 }
 
 std::string Utc(std::int64_t AFileTime) {
@@ -109,7 +102,7 @@ TEST_P(CliScan, TsvRowsAreTheEnginesTreeInPreOrder) {
   const std::string image = testsupport::FixtureImage(GetParam());
   const CommandResult result = Cli({"scan", image, "--format", "tsv"});
   ASSERT_EQ(result.ExitCode, 0) << result.Err;
-  std::vector<std::string> lines = Lines(result.Out);
+  std::vector<std::string> lines = SplitLines(result.Out);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.front(), "record\tkind\tdeleted\tsize\toverwrite\tcreated\tattributes\tpath");
   lines.erase(lines.begin());
@@ -120,7 +113,7 @@ TEST_P(CliScan, ListsEveryDeletedFileOfTheManifestUnderItsPath) {
   const CommandResult result = Cli({"scan", testsupport::FixtureImage(GetParam()), "--format", "tsv"});
   ASSERT_EQ(result.ExitCode, 0) << result.Err;
   std::map<std::string, std::string> recordOfPath; // path without the drive folder
-  for (const std::string& line : Lines(result.Out)) {
+  for (const std::string& line : SplitLines(result.Out)) {
     std::vector<std::string> fields;
     std::istringstream in(line);
     for (std::string field; std::getline(in, field, '\t');)
@@ -152,7 +145,7 @@ TEST(CliFormats, CsvAndJsonCarryTheTsvRows) {
   EXPECT_EQ(csv.Out, fromTsv);
   const CommandResult json = Cli({"scan", image, "--format", "json"});
   ASSERT_EQ(json.ExitCode, 0);
-  EXPECT_EQ(std::count(json.Out.begin(), json.Out.end(), '{'), static_cast<long>(Lines(tsv).size() - 1));
+  EXPECT_EQ(std::count(json.Out.begin(), json.Out.end(), '{'), static_cast<long>(SplitLines(tsv).size() - 1));
   EXPECT_EQ(json.Out.front(), '[');
   EXPECT_NE(json.Out.find("/Documents/thesis.docx\"}"), std::string::npos) << json.Out;
 }
@@ -252,7 +245,7 @@ TEST(CliExitCodes, BadArgumentsAndUnreadableSourcesEndWithOneLine) {
     EXPECT_EQ(result.ExitCode, c.ExitCode) << result.Err;
     EXPECT_EQ(result.Out, "");
     // Progress lines may come first; the message is the one last line.
-    const std::vector<std::string> errors = Lines(result.Err);
+    const std::vector<std::string> errors = SplitLines(result.Err);
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors.back().rfind("tarnwick-cli: ", 0), 0u) << result.Err;
   }
@@ -263,7 +256,7 @@ TEST(CliExitCodes, BadArgumentsAndUnreadableSourcesEndWithOneLine) {
 // has announced itself on standard error.
 TEST(CliInterrupt, SigintDuringTheRecordPassPrintsThePartialTree) {
   const std::string image = testsupport::FixtureImage("scan");
-  const std::size_t fullRows = Lines(Cli({"scan", image, "--format", "tsv"}).Out).size();
+  const std::size_t fullRows = SplitLines(Cli({"scan", image, "--format", "tsv"}).Out).size();
 
   int out[2], err[2];
   ASSERT_EQ(pipe(out), 0);
@@ -319,7 +312,7 @@ TEST(CliInterrupt, SigintDuringTheRecordPassPrintsThePartialTree) {
   ASSERT_TRUE(WIFEXITED(status)) << stderrText;
   EXPECT_EQ(WEXITSTATUS(status), 130) << stderrText;
   EXPECT_NE(stderrText.find("Scan canceled"), std::string::npos) << stderrText;
-  const std::vector<std::string> rows = Lines(stdoutText);
+  const std::vector<std::string> rows = SplitLines(stdoutText);
   ASSERT_FALSE(rows.empty());
   EXPECT_EQ(rows.front().rfind("record\tkind", 0), 0u);
   EXPECT_LT(rows.size(), fullRows);

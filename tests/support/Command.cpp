@@ -1,5 +1,7 @@
 #include "tests/support/Command.h"
 
+#include <sstream>
+
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -106,6 +108,14 @@ std::string RunCommandChecked(const std::vector<std::string>& AArgs) {
     throw std::runtime_error(CommandLine(AArgs) + " failed (exit " + std::to_string(result.ExitCode) +
                              "): " + result.Err);
   return std::move(result.Out);
+}
+
+std::vector<std::string> SplitLines(const std::string& AText) {
+  std::vector<std::string> lines;
+  std::istringstream in(AText);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
 }
 
 } // namespace testsupport

@@ -18,4 +18,7 @@ CommandResult RunCommand(const std::vector<std::string>& AArgs);
 // command line and its error output; returns standard output.
 std::string RunCommandChecked(const std::vector<std::string>& AArgs);
 
+// A command's output cut into lines, without their line feeds.
+std::vector<std::string> SplitLines(const std::string& AText);
+
 } // namespace testsupport

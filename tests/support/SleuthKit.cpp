@@ -13,14 +13,6 @@ namespace {
 constexpr std::uint32_t kAttrTypeData = 128;
 constexpr std::uint32_t kAttrTypeAttributeList = 32;
 
-std::vector<std::string> Lines(const std::string& AText) {
-  std::vector<std::string> lines;
-  std::istringstream in(AText);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
-
 // The text after "ALabel" up to the end of the line, trimmed; empty if absent.
 std::optional<std::string> ValueAfter(const std::string& ALine, const std::string& ALabel) {
   if (ALine.rfind(ALabel, 0) != 0)
@@ -54,7 +46,7 @@ IstatAttribute ParseAttributeLine(const std::smatch& AMatch) {
 
 FsGeometry Fsstat(const std::string& AImage) {
   FsGeometry geometry;
-  for (const std::string& line : Lines(RunCommandChecked({"fsstat", "-f", "ntfs", AImage}))) {
+  for (const std::string& line : SplitLines(RunCommandChecked({"fsstat", "-f", "ntfs", AImage}))) {
     if (auto v = ValueAfter(line, "Sector Size:"))
       geometry.SectorSize = static_cast<std::uint32_t>(Number(*v));
     else if (auto v = ValueAfter(line, "Cluster Size:"))
@@ -87,7 +79,7 @@ std::vector<FlsEntry> Fls(const std::string& AImage, FlsFilter AFilter) {
   // "r/r * 65-128-2(realloc):\tpath" - the address may lack the attribute.
   static const std::regex kLine(R"(^(\S)/(\S) (\* )?(\d+)(?:-(\d+)-(\d+))?(\(realloc\))?:\t(.*)$)");
   std::vector<FlsEntry> entries;
-  for (const std::string& line : Lines(RunCommandChecked(args))) {
+  for (const std::string& line : SplitLines(RunCommandChecked(args))) {
     std::smatch m;
     if (!std::regex_match(line, m, kLine))
       continue;
@@ -134,7 +126,7 @@ IstatInfo Istat(const std::string& AImage, std::uint64_t ARecord) {
   info.Record = ARecord;
   IstatAttribute* current = nullptr;
   for (const std::string& line :
-       Lines(RunCommandChecked({"istat", "-f", "ntfs", AImage, std::to_string(ARecord)}))) {
+       SplitLines(RunCommandChecked({"istat", "-f", "ntfs", AImage, std::to_string(ARecord)}))) {
     std::smatch m;
     if (auto v = ValueAfter(line, "Entry:")) {
       info.Sequence = static_cast<std::uint16_t>(Number(v->substr(v->find("Sequence:") + 9)));
