@@ -130,6 +130,21 @@ private:
 
 } // namespace
 
+TAttributeSearch::TAttributeSearch(PNTFSVolume AVolume, MFT_REF AMFTNumber, TByteView ARecord) {
+  if (!NTFSAttribute::HasAttributeList(ARecord)) {
+    NTFSAttribute::InitRecordSearch(ARecord, FRec);
+    return;
+  }
+  FHeldNode = NTFSNodeGet(AVolume, AMFTNumber);
+  NTFSAttribute::InitSearch(FHeldNode, FRec);
+}
+
+TAttributeSearch::~TAttributeSearch() {
+  NTFSAttribute::CloseSearch(FRec);
+  if (FHeldNode != nullptr)
+    NTFSNodeRelease(FHeldNode);
+}
+
 TByteView PMFTAttributeRecord::Name() const {
   return FBytes.Sub(Field<std::uint16_t>(AttributeField::NameOffset),
                     std::size_t{Field<std::uint8_t>(AttributeField::NameLength)} * 2);
@@ -141,7 +156,13 @@ TByteView PMFTAttributeListEntry::Name() const {
 }
 
 void NTFSAttribute::InitSearch(PNTFSNode ANode, TAttributeSearchRec& ASearchRec) {
+  InitRecordSearch(RecordOf(ANode), ASearchRec);
   ASearchRec.Node = ANode;
+}
+
+void NTFSAttribute::InitRecordSearch(TByteView ARecord, TAttributeSearchRec& ASearchRec) {
+  ASearchRec.Node = nullptr;
+  ASearchRec.Record = ARecord;
   ASearchRec.TypeCode = AttributeType::AttributeList;
   ASearchRec.AttributeRecord = {};
   ASearchRec.AttributeListEntry = {};
@@ -156,7 +177,7 @@ bool NTFSAttribute::FindFirst(ATTRIBUTE_TYPE_CODE ATypeCode, std::uint16_t AAttr
   ASearchRec.SearchMode = asmInternal;
   ASearchRec.TypeCode = ATypeCode;
   ASearchRec.AttributeId = AAttributeId;
-  if (FindInternal(true, RecordOf(ASearchRec.Node), ATypeCode, AAttributeId, ASearchRec.AttributeRecord))
+  if (FindInternal(true, ASearchRec.Record, ATypeCode, AAttributeId, ASearchRec.AttributeRecord))
     return true;
   ASearchRec.SearchMode = asmAttributeList;
   return FindInAttributeList(true, ASearchRec);
@@ -166,11 +187,16 @@ bool NTFSAttribute::FindNext(TAttributeSearchRec& ASearchRec) {
   CheckPrepared(ASearchRec);
   if (ASearchRec.SearchMode == asmAttributeList)
     return FindInAttributeList(false, ASearchRec);
-  if (FindInternal(false, RecordOf(ASearchRec.Node), ASearchRec.TypeCode, ASearchRec.AttributeId,
+  if (FindInternal(false, ASearchRec.Record, ASearchRec.TypeCode, ASearchRec.AttributeId,
                    ASearchRec.AttributeRecord))
     return true;
   ASearchRec.SearchMode = asmAttributeList;
   return FindInAttributeList(true, ASearchRec);
+}
+
+bool NTFSAttribute::HasAttributeList(TByteView ARecord) {
+  PMFTAttributeRecord list;
+  return FindInternal(true, ARecord, AttributeType::AttributeList, 0, list);
 }
 
 void NTFSAttribute::CloseSearch(TAttributeSearchRec& ASearchRec) {
@@ -210,7 +236,7 @@ bool NTFSAttribute::FindInternal(bool AFindFirst, TByteView ARecord, ATTRIBUTE_T
 bool NTFSAttribute::FindInAttributeList(bool AFindFirst, TAttributeSearchRec& ASearchRec) {
   CheckPrepared(ASearchRec);
   // The list is never searched for itself.
-  if (ASearchRec.TypeCode == AttributeType::AttributeList)
+  if (ASearchRec.TypeCode == AttributeType::AttributeList || ASearchRec.Node == nullptr)
     return false;
   const PNTFSNode node = ASearchRec.Node;
   const bool loaded = node->AttributeList.Ptr != nullptr;
@@ -297,11 +323,11 @@ void NTFSAttribute::RunListAddPartsFromAttributeList(const TAttributeSearchRec& 
   if (!match || IsResident(match))
     return;
   RunListAddNonResidentPart(match, ARunList);
+  const PNTFSNode base = ASearchRec.Node;
   auto expected = CheckedAdd<NTFS_VCN>(match.HighVCN(), 1);
-  if (!expected || *expected <= 0)
+  if (base == nullptr || !expected || *expected <= 0)
     return;
 
-  const PNTFSNode base = ASearchRec.Node;
   const TByteView block = AttributeListOf(base);
   TNodeAtHand atHand;
   for (PMFTAttributeListEntry entry = EntryAt(block, 0); entry && expected; entry = EntryAfter(block, entry)) {
@@ -328,6 +354,8 @@ IStreamExPtr NTFSAttribute::GetDataStream(const TAttributeSearchRec& ASearchRec)
   const PMFTAttributeRecord& match = ASearchRec.AttributeRecord;
   if (!match)
     return StreamEx::Null();
+  if (ASearchRec.Node == nullptr)
+    throw std::logic_error("Attribute data needs a search with a node.");
   if (IsResident(match)) {
     const TByteView content = GetResidentData(match);
     return StreamEx::GetMemoryStream(content.Data(), static_cast<std::int32_t>(content.Size()));

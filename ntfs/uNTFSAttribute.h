@@ -171,7 +171,8 @@ enum TAttributeSearchMode { asmInternal, asmAttributeList };
 
 // The state of one attribute search, owned by the caller.
 struct TAttributeSearchRec {
-  PNTFSNode Node = nullptr;
+  PNTFSNode Node = nullptr; // nil when a lone record block is searched
+  TByteView Record;         // the block the internal walk goes over
   ATTRIBUTE_TYPE_CODE TypeCode = 0;
   std::uint16_t AttributeId = 0;
   PMFTAttributeRecord AttributeRecord;
@@ -189,6 +190,12 @@ public:
   // attribute list. Call InitSearch, FindFirst, FindNext while it returns
   // True, and CloseSearch (TAttributeSearch does the first and last).
   static void InitSearch(PNTFSNode ANode, TAttributeSearchRec& ASearchRec);
+  // A search over the attributes of one record block alone, for a record
+  // without an attribute list: it finds what the node's search would, and
+  // builds run lists, without loading a node.
+  static void InitRecordSearch(TByteView ARecord, TAttributeSearchRec& ASearchRec);
+  // Whether the record block holds an $ATTRIBUTE_LIST.
+  static bool HasAttributeList(TByteView ARecord);
   static bool FindFirst(ATTRIBUTE_TYPE_CODE ATypeCode, std::uint16_t AAttributeId,
                         TAttributeSearchRec& ASearchRec);
   static bool FindNext(TAttributeSearchRec& ASearchRec);
@@ -228,7 +235,7 @@ public:
                                                const IMFTRunListPtr& ARunList);
   // The runs of the current match and its further extents; nothing when resident.
   static void RunListBuild(const TAttributeSearchRec& ASearchRec, const IMFTRunListPtr& ARunList);
-  // The match's data: a copy of resident content, a stream that expands
+  // The match's data (a search with a node only): a copy of resident content, a stream that expands
   // the compression units of compressed data, or a run-list stream over the
   // clusters as they are (encrypted data among them). Throws
   // CompressedDataException for a compression method other than LZNT1 or a
@@ -242,7 +249,12 @@ public:
 class TAttributeSearch {
 public:
   explicit TAttributeSearch(PNTFSNode ANode) { NTFSAttribute::InitSearch(ANode, FRec); }
-  ~TAttributeSearch() { NTFSAttribute::CloseSearch(FRec); }
+  // A search over the record ARecord already holds for AMFTNumber, as the
+  // record pass has it at hand: a record without an attribute list is
+  // walked in place, one with a list through its node, which the search
+  // holds for its life.
+  TAttributeSearch(PNTFSVolume AVolume, MFT_REF AMFTNumber, TByteView ARecord);
+  ~TAttributeSearch();
   TAttributeSearch(const TAttributeSearch&) = delete;
   TAttributeSearch& operator=(const TAttributeSearch&) = delete;
 
@@ -254,4 +266,5 @@ public:
 
 private:
   TAttributeSearchRec FRec;
+  PNTFSNode FHeldNode = nullptr;
 };

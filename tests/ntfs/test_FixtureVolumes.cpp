@@ -7,6 +7,7 @@
 #include "foundation/uMemoryEx.h"
 #include "ntfs/uNTFSAttribute.h"
 #include "ntfs/uNTFSNode.h"
+#include "ntfs/uNTFSUtils.h"
 #include "ntfs/uNTFSVolume.h"
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/Sha256.h"
@@ -16,6 +17,8 @@
 
 #include <algorithm>
 #include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -145,6 +148,48 @@ TEST_P(FixtureVolumeTest, FilesReadAsWrittenAndAsIcatReadsThem) {
   }
   EXPECT_GT(hashed, 0u);
   EXPECT_GT(icatCompared, 0u);
+}
+
+// What a search finds, step by step: each attribute's type, id and
+// resident flag, and the runs built for it.
+std::vector<std::string> SearchTrace(TAttributeSearch& ASearch) {
+  std::vector<std::string> trace;
+  const IMFTRunListPtr runs = MFTRunList::New();
+  for (bool found = ASearch.FindFirst(AttributeType::Any); found; found = ASearch.FindNext()) {
+    const PMFTAttributeRecord& attribute = ASearch.Rec().AttributeRecord;
+    std::string step = std::to_string(attribute.TypeCode()) + "/" + std::to_string(attribute.AttributeId());
+    runs->Clear();
+    NTFSAttribute::RunListBuild(ASearch.Rec(), runs);
+    for (std::int32_t i = 0; i < runs->ItemCount(); ++i) {
+      const RunListElement run = runs->Item(i);
+      step += " " + std::to_string(run.VCN) + ":" + std::to_string(run.LCN) + "+" + std::to_string(run.Length);
+    }
+    trace.push_back(step);
+  }
+  return trace;
+}
+
+// The record pass searches the record block it has just read and takes a
+// node only for records with an attribute list: for every record, that
+// must find exactly what the node's own search finds.
+TEST_P(FixtureVolumeTest, SearchOverTheReadRecordFindsWhatTheNodeFinds) {
+  const TOpenedVolume volume(FImage);
+  ASSERT_TRUE(volume->Initialized);
+  TMemHolder record(static_cast<std::int32_t>(volume->MFTRecordSize));
+  std::int64_t withList = 0;
+  for (std::int64_t number = 0; number < volume->MFTRecordCount; ++number) {
+    const MFT_REF ref = MFT_REF::Build(number);
+    NTFSUtils::GetMFTRecord(volume.Get(), ref, record.Ptr());
+    const TByteView block(record.Ptr(), volume->MFTRecordSize);
+    withList += NTFSAttribute::HasAttributeList(block) ? 1 : 0;
+    TAttributeSearch inPlace(volume.Get(), ref, block);
+    const TNTFSNodeRef node(volume.Get(), ref);
+    TAttributeSearch ofNode(node.Get());
+    ASSERT_EQ(SearchTrace(inPlace), SearchTrace(ofNode)) << "record " << number;
+  }
+  if (GetParam() == "attrlist") {
+    EXPECT_GT(withList, 0) << "the volume was built to hold attribute lists";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Recipes, FixtureVolumeTest, ::testing::ValuesIn(FixtureRecipes()),
