@@ -58,6 +58,7 @@ void TNTFSRecoveryContext::Clear() {
   FreeItemsOf(FItems);
   FreeItemsOf(FRootItems);
   FDriveMap->Clear();
+  FDataRuns.Clear();
 }
 
 void TNTFSRecoveryContext::FreeTree(const IExListPtr& ATreeItems) {

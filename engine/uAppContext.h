@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/uDataRunsStore.h"
 #include "engine/uDriveMap.h"
 #include "engine/uSelectorHelper.h"
 #include "foundation/uLists.h"
@@ -167,14 +168,16 @@ private:
                   const IExListPtr& AList, const IMFTRunListPtr& ARunList);
 
   // Analysis and view (uAppContextView.cpp)
-  void AnalyzeItems(PNTFSVolume AVolume, const IExListPtr& AItems);
+  // Estimates the deleted files from the runs the record pass kept, then
+  // lets the runs go. Files it kept no runs for stay at 0 %.
+  void AnalyzeItems();
   void PrepareView(const IExListPtr& ARootItems, const IExListPtr& AItems, const std::u16string& AMask,
                    const IExListPtr& ATreeItems);
   static PTreeItemInfo NewTreeItem(const IExListPtr& AList, PItemInfo AItem);
   static bool IsAncestor(PTreeItemInfo A, PTreeItemInfo B);
   static void RemoveEmptyFolders(const IExListPtr& AList);
   static void FreeTree(const IExListPtr& ATreeItems);
-  double OverwritePercentOf(PNTFSVolume AVolume, PItemInfo AItem, const IMFTRunListPtr& ARunList) const;
+  double OverwritePercentOf(std::size_t AKept) const;
   // The clusters of a run with clusters on disk, both ends inclusive; false
   // for a sparse run or one whose numbers do not add up.
   static bool RunClusters(const RunListElement& ARun, std::int64_t& AFirst, std::int64_t& ALast);
@@ -197,6 +200,7 @@ private:
   IExListPtr FRootItems;
   IExListPtr FTreeItems;
   std::unique_ptr<TDriveMap> FDriveMap;
+  TDataRunsStore FDataRuns; // from the record pass to the analysis
   TRestoreMode FRestoreMode = rmTree;
   std::u16string FMask;
   TResolveConflictMode FResolveConflictMode = rcmOvewrite;

@@ -30,11 +30,10 @@ TScannedName ScannedName(const PMFTFilenameAttribute& AFileName) {
 // $FILE_NAME in extension records named by its attribute list. Those names
 // are looked up there with the same preference as in the base record: the
 // first long name, else the last name found.
-std::optional<TScannedName> FileNameFromAttributeList(PNTFSNode ANode) {
-  TAttributeSearch search(ANode);
+std::optional<TScannedName> FileNameFromAttributeList(TAttributeSearch& ASearch) {
   std::optional<TScannedName> last;
-  for (bool found = search.FindFirst(AttributeType::FileName); found; found = search.FindNext()) {
-    const PMFTAttributeRecord& attribute = search.Rec().AttributeRecord;
+  for (bool found = ASearch.FindFirst(AttributeType::FileName); found; found = ASearch.FindNext()) {
+    const PMFTAttributeRecord& attribute = ASearch.Rec().AttributeRecord;
     if (!NTFSAttribute::IsResident(attribute))
       continue;
     const PMFTFilenameAttribute fileName(NTFSAttribute::GetResidentData(attribute));
@@ -45,12 +44,12 @@ std::optional<TScannedName> FileNameFromAttributeList(PNTFSNode ANode) {
   return last;
 }
 
-std::optional<TScannedName> FileNameOf(const TMem& ARecord, PNTFSNode ANode) {
+std::optional<TScannedName> FileNameOf(TByteView ARecord, TAttributeSearch& ASearch) {
   const PMFTFilenameAttribute inRecord =
-      NTFSAttribute::GetFileNameAttribute(ARecord.Ptr, static_cast<std::uint32_t>(ARecord.Size), FILE_NAME_WIN32);
+      NTFSAttribute::GetFileNameAttribute(ARecord.Data(), static_cast<std::uint32_t>(ARecord.Size()), FILE_NAME_WIN32);
   if (inRecord)
     return ScannedName(inRecord);
-  return FileNameFromAttributeList(ANode);
+  return FileNameFromAttributeList(ASearch);
 }
 
 } // namespace
@@ -80,7 +79,7 @@ void TNTFSRecoveryContext::ProcessScan() {
     // what it found, and that still gets its tree.
     ScanDrive(volume.Get(), FItems);
     ProgressEx::DoProgress(1);
-    AnalyzeItems(volume.Get(), FItems);
+    AnalyzeItems();
     ProgressEx::DoProgress(2);
     PrepareView(FRootItems, FItems, FMask, FTreeItems);
     ProgressEx::DoProgress(3);
@@ -107,15 +106,16 @@ void TNTFSRecoveryContext::ScanDrive(PNTFSVolume AVolume, const IExListPtr& ALis
 
 void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber, const TMem& ARecord,
                                       const IExListPtr& AList, const IMFTRunListPtr& ARunList) {
-  const PMFTRecord header(TByteView(ARecord.Ptr, static_cast<std::size_t>(ARecord.Size)));
+  const TByteView record(ARecord.Ptr, static_cast<std::size_t>(ARecord.Size));
+  const PMFTRecord header(record);
   // Extension records are reached through their base record's attribute list.
   if (!header.IsFileRecord() || header.BaseMFTRecord().Value != 0)
     return;
   const bool inUse = (header.Flags() & MFT_RECORD_IN_USE) != 0;
   const bool isFolder = (header.Flags() & MFT_RECORD_IS_DIRECTORY) != 0;
 
-  TNTFSNodeRef node(AVolume, MFT_REF::Build(ANumber));
-  const std::optional<TScannedName> fileName = FileNameOf(ARecord, node.Get());
+  TAttributeSearch search(AVolume, MFT_REF::Build(ANumber), record);
+  const std::optional<TScannedName> fileName = FileNameOf(record, search);
   PItemInfo item = nullptr;
   // Live files are not collected; the root folder, its own parent, is
   // represented by the drive folder.
@@ -127,9 +127,14 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
     item->ChangeTime = fileName->ChangeTime;
   }
 
-  TAttributeSearch search(node.Get());
-  if (item && search.FindFirst(AttributeType::Data, 0))
+  if (item && search.FindFirst(AttributeType::Data, 0)) {
     item->DataSize = NTFSAttribute::GetAttributeDataSize(search.Rec().AttributeRecord);
+    if (!isFolder) {
+      ARunList->Clear();
+      NTFSAttribute::RunListBuild(search.Rec(), ARunList);
+      FDataRuns.Keep(item, *ARunList);
+    }
+  }
 
   // Every record's clusters count, live files and metafiles included: they
   // are what overwrites deleted files written before them.

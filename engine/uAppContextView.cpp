@@ -46,39 +46,31 @@ bool TNTFSRecoveryContext::RunClusters(const RunListElement& ARun, std::int64_t&
   return true;
 }
 
-double TNTFSRecoveryContext::OverwritePercentOf(PNTFSVolume AVolume, PItemInfo AItem,
-                                                const IMFTRunListPtr& ARunList) const {
-  ARunList->Clear();
-  {
-    TNTFSNodeRef node(AVolume, AItem->MFTNumber);
-    TAttributeSearch search(node.Get());
-    if (search.FindFirst(AttributeType::Data, 0))
-      NTFSAttribute::RunListBuild(search.Rec(), ARunList);
-  }
+double TNTFSRecoveryContext::OverwritePercentOf(std::size_t AKept) const {
+  const PItemInfo item = FDataRuns.Item(AKept);
   std::int64_t used = 0;
-  for (std::int32_t i = 0; i < ARunList->ItemCount(); ++i) {
+  for (const RunListElement& run : FDataRuns.Runs(AKept)) {
     std::int64_t first = 0, last = 0;
-    if (RunClusters(ARunList->Item(i), first, last))
-      used += FDriveMap->IsUsed(first, last, AItem, AItem->ChangeTime);
+    if (RunClusters(run, first, last))
+      used += FDriveMap->IsUsed(first, last, item, item->ChangeTime);
   }
-  const std::int64_t clusters = ARunList->VCNCount();
+  const std::int64_t clusters = FDataRuns.VCNCount(AKept);
   if (clusters == 0)
     return 0;
   // Several later records may claim the same cluster, each counting once.
   return std::min(100.0, static_cast<double>(used) / static_cast<double>(clusters) * 100.0);
 }
 
-void TNTFSRecoveryContext::AnalyzeItems(PNTFSVolume AVolume, const IExListPtr& AItems) {
-  TProgressExLevel level("Analyzing deleted files...", AItems->Count(), "objects");
-  const IMFTRunListPtr runs = MFTRunList::New();
-  std::int64_t done = 0;
-  for (auto [bookmark, item] : ListItems<PItemInfo>(*AItems)) {
-    if (!item->IsDirectory)
-      item->OverwritePercent = OverwritePercentOf(AVolume, item, runs);
+void TNTFSRecoveryContext::AnalyzeItems() {
+  const auto count = static_cast<std::int64_t>(FDataRuns.Count());
+  TProgressExLevel level("Analyzing deleted files...", count, "objects");
+  for (std::int64_t done = 0; done < count; ++done) {
+    const auto kept = static_cast<std::size_t>(done);
+    FDataRuns.Item(kept)->OverwritePercent = OverwritePercentOf(kept);
     if (!ProgressEx::DoProgress(done))
       break;
-    ++done;
   }
+  FDataRuns.Clear();
 }
 
 PTreeItemInfo TNTFSRecoveryContext::NewTreeItem(const IExListPtr& AList, PItemInfo AItem) {
