@@ -3,7 +3,6 @@
 #include "cli/uCliProgressView.h"
 #include "cli/uCliPrompt.h"
 #include "cli/uCliSource.h"
-#include "engine/uTreeWalk.h"
 #include "foundation/uUnicode.h"
 #include "platform/uDriveTable.h"
 
@@ -64,7 +63,8 @@ private:
 
 std::map<std::string, PTreeItemInfo> NodesByPath(const TNTFSRecoveryContext& AContext) {
   std::map<std::string, PTreeItemInfo> nodes;
-  ForEachTreeNode(AContext.TreeItems(), [&nodes](PTreeItemInfo ANode) { nodes.emplace(ListingPath(ANode), ANode); });
+  for (TListingRow& row : ListingRows(AContext))
+    nodes.emplace(std::move(row.Path), row.Node);
   return nodes;
 }
 

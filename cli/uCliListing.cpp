@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <unordered_map>
 
 namespace {
 
@@ -44,6 +45,8 @@ std::array<std::string, kColumns.size()> Fields(const TListingRow& ARow) {
 // Names come from a volume anyone may have crafted: a tab or a line break
 // in one must not split a row.
 std::string TsvField(const std::string& AText) {
+  if (AText.find_first_of("\t\n\r\\") == std::string::npos)
+    return AText;
   std::string out;
   for (const char c : AText) {
     switch (c) {
@@ -84,16 +87,27 @@ std::string JsonString(const std::string& AText) {
   return out + "\"";
 }
 
+// One write per row: a scan lists hundreds of thousands of them.
 template <class TQuote>
 void WriteSeparated(std::ostream& AOut, const std::vector<TListingRow>& ARows, char ASeparator, TQuote AQuote) {
-  for (std::size_t i = 0; i < kColumns.size(); ++i)
-    AOut << (i ? std::string(1, ASeparator) : "") << kColumns[i];
-  AOut << '\n';
+  std::string line;
+  for (std::size_t i = 0; i < kColumns.size(); ++i) {
+    if (i)
+      line += ASeparator;
+    line += kColumns[i];
+  }
+  line += '\n';
+  AOut << line;
   for (const TListingRow& row : ARows) {
+    line.clear();
     const auto fields = Fields(row);
-    for (std::size_t i = 0; i < fields.size(); ++i)
-      AOut << (i ? std::string(1, ASeparator) : "") << AQuote(fields[i]);
-    AOut << '\n';
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (i)
+        line += ASeparator;
+      line += AQuote(fields[i]);
+    }
+    line += '\n';
+    AOut.write(line.data(), static_cast<std::streamsize>(line.size()));
   }
 }
 
@@ -153,27 +167,29 @@ std::string UtcIso8601(std::int64_t AFileTime) {
   return std::string(buffer.data(), length);
 }
 
-std::string ListingPath(PTreeItemInfo ANode) {
-  std::string path;
-  for (const PItemInfo item : PathItems(ANode, true)) {
-    if (!path.empty())
-      path += '/';
-    path += ToNativePath(item->Name);
-  }
-  return path;
-}
-
 std::vector<TListingRow> ListingRows(const TNTFSRecoveryContext& AContext) {
   std::vector<TListingRow> rows;
-  ForEachTreeNode(AContext.TreeItems(), [&rows](PTreeItemInfo ANode) {
+  // The pre-order walk meets a folder before what it holds, so a node's path
+  // and depth follow from its folder's row: each folder's path is spelt once.
+  std::unordered_map<PTreeItemInfo, std::size_t> folderRows;
+  ForEachTreeNode(AContext.TreeItems(), [&rows, &folderRows](PTreeItemInfo ANode) {
     const PItemInfo item = TNTFSRecoveryContext::ItemInfo(ANode);
+    std::string name = ToNativePath(item->Name);
+    std::string path;
     std::int32_t depth = 0;
-    for (PTreeItemInfo parent = ANode->Parent; parent != nullptr; parent = parent->Parent)
-      ++depth;
-    rows.push_back({static_cast<std::uint64_t>(item->MFTNumber.Address()), item->IsDirectory, item->IsDeleted, item->DataSize,
-                    item->OverwritePercent, UtcIso8601(item->CreationTime),
-                    Trimmed(ToNativePath(NTFSUtils::FileAttributesToString(item->Attributes))), ListingPath(ANode),
-                    ToNativePath(item->Name), depth});
+    if (ANode->Parent != nullptr) {
+      const TListingRow& folder = rows[folderRows.at(ANode->Parent)];
+      path = folder.Path + '/' + name;
+      depth = folder.Depth + 1;
+    } else {
+      path = name;
+    }
+    if (ANode->SubItems)
+      folderRows.emplace(ANode, rows.size());
+    rows.push_back({ANode, static_cast<std::uint64_t>(item->MFTNumber.Address()), item->IsDirectory, item->IsDeleted,
+                    item->DataSize, item->OverwritePercent, UtcIso8601(item->CreationTime),
+                    Trimmed(ToNativePath(NTFSUtils::FileAttributesToString(item->Attributes))), std::move(path),
+                    std::move(name), depth});
   });
   return rows;
 }

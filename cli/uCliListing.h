@@ -11,6 +11,7 @@
 
 // One node of the tree, with the values every format shows.
 struct TListingRow {
+  PTreeItemInfo Node = nullptr;
   std::uint64_t Record = 0; // the 48-bit MFT record number
   bool IsDirectory = false;
   bool Deleted = false;
@@ -18,7 +19,7 @@ struct TListingRow {
   double Overwrite = 0;
   std::string Created;    // UTC, "YYYY-MM-DDTHH:MM:SSZ"
   std::string Attributes; // short codes, blank-separated
-  std::string Path;       // from the drive folder or "???", "/"-separated
+  std::string Path;       // from the drive folder or "???", "/"-separated, in UTF-8
   std::string Name;
   std::int32_t Depth = 0; // 0 for the drive folder and the orphans folder
 };
@@ -29,10 +30,6 @@ enum class TListingFormat { lfTree, lfTsv, lfCsv, lfJson };
 std::vector<TListingRow> ListingRows(const TNTFSRecoveryContext& AContext);
 
 void WriteListing(std::ostream& AOut, const std::vector<TListingRow>& ARows, TListingFormat AFormat);
-
-// A node's path as the listing shows it: its names from the top of the
-// tree, joined with "/", in UTF-8.
-std::string ListingPath(PTreeItemInfo ANode);
 
 // An NTFS time (100 ns units since 1601) as UTC ISO 8601; empty when it
 // lies beyond what the calendar functions represent.
