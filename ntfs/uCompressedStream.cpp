@@ -101,26 +101,41 @@ const std::uint8_t* TCompressedRunListStream::ExpandedUnit(std::int64_t AUnit) {
       onDisk.push_back(lcn);
   }
   std::fill(FUnit.begin(), FUnit.end(), std::uint8_t{0});
+  const std::int64_t unitStart = AUnit * FUnitBytes;
   if (!sparse) {
-    ReadClusters(onDisk, FUnit.data());
+    for (const TByteRange& missing : ReadClusters(onDisk, FUnit.data()))
+      NoteUnread(unitStart + missing.Offset, missing.Length);
   } else if (!onDisk.empty()) {
-    ReadClusters(onDisk, FPacked.data());
-    Expand(AUnit, onDisk.size());
+    if (ReadClusters(onDisk, FPacked.data()).empty())
+      Expand(AUnit, onDisk.size());
+    else
+      NoteUnread(unitStart, FUnitBytes);
   }
   FLoadedUnit = AUnit;
   return FUnit.data();
 }
 
 // Neighbouring clusters are read in one go.
-void TCompressedRunListStream::ReadClusters(const std::vector<NTFS_LCN>& ALCNs, std::uint8_t* ADest) {
+std::vector<TByteRange> TCompressedRunListStream::ReadClusters(const std::vector<NTFS_LCN>& ALCNs,
+                                                               std::uint8_t* ADest) {
+  std::vector<TByteRange> missing;
   for (std::size_t i = 0; i < ALCNs.size();) {
     std::size_t j = i + 1;
     while (j < ALCNs.size() && ALCNs[j] - 1 == ALCNs[j - 1])
       ++j;
-    ReadClusterBytes(*FVolumeStream, FClusterSize, ALCNs[i], 0, static_cast<std::int64_t>(j - i) * FClusterSize,
-                     ADest + i * FClusterSize);
+    const std::int64_t start = static_cast<std::int64_t>(i) * FClusterSize;
+    const std::int64_t length = static_cast<std::int64_t>(j - i) * FClusterSize;
+    const std::int64_t delivered = ReadClusterBytes(*FVolumeStream, FClusterSize, ALCNs[i], 0, length, ADest + start);
+    if (delivered < length)
+      missing.push_back({start + delivered, length - delivered});
     i = j;
   }
+  return missing;
+}
+
+void TCompressedRunListStream::NoteUnread(std::int64_t AOffset, std::int64_t ALength) {
+  if (AOffset < FDataSize)
+    FUnread.Note(AOffset, std::min(ALength, FDataSize - AOffset));
 }
 
 void TCompressedRunListStream::Expand(std::int64_t AUnit, std::size_t APackedClusters) {

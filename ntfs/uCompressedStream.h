@@ -16,7 +16,10 @@
 // - all clusters sparse: zeros.
 // The last unit may be cut short by the end of the run list; its clusters
 // are judged the same way.
-class TCompressedRunListStream : public IStreamEx {
+// Clusters the device cannot deliver read as zeros and are reported: in a
+// unit stored as it is, just their bytes; in a compressed unit, the whole
+// unit, which stays zeros rather than expanding into garbage.
+class TCompressedRunListStream : public IStreamEx, public IUnreadReporter {
 public:
   // ACompressionUnitSize is the attribute header's power of two. Throws
   // CompressedDataException for a cluster size that is no power of two or
@@ -30,14 +33,18 @@ public:
   // delivering bytes of earlier ones returns those first, short.
   std::int64_t Read(std::int64_t APos, std::int64_t ASize, void* ADest) override;
   std::int64_t Size() override;
+  const std::vector<TByteRange>& UnreadRanges() const override { return FUnread.Ranges(); }
 
 private:
   static constexpr std::int64_t NoUnit = -1;
 
   // The unit's bytes, expanded; kept until another unit is asked for.
   const std::uint8_t* ExpandedUnit(std::int64_t AUnit);
-  // Reads the clusters ALCNs, in order, into ADest.
-  void ReadClusters(const std::vector<NTFS_LCN>& ALCNs, std::uint8_t* ADest);
+  // Reads the clusters ALCNs, in order, into ADest; returns the ranges of
+  // ADest the device did not deliver, which hold zeros.
+  std::vector<TByteRange> ReadClusters(const std::vector<NTFS_LCN>& ALCNs, std::uint8_t* ADest);
+  // Notes unread bytes at AOffset of the data, as far as the data reaches.
+  void NoteUnread(std::int64_t AOffset, std::int64_t ALength);
   void Expand(std::int64_t AUnit, std::size_t APackedClusters);
   // Where the runs end, in bytes; nothing is mapped past it.
   std::int64_t MappedSize();
@@ -51,4 +58,5 @@ private:
   std::vector<std::uint8_t> FUnit;
   std::vector<std::uint8_t> FPacked;
   std::int64_t FLoadedUnit = NoUnit;
+  TUnreadRanges FUnread;
 };

@@ -172,23 +172,12 @@ void TMFTRunListStream::ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std:
   }
   const std::int64_t delivered = ReadClusterBytes(*FVolumeStream, FClusterSize, lcn, AInCluster, ALength, ADest);
   if (delivered < ALength)
-    NoteUnread((AVCN << FClusterSizeBits) + AInCluster + delivered, ALength - delivered);
-}
-
-void TMFTRunListStream::NoteUnread(std::int64_t AOffset, std::int64_t ALength) {
-  if (!FUnread.empty()) {
-    TByteRange& last = FUnread.back();
-    if (last.Offset + last.Length == AOffset || FUnread.size() >= kMaxUnreadRanges) {
-      last.Length = std::max(last.Length, AOffset + ALength - last.Offset);
-      return;
-    }
-  }
-  FUnread.push_back({AOffset, ALength});
+    FUnread.Note((AVCN << FClusterSizeBits) + AInCluster + delivered, ALength - delivered);
 }
 
 std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream) {
-  const auto* runListStream = dynamic_cast<const TMFTRunListStream*>(&AStream);
-  return runListStream ? runListStream->UnreadRanges() : std::vector<TByteRange>{};
+  const auto* reporter = dynamic_cast<const IUnreadReporter*>(&AStream);
+  return reporter ? reporter->UnreadRanges() : std::vector<TByteRange>{};
 }
 
 std::int64_t ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN,

@@ -2,6 +2,7 @@
 
 #include "foundation/uStreamEx.h"
 #include "ntfs/uNTFSVolume.h"
+#include "ntfs/uUnreadRanges.h"
 
 #include <cstdint>
 #include <memory>
@@ -57,14 +58,6 @@ private:
   std::vector<RunListElement> FItems;
 };
 
-// Stream positions [Offset, Offset + Length) that the device did not deliver.
-struct TByteRange {
-  std::int64_t Offset = 0;
-  std::int64_t Length = 0;
-
-  bool operator==(const TByteRange&) const = default;
-};
-
 // Reads ALength bytes from byte AOffset of the clusters that start at
 // ALCN. Bytes the device does not deliver (past the end of the volume, a
 // failed read) read as zeros rather than as whatever ADest held before;
@@ -77,35 +70,29 @@ std::int64_t ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSi
 // read as zeros. Clusters on disk that the device cannot deliver (a bad
 // sector, a cluster past the end of the volume) read as zeros too, and the
 // stream remembers their positions so that the reader can say so.
-class TMFTRunListStream : public IStreamEx {
+class TMFTRunListStream : public IStreamEx, public IUnreadReporter {
 public:
-  // Adjacent ranges are joined; past this many, further unread bytes widen
-  // the last range, so a failing disk cannot make the list grow without end.
-  static constexpr std::size_t kMaxUnreadRanges = 1000;
-
   TMFTRunListStream(IStreamExPtr AVolumeStream, std::uint32_t AClusterSize,
                     IMFTRunListPtr ARunList, std::int64_t ADataSize);
 
   std::int64_t Read(std::int64_t APos, std::int64_t ASize, void* ADest) override;
   std::int64_t Size() override;
 
-  // What reads so far had to fill with zeros for want of the device's
-  // bytes, in the order met; sparse and unmapped clusters are not listed.
-  const std::vector<TByteRange>& UnreadRanges() const { return FUnread; }
+  // What reads so far had to fill with zeros for want of the device's bytes.
+  const std::vector<TByteRange>& UnreadRanges() const override { return FUnread.Ranges(); }
 
 private:
   // Fills ALength bytes of ADest from cluster offset AInCluster of AVCN.
   void ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std::int64_t ALength,
                    std::uint8_t* ADest);
-  void NoteUnread(std::int64_t AOffset, std::int64_t ALength);
 
   std::int64_t FDataSize;
   IMFTRunListPtr FRunList;
   IStreamExPtr FVolumeStream;
   std::uint32_t FClusterSize;
   std::uint8_t FClusterSizeBits;
-  std::vector<TByteRange> FUnread;
+  TUnreadRanges FUnread;
 };
 
-// The unread ranges of a run-list stream; none for any other stream.
+// The unread ranges of a stream that reports them; none for any other.
 std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream);

@@ -165,6 +165,43 @@ INSTANTIATE_TEST_SUITE_P(
         TUnitCase{"RunsEndBeforeTheData", 512, 4, {{16, 10}}, 12000, {{10, RawCluster10}}, RawCluster10}),
     [](const ::testing::TestParamInfo<TUnitCase>& AInfo) { return AInfo.param.Name; });
 
+// Clusters past the end of the in-memory volume are what the device
+// cannot deliver: they read as zeros and are reported, exactly in a unit
+// stored as it is, as the whole unit in a compressed one.
+struct TUnreadCase {
+  TUnitCase Unit;
+  std::vector<TByteRange> Unread;
+};
+
+class CompressedUnreadTest : public ::testing::TestWithParam<TUnreadCase> {};
+
+TEST_P(CompressedUnreadTest, ReadsAsZerosAndReportsTheBytes) {
+  const TUnreadCase& c = GetParam();
+  const auto stream = StreamOf(c.Unit);
+  EXPECT_TRUE(ReadInPieces(*stream, 777) == c.Unit.Expected);
+  EXPECT_EQ(UnreadRangesOf(*stream), c.Unread);
+}
+
+constexpr std::int64_t PastTheVolume = 200;
+
+INSTANTIATE_TEST_SUITE_P(
+    Unread, CompressedUnreadTest,
+    ::testing::Values(
+        TUnreadCase{{"RawUnit",
+                     512,
+                     4,
+                     {{3, 10}, {1, PastTheVolume}, {12, 13}},
+                     8192,
+                     {{10, RawCluster10}},
+                     Concat({Slice(RawCluster10, 0, 1536), Zeros(512), Slice(RawCluster10, 1536, 7680)})},
+                    {{1536, 512}}},
+        TUnreadCase{{"CompressedUnit", 512, 4, {{1, PastTheVolume}, {15, {}}, {16, 10}}, 16384,
+                     {{10, RawCluster10}}, Concat({Zeros(8192), RawCluster10})},
+                    {{0, 8192}}},
+        TUnreadCase{{"CompressedUnitCutByTheData", 512, 4, {{1, PastTheVolume}, {15, {}}}, 5000, {}, Zeros(5000)},
+                    {{0, 5000}}}),
+    [](const ::testing::TestParamInfo<TUnreadCase>& AInfo) { return AInfo.param.Unit.Name; });
+
 // Unit 0 stored as it is, unit 1 a chunk with a back-reference before its
 // start.
 TUnitCase DamagedSecondUnit() {

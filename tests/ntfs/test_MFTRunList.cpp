@@ -190,7 +190,7 @@ TEST_F(RunListStreamTest, UnreadRangesStopGrowingAtTheirLimit) {
   // Every other cluster past the device's end: one range each, until the
   // last one widens to cover the rest.
   TBytes runs;
-  const std::int64_t pairs = TMFTRunListStream::kMaxUnreadRanges + 10;
+  const std::int64_t pairs = TUnreadRanges::kMaxRanges + 10;
   for (std::int64_t i = 0; i < pairs; ++i) {
     const TBytes pair = {0x11, 0x01, static_cast<std::uint8_t>(i == 0 ? 0x3F : 0x01), 0x01, 0x01};
     runs.insert(runs.end(), pair.begin(), pair.end());
@@ -203,7 +203,7 @@ TEST_F(RunListStreamTest, UnreadRangesStopGrowingAtTheirLimit) {
   for (std::int64_t pos = 0; pos < size; pos += ClusterSize)
     stream->Read(pos, ClusterSize, buffer.data());
   const std::vector<TByteRange> unread = UnreadRangesOf(*stream);
-  ASSERT_EQ(unread.size(), TMFTRunListStream::kMaxUnreadRanges);
+  ASSERT_EQ(unread.size(), TUnreadRanges::kMaxRanges);
   EXPECT_EQ(unread.front(), (TByteRange{2 * ClusterSize, ClusterSize}));
   EXPECT_EQ(unread.back().Offset + unread.back().Length, size - ClusterSize);
 }
