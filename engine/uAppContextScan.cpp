@@ -4,7 +4,10 @@
 #include "ntfs/uNTFSUtils.h"
 #include "progress/uProgressEx.h"
 
+#include <algorithm>
+#include <limits>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -52,6 +55,52 @@ std::optional<TScannedName> FileNameOf(TByteView ARecord, TAttributeSearch& ASea
   return FileNameFromAttributeList(ASearch);
 }
 
+// Runs of MFT records the device could not deliver whole, one log line per
+// run, so that a bad region of the MFT does not flood the log. The MFT
+// stream notes what it could not read in order; the last note tells
+// whether the record just read was among it.
+class TUnreadRecordLog {
+public:
+  TUnreadRecordLog(const IStreamExPtr& AMFTStream, std::uint32_t ARecordSize)
+      : FMFT(dynamic_cast<const IUnreadReporter*>(AMFTStream.get())), FRecordSize(ARecordSize) {}
+
+  void Check(std::int64_t ANumber) {
+    if (!WasUnread(ANumber))
+      return;
+    if (FCount > 0 && FFirst + FCount == ANumber) {
+      ++FCount;
+      return;
+    }
+    Flush();
+    FFirst = ANumber;
+    FCount = 1;
+  }
+
+  void Flush() {
+    if (FCount == 0)
+      return;
+    const std::string records = FCount == 1 ? "MFT record " + std::to_string(FFirst)
+                                            : "MFT records " + std::to_string(FFirst) + " to " +
+                                                  std::to_string(FFirst + FCount - 1);
+    FCount = 0;
+    ProgressEx::Detail(pdsWarning, records + " could not be read from the source drive.");
+  }
+
+private:
+  bool WasUnread(std::int64_t ANumber) const {
+    if (FMFT == nullptr || FMFT->UnreadRanges().empty())
+      return false;
+    const TByteRange& last = FMFT->UnreadRanges().back();
+    const std::int64_t start = ANumber * FRecordSize;
+    return last.Offset < start + FRecordSize && last.Offset + last.Length > start;
+  }
+
+  const IUnreadReporter* FMFT;
+  std::int64_t FRecordSize;
+  std::int64_t FFirst = 0;
+  std::int64_t FCount = 0;
+};
+
 } // namespace
 
 PItemInfo TNTFSRecoveryContext::NewItem(const IExListPtr& AList, MFT_REF AMFTNumber, MFT_REF ADirREF,
@@ -96,12 +145,15 @@ void TNTFSRecoveryContext::ScanDrive(PNTFSVolume AVolume, const IExListPtr& ALis
   TMemHolder record(static_cast<std::int32_t>(AVolume->MFTRecordSize));
   const IMFTRunListPtr runs = MFTRunList::New();
   TProgressExLevel level("Scanning drive...", AVolume->MFTRecordCount, "records");
+  TUnreadRecordLog unread(AVolume->MFTDataStream, AVolume->MFTRecordSize);
   for (std::int64_t number = 0; number < AVolume->MFTRecordCount; ++number) {
     NTFSUtils::GetMFTRecord(AVolume, MFT_REF::Build(number), record.Ptr());
+    unread.Check(number);
     ScanRecord(AVolume, number, record.Mem(), AList, runs);
     if (!ProgressEx::DoProgress(number))
       break;
   }
+  unread.Flush();
 }
 
 void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber, const TMem& ARecord,
@@ -129,10 +181,15 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
 
   if (item && search.FindFirst(AttributeType::Data, 0)) {
     item->DataSize = NTFSAttribute::GetAttributeDataSize(search.Rec().AttributeRecord);
-    if (!isFolder) {
+    if (!isFolder && !NTFSAttribute::IsResident(search.Rec().AttributeRecord)) {
       ARunList->Clear();
       NTFSAttribute::RunListBuild(search.Rec(), ARunList);
       FDataRuns.Keep(item, *ARunList);
+      // Reading ends where the runs end: a damaged or crafted size beyond
+      // them must not make the restore ask for room it will never fill.
+      const std::int64_t mapped = CheckedMul<std::int64_t>(ARunList->VCNCount(), AVolume->ClusterSize)
+                                      .value_or(std::numeric_limits<std::int64_t>::max());
+      item->DataSize = std::min(item->DataSize, mapped);
     }
   }
 

@@ -196,10 +196,19 @@ std::vector<TDamageCase> MakeCases() {
                        }),
                        nullptr, HealthyFilesAnd(u"victim.bin", kText)};
   billions.RecordCount = 1024;
+  // The last 16 records would lie past the image, after the 16 KiB before the MFT.
+  billions.UnreadRecords = {{1008, 1023}};
   cases.push_back(billions);
 
-  cases.push_back(like(victimNameLost, "UnreadableRecord",
-                       Unreadable(static_cast<std::int64_t>(RecordOffset(kVictim)), 1024, false)));
+  TDamageCase unreadableRecord =
+      like(victimNameLost, "UnreadableRecord", Unreadable(static_cast<std::int64_t>(RecordOffset(kVictim)), 1024, false));
+  unreadableRecord.UnreadRecords = {{kVictim, kVictim}};
+  cases.push_back(unreadableRecord);
+  TDamageCase unreadableRecords{"UnreadableRecordsInARow",
+                                Unreadable(static_cast<std::int64_t>(RecordOffset(25)), 2 * 1024, false), nullptr,
+                                {{u"intact.txt", kText}}};
+  unreadableRecords.UnreadRecords = {{25, kVictim}};
+  cases.push_back(unreadableRecords);
 
   // A bad sector in data.bin's second cluster, on a device that fails any
   // read touching it: the first cluster is still read whole, the second

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace damaged {
@@ -30,6 +31,9 @@ struct TDamageCase {
   std::map<std::u16string, std::vector<TByteRange>> Unread = {};
   // The number of records the volume reports; not checked when 0.
   std::int64_t RecordCount = 0;
+  // The MFT records the device could not deliver, as runs of first and last
+  // record; the scan names each run in the log.
+  std::vector<std::pair<std::int64_t, std::int64_t>> UnreadRecords = {};
 };
 
 const std::vector<TDamageCase>& DamageCases();
