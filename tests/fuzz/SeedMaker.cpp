@@ -5,7 +5,8 @@
 // non-resident attribute), fuzz_AttributeList (files with an attribute list,
 // renumbered into that fuzzer's small volume) and fuzz_Volume (each image of
 // at most 16 MiB in the sparse form, cut down to its boot sector, its first
-// records and the first clusters of their attributes).
+// records and the first clusters of their attributes) and
+// fuzz_CompressedStream (the first units of every compressed attribute).
 
 #include "AttributeListVolume.h"
 #include "SparseImage.h"
@@ -16,12 +17,14 @@
 #include "ntfs/uNTFSUtils.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,8 @@ using TBytes = std::vector<std::uint8_t>;
 constexpr std::int64_t kMaxRecords = 160;
 constexpr std::int64_t kAttributeBytes = 8192;
 constexpr std::int64_t kBootBytes = 8192;
+// Three units of 64 KiB: below what fuzz_CompressedStream takes as a data size.
+constexpr std::int64_t kCompressedSeedBytes = 3 * 65536;
 
 void WriteSeed(const fs::path& APath, const TBytes& ABytes) {
   fs::create_directories(APath.parent_path());
@@ -126,7 +131,44 @@ private:
       const IMFTRunListPtr runs = MFTRunList::New();
       NTFSAttribute::RunListAddNonResidentPart(attribute, runs);
       AddStreamRange(runs, 0, std::clamp<std::int64_t>(attribute.DataSize(), 0, kAttributeBytes));
+      if (NTFSAttribute::IsCompressed(attribute) && attribute.LowVCN() == 0)
+        CompressedSeed(FStem + "-" + std::to_string(ANumber) + "-" + std::to_string(index), attribute, runs);
     }
+  }
+
+  // The first units of a compressed attribute moved into a volume of their
+  // own, in fuzz_CompressedStream's input form: the clusters on disk one
+  // after another from cluster 1 on (cluster 0 would read as sparse), the
+  // sparse runs kept.
+  void CompressedSeed(const std::string& AName, const PMFTAttributeRecord& AAttribute, const IMFTRunListPtr& ARuns) {
+    const std::int64_t cluster = FVolume->ClusterSize;
+    const int clusterBits = std::countr_zero(static_cast<std::uint64_t>(cluster));
+    if (clusterBits < 9 || clusterBits > 12)
+      return;
+    const std::int64_t dataSize = std::clamp<std::int64_t>(AAttribute.DataSize(), 0, kCompressedSeedBytes);
+    const std::int64_t clusters = std::min((dataSize + cluster - 1) / cluster, ARuns->VCNCount());
+    std::vector<handmade::TRun> runs;
+    TBytes volume(static_cast<std::size_t>(cluster), 0);
+    for (NTFS_VCN vcn = 0; vcn < clusters; ++vcn) {
+      std::optional<std::int64_t> lcn;
+      if (const NTFS_LCN onDisk = ARuns->VCN2LCN(vcn); onDisk != 0) {
+        lcn = static_cast<std::int64_t>(volume.size()) / cluster;
+        volume.resize(volume.size() + static_cast<std::size_t>(cluster));
+        FVolume->Device->Read(onDisk * cluster, cluster, volume.data() + volume.size() - cluster);
+      }
+      handmade::TRun* last = runs.empty() ? nullptr : &runs.back();
+      if (last != nullptr && last->LCN.has_value() == lcn.has_value() && (!lcn || *last->LCN + last->Length == *lcn))
+        ++last->Length;
+      else
+        runs.push_back({1, lcn});
+    }
+    const TBytes encoded = handmade::EncodeRuns(runs);
+    TBytes input = {static_cast<std::uint8_t>(clusterBits - 9), static_cast<std::uint8_t>(AAttribute.CompressionUnitSize())};
+    fuzz::AppendLE(input, static_cast<std::uint64_t>(dataSize), 4);
+    fuzz::AppendLE(input, encoded.size(), 2);
+    input.insert(input.end(), encoded.begin(), encoded.end());
+    input.insert(input.end(), volume.begin(), volume.end());
+    WriteSeed(FCorpus / "fuzz_CompressedStream" / AName, input);
   }
 
   const IMFTRunListPtr& MFTRuns() {
