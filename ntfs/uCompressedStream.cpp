@@ -37,8 +37,9 @@ std::int64_t UnitBytes(std::uint32_t AClusterSize, std::uint16_t ACompressionUni
 
 TCompressedRunListStream::TCompressedRunListStream(IStreamExPtr AVolumeStream, std::uint32_t AClusterSize,
                                                    std::uint16_t ACompressionUnitSize, IMFTRunListPtr ARunList,
-                                                   std::int64_t ADataSize)
+                                                   std::int64_t ADataSize, std::int64_t AValidSize)
     : FDataSize(ADataSize),
+      FValidSize(std::max<std::int64_t>(AValidSize, 0)),
       FRunList(std::move(ARunList)),
       FVolumeStream(std::move(AVolumeStream)),
       FClusterSize(AClusterSize),
@@ -73,7 +74,9 @@ std::int64_t TCompressedRunListStream::Read(std::int64_t APos, std::int64_t ASiz
         break;
       throw;
     }
-    std::memcpy(dest + (pos - APos), bytes + inUnit, static_cast<std::size_t>(n));
+    const std::int64_t valid = std::clamp<std::int64_t>(FValidSize - pos, 0, n);
+    std::memcpy(dest + (pos - APos), bytes + inUnit, static_cast<std::size_t>(valid));
+    std::memset(dest + (pos - APos) + valid, 0, static_cast<std::size_t>(n - valid));
     pos += n;
   }
   return std::max<std::int64_t>(0, pos - APos);

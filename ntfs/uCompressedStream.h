@@ -4,6 +4,7 @@
 #include "ntfs/uMFTRunList.h"
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 // The data of an NTFS-compressed attribute. The data is cut into
@@ -24,8 +25,10 @@ public:
   // ACompressionUnitSize is the attribute header's power of two. Throws
   // CompressedDataException for a cluster size that is no power of two or
   // a unit larger than any writer makes.
+  // Bytes from AValidSize on read as zeros, as in TMFTRunListStream.
   TCompressedRunListStream(IStreamExPtr AVolumeStream, std::uint32_t AClusterSize,
-                           std::uint16_t ACompressionUnitSize, IMFTRunListPtr ARunList, std::int64_t ADataSize);
+                           std::uint16_t ACompressionUnitSize, IMFTRunListPtr ARunList, std::int64_t ADataSize,
+                           std::int64_t AValidSize = std::numeric_limits<std::int64_t>::max());
 
   // Reads end at the end of the data or of the run list. A unit that
   // cannot be expanded throws CompressedDataException naming the unit and
@@ -50,6 +53,7 @@ private:
   std::int64_t MappedSize();
 
   std::int64_t FDataSize;
+  std::int64_t FValidSize;
   IMFTRunListPtr FRunList;
   IStreamExPtr FVolumeStream;
   std::uint32_t FClusterSize;

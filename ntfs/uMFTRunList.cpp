@@ -124,8 +124,9 @@ void MFTRunList::SortItems() {
 }
 
 TMFTRunListStream::TMFTRunListStream(IStreamExPtr AVolumeStream, std::uint32_t AClusterSize,
-                                     IMFTRunListPtr ARunList, std::int64_t ADataSize)
+                                     IMFTRunListPtr ARunList, std::int64_t ADataSize, std::int64_t AValidSize)
     : FDataSize(ADataSize),
+      FValidSize(std::max<std::int64_t>(AValidSize, 0)),
       FRunList(std::move(ARunList)),
       FVolumeStream(std::move(AVolumeStream)),
       FClusterSize(AClusterSize),
@@ -161,18 +162,24 @@ std::int64_t TMFTRunListStream::Read(std::int64_t APos, std::int64_t ASize, void
   return total;
 }
 
-// Sparse and unmapped clusters read as zeros; so do bytes the device does
-// not deliver, which are also noted as unread.
+// Sparse and unmapped clusters, and bytes past the valid size, read as
+// zeros; so do bytes the device does not deliver, which are also noted as
+// unread.
 void TMFTRunListStream::ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std::int64_t ALength,
                                     std::uint8_t* ADest) {
+  const std::int64_t position = (AVCN << FClusterSizeBits) + AInCluster;
+  const std::int64_t written = std::clamp<std::int64_t>(FValidSize - position, 0, ALength);
+  std::memset(ADest + written, 0, static_cast<std::size_t>(ALength - written));
   const NTFS_LCN lcn = FRunList->VCN2LCN(AVCN);
   if (lcn == 0) {
-    std::memset(ADest, 0, static_cast<std::size_t>(ALength));
+    std::memset(ADest, 0, static_cast<std::size_t>(written));
     return;
   }
-  const std::int64_t delivered = ReadClusterBytes(*FVolumeStream, FClusterSize, lcn, AInCluster, ALength, ADest);
-  if (delivered < ALength)
-    FUnread.Note((AVCN << FClusterSizeBits) + AInCluster + delivered, ALength - delivered);
+  if (written == 0)
+    return;
+  const std::int64_t delivered = ReadClusterBytes(*FVolumeStream, FClusterSize, lcn, AInCluster, written, ADest);
+  if (delivered < written)
+    FUnread.Note(position + delivered, written - delivered);
 }
 
 std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream) {

@@ -5,6 +5,7 @@
 #include "ntfs/uUnreadRanges.h"
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -72,8 +73,11 @@ std::int64_t ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSi
 // stream remembers their positions so that the reader can say so.
 class TMFTRunListStream : public IStreamEx, public IUnreadReporter {
 public:
-  TMFTRunListStream(IStreamExPtr AVolumeStream, std::uint32_t AClusterSize,
-                    IMFTRunListPtr ARunList, std::int64_t ADataSize);
+  // Bytes from AValidSize on (the attribute's initialized size) were never
+  // written by the file: they read as zeros, as Windows hands them out,
+  // rather than as whatever the clusters held before.
+  TMFTRunListStream(IStreamExPtr AVolumeStream, std::uint32_t AClusterSize, IMFTRunListPtr ARunList,
+                    std::int64_t ADataSize, std::int64_t AValidSize = std::numeric_limits<std::int64_t>::max());
 
   std::int64_t Read(std::int64_t APos, std::int64_t ASize, void* ADest) override;
   std::int64_t Size() override;
@@ -87,6 +91,7 @@ private:
                    std::uint8_t* ADest);
 
   std::int64_t FDataSize;
+  std::int64_t FValidSize;
   IMFTRunListPtr FRunList;
   IStreamExPtr FVolumeStream;
   std::uint32_t FClusterSize;

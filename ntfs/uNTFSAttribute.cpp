@@ -128,6 +128,15 @@ private:
   PNTFSNode FNode = nullptr;
 };
 
+// How much of a non-resident attribute's data its file wrote. A header too
+// short to hold the initialized size is taken as wholly written: zeros in
+// place of the data would lose what a damaged record still maps.
+std::int64_t ValidDataSize(const PMFTAttributeRecord& AAttribute) {
+  if (!AAttribute.Bytes().Contains(AttributeField::InitializedSize, sizeof(std::int64_t)))
+    return AAttribute.DataSize();
+  return AAttribute.InitializedSize();
+}
+
 } // namespace
 
 TAttributeSearch::TAttributeSearch(PNTFSVolume AVolume, MFT_REF AMFTNumber, TByteView ARecord) {
@@ -372,9 +381,11 @@ IStreamExPtr NTFSAttribute::GetDataStream(const TAttributeSearchRec& ASearchRec)
       throw CompressedDataException("Compressed data cannot be read: compression method " + std::to_string(method) +
                                     " is unknown.");
     return std::make_shared<TCompressedRunListStream>(volume->Device, volume->ClusterSize,
-                                                      match.CompressionUnitSize(), runs, match.DataSize());
+                                                      match.CompressionUnitSize(), runs, match.DataSize(),
+                                                      ValidDataSize(match));
   }
-  return std::make_shared<TMFTRunListStream>(volume->Device, volume->ClusterSize, runs, match.DataSize());
+  return std::make_shared<TMFTRunListStream>(volume->Device, volume->ClusterSize, runs, match.DataSize(),
+                                             ValidDataSize(match));
 }
 
 void NTFSAttribute::ReadData(const TAttributeSearchRec& ASearchRec, std::int64_t ASize, void* ADest) {

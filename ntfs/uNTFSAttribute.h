@@ -37,6 +37,7 @@ constexpr std::size_t RunListOffset = 32;
 constexpr std::size_t CompressionUnitSize = 34;
 constexpr std::size_t AllocatedSize = 40;
 constexpr std::size_t DataSize = 48;
+constexpr std::size_t InitializedSize = 56;
 } // namespace AttributeField
 
 // Attribute header flags.
@@ -79,6 +80,8 @@ public:
   std::uint16_t CompressionUnitSize() const { return Field<std::uint16_t>(AttributeField::CompressionUnitSize); }
   std::int64_t AllocatedSize() const { return Field<std::int64_t>(AttributeField::AllocatedSize); }
   std::int64_t DataSize() const { return Field<std::int64_t>(AttributeField::DataSize); }
+  // How far the file has written its data; what lies past it reads as zeros.
+  std::int64_t InitializedSize() const { return Field<std::int64_t>(AttributeField::InitializedSize); }
 
 private:
   template <typename T>

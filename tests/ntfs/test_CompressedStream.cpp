@@ -202,6 +202,18 @@ INSTANTIATE_TEST_SUITE_P(
                     {{0, 5000}}}),
     [](const ::testing::TestParamInfo<TUnreadCase>& AInfo) { return AInfo.param.Unit.Name; });
 
+// A compressed unit expanded whole still reads as zeros past the
+// initialized size.
+TEST(CompressedStream, BytesPastTheValidSizeReadAsZeros) {
+  TUnitCase c{"CompressedUnit", 512, 4, {{1, 10}, {15, {}}}, 8192,
+              {{10, Concat({PatternChunk(P1, 4096), PatternChunk(P2, 4096)})}}, {}};
+  const IMFTRunListPtr runs = MFTRunList::New();
+  const TBytes encoded = handmade::EncodeRuns(c.Runs);
+  runs->Decompress(encoded.data(), static_cast<std::int32_t>(encoded.size()));
+  TCompressedRunListStream stream(VolumeOf(c), c.ClusterSize, c.CompressionUnitSize, runs, c.DataSize, 5000);
+  EXPECT_TRUE(ReadInPieces(stream, 777) == Concat({Repeated(P1, 4096), Slice(Repeated(P2, 4096), 0, 904), Zeros(3192)}));
+}
+
 // Unit 0 stored as it is, unit 1 a chunk with a back-reference before its
 // start.
 TUnitCase DamagedSecondUnit() {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+
+#include <limits>
 #include <numeric>
 #include <vector>
 
@@ -114,8 +116,9 @@ protected:
     FDevice = StreamEx::GetMemoryStream(device.data(), static_cast<std::int32_t>(device.size()));
   }
 
-  IStreamExPtr StreamOver(const TBytes& ARuns, std::int64_t ADataSize) {
-    return std::make_shared<TMFTRunListStream>(FDevice, ClusterSize, Decoded(ARuns), ADataSize);
+  IStreamExPtr StreamOver(const TBytes& ARuns, std::int64_t ADataSize,
+                          std::int64_t AValidSize = std::numeric_limits<std::int64_t>::max()) {
+    return std::make_shared<TMFTRunListStream>(FDevice, ClusterSize, Decoded(ARuns), ADataSize, AValidSize);
   }
 
   IStreamExPtr FDevice;
@@ -162,6 +165,25 @@ TEST_F(RunListStreamTest, SparseAndUnmappedClustersReadAsZeros) {
   EXPECT_EQ(stream->Read(ClusterSize, static_cast<std::int64_t>(large.size()), large.data()), 2 * ClusterSize);
   EXPECT_EQ(large[0], 0);
   EXPECT_EQ(large[ClusterSize], 6);
+}
+
+// Past the initialized size the file never wrote: zeros, in whole reads
+// and in pieces, and no device read, so clusters there that the device
+// lacks are not reported as unread.
+TEST_F(RunListStreamTest, BytesPastTheValidSizeReadAsZeros) {
+  // 2 clusters at LCN 10, then 2 past the device's end from LCN 100.
+  const std::int64_t valid = ClusterSize + 100;
+  const IStreamExPtr stream = StreamOver({0x11, 0x02, 0x0A, 0x11, 0x02, 0x5A, 0x00}, 4 * ClusterSize, valid);
+  TBytes expected(4 * ClusterSize, 0);
+  std::fill_n(expected.begin(), ClusterSize, 11);
+  std::fill_n(expected.begin() + ClusterSize, 100, 12);
+  for (const std::int64_t piece : {std::int64_t{4} * ClusterSize, std::int64_t{777}, std::int64_t{1}}) {
+    TBytes read(4 * ClusterSize, 0xEE);
+    for (std::int64_t pos = 0; pos < stream->Size(); pos += piece)
+      ASSERT_EQ(stream->Read(pos, piece, read.data() + pos), std::min(piece, stream->Size() - pos));
+    EXPECT_TRUE(read == expected) << "in pieces of " << piece;
+  }
+  EXPECT_TRUE(UnreadRangesOf(*stream).empty());
 }
 
 TEST_F(RunListStreamTest, ClustersBeyondTheDeviceReadAsZeros) {
