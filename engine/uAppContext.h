@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+struct TAttributeSearchRec;
+
 // One file or folder found on the volume. Only clearing its Owner list frees it.
 struct TItemInfo {
   IExList* Owner = nullptr;
@@ -166,6 +168,10 @@ private:
   void ScanDrive(PNTFSVolume AVolume, const IExListPtr& AList);
   void ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber, const TMem& ARecord,
                   const IExListPtr& AList, const IMFTRunListPtr& ARunList);
+  // The item's size from its first $DATA and, for a deleted file, the runs
+  // the analysis will need.
+  void TakeData(PNTFSVolume AVolume, PItemInfo AItem, const TAttributeSearchRec& AData,
+                const IMFTRunListPtr& ARunList);
 
   // Analysis and view (uAppContextView.cpp)
   // Estimates the deleted files from the runs the record pass kept, then

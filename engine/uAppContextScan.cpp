@@ -179,19 +179,8 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
     item->ChangeTime = fileName->ChangeTime;
   }
 
-  if (item && search.FindFirst(AttributeType::Data, 0)) {
-    item->DataSize = NTFSAttribute::GetAttributeDataSize(search.Rec().AttributeRecord);
-    if (!isFolder && !NTFSAttribute::IsResident(search.Rec().AttributeRecord)) {
-      ARunList->Clear();
-      NTFSAttribute::RunListBuild(search.Rec(), ARunList);
-      FDataRuns.Keep(item, *ARunList);
-      // Reading ends where the runs end: a damaged or crafted size beyond
-      // them must not make the restore ask for room it will never fill.
-      const std::int64_t mapped = CheckedMul<std::int64_t>(ARunList->VCNCount(), AVolume->ClusterSize)
-                                      .value_or(std::numeric_limits<std::int64_t>::max());
-      item->DataSize = std::min(item->DataSize, mapped);
-    }
-  }
+  if (item && search.FindFirst(AttributeType::Data, 0))
+    TakeData(AVolume, item, search.Rec(), ARunList);
 
   // Every record's clusters count, live files and metafiles included: they
   // are what overwrites deleted files written before them.
@@ -207,4 +196,19 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
         FDriveMap->AddUsing(first, last, item, ownerDate);
     }
   }
+}
+
+void TNTFSRecoveryContext::TakeData(PNTFSVolume AVolume, PItemInfo AItem, const TAttributeSearchRec& AData,
+                                    const IMFTRunListPtr& ARunList) {
+  AItem->DataSize = NTFSAttribute::GetAttributeDataSize(AData.AttributeRecord);
+  if (AItem->IsDirectory || NTFSAttribute::IsResident(AData.AttributeRecord))
+    return;
+  ARunList->Clear();
+  NTFSAttribute::RunListBuild(AData, ARunList);
+  FDataRuns.Keep(AItem, *ARunList);
+  // Reading ends where the runs end: a damaged or crafted size beyond them
+  // must not make the restore ask for room it will never fill.
+  const std::int64_t mapped = CheckedMul<std::int64_t>(ARunList->VCNCount(), AVolume->ClusterSize)
+                                  .value_or(std::numeric_limits<std::int64_t>::max());
+  AItem->DataSize = std::min(AItem->DataSize, mapped);
 }
