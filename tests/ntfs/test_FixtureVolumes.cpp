@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <set>
-#include <string>
 #include <vector>
 
 namespace {
@@ -150,20 +149,26 @@ TEST_P(FixtureVolumeTest, FilesReadAsWrittenAndAsIcatReadsThem) {
   EXPECT_GT(icatCompared, 0u);
 }
 
-// What a search finds, step by step: each attribute's type, id and
-// resident flag, and the runs built for it.
-std::vector<std::string> SearchTrace(TAttributeSearch& ASearch) {
-  std::vector<std::string> trace;
+// What a search finds, step by step: each attribute's type and id, and
+// the runs built for it.
+struct TSearchStep {
+  ATTRIBUTE_TYPE_CODE TypeCode = 0;
+  std::uint16_t AttributeId = 0;
+  std::vector<RunListElement> Runs;
+
+  bool operator==(const TSearchStep&) const = default;
+};
+
+std::vector<TSearchStep> SearchTrace(TAttributeSearch& ASearch) {
+  std::vector<TSearchStep> trace;
   const IMFTRunListPtr runs = MFTRunList::New();
   for (bool found = ASearch.FindFirst(AttributeType::Any); found; found = ASearch.FindNext()) {
     const PMFTAttributeRecord& attribute = ASearch.Rec().AttributeRecord;
-    std::string step = std::to_string(attribute.TypeCode()) + "/" + std::to_string(attribute.AttributeId());
+    TSearchStep step{attribute.TypeCode(), attribute.AttributeId(), {}};
     runs->Clear();
     NTFSAttribute::RunListBuild(ASearch.Rec(), runs);
-    for (std::int32_t i = 0; i < runs->ItemCount(); ++i) {
-      const RunListElement run = runs->Item(i);
-      step += " " + std::to_string(run.VCN) + ":" + std::to_string(run.LCN) + "+" + std::to_string(run.Length);
-    }
+    for (std::int32_t i = 0; i < runs->ItemCount(); ++i)
+      step.Runs.push_back(runs->Item(i));
     trace.push_back(step);
   }
   return trace;
