@@ -20,10 +20,15 @@
 #include <QVBoxLayout>
 
 #include "progress/uProgressEx.h"
+#include "progress/uProgressProblems.h"
 #include "wizard/uFileViewModels.h"
 #include "wizard/uListViewHelper.h"
 #include "wizard/uTreeNodeHelper.h"
 #include "wizard/uWizardMain.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -145,6 +150,19 @@ bool IsMouseButtonEvent(const QEvent& AEvent) {
 QPoint PositionOf(const QEvent& AEvent) { return static_cast<const QMouseEvent&>(AEvent).position().toPoint(); }
 
 bool IsEnterKey(int AKey) { return AKey == Qt::Key_Return || AKey == Qt::Key_Enter; }
+
+// Unreadable regions are told one line per run, but a failing disk may
+// still have hundreds of them: the box names the first few.
+constexpr std::size_t ShownProblems = 10;
+
+std::string ScanProblemsText(const std::vector<std::string>& AProblems) {
+  std::string Text = "The source drive could not be read everywhere; some deleted files and folders may be missing.";
+  for (std::size_t I = 0; I < std::min(AProblems.size(), ShownProblems); ++I)
+    Text += "\n" + AProblems[I];
+  if (AProblems.size() > ShownProblems)
+    Text += "\n(" + std::to_string(AProblems.size() - ShownProblems) + " more)";
+  return Text;
+}
 
 }  // namespace
 
@@ -341,12 +359,18 @@ void TViewSourcePage::PageBeforeEnter(bool AForward, bool& AllowEnter) {
     return;
   edtSearchMask->setText(QString::fromStdU16String(FContext.Mask()));
   ClearView();
+  TProgressProblems Problems;
   try {
     FContext.ProcessScan();
   } catch (const std::exception& E) {
     AllowEnter = false;
     FContext.Prompt().ShowMessage(E.what());
+    return;
   }
+  // The progress window lets the scan's warnings pass; a damaged drive must
+  // not look whole.
+  if (!Problems.Messages().empty())
+    FContext.Prompt().ShowMessage(ScanProblemsText(Problems.Messages()));
 }
 
 void TViewSourcePage::PageAfterEnter(bool AForward) {

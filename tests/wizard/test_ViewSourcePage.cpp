@@ -372,6 +372,26 @@ TEST_F(ViewSourcePage, AScanThatCannotOpenTheVolumeRefusesTheEntry) {
   EXPECT_FALSE(Prompt->Shown()[0].Text.empty());
 }
 
+// The demo volume's MFT lies in clusters 4 to 25 of 4 KiB; an image cut
+// after its record 78 leaves the records from 79 on unreadable, and with
+// them the notes and the recycle bin. The page still opens with what was
+// found, after saying so.
+TEST_F(ViewSourcePage, AScanOfAnMFTThatCannotBeReadWholeSaysSo) {
+  testfiles::TTempFolder Folder;
+  const fs::path Image = Folder.Path() / "cut.img";
+  fs::copy_file(testsupport::FixtureImage("demo"), Image);
+  fs::resize_file(Image, 4 * 4096 + 79 * 1024);
+  Enter(Image.string());
+  EXPECT_EQ(Title(), "Explorer of deleted files");
+  ASSERT_EQ(Prompt->Shown().size(), 1u);
+  EXPECT_EQ(Prompt->Shown()[0].Kind, pkMessage);
+  EXPECT_EQ(Prompt->Shown()[0].Text,
+            "The source drive could not be read everywhere; some deleted files and folders may be missing.\n"
+            "MFT records 79 to 84 could not be read from the source drive.");
+  EXPECT_TRUE(TreeIndex({"C:", "Photos", "Holiday 2023"}).isValid());
+  EXPECT_FALSE(TreeIndex({"C:", "Notes"}).isValid());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) { return RunTestsInside<QApplication>(argc, argv); }
