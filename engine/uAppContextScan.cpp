@@ -65,15 +65,19 @@ public:
       : FMFT(dynamic_cast<const IUnreadReporter*>(AMFTStream.get())), FRecordSize(ARecordSize) {}
 
   void Check(std::int64_t ANumber) {
-    if (!WasUnread(ANumber))
-      return;
-    if (FCount > 0 && FFirst + FCount == ANumber) {
-      ++FCount;
+    if (WasUnread(ANumber))
+      Add(ANumber, 1);
+  }
+
+  // ACount records from AFirst on, joined to the pending run when they follow it.
+  void Add(std::int64_t AFirst, std::int64_t ACount) {
+    if (FCount > 0 && FFirst + FCount == AFirst) {
+      FCount += ACount;
       return;
     }
     Flush();
-    FFirst = ANumber;
-    FCount = 1;
+    FFirst = AFirst;
+    FCount = ACount;
   }
 
   void Flush() {
@@ -153,6 +157,10 @@ void TNTFSRecoveryContext::ScanDrive(PNTFSVolume AVolume, const IExListPtr& ALis
     if (!ProgressEx::DoProgress(number))
       break;
   }
+  // Records the MFT claims beyond what the device can hold cannot be read,
+  // whether or not the pass got that far.
+  if (AVolume->MFTRecordsClaimed > AVolume->MFTRecordCount)
+    unread.Add(AVolume->MFTRecordCount, AVolume->MFTRecordsClaimed - AVolume->MFTRecordCount);
   unread.Flush();
 }
 

@@ -119,11 +119,12 @@ IStreamExPtr DataStreamOfRecord(PNTFSVolume AVolume, std::int64_t ARecordNumber)
 // MFT's records each occupy their own bytes of the device, so there are no
 // more of them than the device can hold. A device that cannot tell its
 // size (0) bounds nothing.
-std::int64_t MFTRecordCountOf(PNTFSVolume AVolume) {
+void CountMFTRecords(PNTFSVolume AVolume) {
   const std::int64_t mftSize = std::max<std::int64_t>(0, AVolume->MFTDataStream->Size());
   const std::int64_t deviceSize = AVolume->Device->Size();
   const std::int64_t bounded = deviceSize > 0 ? std::min(mftSize, deviceSize) : mftSize;
-  return bounded >> AVolume->MFTRecordSizeBits;
+  AVolume->MFTRecordsClaimed = mftSize >> AVolume->MFTRecordSizeBits;
+  AVolume->MFTRecordCount = bounded >> AVolume->MFTRecordSizeBits;
 }
 
 // Holds the volume while it is being set up, so that the node references
@@ -147,7 +148,7 @@ void Bootstrap(PNTFSVolume AVolume, std::int64_t AMFTOffset) {
     throw FSError(NotNTFS + "MFT record 0 has no $DATA attribute.");
   AVolume->MFTDataStream = std::move(mft);
   AVolume->BitmapDataStream = DataStreamOfRecord(AVolume, BitmapRecordNumber);
-  AVolume->MFTRecordCount = MFTRecordCountOf(AVolume);
+  CountMFTRecords(AVolume);
 }
 
 void NTFSVolumeFree(PNTFSVolume AVolume) {

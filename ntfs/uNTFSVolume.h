@@ -87,7 +87,8 @@ struct TNTFSVolumeRecord {
   std::int64_t NumberOfClusters = 0;
   std::uint32_t MFTRecordSize = 0;
   std::uint8_t MFTRecordSizeBits = 0;
-  std::int64_t MFTRecordCount = 0;
+  std::int64_t MFTRecordCount = 0;   // bounded by what the device can hold
+  std::int64_t MFTRecordsClaimed = 0; // as record 0's data size says
   NTFS_LCN MFTLcn = 0;
   std::uint32_t ClustersPerMFTRecord = 0;
   MFT_REF RootDirRef;

@@ -196,8 +196,9 @@ std::vector<TDamageCase> MakeCases() {
                        }),
                        nullptr, HealthyFilesAnd(u"victim.bin", kText)};
   billions.RecordCount = 1024;
-  // The last 16 records would lie past the image, after the 16 KiB before the MFT.
-  billions.UnreadRecords = {{1008, 1023}};
+  // The records from 1008 on would lie past the image, after the 16 KiB
+  // before the MFT: those it could hold, and the rest the MFT claims.
+  billions.UnreadRecords = {{1008, (std::int64_t{1} << 32) - 1}};
   cases.push_back(billions);
 
   TDamageCase unreadableRecord =
