@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 #include <unordered_map>
 
 namespace {
@@ -36,37 +37,48 @@ std::string TwoDecimals(double AValue) {
 
 const char* KindOf(const TListingRow& ARow) { return ARow.IsDirectory ? "dir" : "file"; }
 
+// The numbers of a row as text, for Fields to point into.
+struct TRowNumbers {
+  std::string Record, Size, Overwrite;
+};
+
 // The columns in listing order, as text.
-std::array<std::string, kColumns.size()> Fields(const TListingRow& ARow) {
-  return {std::to_string(ARow.Record), KindOf(ARow),  ARow.Deleted ? "1" : "0", std::to_string(ARow.Size),
-          TwoDecimals(ARow.Overwrite), ARow.Created, ARow.Attributes,          ARow.Path};
+std::array<std::string_view, kColumns.size()> Fields(const TListingRow& ARow, TRowNumbers& ANumbers) {
+  ANumbers = {std::to_string(ARow.Record), std::to_string(ARow.Size), TwoDecimals(ARow.Overwrite)};
+  return {ANumbers.Record, KindOf(ARow), ARow.Deleted ? "1" : "0", ANumbers.Size,
+          ANumbers.Overwrite, ARow.Created, ARow.Attributes, ARow.Path};
 }
 
 // Names come from a volume anyone may have crafted: a tab or a line break
 // in one must not split a row.
-std::string TsvField(const std::string& AText) {
-  if (AText.find_first_of("\t\n\r\\") == std::string::npos)
-    return AText;
-  std::string out;
+void AppendTsvField(std::string& ALine, std::string_view AText) {
+  if (AText.find_first_of("\t\n\r\\") == std::string_view::npos) {
+    ALine += AText;
+    return;
+  }
   for (const char c : AText) {
     switch (c) {
-    case '\t': out += "\\t"; break;
-    case '\n': out += "\\n"; break;
-    case '\r': out += "\\r"; break;
-    case '\\': out += "\\\\"; break;
-    default: out += c;
+    case '\t': ALine += "\\t"; break;
+    case '\n': ALine += "\\n"; break;
+    case '\r': ALine += "\\r"; break;
+    case '\\': ALine += "\\\\"; break;
+    default: ALine += c;
     }
   }
-  return out;
 }
 
-std::string CsvField(const std::string& AText) {
-  if (AText.find_first_of(",\"\r\n") == std::string::npos)
-    return AText;
-  std::string out = "\"";
-  for (const char c : AText)
-    out += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return out + "\"";
+void AppendCsvField(std::string& ALine, std::string_view AText) {
+  if (AText.find_first_of(",\"\r\n") == std::string_view::npos) {
+    ALine += AText;
+    return;
+  }
+  ALine += '"';
+  for (const char c : AText) {
+    if (c == '"')
+      ALine += '"';
+    ALine += c;
+  }
+  ALine += '"';
 }
 
 std::string JsonString(const std::string& AText) {
@@ -88,8 +100,9 @@ std::string JsonString(const std::string& AText) {
 }
 
 // One write per row: a scan lists hundreds of thousands of them.
-template <class TQuote>
-void WriteSeparated(std::ostream& AOut, const std::vector<TListingRow>& ARows, char ASeparator, TQuote AQuote) {
+template <class TAppendField>
+void WriteSeparated(std::ostream& AOut, const std::vector<TListingRow>& ARows, char ASeparator,
+                    TAppendField AAppendField) {
   std::string line;
   for (std::size_t i = 0; i < kColumns.size(); ++i) {
     if (i)
@@ -98,13 +111,14 @@ void WriteSeparated(std::ostream& AOut, const std::vector<TListingRow>& ARows, c
   }
   line += '\n';
   AOut << line;
+  TRowNumbers numbers;
   for (const TListingRow& row : ARows) {
     line.clear();
-    const auto fields = Fields(row);
+    const auto fields = Fields(row, numbers);
     for (std::size_t i = 0; i < fields.size(); ++i) {
       if (i)
         line += ASeparator;
-      line += AQuote(fields[i]);
+      AAppendField(line, fields[i]);
     }
     line += '\n';
     AOut.write(line.data(), static_cast<std::streamsize>(line.size()));
@@ -172,7 +186,9 @@ std::vector<TListingRow> ListingRows(const TNTFSRecoveryContext& AContext) {
   // The pre-order walk meets a folder before what it holds, so a node's path
   // and depth follow from its folder's row: each folder's path is spelt once.
   std::unordered_map<PTreeItemInfo, std::size_t> folderRows;
-  ForEachTreeNode(AContext.TreeItems(), [&rows, &folderRows](PTreeItemInfo ANode) {
+  // Few distinct sets of attribute bits occur; each is spelt once.
+  std::unordered_map<std::uint32_t, std::string> attributeTexts;
+  ForEachTreeNode(AContext.TreeItems(), [&rows, &folderRows, &attributeTexts](PTreeItemInfo ANode) {
     const PItemInfo item = TNTFSRecoveryContext::ItemInfo(ANode);
     std::string name = ToNativePath(item->Name);
     std::string path;
@@ -186,10 +202,12 @@ std::vector<TListingRow> ListingRows(const TNTFSRecoveryContext& AContext) {
     }
     if (ANode->SubItems)
       folderRows.emplace(ANode, rows.size());
+    const auto [attributes, added] = attributeTexts.try_emplace(item->Attributes);
+    if (added)
+      attributes->second = Trimmed(ToNativePath(NTFSUtils::FileAttributesToString(item->Attributes)));
     rows.push_back({ANode, static_cast<std::uint64_t>(item->MFTNumber.Address()), item->IsDirectory, item->IsDeleted,
-                    item->DataSize, item->OverwritePercent, UtcIso8601(item->CreationTime),
-                    Trimmed(ToNativePath(NTFSUtils::FileAttributesToString(item->Attributes))), std::move(path),
-                    std::move(name), depth});
+                    item->DataSize, item->OverwritePercent, UtcIso8601(item->CreationTime), attributes->second,
+                    std::move(path), std::move(name), depth});
   });
   return rows;
 }
@@ -197,10 +215,10 @@ std::vector<TListingRow> ListingRows(const TNTFSRecoveryContext& AContext) {
 void WriteListing(std::ostream& AOut, const std::vector<TListingRow>& ARows, TListingFormat AFormat) {
   switch (AFormat) {
   case TListingFormat::lfTsv:
-    WriteSeparated(AOut, ARows, '\t', TsvField);
+    WriteSeparated(AOut, ARows, '\t', AppendTsvField);
     break;
   case TListingFormat::lfCsv:
-    WriteSeparated(AOut, ARows, ',', CsvField);
+    WriteSeparated(AOut, ARows, ',', AppendCsvField);
     break;
   case TListingFormat::lfJson:
     WriteJson(AOut, ARows);
