@@ -3,6 +3,7 @@
 #include "engine/uTreeWalk.h"
 #include "foundation/uSysPath.h"
 #include "platform/uDrivePart.h"
+#include "platform/uDriveTable.h"
 
 #include <algorithm>
 
@@ -110,7 +111,14 @@ bool TNTFSRecoveryContext::TargetDirIsValid(const std::u16string& Value) {
   // No folder at all is no place to write to.
   if (Value.empty())
     return false;
-  return AsciiUpper(FDrivePart(ToNativePath(Value))) != AsciiUpper(FDrivePart(ToNativePath(FSourceDrive)));
+  const std::string path = ToNativePath(Value);
+  return AsciiUpper(FDrivePart(path)) != AsciiUpper(FDrivePart(ToNativePath(FSourceDrive))) &&
+         !LiesOnSource(path, SourceIdentity());
+}
+
+TSourceIdentity TNTFSRecoveryContext::SourceIdentity() const {
+  const std::optional<std::string> path = DriveTable().PathOf(GetSourceDriveLetter());
+  return path ? TSourceIdentity::Of(*path) : TSourceIdentity();
 }
 
 void TNTFSRecoveryContext::StoreState(CSimpleIniA& AIniFile) const {

@@ -19,6 +19,7 @@
 #include <vector>
 
 struct TAttributeSearchRec;
+class TRestoreTargets;
 
 // One file or folder found on the volume. Only clearing its Owner list frees it.
 struct TItemInfo {
@@ -183,18 +184,27 @@ private:
   static bool IsAncestor(PTreeItemInfo A, PTreeItemInfo B);
   static void RemoveEmptyFolders(const IExListPtr& AList);
   static void FreeTree(const IExListPtr& ATreeItems);
+  // Clusters overwritten by later records or unreadable, against all.
   double OverwritePercentOf(std::size_t AKept) const;
   // The clusters of a run with clusters on disk, both ends inclusive; false
   // for a sparse run or one whose numbers do not add up.
   static bool RunClusters(const RunListElement& ARun, std::int64_t& AFirst, std::int64_t& ALast);
 
   // Recovery (uAppContextRecover.cpp)
-  void RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode);
+  // What one recovery did, for the lines that sum it up.
+  struct TRecoverTally {
+    std::int64_t Files = 0;     // ticked files the walk came to
+    std::int64_t LeftOut = 0;   // of those, not written for want of space
+    std::int64_t WithZeros = 0; // written with zeros for unreadable bytes
+  };
+  void RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode, TRestoreTargets& ATargets, TRecoverTally& ATally);
+  void ReportTally(const TRecoverTally& ATally, IExList& AChecked) const;
   bool HasFreeSpace(const std::u16string& AFolder, std::int64_t ASize) const;
-  std::string TargetPathOf(PTreeItemInfo ANode) const;
-  std::string FreeNumberedPath(const std::string& APath) const;
-  // Copies within the file's progress level, which the caller holds open.
-  static void CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer);
+  // Everything through which the source drive could be written.
+  TSourceIdentity SourceIdentity() const;
+  // Copies within the file's progress level, which the caller holds open;
+  // APosition counts the bytes written, also when a write fails.
+  static void CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer, std::int64_t& APosition);
 
   std::shared_ptr<IPrompt> FPrompt;
   std::shared_ptr<const IFileSystem> FFileSystem;
@@ -207,6 +217,9 @@ private:
   IExListPtr FTreeItems;
   std::unique_ptr<TDriveMap> FDriveMap;
   TDataRunsStore FDataRuns; // from the record pass to the analysis
+  // Clusters from this number on lie past the end of the volume or of the
+  // device it is read from: whatever was there cannot be restored.
+  std::int64_t FReadableClusters = 0;
   TRestoreMode FRestoreMode = rmTree;
   std::u16string FMask;
   TResolveConflictMode FResolveConflictMode = rcmOvewrite;

@@ -1,5 +1,6 @@
 #include "engine/uAppContext.h"
 
+#include "engine/uRestoreTargets.h"
 #include "foundation/uSysPath.h"
 #include "ntfs/uNTFSAttribute.h"
 #include "platform/uRestorePath.h"
@@ -17,15 +18,21 @@ constexpr std::int32_t kCopyBlockSize = 65536;
 constexpr std::int64_t kFreeSpaceMargin = 1000000;
 constexpr char kInsufficientSpace[] = "Insufficient free space on target drive. ";
 
-std::string FolderOf(const std::string& APath) { return APath.substr(0, APath.rfind('/')); }
-
-std::string NameOf(const std::string& APath) { return APath.substr(APath.rfind('/') + 1); }
-
 // Byte positions within the file, first and last, as the user would look
 // them up in the restored copy.
 std::string UnreadRangeMessage(const TByteRange& ARange) {
   return "Bytes " + std::to_string(ARange.Offset) + " to " + std::to_string(ARange.Offset + ARange.Length - 1) +
          " could not be read from the source drive and were written as zeros.";
+}
+
+std::string PartialMessage(const std::string& APath, std::int64_t AWritten, std::int64_t ASize) {
+  return "File " + APath + " is partial: " + std::to_string(AWritten) + " of " + std::to_string(ASize) +
+         " bytes were written.";
+}
+
+bool IsFileNode(PTreeItemInfo ANode) {
+  // Folders, the synthetic ones included, only count as steps.
+  return ANode->Data->DirREF.Address() != 0 && !ANode->Data->IsDirectory;
 }
 
 } // namespace
@@ -49,14 +56,18 @@ void TNTFSRecoveryContext::ProcessRecover() {
     return;
 
   TNTFSVolumeRef volume(NTFSVolumeInit(std::u16string{GetSourceDriveLetter(), u':'}));
+  const std::string targetDir = ToNativePath(FTargetDir);
+  const ITargetFolderPtr target = FFileSystem->OpenTargetFolder(targetDir, SourceIdentity());
+  TRestoreTargets targets(*target, FRestoreMode, FResolveConflictMode, FFileSystem->MaxNameBytes(targetDir));
+  TRecoverTally tally;
   TProgressExLevel level("Recovering...", checked->Count(), "objects");
   try {
     std::int32_t done = 0;
     for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*checked)) {
-      // Folders, the synthetic ones included, only count as steps.
-      if (node->Data->DirREF.Address() != 0 && !node->Data->IsDirectory) {
+      if (IsFileNode(node)) {
+        ++tally.Files;
         try {
-          RecoverFile(volume.Get(), node);
+          RecoverFile(volume.Get(), node, targets, tally);
         } catch (const std::exception& error) {
           ProgressEx::Detail(pdsError, error.what());
         }
@@ -68,46 +79,38 @@ void TNTFSRecoveryContext::ProcessRecover() {
   } catch (const std::exception& error) {
     FPrompt->ShowMessage(error.what());
   }
+  ReportTally(tally, *checked);
+}
+
+void TNTFSRecoveryContext::ReportTally(const TRecoverTally& ATally, IExList& AChecked) const {
+  std::int64_t files = 0;
+  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(AChecked))
+    files += IsFileNode(node);
+  // A stop for want of space or a cancel leaves the rest of the ticked files
+  // unwritten; the user must know how many.
+  if (const std::int64_t leftOut = files - ATally.Files + ATally.LeftOut; leftOut > 0)
+    ProgressEx::Detail(pdsWarning, "Ticked files not restored: " + std::to_string(leftOut) + " of " +
+                                       std::to_string(files) + ".");
+  if (ATally.WithZeros > 0)
+    ProgressEx::Detail(pdsError, "Files restored with zeros where the source drive could not be read: " +
+                                     std::to_string(ATally.WithZeros) + ".");
   if (!ProgressEx::IsCanceled())
     ProgressEx::Detail(pdsInformation, "Recovering completed.");
 }
 
-std::string TNTFSRecoveryContext::TargetPathOf(PTreeItemInfo ANode) const {
-  const std::string targetDir = ToNativePath(FTargetDir);
-  std::vector<std::u16string> names;
-  if (FRestoreMode == rmTree)
-    for (PItemInfo item : PathItems(ANode, false))
-      names.push_back(item->Name);
-  else
-    names.push_back(ANode->Data->Name);
-  return RestoredFilePath(targetDir, names, FFileSystem->MaxNameBytes(targetDir));
-}
-
-std::string TNTFSRecoveryContext::FreeNumberedPath(const std::string& APath) const {
-  if (!FFileSystem->FileExists(APath))
-    return APath;
-  const std::string folder = FolderOf(APath);
-  const std::string name = NameOf(APath);
-  const std::size_t maxNameBytes = FFileSystem->MaxNameBytes(folder);
-  for (std::int32_t number = 1; number < std::numeric_limits<std::int32_t>::max(); ++number) {
-    std::string candidate = folder + '/' + NumberedFileName(name, number, maxNameBytes);
-    if (!FFileSystem->FileExists(candidate))
-      return candidate;
-  }
-  throw std::runtime_error("No free numbered name for \"" + APath + "\".");
-}
-
-void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode) {
+void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode, TRestoreTargets& ATargets,
+                                       TRecoverTally& ATally) {
   const PItemInfo item = ANode->Data;
   if (!HasFreeSpace(FTargetDir, item->DataSize)) {
     ProgressEx::Detail(pdsError, kInsufficientSpace + std::to_string(item->DataSize) + " bytes required.");
+    ++ATally.LeftOut;
     // Cancels the "Recovering..." level: the walk stops after this file.
     ProgressEx::Cancel();
     return;
   }
-  std::string path = TargetPathOf(ANode);
-  if (FResolveConflictMode == rcmDontSave && FFileSystem->FileExists(path)) {
-    ProgressEx::Detail(pdsWarning, "Skip file " + path + ". (Already exists)");
+  const TRestoreTargets::TFilePlan plan = ATargets.PlanFile(ANode);
+  if (plan.Skip) {
+    ProgressEx::Detail(pdsWarning, "Skip file " + plan.Path + ". (Already exists)");
     return;
   }
 
@@ -116,39 +119,45 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode)
   TAttributeSearch search(node.Get());
   if (!search.FindFirst(AttributeType::Data, 0))
     return;
-  const std::string folder = FolderOf(path);
-  if (!FFileSystem->DirectoryExists(folder))
-    FFileSystem->ForceDirectories(folder);
-  if (FResolveConflictMode == rcmRename)
-    path = FreeNumberedPath(path);
 
   const IStreamExPtr stream = NTFSAttribute::GetDataStream(search.Rec());
-  const bool existed = FFileSystem->FileExists(path);
-  const IOutputFilePtr output = FFileSystem->CreateOutputFile(path);
-  TProgressExLevel level((existed ? "Overwrite file " : "Create file ") + path, stream->Size(), "bytes");
+  const IOutputFilePtr output = ATargets.CreateFile(plan);
+  TProgressExLevel level((plan.Replace ? "Overwrite file " : "Create file ") + plan.Path, stream->Size(), "bytes");
   // EFS data cannot be decrypted without its owner's keys; the copy is
   // still worth having, but the user must know it is not readable as such.
   if (NTFSAttribute::IsEncrypted(search.Rec().AttributeRecord))
-    ProgressEx::Detail(pdsWarning, "File " + path + " was encrypted; its content is restored in encrypted form.");
-  CopyStream(*stream, *output, buffer);
-  output->Close();
+    ProgressEx::Detail(pdsWarning, "File " + plan.Path + " was encrypted; its content is restored in encrypted form.");
+  std::int64_t written = 0;
+  try {
+    CopyStream(*stream, *output, buffer, written);
+    output->Close();
+  } catch (const std::exception& error) {
+    ProgressEx::Detail(pdsError, error.what());
+    ProgressEx::Detail(pdsError, PartialMessage(plan.Path, written, stream->Size()));
+    return;
+  }
+  if (written < stream->Size())
+    ProgressEx::Detail(pdsWarning, PartialMessage(plan.Path, written, stream->Size()));
+  const std::vector<TByteRange> unread = UnreadRangesOf(*stream);
+  // A bad sector does not stop the restore: its bytes became zeros, and the
+  // file's own line says which ones.
+  for (const TByteRange& range : unread)
+    ProgressEx::Detail(pdsWarning, UnreadRangeMessage(range));
+  ATally.WithZeros += !unread.empty();
 }
 
-void TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer) {
-  for (std::int64_t position = 0;;) {
-    const std::int64_t read = std::min<std::int64_t>(AStream.Read(position, ABuffer.Size(), ABuffer.Ptr()),
+void TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer,
+                                      std::int64_t& APosition) {
+  for (;;) {
+    const std::int64_t read = std::min<std::int64_t>(AStream.Read(APosition, ABuffer.Size(), ABuffer.Ptr()),
                                                      ABuffer.Size());
     if (read <= 0)
       break;
     AOutput.Write(ABuffer.Ptr(), static_cast<std::size_t>(read));
-    position += read;
+    APosition += read;
     // A cancel keeps what was written; the file's level hands it on to
     // "Recovering..." when it closes.
-    if (!ProgressEx::DoProgress(position))
+    if (!ProgressEx::DoProgress(APosition))
       break;
   }
-  // A bad sector does not stop the restore: its bytes became zeros, and the
-  // file's own line says which ones.
-  for (const TByteRange& range : UnreadRangesOf(AStream))
-    ProgressEx::Detail(pdsWarning, UnreadRangeMessage(range));
 }

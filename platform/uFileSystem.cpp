@@ -14,14 +14,6 @@
 
 namespace {
 
-std::runtime_error FileError(const char* AWhat, const std::string& APath, const std::string& AReason) {
-  return std::runtime_error(std::string(AWhat) + " \"" + APath + "\". " + AReason);
-}
-
-std::runtime_error FileError(const char* AWhat, const std::string& APath, int AErrno) {
-  return FileError(AWhat, APath, std::string(std::strerror(AErrno)));
-}
-
 std::optional<struct stat> StatOf(const std::string& APath) {
   struct stat info {};
   if (::stat(APath.c_str(), &info) != 0)
@@ -35,41 +27,6 @@ std::optional<struct statvfs> FileSystemStatOf(const std::string& APath) {
     return std::nullopt;
   return info;
 }
-
-class TPosixOutputFile : public IOutputFile {
-public:
-  TPosixOutputFile(int AHandle, std::string APath) : FHandle(AHandle), FPath(std::move(APath)) {}
-  ~TPosixOutputFile() override {
-    if (FHandle >= 0)
-      ::close(FHandle);
-  }
-  TPosixOutputFile(const TPosixOutputFile&) = delete;
-  TPosixOutputFile& operator=(const TPosixOutputFile&) = delete;
-
-  void Write(const void* AData, std::size_t ASize) override {
-    const char* data = static_cast<const char*>(AData);
-    while (ASize > 0) {
-      const ssize_t written = ::write(FHandle, data, ASize);
-      if (written < 0 && errno == EINTR)
-        continue;
-      if (written <= 0)
-        throw FileError("Cannot write file", FPath, written < 0 ? errno : ENOSPC);
-      data += written;
-      ASize -= static_cast<std::size_t>(written);
-    }
-  }
-
-  void Close() override {
-    const int handle = FHandle;
-    FHandle = -1;
-    if (handle >= 0 && ::close(handle) != 0)
-      throw FileError("Cannot write file", FPath, errno);
-  }
-
-private:
-  int FHandle;
-  std::string FPath;
-};
 
 }  // namespace
 
@@ -102,38 +59,6 @@ std::size_t TLinuxFileSystem::MaxNameBytes(const std::string& APath) const {
   return static_cast<std::size_t>(info->f_namemax);
 }
 
-bool TLinuxFileSystem::FileExists(const std::string& APath) const {
-  const std::optional<struct stat> info = StatOf(APath);
-  return info && !S_ISDIR(info->st_mode);
-}
-
-bool TLinuxFileSystem::DirectoryExists(const std::string& APath) const {
-  const std::optional<struct stat> info = StatOf(APath);
-  return info && S_ISDIR(info->st_mode);
-}
-
-void TLinuxFileSystem::ForceDirectories(const std::string& APath) const {
-  std::error_code error;
-  std::filesystem::create_directories(APath, error);
-  if (error)
-    throw FileError("Cannot create folder", APath, error.value());
-}
-
-IOutputFilePtr TLinuxFileSystem::CreateOutputFile(const std::string& APath) const {
-  // Never write through a symbolic link (it may lead onto the source
-  // volume), never block on a named pipe, and empty the old content only
-  // once it is known to be a plain file: a device node in the target folder
-  // must not be written to.
-  const int handle = ::open(APath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (handle < 0)
-    throw FileError("Cannot create file", APath, errno);
-  auto file = std::make_unique<TPosixOutputFile>(handle, APath);
-  struct stat info {};
-  if (::fstat(handle, &info) != 0)
-    throw FileError("Cannot create file", APath, errno);
-  if (!S_ISREG(info.st_mode))
-    throw FileError("Cannot create file", APath, "It is not a regular file.");
-  if (::ftruncate(handle, 0) != 0)
-    throw FileError("Cannot create file", APath, errno);
-  return file;
+ITargetFolderPtr TLinuxFileSystem::OpenTargetFolder(const std::string& APath, const TSourceIdentity& ASource) const {
+  return OpenLinuxTargetFolder(APath, ASource);
 }

@@ -6,21 +6,12 @@
 #include <optional>
 #include <string>
 
-// The services of the target folder that a recovery needs: free space,
-// existence, folders with their parents, and files written from scratch.
-// Paths are native (UTF-8) strings. The recovery engine reaches the system
-// only through IFileSystem, so tests can replace any one answer.
+#include "platform/uTargetFolder.h"
 
-// A file being written; closed by Close or, if still open, when destroyed.
-class IOutputFile {
-public:
-  virtual ~IOutputFile() = default;
-  // Writes all ASize bytes or raises an error naming the file.
-  virtual void Write(const void* AData, std::size_t ASize) = 0;
-  // Raises an error when the data could not be stored.
-  virtual void Close() = 0;
-};
-using IOutputFilePtr = std::unique_ptr<IOutputFile>;
+// The services of the target drive that a recovery needs: free space, the
+// longest name, and the target folder itself. Paths are native (UTF-8)
+// strings. The recovery engine reaches the system only through IFileSystem,
+// so tests can replace any one answer.
 
 class IFileSystem {
 public:
@@ -30,23 +21,16 @@ public:
   virtual std::optional<std::int64_t> FreeBytesForUser(const std::string& APath) const = 0;
   // The longest file name, in bytes, that the file system holding APath takes.
   virtual std::size_t MaxNameBytes(const std::string& APath) const = 0;
-  // Something other than a folder exists at APath.
-  virtual bool FileExists(const std::string& APath) const = 0;
-  virtual bool DirectoryExists(const std::string& APath) const = 0;
-  // Creates the folder with every missing parent; raises an error on failure.
-  virtual void ForceDirectories(const std::string& APath) const = 0;
-  // Creates the file, or empties an existing one; raises an error on failure.
-  virtual IOutputFilePtr CreateOutputFile(const std::string& APath) const = 0;
+  // The target folder APath, created with its parents when missing; raises
+  // an error when it cannot be made or lies on the source drive.
+  virtual ITargetFolderPtr OpenTargetFolder(const std::string& APath, const TSourceIdentity& ASource) const = 0;
 };
 
 class TLinuxFileSystem : public IFileSystem {
 public:
   std::optional<std::int64_t> FreeBytesForUser(const std::string& APath) const override;
   std::size_t MaxNameBytes(const std::string& APath) const override;
-  bool FileExists(const std::string& APath) const override;
-  bool DirectoryExists(const std::string& APath) const override;
-  void ForceDirectories(const std::string& APath) const override;
-  IOutputFilePtr CreateOutputFile(const std::string& APath) const override;
+  ITargetFolderPtr OpenTargetFolder(const std::string& APath, const TSourceIdentity& ASource) const override;
 };
 
 // APath itself when it exists, else its closest existing parent folder; a

@@ -95,10 +95,9 @@ TEST(RestorePathJoin, HostileNamesStayInsideTheTargetOnDisk) {
   const testfiles::TTempFolder folder;
   const fs::path root = fs::canonical(folder.Path());
   const fs::path target = root / "target";
-  fs::create_directories(target);
+  const ITargetFolderPtr files = OpenLinuxTargetFolder(target.string(), TSourceIdentity());
   const std::string targetText = fs::canonical(target).string();
-  TLinuxFileSystem files;
-  const std::size_t limit = files.MaxNameBytes(targetText);
+  const std::size_t limit = TLinuxFileSystem().MaxNameBytes(targetText);
   const std::vector<std::vector<std::u16string>> hostile = {
       {u"..", u"..", u"escaped.txt"},
       {u"../../escaped.txt"},
@@ -110,13 +109,15 @@ TEST(RestorePathJoin, HostileNamesStayInsideTheTargetOnDisk) {
       {std::u16string{u'x', u'\0', u'/', u'.', u'.'}},
   };
   for (const auto& names : hostile) {
-    const std::string path = RestoredFilePath(targetText, names, limit);
-    SCOPED_TRACE(path);
-    files.ForceDirectories(fs::path(path).parent_path().string());
-    IOutputFilePtr file = files.CreateOutputFile(path);
+    const std::string relative = RestoredFilePath("", names, limit);
+    SCOPED_TRACE(relative);
+    for (std::size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1))
+      files->CreateFolder(relative.substr(0, slash));
+    TTargetEntry created;
+    IOutputFilePtr file = files->CreateFile(relative, true, created);
     file->Write("x", 1);
     file->Close();
-    const std::string written = fs::canonical(path).string();
+    const std::string written = fs::canonical(target / relative).string();
     EXPECT_TRUE(written.starts_with(targetText + "/")) << written;
   }
   EXPECT_FALSE(fs::exists(root / "escaped.txt"));

@@ -83,6 +83,10 @@ CommandResult RunCommand(const std::vector<std::string>& AArgs) {
   posix_spawn_file_actions_adddup2(&actions, err.Fd[1], STDERR_FILENO);
   posix_spawn_file_actions_addclose(&actions, out.Fd[0]);
   posix_spawn_file_actions_addclose(&actions, err.Fd[0]);
+  // Only the copies on 1 and 2 stay: a daemon the program leaves behind (a
+  // FUSE mount) must not keep the pipes open and the drain waiting.
+  posix_spawn_file_actions_addclose(&actions, out.Fd[1]);
+  posix_spawn_file_actions_addclose(&actions, err.Fd[1]);
   pid_t pid = 0;
   const int spawnError = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);

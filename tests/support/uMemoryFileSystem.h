@@ -2,12 +2,11 @@
 
 // A target file system held in memory, for recoveries that must not touch
 // the disk (fuzzing) or whose writes a test wants to break: files are kept
-// by path, free space is what the test says, and creating or writing a
+// by full path, free space is what the test says, and creating or writing a
 // chosen file can be made to fail.
 
 #include "platform/uFileSystem.h"
 
-#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -22,21 +21,12 @@ class TMemoryFileSystem : public IFileSystem {
 public:
   std::optional<std::int64_t> FreeBytesForUser(const std::string&) const override { return FreeBytes; }
   std::size_t MaxNameBytes(const std::string&) const override { return 255; }
-  bool FileExists(const std::string& APath) const override { return Files.count(APath) != 0; }
-  bool DirectoryExists(const std::string& APath) const override { return Folders.count(APath) != 0; }
-  void ForceDirectories(const std::string& APath) const override {
-    for (std::size_t end = APath.find('/', 1); ; end = APath.find('/', end + 1)) {
-      Folders.insert(APath.substr(0, end));
-      if (end == std::string::npos)
-        break;
-    }
-  }
-  IOutputFilePtr CreateOutputFile(const std::string& APath) const override {
-    Created.push_back(APath);
-    if (FailCreate && FailCreate(APath))
-      throw std::runtime_error("Cannot create file " + APath + ".");
-    Files[APath].clear();
-    return std::make_unique<TFile>(*this, APath);
+  ITargetFolderPtr OpenTargetFolder(const std::string& APath, const TSourceIdentity&) const override {
+    std::string root = APath;
+    while (root.size() > 1 && root.ends_with('/'))
+      root.pop_back();
+    Folders.insert(root);
+    return std::make_unique<TFolder>(*this, APath, root);
   }
 
   std::optional<std::int64_t> FreeBytes = std::int64_t{1} << 40;
@@ -50,6 +40,52 @@ public:
   mutable std::vector<std::string> Created;
 
 private:
+  // Paths below the root are kept whole; an entry's inode is its place in
+  // a list of every path ever made, so each file and folder is one of its own.
+  class TFolder final : public ITargetFolder {
+  public:
+    TFolder(const TMemoryFileSystem& AOwner, std::string APath, std::string ARoot)
+        : FOwner(AOwner), FPath(std::move(APath)), FRoot(std::move(ARoot)) {}
+    const std::string& Path() const override { return FPath; }
+    TTargetEntry Entry(const std::string& ARelative) const override {
+      const std::string path = FullPath(ARelative);
+      if (FOwner.Files.contains(path))
+        return {TEntryKind::ekFile, 1, InodeOf(path)};
+      if (FOwner.Folders.contains(path))
+        return {TEntryKind::ekFolder, 1, InodeOf(path)};
+      return {};
+    }
+    TTargetEntry CreateFolder(const std::string& ARelative) override {
+      const std::string path = FullPath(ARelative);
+      if (FOwner.Files.contains(path))
+        throw std::runtime_error("Cannot create folder " + path + ".");
+      FOwner.Folders.insert(path);
+      return {TEntryKind::ekFolder, 1, InodeOf(path)};
+    }
+    IOutputFilePtr CreateFile(const std::string& ARelative, bool AReplace, TTargetEntry& ACreated) override {
+      const std::string path = FullPath(ARelative);
+      FOwner.Created.push_back(path);
+      if ((FOwner.FailCreate && FOwner.FailCreate(path)) || FOwner.Folders.contains(path) ||
+          (!AReplace && FOwner.Files.contains(path)))
+        throw std::runtime_error("Cannot create file " + path + ".");
+      FOwner.Files[path].clear();
+      ACreated = {TEntryKind::ekFile, 1, InodeOf(path)};
+      return std::make_unique<TFile>(FOwner, path);
+    }
+
+  private:
+    std::string FullPath(const std::string& ARelative) const { return FRoot + '/' + ARelative; }
+    ino_t InodeOf(const std::string& APath) const {
+      const auto [place, added] = FInodes.emplace(APath, FInodes.size() + 1);
+      return place->second;
+    }
+
+    const TMemoryFileSystem& FOwner;
+    std::string FPath;
+    std::string FRoot;
+    mutable std::map<std::string, ino_t> FInodes;
+  };
+
   class TFile final : public IOutputFile {
   public:
     TFile(const TMemoryFileSystem& AOwner, std::string APath) : FOwner(AOwner), FPath(std::move(APath)) {}

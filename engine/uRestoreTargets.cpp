@@ -1,0 +1,156 @@
+#include "engine/uRestoreTargets.h"
+
+#include "engine/uAppContext.h"
+#include "foundation/uSysPath.h"
+#include "platform/uRestorePath.h"
+#include "progress/uProgressEx.h"
+
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
+namespace {
+
+constexpr char kTakenInRun[] = "by a file or folder restored earlier in this run";
+constexpr char kTakenByFolder[] = "by a folder";
+constexpr char kTakenByOther[] = "by something that is not a regular file (a link, device or pipe)";
+constexpr char kTakenByNonFolder[] = "by something that is not a folder";
+
+// The drive folder and the orphans folder stand for the target folder itself.
+bool IsTopFolder(PTreeItemInfo ANode) { return ANode->Data->DirREF.Address() == 0; }
+
+void WarnTaken(const char* AWhat, const std::string& APath, const char* AReason, const std::string& ANewPath) {
+  ProgressEx::Detail(pdsWarning, "\"" + APath + "\" is taken " + AReason + ": the " + AWhat + " is restored as \"" +
+                                     ANewPath + "\".");
+}
+
+} // namespace
+
+TRestoreTargets::TRestoreTargets(ITargetFolder& ATarget, TRestoreMode AMode, TResolveConflictMode AConflict,
+                                 std::size_t AMaxNameBytes)
+    : FTarget(ATarget), FMode(AMode), FConflict(AConflict), FMaxNameBytes(AMaxNameBytes) {}
+
+std::string TRestoreTargets::Join(const std::string& AFolder, const std::string& AName) const {
+  return AFolder.empty() ? AName : AFolder + '/' + AName;
+}
+
+std::string TRestoreTargets::SafeName(PTreeItemInfo ANode) const {
+  const std::u16string& name = ANode->Data->Name;
+  std::string safe = SafeFileName(name, FMaxNameBytes);
+  const std::string original = ToNativePath(name);
+  if (safe != original)
+    ProgressEx::Detail(pdsWarning, "The name \"" + original + "\" cannot be written on the target as it is and is "
+                                   "restored as \"" + safe + "\".");
+  return safe;
+}
+
+std::string TRestoreTargets::Shown(const std::string& ARelative) const {
+  const std::string& target = FTarget.Path();
+  return target.ends_with('/') ? target + ARelative : target + '/' + ARelative;
+}
+
+bool TRestoreTargets::WrittenHere(const TTargetEntry& AEntry) const {
+  return AEntry.Kind != TEntryKind::ekNone && FWritten.contains({AEntry.Device, AEntry.Inode});
+}
+
+void TRestoreTargets::NoteMade(const TTargetEntry& AEntry) { FWritten.emplace(AEntry.Device, AEntry.Inode); }
+
+bool TRestoreTargets::FolderMade(const std::string& AFolder) const {
+  return AFolder.empty() || FMade.contains(AFolder);
+}
+
+TTargetEntry TRestoreTargets::EntryAt(const std::string& AFolder, const std::string& ARelative) const {
+  // A folder this run has not made yet holds nothing.
+  return FolderMade(AFolder) ? FTarget.Entry(ARelative) : TTargetEntry{};
+}
+
+std::string TRestoreTargets::FreeNumbered(const std::string& AFolder, const std::string& AName) const {
+  for (std::int32_t number = 1; number < std::numeric_limits<std::int32_t>::max(); ++number) {
+    const std::string candidate = Join(AFolder, NumberedFileName(AName, number, FMaxNameBytes));
+    if (!FTaken.contains(candidate) && EntryAt(AFolder, candidate).Kind == TEntryKind::ekNone)
+      return candidate;
+  }
+  throw std::runtime_error("No free numbered name for \"" + Shown(Join(AFolder, AName)) + "\".");
+}
+
+const std::string& TRestoreTargets::FolderOf(PTreeItemInfo ANode) {
+  if (const auto found = FFolders.find(ANode); found != FFolders.end())
+    return found->second;
+  std::string relative;
+  if (!IsTopFolder(ANode) && ANode->Parent) {
+    const std::string parent = FolderOf(ANode->Parent);
+    const std::string name = SafeName(ANode);
+    relative = Join(parent, name);
+    // An earlier run's folder is restored into; anything else of the name
+    // makes this folder numbered, and everything below it follows.
+    const char* reason = nullptr;
+    if (FTaken.contains(relative)) {
+      reason = kTakenInRun;
+    } else if (const TTargetEntry entry = EntryAt(parent, relative); entry.Kind != TEntryKind::ekNone) {
+      if (WrittenHere(entry))
+        reason = kTakenInRun;
+      else if (entry.Kind != TEntryKind::ekFolder)
+        reason = kTakenByNonFolder;
+      else
+        FMade.insert(relative);
+    }
+    if (reason) {
+      const std::string wanted = relative;
+      relative = FreeNumbered(parent, name);
+      WarnTaken("folder", Shown(wanted), reason, Shown(relative));
+    }
+    FTaken.insert(relative);
+  }
+  return FFolders.emplace(ANode, relative).first->second;
+}
+
+TRestoreTargets::TFilePlan TRestoreTargets::PlanFile(PTreeItemInfo ANode) {
+  TFilePlan plan;
+  if (FMode == rmTree)
+    for (PTreeItemInfo parent = ANode->Parent; parent != nullptr && !IsTopFolder(parent); parent = parent->Parent)
+      plan.Folders.insert(plan.Folders.begin(), parent);
+  const std::string folder = FMode == rmTree && ANode->Parent ? FolderOf(ANode->Parent) : "";
+  const std::string name = SafeName(ANode);
+  plan.Relative = Join(folder, name);
+
+  const char* reason = nullptr;
+  if (FTaken.contains(plan.Relative)) {
+    reason = kTakenInRun;
+  } else {
+    const TTargetEntry entry = EntryAt(folder, plan.Relative);
+    if (entry.Kind != TEntryKind::ekNone && WrittenHere(entry))
+      reason = kTakenInRun;
+    else if (entry.Kind != TEntryKind::ekNone && FConflict == rcmDontSave)
+      plan.Skip = true;
+    else if (entry.Kind == TEntryKind::ekFolder)
+      reason = kTakenByFolder;
+    else if (entry.Kind == TEntryKind::ekOther)
+      reason = kTakenByOther;
+    else if (entry.Kind == TEntryKind::ekFile && FConflict == rcmRename)
+      plan.Relative = FreeNumbered(folder, name);
+    else
+      plan.Replace = entry.Kind == TEntryKind::ekFile;
+  }
+  if (reason) {
+    const std::string wanted = plan.Relative;
+    plan.Relative = FreeNumbered(folder, name);
+    WarnTaken("file", Shown(wanted), reason, Shown(plan.Relative));
+  }
+  plan.Path = Shown(plan.Relative);
+  return plan;
+}
+
+IOutputFilePtr TRestoreTargets::CreateFile(const TFilePlan& APlan) {
+  for (PTreeItemInfo node : APlan.Folders) {
+    const std::string& folder = FFolders.at(node);
+    if (!FMade.contains(folder)) {
+      NoteMade(FTarget.CreateFolder(folder));
+      FMade.insert(folder);
+    }
+  }
+  TTargetEntry created;
+  IOutputFilePtr file = FTarget.CreateFile(APlan.Relative, APlan.Replace, created);
+  FTaken.insert(APlan.Relative);
+  NoteMade(created);
+  return file;
+}

@@ -1,0 +1,244 @@
+#include "platform/uTargetFolder.h"
+
+#include "platform/uFileSystem.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <linux/openat2.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+std::runtime_error FileError(const char* AWhat, const std::string& APath, const std::string& AReason) {
+  return std::runtime_error(std::string(AWhat) + " \"" + APath + "\". " + AReason);
+}
+
+std::runtime_error FileError(const char* AWhat, const std::string& APath, int AErrno) {
+  return FileError(AWhat, APath, std::string(std::strerror(AErrno)));
+}
+
+// A descriptor closed with its owner.
+class TDescriptor {
+public:
+  explicit TDescriptor(int AHandle = -1) : FHandle(AHandle) {}
+  ~TDescriptor() {
+    if (FHandle >= 0)
+      ::close(FHandle);
+  }
+  TDescriptor(TDescriptor&& AOther) noexcept : FHandle(std::exchange(AOther.FHandle, -1)) {}
+  TDescriptor& operator=(TDescriptor&& AOther) noexcept {
+    std::swap(FHandle, AOther.FHandle);
+    return *this;
+  }
+  int Get() const { return FHandle; }
+  int Release() { return std::exchange(FHandle, -1); }
+
+private:
+  int FHandle;
+};
+
+class TPosixOutputFile : public IOutputFile {
+public:
+  TPosixOutputFile(TDescriptor AHandle, std::string APath) : FHandle(std::move(AHandle)), FPath(std::move(APath)) {}
+
+  void Write(const void* AData, std::size_t ASize) override {
+    const char* data = static_cast<const char*>(AData);
+    while (ASize > 0) {
+      const ssize_t written = ::write(FHandle.Get(), data, ASize);
+      if (written < 0 && errno == EINTR)
+        continue;
+      if (written <= 0)
+        throw FileError("Cannot write file", FPath, written < 0 ? errno : ENOSPC);
+      data += written;
+      ASize -= static_cast<std::size_t>(written);
+    }
+  }
+
+  void Close() override {
+    const int handle = FHandle.Release();
+    if (handle >= 0 && ::close(handle) != 0)
+      throw FileError("Cannot write file", FPath, errno);
+  }
+
+private:
+  TDescriptor FHandle;
+  std::string FPath;
+};
+
+TTargetEntry EntryOf(const struct stat& AInfo) {
+  TEntryKind kind = TEntryKind::ekOther;
+  if (S_ISDIR(AInfo.st_mode))
+    kind = TEntryKind::ekFolder;
+  else if (S_ISREG(AInfo.st_mode))
+    kind = TEntryKind::ekFile;
+  return {kind, AInfo.st_dev, AInfo.st_ino};
+}
+
+std::pair<std::string, std::string> SplitParent(const std::string& ARelative) {
+  const std::size_t slash = ARelative.rfind('/');
+  if (slash == std::string::npos)
+    return {std::string(), ARelative};
+  return {ARelative.substr(0, slash), ARelative.substr(slash + 1)};
+}
+
+constexpr char kIsTheSource[] = "It is on the source drive, which is never written to.";
+
+bool IsPlainName(const std::string& AName) {
+  return !AName.empty() && AName != "." && AName != ".." && AName.find('/') == std::string::npos;
+}
+
+class TLinuxTargetFolder final : public ITargetFolder {
+public:
+  TLinuxTargetFolder(std::string APath, TDescriptor ARoot, TSourceIdentity ASource)
+      : FPath(std::move(APath)), FRoot(std::move(ARoot)), FSource(std::move(ASource)) {}
+
+  const std::string& Path() const override { return FPath; }
+
+  TTargetEntry Entry(const std::string& ARelative) const override {
+    const auto [folder, name] = SplitParent(ARelative);
+    // A folder not made yet holds nothing; any other failure is a folder
+    // that is no real folder any more.
+    if (TryOpenFolder(folder).Get() < 0 && errno == ENOENT)
+      return {};
+    const TDescriptor parent = OpenFolder(folder, ARelative);
+    struct stat info {};
+    if (::fstatat(parent.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT)
+        return {};
+      throw FileError("Cannot look at", FullPath(ARelative), errno);
+    }
+    return EntryOf(info);
+  }
+
+  TTargetEntry CreateFolder(const std::string& ARelative) override {
+    const auto [folder, name] = SplitParent(ARelative);
+    const TDescriptor parent = OpenFolder(folder, ARelative);
+    if (::mkdirat(parent.Get(), name.c_str(), 0777) != 0 && errno != EEXIST)
+      throw FileError("Cannot create folder", FullPath(ARelative), errno);
+    struct stat info {};
+    if (::fstatat(parent.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+      throw FileError("Cannot create folder", FullPath(ARelative), errno);
+    if (!S_ISDIR(info.st_mode))
+      throw FileError("Cannot create folder", FullPath(ARelative), "Something else of that name is in the way.");
+    return EntryOf(info);
+  }
+
+  IOutputFilePtr CreateFile(const std::string& ARelative, bool AReplace, TTargetEntry& ACreated) override {
+    const auto [folder, name] = SplitParent(ARelative);
+    const TDescriptor parent = OpenFolder(folder, ARelative);
+    const std::string path = FullPath(ARelative);
+    // Never through a link, never blocking on a pipe; the old content goes
+    // only once the file is known to be a plain file that is not the source.
+    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (AReplace ? 0 : O_EXCL);
+    TDescriptor handle(::openat(parent.Get(), name.c_str(), flags, 0666));
+    if (handle.Get() < 0)
+      throw FileError("Cannot create file", path, errno);
+    struct stat info {};
+    if (::fstat(handle.Get(), &info) != 0)
+      throw FileError("Cannot create file", path, errno);
+    if (!S_ISREG(info.st_mode))
+      throw FileError("Cannot create file", path, "It is not a regular file.");
+    if (FSource.IsSource(info))
+      throw FileError("Cannot create file", path, kIsTheSource);
+    if (::ftruncate(handle.Get(), 0) != 0)
+      throw FileError("Cannot create file", path, errno);
+    ACreated = EntryOf(info);
+    return std::make_unique<TPosixOutputFile>(std::move(handle), path);
+  }
+
+private:
+  std::string FullPath(const std::string& ARelative) const {
+    return FPath.ends_with('/') ? FPath + ARelative : FPath + '/' + ARelative;
+  }
+
+  // The folder ARelative below the target, reached without following any
+  // link and without leaving the target; raises an error naming AFor.
+  TDescriptor OpenFolder(const std::string& ARelative, const std::string& AFor) const {
+    TDescriptor folder = TryOpenFolder(ARelative);
+    if (folder.Get() < 0)
+      throw FileError("Cannot create file", FullPath(AFor), errno);
+    // A mount of the source below the target must not be written into,
+    // not even by creating a folder there.
+    struct stat info {};
+    if (::fstat(folder.Get(), &info) != 0)
+      throw FileError("Cannot create file", FullPath(AFor), errno);
+    if (FSource.HoldsFileSystem(info.st_dev))
+      throw FileError("Cannot create file", FullPath(AFor), kIsTheSource);
+    return folder;
+  }
+
+  // As OpenFolder, but an invalid descriptor with errno set on failure.
+  TDescriptor TryOpenFolder(const std::string& ARelative) const {
+    if (ARelative.empty())
+      return TDescriptor(::fcntl(FRoot.Get(), F_DUPFD_CLOEXEC, 0));
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long handle = ::syscall(SYS_openat2, FRoot.Get(), ARelative.c_str(), &how, sizeof how);
+    if (handle >= 0 || (errno != ENOSYS && errno != EPERM))
+      return TDescriptor(static_cast<int>(handle));
+    return WalkFolder(ARelative);
+  }
+
+  // For kernels without openat2: one name at a time, none of them a link.
+  TDescriptor WalkFolder(const std::string& ARelative) const {
+    TDescriptor current(::fcntl(FRoot.Get(), F_DUPFD_CLOEXEC, 0));
+    for (std::size_t start = 0; start <= ARelative.size() && current.Get() >= 0;) {
+      std::size_t end = ARelative.find('/', start);
+      if (end == std::string::npos)
+        end = ARelative.size();
+      const std::string name = ARelative.substr(start, end - start);
+      if (!IsPlainName(name)) {
+        errno = EXDEV;
+        return TDescriptor();
+      }
+      TDescriptor next(::openat(current.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      const int failure = errno; // closing the folder before must not hide it
+      current = std::move(next);
+      errno = failure;
+      start = end + 1;
+    }
+    return current;
+  }
+
+  std::string FPath;
+  TDescriptor FRoot;
+  TSourceIdentity FSource;
+};
+
+} // namespace
+
+std::string TargetOnSourceMessage(const std::string& AFolder) {
+  return "The target folder \"" + AFolder +
+         "\" is on the source drive: files are never written onto the drive they are read from.";
+}
+
+bool LiesOnSource(const std::string& APath, const TSourceIdentity& ASource) {
+  struct stat info {};
+  return ::stat(NearestExistingAncestor(APath).c_str(), &info) == 0 && ASource.HoldsFileSystem(info.st_dev);
+}
+
+ITargetFolderPtr OpenLinuxTargetFolder(const std::string& APath, const TSourceIdentity& ASource) {
+  // Asked before the missing folders are made: they would be made there.
+  if (LiesOnSource(APath, ASource))
+    throw std::runtime_error(TargetOnSourceMessage(APath));
+  std::error_code error;
+  std::filesystem::create_directories(APath, error);
+  if (error)
+    throw FileError("Cannot create folder", APath, error.value());
+  TDescriptor root(::open(APath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (root.Get() < 0)
+    throw FileError("Cannot open folder", APath, errno);
+  struct stat info {};
+  if (::fstat(root.Get(), &info) != 0)
+    throw FileError("Cannot open folder", APath, errno);
+  if (ASource.HoldsFileSystem(info.st_dev))
+    throw std::runtime_error(TargetOnSourceMessage(APath));
+  return std::make_unique<TLinuxTargetFolder>(APath, std::move(root), ASource);
+}

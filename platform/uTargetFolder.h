@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/uSourceIdentity.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+
+// The target folder of one restore, and everything written below it. Paths
+// below it are relative, "/"-joined safe names (see uRestorePath.h). Each
+// one is resolved from an open descriptor of the folder and never through a
+// symbolic link, so whatever the folder holds (links to elsewhere, into a
+// mount of the source, dangling ones) nothing is written outside it. Every
+// file opened for writing is compared with the source drive first.
+
+// A file being written; closed by Close or, if still open, when destroyed.
+class IOutputFile {
+public:
+  virtual ~IOutputFile() = default;
+  // Writes all ASize bytes or raises an error naming the file.
+  virtual void Write(const void* AData, std::size_t ASize) = 0;
+  // Raises an error when the data could not be stored.
+  virtual void Close() = 0;
+};
+using IOutputFilePtr = std::unique_ptr<IOutputFile>;
+
+enum class TEntryKind : std::uint8_t {
+  ekNone,   // nothing of that name
+  ekFolder, // a real folder, not a link to one
+  ekFile,   // a regular file
+  ekOther   // a symbolic link, device, pipe or socket: never written through
+};
+
+struct TTargetEntry {
+  TEntryKind Kind = TEntryKind::ekNone;
+  // Which file or folder it is, so that one restore can tell what it wrote
+  // itself even where the target file system folds case or normalises names.
+  dev_t Device = 0;
+  ino_t Inode = 0;
+};
+
+class ITargetFolder {
+public:
+  virtual ~ITargetFolder() = default;
+  // The folder as the user named it, for messages.
+  virtual const std::string& Path() const = 0;
+  // What stands at ARelative; raises an error when one of the folders above
+  // it is not a real folder (a link swapped in since it was made).
+  virtual TTargetEntry Entry(const std::string& ARelative) const = 0;
+  // Creates the folder ARelative, whose parent exists; raises an error
+  // naming the folder when that fails.
+  virtual TTargetEntry CreateFolder(const std::string& ARelative) = 0;
+  // Creates the file ARelative, or with AReplace empties the regular file
+  // there. Raises an error naming the file when it cannot be written: it
+  // exists and AReplace is false, it is no regular file, or it is the source.
+  virtual IOutputFilePtr CreateFile(const std::string& ARelative, bool AReplace, TTargetEntry& ACreated) = 0;
+};
+using ITargetFolderPtr = std::unique_ptr<ITargetFolder>;
+
+// The message of a target folder that lies on the source drive.
+std::string TargetOnSourceMessage(const std::string& AFolder);
+
+// Whether the folder APath, or the closest of its parents that exists,
+// lies on the source drive or on a mount of it.
+bool LiesOnSource(const std::string& APath, const TSourceIdentity& ASource);
+
+// Creates the folder APath with its parents (following links in the path the
+// user chose) and opens it. Raises an error when it cannot be made or opened,
+// or when it lies on the source drive.
+ITargetFolderPtr OpenLinuxTargetFolder(const std::string& APath, const TSourceIdentity& ASource);
