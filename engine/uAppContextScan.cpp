@@ -124,6 +124,9 @@ void TNTFSRecoveryContext::ProcessScan() {
   Clear();
   const std::u16string driveName{GetSourceDriveLetter(), u':'};
   TNTFSVolumeRef volume(NTFSVolumeInit(driveName));
+  FReadableClusters = volume->ClusterSize == 0 || !volume->Device
+                          ? 0
+                          : std::min(volume->NumberOfClusters, volume->Device->Size() / volume->ClusterSize);
   TProgressExLevel level("Scanning...", 3, "");
   try {
     NewItem(FRootItems, volume->RootDirRef, MFT_REF{}, driveName, true, false);

@@ -51,7 +51,15 @@ double TNTFSRecoveryContext::OverwritePercentOf(std::size_t AKept) const {
   std::int64_t used = 0;
   for (const RunListElement& run : FDataRuns.Runs(AKept)) {
     std::int64_t first = 0, last = 0;
-    if (RunClusters(run, first, last))
+    if (!RunClusters(run, first, last))
+      continue;
+    // A truncated image or a damaged run list puts clusters past the end:
+    // those bytes are lost as surely as overwritten ones.
+    if (last >= FReadableClusters) {
+      used += last - std::max(first, FReadableClusters) + 1;
+      last = FReadableClusters - 1;
+    }
+    if (first <= last)
       used += FDriveMap->IsUsed(first, last, item, item->ChangeTime);
   }
   const std::int64_t clusters = FDataRuns.VCNCount(AKept);
