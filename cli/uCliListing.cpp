@@ -154,7 +154,7 @@ std::string SizeText(std::int64_t ASize) {
 // how much of them is estimated overwritten.
 void WriteTree(std::ostream& AOut, const std::vector<TListingRow>& ARows) {
   for (const TListingRow& row : ARows) {
-    AOut << std::string(static_cast<std::size_t>(row.Depth) * 2, ' ') << row.Name;
+    AOut << std::string(static_cast<std::size_t>(row.Depth) * 2, ' ') << EscapeControls(row.Name);
     if (row.IsDirectory)
       AOut << (row.Name.ends_with('/') ? "" : "/");
     else

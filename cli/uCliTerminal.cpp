@@ -1,5 +1,7 @@
 #include "cli/uCliTerminal.h"
 
+#include "foundation/uUnicode.h"
+
 #include <cerrno>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -37,21 +39,25 @@ void TTerminal::Write(const std::string& AText) {
 }
 
 void TTerminal::WriteLine(const std::string& AText, TTone ATone) {
+  const std::string line = EscapeControls(AText);
   if (!FIsTerminal) {
-    Write(AText + '\n');
+    Write(line + '\n');
     return;
   }
   std::string text = kEraseLine;
-  text += ATone == tnPlain ? AText : kRed + AText + kReset;
+  text += ATone == tnPlain ? line : kRed + line + kReset;
   text += '\n';
   text += FStatus;
   Write(text);
 }
 
 void TTerminal::SetStatus(const std::string& AText) {
-  if (!FIsTerminal || AText == FStatus)
+  if (!FIsTerminal)
     return;
-  FStatus = AText;
+  const std::string status = EscapeControls(AText);
+  if (status == FStatus)
+    return;
+  FStatus = status;
   Write(kEraseLine + FStatus);
 }
 

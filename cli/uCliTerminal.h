@@ -6,6 +6,8 @@
 // Standard error as the command line writes to it. On a terminal one status
 // line (the progress bar) stays at the bottom and messages scroll above it;
 // elsewhere only whole plain lines are written, for logs and scripts.
+// Names in the text come from the volume: control characters in them are
+// shown escaped, never sent to the terminal.
 class TTerminal {
 public:
   enum TTone { tnPlain, tnWarning, tnError };

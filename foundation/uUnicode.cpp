@@ -102,3 +102,35 @@ std::u16string FromNativePath(const std::string& APath) {
     AppendUtf16(out, DecodeUtf8(APath, pos));
   return out;
 }
+
+std::string EscapeControls(std::string_view AText) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(AText.size());
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(AText[i]);
+    // C1 controls are U+0080 to U+009F: 0xC2 followed by 0x80 to 0x9F.
+    const bool c1 = byte == 0xC2 && i + 1 < AText.size() && (static_cast<unsigned char>(AText[i + 1]) & 0xE0) == 0x80;
+    if (c1) {
+      const auto code = static_cast<unsigned char>(AText[++i]);
+      out += "\\u00";
+      out += kHex[code >> 4];
+      out += kHex[code & 0x0F];
+    } else if (byte == '\t') {
+      out += "\\t";
+    } else if (byte == '\n') {
+      out += "\\n";
+    } else if (byte == '\r') {
+      out += "\\r";
+    } else if (byte == '\\') {
+      out += "\\\\";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    } else {
+      out += AText[i];
+    }
+  }
+  return out;
+}

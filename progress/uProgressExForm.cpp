@@ -1,5 +1,7 @@
 #include "progress/uProgressExForm.h"
 
+#include "foundation/uUnicode.h"
+
 #include <QCoreApplication>
 #include <QFrame>
 #include <QGridLayout>
@@ -71,7 +73,7 @@ QString ProgressLevelLine(const IProgressExInfo& AItem) {
   // One pass over the pattern, so that a "%1" inside a title (a file name)
   // is left alone.
   const QString index = QString::number(AItem.GetIndex());
-  const QString title = QString::fromStdString(AItem.GetTitle());
+  const QString title = QString::fromStdString(EscapeControls(AItem.GetTitle()));
   if (AItem.GetCount() <= 0)
     return QStringLiteral("%1. %2").arg(index, title);
   return QStringLiteral("%1. %2 ( %3 %4)")
@@ -214,7 +216,7 @@ void TProgressExForm::CloseItem(IProgressExInfo& AItem) {
   row->setText(kStatusColumn,
                QString::fromLatin1(AItem.IsCanceled() ? kStatusCanceled : kStatusSuccess));
   RefreshFigures(AItem);
-  ShowDetailMessage(QString::fromStdString(AItem.GetTitle()));
+  ShowDetailMessage(QString::fromStdString(EscapeControls(AItem.GetTitle())));
   SetRowLevelId(*row, 0);
   lvItems->viewport()->repaint();
 }

@@ -1,5 +1,6 @@
 #include "progress/uRichEditProgressEx.h"
 
+#include "foundation/uUnicode.h"
 #include "progress/uRichEditHelper.h"
 
 #include <QTextBlockFormat>
@@ -41,7 +42,7 @@ double TRichEditProgressEx::IndentOf(const QTextEdit& ARichEdit, std::int32_t AL
 
 void TRichEditProgressEx::AddItem(IProgressExInfo& AItem) {
   // Built in one pass, so that a "%1" inside a file name is left alone.
-  QString Line = QString::fromStdString(AItem.GetTitle());
+  QString Line = QString::fromStdString(EscapeControls(AItem.GetTitle()));
   if (AItem.GetCount() != 0)
     Line += QStringLiteral(" ( %1 %2)")
                 .arg(QString::number(AItem.GetCount()), QString::fromStdString(AItem.GetMeasure()));
@@ -58,7 +59,7 @@ void TRichEditProgressEx::CloseItem(IProgressExInfo& AItem) {
 
 void TRichEditProgressEx::Detail(IProgressExInfo& AItem, const std::string& AMessage,
                                  TProgressDetailStatus AStatus) {
-  const QString Message = QString::fromStdString(AMessage);
+  const QString Message = QString::fromStdString(EscapeControls(AMessage));
   BeginParagraph(AItem.GetLevel());
   switch (AStatus) {
     case pdsWarning:

@@ -120,6 +120,23 @@ TEST(SysPathsTable, DenouncedPathsAnnounceBackToThemselves) {
   }
 }
 
+TEST(NativePaths, ControlCharactersAreEscapedForTerminalsAndLogs) {
+  const struct {
+    std::string Text;
+    std::string Shown;
+  } cases[] = {
+      {"plain \xC3\xBC name.txt", "plain \xC3\xBC name.txt"},
+      {"\x1B[2J\x1B[HALL FILES RESTORED OK", "\\x1b[2J\\x1b[HALL FILES RESTORED OK"},
+      {"a\tb\nc\rd", "a\\tb\\nc\\rd"},
+      {"back\\slash", "back\\\\slash"},
+      {std::string("nul\0bell\x07" "del\x7F", 13), "nul\\x00bell\\x07del\\x7f"},
+      {"csi\xC2\x9B" "2J, nbsp\xC2\xA0", "csi\\u009b2J, nbsp\xC2\xA0"},
+      {"cut\xC2", "cut\xC2"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(EscapeControls(c.Text), c.Shown);
+}
+
 TEST(NativePaths, ConvertBetweenUtf16AndUtf8) {
   const struct {
     std::u16string Wide;
