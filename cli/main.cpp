@@ -1,6 +1,7 @@
 #include "cli/uCliCommands.h"
 #include "cli/uCliInterrupt.h"
 #include "cli/uCliSource.h"
+#include "foundation/uUnicode.h"
 
 #include <CLI/CLI.hpp>
 
@@ -39,7 +40,7 @@ void AddChoice(CLI::App& ACommand, const std::string& AName, T& ATarget,
 }
 
 int ReportError(const std::string& AMessage, int ACode) {
-  std::cerr << kProgram << ": " << AMessage << '\n';
+  std::cerr << kProgram << ": " << EscapeControls(AMessage) << '\n';
   return ACode;
 }
 
@@ -72,7 +73,8 @@ int main(int argc, char** argv) {
             "When a file exists: overwrite, rename (default) or skip");
   AddChoice(*restoreCommand, "--select", restore.Select, {{"all", TSelection::slAll}, {"good", TSelection::slGood}},
             "all: every file; good: the files that look intact");
-  restoreCommand->add_option("--path", restore.Paths, "A file or folder to restore, as scan lists it")
+  restoreCommand->add_option("--path", restore.Paths,
+                             "A file or folder to restore, as scan lists it, or #RECORD by its record number")
       ->take_all();
   restoreCommand->add_flag("--yes", restore.AnswerYes, "Answer Yes to the question about free space");
 
@@ -98,5 +100,9 @@ int main(int argc, char** argv) {
     return ReportError(error.what(), ecUsage);
   } catch (const SourceError& error) {
     return ReportError(error.what(), ecSourceFailed);
+  } catch (const std::exception& error) {
+    // An output that cannot be written, a target that turned out to lie on
+    // the source: said, never a crash.
+    return ReportError(error.what(), ecFileErrors);
   }
 }

@@ -3,13 +3,15 @@
 #include "cli/uCliProgressView.h"
 #include "cli/uCliPrompt.h"
 #include "cli/uCliSource.h"
+#include "engine/uFileMask.h"
 #include "foundation/uUnicode.h"
 #include "platform/uDriveTable.h"
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
-#include <map>
 #include <memory>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -34,8 +36,16 @@ public:
   TTerminal& Terminal() { return FTerminal; }
 
   void SetSource(const TScanOptions& AOptions) {
+    // A mask that cannot be used is the command line's fault, found before
+    // the source is read.
+    const std::u16string mask = FromNativePath(AOptions.Mask);
+    try {
+      TFileMask check(mask.empty() ? u"*" : mask);
+    } catch (const InvalidMaskError& error) {
+      throw UsageError(error.what());
+    }
     FContext.SetSourceDrive(std::u16string{ResolveSource(AOptions.Source), u':', u'\\'});
-    FContext.SetMask(FromNativePath(AOptions.Mask));
+    FContext.SetMask(mask);
   }
 
   // Everything but a volume that cannot be opened is reported through the
@@ -61,22 +71,28 @@ private:
   TNTFSRecoveryContext FContext;
 };
 
-std::map<std::string, PTreeItemInfo> NodesByPath(const TNTFSRecoveryContext& AContext) {
-  std::map<std::string, PTreeItemInfo> nodes;
-  for (TListingRow& row : ListingRows(AContext))
-    nodes.emplace(std::move(row.Path), row.Node);
-  return nodes;
-}
-
-// A path as the listing shows it ("D:/Photos/cat.jpg", "???/x.txt"), or
-// from the drive folder without its name ("/Photos/cat.jpg").
-PTreeItemInfo NodeOfPath(const std::map<std::string, PTreeItemInfo>& ANodes, const std::string& APath,
-                         const std::string& ADriveFolder) {
+// Every node a --path names: by its path as the listing shows it
+// ("D:/Photos/cat.jpg", "???/x.txt"), from the drive folder without its name
+// ("/Photos/cat.jpg"), or by record number ("#1234"). One path may be held by
+// several deleted records, folders and files alike: all of them are meant.
+std::vector<PTreeItemInfo> NodesOfPath(const std::vector<TListingRow>& ARows, const std::string& APath,
+                                       const std::string& ADriveFolder) {
+  std::optional<std::uint64_t> record;
+  if (APath.size() > 1 && APath.front() == '#') {
+    std::uint64_t number = 0;
+    const auto [end, error] = std::from_chars(APath.data() + 1, APath.data() + APath.size(), number);
+    if (error != std::errc() || end != APath.data() + APath.size())
+      throw UsageError("\"" + APath + "\" is no record number: write it as \"#1234\".");
+    record = number;
+  }
   const std::string path = APath.starts_with('/') ? ADriveFolder + APath : APath;
-  const auto found = ANodes.find(path);
-  if (found == ANodes.end())
+  std::vector<PTreeItemInfo> nodes;
+  for (const TListingRow& row : ARows)
+    if (record ? row.Record == *record : row.Path == path)
+      nodes.push_back(row.Node);
+  if (nodes.empty())
     throw UsageError("No file or folder \"" + APath + "\" was found on the source drive.");
-  return found->second;
+  return nodes;
 }
 
 void TickSelection(TNTFSRecoveryContext& AContext, const TRestoreOptions& AOptions) {
@@ -86,15 +102,14 @@ void TickSelection(TNTFSRecoveryContext& AContext, const TRestoreOptions& AOptio
     AContext.SmartCheck(AContext.TreeItems());
   if (AOptions.Paths.empty())
     return;
-  const std::map<std::string, PTreeItemInfo> nodes = NodesByPath(AContext);
+  const std::vector<TListingRow> rows = ListingRows(AContext);
   const std::string driveFolder = ToNativePath(std::u16string{AContext.GetSourceDriveLetter(), u':'});
-  for (const std::string& path : AOptions.Paths) {
-    PTreeItemInfo node = NodeOfPath(nodes, path, driveFolder);
-    // A partly ticked folder turns unticked on the first toggle; the second
-    // then ticks all of it.
-    if (!ToggleCheckState(AContext, node))
-      ToggleCheckState(AContext, node);
-  }
+  for (const std::string& path : AOptions.Paths)
+    for (PTreeItemInfo node : NodesOfPath(rows, path, driveFolder))
+      // A partly ticked folder turns unticked on the first toggle; the second
+      // then ticks all of it.
+      if (!ToggleCheckState(AContext, node))
+        ToggleCheckState(AContext, node);
 }
 
 std::string ColumnText(const std::string& AText, std::size_t AWidth) {
@@ -129,12 +144,17 @@ int RunScan(const TScanOptions& AOptions, std::ostream& AOut, TTerminal& ATermin
   if (session.View().Canceled())
     ATerminal.WriteLine("Scan canceled: the tree shows what was found until then.", TTerminal::tnWarning);
   WriteListing(AOut, ListingRows(session.Context()), AOptions.Format);
+  // A listing cut short (a full disk, a closed pipe) is no listing.
+  if (!AOut.flush())
+    throw OutputError("The listing could not be written to standard output.");
   return session.ExitCode();
 }
 
 int RunRestore(const TRestoreOptions& AOptions, TTerminal& ATerminal) {
   if (AOptions.Select == TSelection::slNone && AOptions.Paths.empty())
     throw UsageError("Nothing to restore: give --select or --path.");
+  if (AOptions.Target.empty())
+    throw UsageError("The target folder is empty: give the folder to restore into with --target.");
   TCliSession session(ATerminal, AOptions.AnswerYes ? TTerminalPrompt::amAlwaysYes : TTerminalPrompt::amAsk);
   TNTFSRecoveryContext& context = session.Context();
   session.SetSource(AOptions.Scan);
@@ -153,10 +173,8 @@ int RunRestore(const TRestoreOptions& AOptions, TTerminal& ATerminal) {
   }
   TickSelection(context, AOptions);
   std::int64_t size = 0;
-  if (context.GetCheckedList(size)->Count() == 0) {
-    ATerminal.WriteLine("No file matches the selection: nothing was restored.");
-    return session.ExitCode();
-  }
+  if (context.GetCheckedList(size)->Count() == 0)
+    throw UsageError("No file matches the selection: nothing was restored.");
   session.View().SetCancelPoint(TCancelPoint::cpOutermostLevel);
   context.ProcessRecover();
   if (session.View().Canceled())

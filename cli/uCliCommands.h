@@ -26,6 +26,12 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// Raised when what the program writes for its caller cannot be written.
+class OutputError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
 struct TScanOptions {
   std::string Source;
   std::string Mask = "*";
@@ -41,7 +47,7 @@ struct TRestoreOptions {
   TRestoreMode Mode = rmTree;
   TResolveConflictMode Conflict = rcmRename;
   TSelection Select = TSelection::slNone;
-  std::vector<std::string> Paths; // as the listing shows them
+  std::vector<std::string> Paths; // as the listing shows them, or "#RECORD"
   bool AnswerYes = false;
 };
 

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iomanip>
 #include <map>
+#include <set>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
@@ -232,6 +233,11 @@ TEST(CliExitCodes, BadArgumentsAndUnreadableSourcesEndWithOneLine) {
       {{"restore", demo, "--target", (folder / "out").string()}, 2},
       {{"restore", demo, "--target", (folder / "out").string(), "--select", "best"}, 2},
       {{"restore", demo, "--target", (folder / "out").string(), "--path", "/No/such.txt"}, 2},
+      {{"restore", demo, "--target", (folder / "out").string(), "--path", "#12x"}, 2},
+      {{"restore", demo, "--target", "", "--select", "all"}, 2},
+      {{"restore", demo, "--target", (folder / "out").string(), "--select", "all", "--mask", "*.none"}, 2},
+      {{"scan", demo, "--mask", "[a"}, 2},
+      {{"restore", demo, "--target", (folder / "out").string(), "--select", "all", "--mask", "[a"}, 2},
       {{"scan", notNtfs}, 3},
       {{"scan", (folder / "missing.img").string()}, 3},
       {{"restore", notNtfs, "--target", (folder / "out").string(), "--select", "all"}, 3},
@@ -250,6 +256,98 @@ TEST(CliExitCodes, BadArgumentsAndUnreadableSourcesEndWithOneLine) {
     EXPECT_EQ(errors.back().rfind("tarnwick-cli: ", 0), 0u) << result.Err;
   }
   EXPECT_FALSE(std::filesystem::exists(folder / "out"));
+}
+
+TEST(CliExitCodes, AListingThatCannotBeWrittenIsAnError) {
+  if (!std::filesystem::exists("/dev/full"))
+    GTEST_SKIP() << "no /dev/full here";
+  const CommandResult result = RunCommand(
+      {"sh", "-c", "\"$0\" scan \"$1\" --format tsv > /dev/full", kCli, testsupport::FixtureImage("demo")});
+  EXPECT_EQ(result.ExitCode, 1);
+  EXPECT_NE(result.Err.find("tarnwick-cli: The listing could not be written"), std::string::npos) << result.Err;
+}
+
+// A path held by two deleted records restores both; a record number picks
+// the folder that shares its path with a file.
+TEST(CliRestore, APathTakesEveryRecordThatHoldsIt) {
+  testfiles::TTempFolder target;
+  const std::string image = testsupport::FixtureImage("collisions");
+  const testsupport::Manifest manifest = testsupport::FixtureManifest("collisions");
+  CommandResult result = Cli({"restore", image, "--target", target.Path().string(), "--path", "/Same/dup.txt"});
+  ASSERT_EQ(result.ExitCode, 0) << result.Err;
+  std::multiset<std::string> written, expected;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(target.Path()))
+    if (entry.is_regular_file())
+      written.insert(testsupport::Sha256Hex(ReadFile(entry.path())));
+  for (const testsupport::ManifestEntry& entry : manifest.Entries)
+    if (entry.Path == "/Same/dup.txt")
+      expected.insert(entry.Sha256);
+  EXPECT_EQ(expected.size(), 2u);
+  EXPECT_EQ(written, expected);
+
+  const auto folder = std::find_if(manifest.Entries.begin(), manifest.Entries.end(), [](const auto& AEntry) {
+    return AEntry.Path == "/Same/docs" && AEntry.IsFolder;
+  });
+  ASSERT_NE(folder, manifest.Entries.end());
+  const std::filesystem::path byRecord = target / "by-record";
+  result = Cli({"restore", image, "--target", byRecord.string(), "--path", "#" + std::to_string(folder->Record)});
+  ASSERT_EQ(result.ExitCode, 0) << result.Err;
+  EXPECT_EQ(testsupport::Sha256Hex(ReadFile(byRecord / "Same/docs/inner.txt")),
+            manifest.Find("/Same/docs/inner.txt")->Sha256);
+  EXPECT_FALSE(std::filesystem::is_regular_file(byRecord / "Same/docs"));
+}
+
+// A crafted name full of terminal control sequences reaches the terminal
+// escaped, in the listing and in the restore's lines, and is restored as it is.
+TEST(CliRestore, ControlCharactersInNamesNeverReachTheTerminal) {
+  testfiles::TTempFolder target;
+  const std::string image = testsupport::FixtureImage("collisions");
+  const CommandResult tree = Cli({"scan", image});
+  ASSERT_EQ(tree.ExitCode, 0) << tree.Err;
+  EXPECT_NE(tree.Out.find("\\x1b[2J\\x1b[HALL FILES RESTORED OK.txt"), std::string::npos) << tree.Out;
+  const CommandResult restore = Cli({"restore", image, "--target", target.Path().string(), "--select", "all"});
+  EXPECT_EQ(restore.ExitCode, 0) << restore.Err;
+  EXPECT_NE(restore.Err.find("\\x1b[2J"), std::string::npos) << restore.Err;
+  for (const std::string& text : {tree.Out, tree.Err, restore.Out, restore.Err})
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(target / "Same/\x1b[2J\x1b[HALL FILES RESTORED OK.txt"));
+}
+
+// A volume image cut short: the files whose clusters lay past the cut count
+// those bytes as lost, are not "good", and restore with zeros and exit 1.
+TEST(CliRestore, BytesPastTheEndOfATruncatedImageAreLostAndSaidToBe) {
+  testfiles::TTempFolder folder;
+  const testsupport::Manifest manifest = testsupport::FixtureManifest("deleted");
+  const testsupport::ManifestEntry* intact = manifest.Find("/Work/intact.bin");
+  ASSERT_NE(intact, nullptr);
+  ASSERT_FALSE(intact->Runs.empty());
+  ASSERT_TRUE(intact->Runs.front().Lcn.has_value());
+  const std::filesystem::path image = folder / "truncated.img";
+  std::filesystem::copy_file(testsupport::FixtureImage("deleted"), image);
+  // Two of its eight clusters stay.
+  std::filesystem::resize_file(image, static_cast<std::uintmax_t>(*intact->Runs.front().Lcn + 2) * 4096);
+
+  const CommandResult scan = Cli({"scan", image.string(), "--format", "tsv"});
+  ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
+  std::string row;
+  for (const std::string& line : SplitLines(scan.Out))
+    if (line.ends_with("/Work/intact.bin"))
+      row = line;
+  EXPECT_NE(row.find("\t75.00\t"), std::string::npos) << row;
+
+  const std::filesystem::path good = folder / "good";
+  Cli({"restore", image.string(), "--target", good.string(), "--select", "good"});
+  EXPECT_FALSE(std::filesystem::exists(good / "Work/intact.bin"));
+
+  const std::filesystem::path chosen = folder / "chosen";
+  const CommandResult restore =
+      Cli({"restore", image.string(), "--target", chosen.string(), "--path", "/Work/intact.bin"});
+  EXPECT_EQ(restore.ExitCode, 1) << restore.Err;
+  EXPECT_NE(restore.Err.find("Bytes 8192 to 32767 could not be read from the source drive and were written as zeros."),
+            std::string::npos) << restore.Err;
+  EXPECT_NE(restore.Err.find("Files restored with zeros where the source drive could not be read: 1."),
+            std::string::npos) << restore.Err;
+  EXPECT_EQ(std::filesystem::file_size(chosen / "Work/intact.bin"), 32768u);
 }
 
 // Runs the scan of a large fixture and sends SIGINT once the record pass
