@@ -112,6 +112,68 @@ TEST_F(FileViewModels, TheListShowsFoldersFirstThenFilesByNameIgnoringCaseWithTh
   EXPECT_EQ(Model.RowOf(Zeta), -1);
 }
 
+// The names of the list's rows in order.
+QStringList Names(const TFolderListModel& AModel) {
+  QStringList Result;
+  for (int Row = 0; Row < AModel.rowCount(); ++Row)
+    Result << AModel.index(Row, TFolderListModel::colFileName).data().toString();
+  return Result;
+}
+
+TEST_F(FileViewModels, SortingByAnyColumnKeepsFoldersFirstAndMovesTheCurrentRowAlong) {
+  const PTreeItemInfo Drive = Tree.AddFolder(nullptr, u"C:");
+  struct TFile {
+    std::u16string Name;
+    std::int64_t Size;
+    double Overwrite;
+    std::int64_t Created;
+    std::uint32_t Attributes;
+  };
+  // Ties in size and time fall back on the names.
+  const TFile Files[] = {{u"b.txt", 300, 50, 30, 0x20},
+                         {u"a.txt", 100, 0, 20, 0x01},
+                         {u"C.txt", 300, 10, 10, 0x21},
+                         {u"d.txt", 5, 10, 20, 0x02}};
+  for (const TFile& File : Files) {
+    const PTreeItemInfo Node = Tree.AddFile(Drive, File.Name, File.Size, File.Overwrite);
+    Node->Data->CreationTime = File.Created;
+    Node->Data->Attributes = File.Attributes;
+  }
+  const PTreeItemInfo Zed = Tree.AddFolder(Drive, u"Zed");
+  Zed->Data->CreationTime = 1;
+  Tree.AddFolder(Drive, u"alpha")->Data->CreationTime = 2;
+
+  TFolderListModel Model(Selector, FileTypes);
+  QAbstractItemModelTester Tester(&Model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  Model.Fill(Drive);
+  EXPECT_EQ(Names(Model), QStringList({"alpha", "Zed", "a.txt", "b.txt", "C.txt", "d.txt"}));
+  const QPersistentModelIndex Current = Model.index(Model.RowOf(Zed), TFolderListModel::colDate);
+
+  struct TCase {
+    int Column;
+    Qt::SortOrder Order;
+    QStringList Expected;
+  };
+  const TCase Cases[] = {
+      {TFolderListModel::colFileName, Qt::DescendingOrder, {"Zed", "alpha", "d.txt", "C.txt", "b.txt", "a.txt"}},
+      {TFolderListModel::colDataSize, Qt::AscendingOrder, {"alpha", "Zed", "d.txt", "a.txt", "b.txt", "C.txt"}},
+      {TFolderListModel::colDataSize, Qt::DescendingOrder, {"Zed", "alpha", "C.txt", "b.txt", "a.txt", "d.txt"}},
+      {TFolderListModel::colOverwrited, Qt::AscendingOrder, {"alpha", "Zed", "a.txt", "C.txt", "d.txt", "b.txt"}},
+      {TFolderListModel::colDate, Qt::AscendingOrder, {"Zed", "alpha", "C.txt", "a.txt", "d.txt", "b.txt"}},
+      {TFolderListModel::colTime, Qt::DescendingOrder, {"alpha", "Zed", "b.txt", "d.txt", "a.txt", "C.txt"}},
+      {TFolderListModel::colAttributes, Qt::AscendingOrder, {"alpha", "Zed", "b.txt", "d.txt", "a.txt", "C.txt"}},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(testing::Message() << "column " << Case.Column << " order " << Case.Order);
+    Model.sort(Case.Column, Case.Order);
+    EXPECT_EQ(Names(Model), Case.Expected);
+    EXPECT_EQ(NodeOfIndex(Current), Zed) << "the current row moves with its node";
+    EXPECT_EQ(Current.column(), TFolderListModel::colDate);
+  }
+  Model.Fill(Drive);
+  EXPECT_EQ(Names(Model), Cases[std::size(Cases) - 1].Expected) << "a new fill keeps the order chosen";
+}
+
 TEST_F(FileViewModels, TheTreeHoldsFoldersOnlyWithChildrenByName) {
   const PTreeItemInfo Drive = Tree.AddFolder(nullptr, u"C:");
   Tree.AddFolder(nullptr, u"Lost");
