@@ -542,12 +542,27 @@ TFileFilter TViewSourcePage::FilterOfControls() const {
   return Filter;
 }
 
-// The tree and the list keep showing the folders they showed, as far as the
-// new filter lets them.
+// The tree and the list keep showing the folders they showed, opened as
+// they were, as far as the new filter lets them.
 void TViewSourcePage::FilterChanged() {
   const PTreeItemInfo Selected = NodeOfIndex(tvFiles->currentIndex());
   const PTreeItemInfo Listed = FListViewParent;
+  std::vector<PTreeItemInfo> Expanded;
+  std::vector<QModelIndex> ToVisit{QModelIndex()};
+  while (!ToVisit.empty()) {
+    const QModelIndex Parent = ToVisit.back();
+    ToVisit.pop_back();
+    for (int Row = 0; Row < FTreeModel->rowCount(Parent); ++Row) {
+      const QModelIndex Child = FTreeModel->index(Row, 0, Parent);
+      if (tvFiles->isExpanded(Child)) {
+        Expanded.push_back(NodeOfIndex(Child));
+        ToVisit.push_back(Child);
+      }
+    }
+  }
   BuildTree(Selected);
+  for (const PTreeItemInfo Folder : Expanded)
+    tvFiles->expand(FTreeModel->IndexOf(Folder));
   if (Listed && Listed != FListViewParent && FShown.IsShown(Listed))
     ShowFolder(Listed);
 }

@@ -351,6 +351,8 @@ TEST_F(ViewSourcePage, FiltersNarrowTheTreeAndTheListAndTheCommandsActOnWhatIsSh
   EXPECT_EQ(ViewPath(), "C:\\Work") << "the list stays in its folder";
   EXPECT_EQ(ListRows(), QStringList({"Old", "intact.bin"}));
   EXPECT_EQ(TreeFolders(), Everything) << "the files of every other folder can be restored";
+  EXPECT_TRUE(Tree()->isExpanded(TreeIndex({"C:"}))) << "the tree stays open as it was";
+  EXPECT_EQ(SelectedTreeNode(), "Work");
   QTest::mouseClick(Find<QCheckBox>("chkRestorableOnly"), Qt::LeftButton);
   EXPECT_EQ(ListRows(), QStringList({"Old", "half.bin", "intact.bin", "whole.bin"}));
   EXPECT_FALSE(Find<QLabel>("lblFilterOn")->isVisible());
@@ -539,6 +541,36 @@ TEST(FilePreview, BytesAreShownInTheirEncodingOrAsAHexDump) {
             "00000010  58 59                                             |XY|\n");
   EXPECT_EQ(MakePreview(QByteArray(HexDumpBytes + 100, '\x01')).Text.count('\n'), HexDumpBytes / 16)
       << "only the start is dumped";
+}
+
+bool HasFocusIn(const QWidget* AWidget) {
+  const QWidget* Focus = QApplication::focusWidget();
+  return Focus && (Focus == AWidget || AWidget->isAncestorOf(Focus));
+}
+
+TEST_F(ViewSourcePage, EveryNewControlHasAnAccelerator) {
+  Enter(testsupport::FixtureImage("deleted"));
+  Wizard->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Wizard.get()));
+  // A button's accelerator clicks it a moment later, as the mouse would.
+  const auto Press = [&](Qt::Key AKey, const std::function<bool()>& AEffect) {
+    QTest::keyClick(Wizard.get(), AKey, Qt::AltModifier);
+    return QTest::qWaitFor(AEffect);
+  };
+  EXPECT_TRUE(Press(Qt::Key_R, [&] { return Find<QCheckBox>("chkRestorableOnly")->isChecked(); }));
+  EXPECT_TRUE(Find<QLabel>("lblFilterOn")->isVisible());
+  EXPECT_TRUE(Press(Qt::Key_Z, [&] { return Find<QCheckBox>("chkSize")->isChecked(); }));
+  EXPECT_TRUE(Press(Qt::Key_U, [&] { return HasFocusIn(Find<QSpinBox>("spnSizeTo")); }));
+  EXPECT_TRUE(Press(Qt::Key_F, [&] { return Find<QCheckBox>("chkDate")->isChecked(); }));
+  EXPECT_TRUE(Press(Qt::Key_O, [&] { return HasFocusIn(Find<QDateEdit>("dteTo")); }));
+
+  // The volume was made today; everything restorable of up to 1 GiB shows.
+  OpenFolder({"C:", "Work"});
+  ASSERT_EQ(ListRows(), QStringList({"Old", "intact.bin"}));
+  List()->setCurrentIndex(List()->model()->index(1, 0));
+  EXPECT_TRUE(Press(Qt::Key_V, [&] { return Files->findChild<TPreviewDialog*>("dlgPreview") != nullptr; }));
+  ASSERT_NE(Files->findChild<TPreviewDialog*>("dlgPreview"), nullptr);
+  EXPECT_EQ(Files->findChild<TPreviewDialog*>("dlgPreview")->windowTitle(), "Preview of intact.bin");
 }
 
 TEST_F(ViewSourcePage, AMaskSearchRebuildsTheTreeUnticked) {
