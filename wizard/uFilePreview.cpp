@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QFontDatabase>
 #include <QImageReader>
+#include <QList>
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -57,6 +58,15 @@ bool LooksLikeUtf16Le(const QByteArray& ABytes) {
   return ABytes.size() >= 2 && OddZeros * 2 >= ABytes.size() / 2;
 }
 
+// Formats that begin with a signature of their own. Readers of formats
+// without one (TGA, for one) take random bytes for a picture now and then,
+// and a deleted file's clusters are often just that.
+bool HasSignature(const QByteArray& AFormat) {
+  static const QList<QByteArray> Signed = {"png", "jpeg", "jpg", "gif", "bmp", "ico", "cur", "webp",
+                                           "tif", "tiff", "svg", "svgz", "icns", "jp2"};
+  return Signed.contains(AFormat.toLower());
+}
+
 std::optional<TPreviewContent> ImagePreview(const QByteArray& ABytes) {
   QByteArray Bytes(ABytes);
   QBuffer Buffer(&Bytes);
@@ -64,7 +74,7 @@ std::optional<TPreviewContent> ImagePreview(const QByteArray& ABytes) {
   QImageReader Reader(&Buffer);
   const QByteArray Format = Reader.format();
   QImage Image;
-  if (Format.isEmpty() || !Reader.read(&Image) || Image.isNull())
+  if (!HasSignature(Format) || !Reader.read(&Image) || Image.isNull())
     return std::nullopt;
   return TPreviewContent{pvkImage, Image, QString(), QString::fromLatin1(Format).toUpper()};
 }

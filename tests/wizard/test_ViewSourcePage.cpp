@@ -528,6 +528,7 @@ TEST(FilePreview, BytesAreShownInTheirEncodingOrAsAHexDump) {
       {"binary", QByteArray("MZ\x90\x00\x03\x00\x00\x00", 8), pvkHex, "binary",
        "00000000  4d 5a 90 00 03 00 00 00                           |MZ......|\n"},
       {"empty", QByteArray(), pvkHex, "binary", ""},
+      {"png", PngOf(QImage(4, 3, QImage::Format_RGB32)), pvkImage, "PNG", ""},
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Name);
