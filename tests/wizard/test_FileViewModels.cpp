@@ -199,6 +199,62 @@ TEST_F(FileViewModels, TheTreeHoldsFoldersOnlyWithChildrenByName) {
   EXPECT_EQ(Model.rowCount(), 0);
 }
 
+// A filter hides files and the folders with nothing shown below them; the
+// counters count what is shown and only number the ticked files hidden.
+TEST_F(FileViewModels, BothModelsShowWhatAFilterLetsThroughAndTheCountersFollow) {
+  const PTreeItemInfo Drive = Tree.AddFolder(nullptr, u"C:");
+  const PTreeItemInfo Photos = Tree.AddFolder(Drive, u"Photos");
+  const PTreeItemInfo Old = Tree.AddFolder(Photos, u"Old");
+  Tree.AddFile(Old, u"lost.jpg", 500, 80);
+  Tree.AddFile(Photos, u"cat.jpg", 2000, 0)->Data->CreationTime = 100;
+  Tree.AddFile(Photos, u"dog.jpg", 3000, 4.99)->Data->CreationTime = 200;
+  Tree.AddFile(Drive, u"big.iso", 1 << 20, 0);
+  const PTreeItemInfo Orphans = Tree.AddFolder(nullptr, u"???");
+  Tree.AddFile(Orphans, u"x.txt", 10, 50);
+  Selector.CheckAll(Tree.TreeItems(), true);
+
+  TShownItems Shown;
+  TFolderTreeModel TreeModel(Selector, FileTypes, nullptr, &Shown);
+  TFolderListModel ListModel(Selector, FileTypes, nullptr, &Shown);
+  QAbstractItemModelTester TreeTester(&TreeModel, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  QAbstractItemModelTester ListTester(&ListModel, QAbstractItemModelTester::FailureReportingMode::Fatal);
+
+  struct TCase {
+    const char* Name;
+    TFileFilter Filter;
+    QStringList Outline;
+    QStringList Photos;
+    std::int64_t Files, Bytes, OverwrittenFiles, HiddenFiles;
+  };
+  TFileFilter Restorable;
+  Restorable.RestorableOnly = true;
+  TFileFilter Small;
+  Small.MaxSize = 2500;
+  TFileFilter Later;
+  Later.CreatedFrom = 150;
+  Later.CreatedBefore = 201;
+  const TCase Cases[] = {
+      {"none", {}, {"C:", "  Photos", "    Old", "???"}, {"Old", "cat.jpg", "dog.jpg"}, 5, 2000 + 3000 + (1 << 20) + 510, 2, 0},
+      {"restorable", Restorable, {"C:", "  Photos"}, {"cat.jpg", "dog.jpg"}, 3, 2000 + 3000 + (1 << 20), 0, 2},
+      {"up to 2500 bytes", Small, {"C:", "  Photos", "    Old", "???"}, {"Old", "cat.jpg"}, 3, 2510, 2, 2},
+      {"made at 150 to 200", Later, {"C:", "  Photos"}, {"dog.jpg"}, 1, 3000, 0, 4},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    Shown.Apply(Case.Filter, Tree.TreeItems());
+    EXPECT_EQ(Shown.IsActive(), Case.Filter.IsActive());
+    TreeModel.Build(Tree.TreeItems());
+    ListModel.Fill(Photos);
+    EXPECT_EQ(Outline(TreeModel), Case.Outline);
+    EXPECT_EQ(Names(ListModel), Case.Photos);
+    const TTickCounts Counts = CountTicks(Tree.TreeItems(), Shown);
+    EXPECT_EQ(Counts.Files, Case.Files);
+    EXPECT_EQ(Counts.Bytes, Case.Bytes);
+    EXPECT_EQ(Counts.OverwrittenFiles, Case.OverwrittenFiles);
+    EXPECT_EQ(Counts.HiddenFiles, Case.HiddenFiles);
+  }
+}
+
 // A crafted volume can chain folders as deep as its MFT.
 TEST_F(FileViewModels, ATreeOfAHundredThousandLevelsIsBuiltAndFreed) {
   PTreeItemInfo Folder = nullptr;
