@@ -6,7 +6,6 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -15,6 +14,7 @@
 
 #include "diagnostics/uFunctions.h"
 #include "diagnostics/uSendSource.h"
+#include "progress/uWaitCursor.h"
 
 const QString ProductSiteAddress = QString::fromLatin1(ProductAddresses::Site);
 const QString SupportEmailAddress = QString::fromLatin1(ProductAddresses::SupportMail);
@@ -43,18 +43,13 @@ QStringList ReportBodyLines() {
 // back on every way out.
 class TBusyButton {
 public:
-  explicit TBusyButton(QWidget* AButton) : FButton(AButton) {
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    FButton->setEnabled(false);
-  }
-  ~TBusyButton() {
-    FButton->setEnabled(true);
-    QGuiApplication::restoreOverrideCursor();
-  }
+  explicit TBusyButton(QWidget* AButton) : FButton(AButton) { FButton->setEnabled(false); }
+  ~TBusyButton() { FButton->setEnabled(true); }
   TBusyButton(const TBusyButton&) = delete;
   TBusyButton& operator=(const TBusyButton&) = delete;
 
 private:
+  TWaitCursor FBusy;
   QWidget* FButton;
 };
 

@@ -76,6 +76,8 @@ protected:
 class ISupportRecover {
 public:
   virtual void ProcessRecover() = 0;
+  // Where the recovery writes, for the user to open afterwards.
+  virtual std::u16string GetTargetDir() = 0;
 
 protected:
   ~ISupportRecover() = default;
@@ -151,6 +153,12 @@ public:
 
   // ISupportRecover: writes every ticked file into the target folder.
   void ProcessRecover() override;
+
+  // The first bytes of ANode's file, at most AMaxBytes, read from the source
+  // drive through the data stream the recovery copies from, under a progress
+  // level "Reading..." whose cancel keeps what was read so far. Empty for a
+  // folder or a file without data.
+  std::string ReadFileStart(PTreeItemInfo ANode, std::int64_t AMaxBytes);
 
   // ISelector, over PTreeItemInfo handles.
   bool GetChecked(void* AData) override;

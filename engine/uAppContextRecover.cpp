@@ -146,6 +146,34 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode,
   ATally.WithZeros += !unread.empty();
 }
 
+std::string TNTFSRecoveryContext::ReadFileStart(PTreeItemInfo ANode, std::int64_t AMaxBytes) {
+  const PItemInfo item = ANode ? ANode->Data : nullptr;
+  // The two synthetic folders have no record of their own.
+  if (!item || item->IsDirectory || item->DirREF.Address() == 0 || AMaxBytes <= 0)
+    return {};
+  TNTFSVolumeRef volume(NTFSVolumeInit(std::u16string{GetSourceDriveLetter(), u':'}));
+  TNTFSNodeRef node(volume.Get(), item->MFTNumber);
+  TAttributeSearch search(node.Get());
+  if (!search.FindFirst(AttributeType::Data, 0))
+    return {};
+  const IStreamExPtr stream = NTFSAttribute::GetDataStream(search.Rec());
+  std::string bytes(static_cast<std::size_t>(std::min(stream->Size(), AMaxBytes)), '\0');
+  TProgressExLevel level("Reading...", static_cast<std::int64_t>(bytes.size()), "bytes");
+  std::size_t position = 0;
+  while (position < bytes.size()) {
+    const std::int64_t wanted = std::min<std::int64_t>(kCopyBlockSize, bytes.size() - position);
+    const std::int64_t read =
+        std::min(stream->Read(static_cast<std::int64_t>(position), wanted, bytes.data() + position), wanted);
+    if (read <= 0)
+      break;
+    position += static_cast<std::size_t>(read);
+    if (!ProgressEx::DoProgress(static_cast<std::int64_t>(position)))
+      break;
+  }
+  bytes.resize(position);
+  return bytes;
+}
+
 void TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer,
                                       std::int64_t& APosition) {
   for (;;) {

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev
+  qt6-base-dev qt6-svg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libzip-dev zlib1g-dev libsimpleini-dev
   libblkid-dev libudev-dev

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QPainter>
 
+#include "engine/uSelectorHelper.h"
+
 namespace {
 
 constexpr int StateImageSize = 16;
@@ -29,20 +31,20 @@ QStyle* StyleOf(const QStyleOptionViewItem& AOption) {
 std::uint8_t CheckStateNumber(Qt::CheckState AState) {
   switch (AState) {
     case Qt::Checked:
-      return 1;
+      return csChecked;
     case Qt::PartiallyChecked:
-      return 2;
+      return csPartlyChecked;
     case Qt::Unchecked:
       break;
   }
-  return 0;
+  return csUnchecked;
 }
 
 Qt::CheckState QtCheckState(std::uint8_t ACheckStateNumber) {
   switch (ACheckStateNumber) {
-    case 1:
+    case csChecked:
       return Qt::Checked;
-    case 2:
+    case csPartlyChecked:
       return Qt::PartiallyChecked;
     default:
       return Qt::Unchecked;

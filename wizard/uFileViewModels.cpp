@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <optional>
 
 #include <QCollator>
@@ -70,6 +71,14 @@ QVariant NodeData(ISelector& ASelector, const QList<QPixmap>& AFileTypeImages, P
   }
 }
 
+bool IsShown(const TShownItems* AShown, PTreeItemInfo ANode) { return !AShown || AShown->IsShown(ANode); }
+
+// -1, 0 or 1 as A is below, equal to or above B.
+template <class T>
+int ThreeWay(const T& A, const T& B) {
+  return (B < A) - (A < B);
+}
+
 }  // namespace
 
 PTreeItemInfo NodeOfIndex(const QModelIndex& AIndex) {
@@ -92,10 +101,12 @@ struct TFolderTreeModel::TFolderNode {
   std::vector<TFolderNode*> Children;
 };
 
-TFolderTreeModel::TFolderTreeModel(ISelector& ASelector, const QList<QPixmap>& AFileTypeImages, QObject* AParent)
+TFolderTreeModel::TFolderTreeModel(ISelector& ASelector, const QList<QPixmap>& AFileTypeImages, QObject* AParent,
+                                   const TShownItems* AShown)
     : QAbstractItemModel(AParent),
       FSelector(ASelector),
       FFileTypeImages(AFileTypeImages),
+      FShown(AShown),
       FRoot(std::make_unique<TFolderNode>()) {}
 
 TFolderTreeModel::~TFolderTreeModel() = default;
@@ -124,7 +135,7 @@ void TFolderTreeModel::Build(const IExListPtr& ATreeItems) {
     ToFill.pop_back();
     for (auto [Bookmark, Info] : ListItems<PTreeItemInfo>(*Items)) {
       const PItemInfo Item = TNTFSRecoveryContext::ItemInfo(Info);
-      if (!Item || !Item->IsDirectory)
+      if (!Item || !Item->IsDirectory || !IsShown(FShown, Info))
         continue;
       TFolderNode* Node = AddFolder(Parent, Info);
       if (Info->SubItems)
@@ -143,6 +154,11 @@ void TFolderTreeModel::Build(const IExListPtr& ATreeItems) {
 }
 
 void TFolderTreeModel::Clear() { Build(nullptr); }
+
+QModelIndex TFolderTreeModel::IndexOf(PTreeItemInfo ANode) const {
+  const auto Found = std::find_if(FNodes.begin(), FNodes.end(), [ANode](const auto& AFolder) { return AFolder->Info == ANode; });
+  return Found == FNodes.end() ? QModelIndex() : createIndex((*Found)->Row, 0, Found->get());
+}
 
 void TFolderTreeModel::ChecksChanged() {
   const auto Announce = [this](const TFolderNode* AParent, const QModelIndex& AParentIndex) {
@@ -192,8 +208,9 @@ Qt::ItemFlags TFolderTreeModel::flags(const QModelIndex& AIndex) const {
 
 // ---------------------------------------------------------------------------
 
-TFolderListModel::TFolderListModel(ISelector& ASelector, const QList<QPixmap>& AFileTypeImages, QObject* AParent)
-    : QAbstractTableModel(AParent), FSelector(ASelector), FFileTypeImages(AFileTypeImages) {}
+TFolderListModel::TFolderListModel(ISelector& ASelector, const QList<QPixmap>& AFileTypeImages, QObject* AParent,
+                                   const TShownItems* AShown)
+    : QAbstractTableModel(AParent), FSelector(ASelector), FFileTypeImages(AFileTypeImages), FShown(AShown) {}
 
 // Names are compared through sort keys made once per row: comparing the
 // names themselves over and over takes seconds for a folder of a hundred
@@ -210,19 +227,88 @@ void TFolderListModel::Fill(PTreeItemInfo AFolder) {
     QCollator Collator;
     Collator.setCaseSensitivity(Qt::CaseInsensitive);
     FRows.reserve(static_cast<std::size_t>(Count));
+    std::int64_t Read = 0;
     for (auto [Bookmark, Node] : ListItems<PTreeItemInfo>(*AFolder->SubItems)) {
       const PItemInfo Item = TNTFSRecoveryContext::ItemInfo(Node);
-      FRows.push_back({Node, Item && Item->IsDirectory, Collator.sortKey(NameOf(Node).toCaseFolded())});
-      if (Loading && !ProgressEx::DoProgress(static_cast<std::int64_t>(FRows.size())))
+      if (IsShown(FShown, Node))
+        FRows.push_back({Node, Item && Item->IsDirectory, Collator.sortKey(NameOf(Node).toCaseFolded())});
+      if (Loading && !ProgressEx::DoProgress(++Read))
         break;
     }
-    std::stable_sort(FRows.begin(), FRows.end(), [](const TRow& A, const TRow& B) {
-      if (A.IsDirectory != B.IsDirectory)
-        return A.IsDirectory;
-      return A.NameKey.compare(B.NameKey) < 0;
-    });
+    ApplyOrder(SortedOrder());
   }
   endResetModel();
+}
+
+std::vector<std::size_t> TFolderListModel::SortedOrder() const {
+  std::vector<std::size_t> Order(FRows.size());
+  std::iota(Order.begin(), Order.end(), std::size_t{0});
+  // The attributes sort as the column spells them; the texts are made once
+  // per row, not once per comparison.
+  std::vector<QString> AttributeTexts;
+  if (FSortColumn == colAttributes)
+    for (const TRow& Row : FRows)
+      AttributeTexts.push_back(Row.Node->Data ? CellText(Row.Node->Data, colAttributes).toString() : QString());
+  const auto CompareColumn = [&](std::size_t A, std::size_t B) {
+    const PItemInfo ItemA = FRows[A].Node->Data;
+    const PItemInfo ItemB = FRows[B].Node->Data;
+    if (!ItemA || !ItemB || FSortColumn == colFileName)
+      return 0;
+    switch (FSortColumn) {
+      case colDataSize:  // a folder's size shows as 0
+        return ThreeWay(ItemA->IsDirectory ? 0 : ItemA->DataSize, ItemB->IsDirectory ? 0 : ItemB->DataSize);
+      case colOverwrited:
+        return ThreeWay(ItemA->OverwritePercent, ItemB->OverwritePercent);
+      case colDate:
+      case colTime:  // both show the one creation time
+        return ThreeWay(ItemA->CreationTime, ItemB->CreationTime);
+      case colAttributes:
+        return AttributeTexts[A].compare(AttributeTexts[B]);
+      default:
+        return 0;
+    }
+  };
+  std::sort(Order.begin(), Order.end(), [&](std::size_t A, std::size_t B) {
+    if (FRows[A].IsDirectory != FRows[B].IsDirectory)
+      return FRows[A].IsDirectory;
+    int Result = CompareColumn(A, B);
+    if (Result == 0)
+      Result = FRows[A].NameKey.compare(FRows[B].NameKey);
+    if (Result == 0)
+      return A < B;
+    return FSortOrder == Qt::AscendingOrder ? Result < 0 : Result > 0;
+  });
+  return Order;
+}
+
+std::vector<int> TFolderListModel::ApplyOrder(const std::vector<std::size_t>& AOrder) {
+  std::vector<int> NewRowOf(FRows.size());
+  std::vector<TRow> Sorted;
+  Sorted.reserve(FRows.size());
+  for (std::size_t Row = 0; Row < AOrder.size(); ++Row) {
+    NewRowOf[AOrder[Row]] = static_cast<int>(Row);
+    Sorted.push_back(std::move(FRows[AOrder[Row]]));
+  }
+  FRows = std::move(Sorted);
+  return NewRowOf;
+}
+
+// The views' current item and selection are persistent indexes: they move
+// with their rows.
+void TFolderListModel::sort(int AColumn, Qt::SortOrder AOrder) {
+  if (AColumn < 0 || AColumn >= ColumnCount)
+    return;
+  FSortColumn = AColumn;
+  FSortOrder = AOrder;
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const std::vector<int> NewRowOf = ApplyOrder(SortedOrder());
+  const QModelIndexList Before = persistentIndexList();
+  QModelIndexList After;
+  After.reserve(Before.size());
+  for (const QModelIndex& Index : Before)
+    After << index(NewRowOf[static_cast<std::size_t>(Index.row())], Index.column());
+  changePersistentIndexList(Before, After);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 void TFolderListModel::Clear() { Fill(nullptr); }

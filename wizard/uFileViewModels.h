@@ -9,6 +9,7 @@
 #include <QPixmap>
 
 #include "engine/uAppContext.h"
+#include "wizard/uFileFilter.h"
 
 // Item models over the recovery context's folder tree. They keep no item data
 // of their own, only the context's nodes; the tick of every row is asked of
@@ -24,15 +25,19 @@ int ItemImageIndex(PTreeItemInfo ANode);
 
 // The folders of the tree, built at once to every depth: top-level nodes in
 // the order of the context's list, the children of every folder by name in
-// the user's language.
+// the user's language. Both models show only what AShown lets through, when
+// given; they read it at each Build or Fill.
 class TFolderTreeModel : public QAbstractItemModel {
 public:
-  TFolderTreeModel(ISelector& ASelector, const QList<QPixmap>& AFileTypeImages, QObject* AParent = nullptr);
+  TFolderTreeModel(ISelector& ASelector, const QList<QPixmap>& AFileTypeImages, QObject* AParent = nullptr,
+                   const TShownItems* AShown = nullptr);
   ~TFolderTreeModel() override;
 
   // Shows the folders of ATreeItems and below; nil shows nothing.
   void Build(const IExListPtr& ATreeItems);
   void Clear();
+  // The index of the folder ANode, or an invalid index when it is not shown.
+  QModelIndex IndexOf(PTreeItemInfo ANode) const;
   // Tells the views that any tick may have changed.
   void ChecksChanged();
 
@@ -50,6 +55,7 @@ private:
 
   ISelector& FSelector;
   QList<QPixmap> FFileTypeImages;
+  const TShownItems* FShown;
   std::unique_ptr<TFolderNode> FRoot;
   // Every node but the root, owned here so that a tree as deep as a crafted
   // volume can make it is freed without recursion.
@@ -58,7 +64,9 @@ private:
 
 // The folders and files directly inside one folder, as a detailed list:
 // folders first, then files, each group by name in the user's language
-// ignoring case.
+// ignoring case until a view sorts it by another column (sort). Folders stay
+// before files in either direction; rows equal in the sorted column keep the
+// order of their names.
 class TFolderListModel : public QAbstractTableModel {
 public:
   enum TColumn { colFileName, colDataSize, colOverwrited, colDate, colTime, colAttributes, ColumnCount };
@@ -66,7 +74,8 @@ public:
   // Folders of more entries than this are loaded under a cancellable progress level.
   static constexpr qsizetype LoadingProgressThreshold = 1000;
 
-  TFolderListModel(ISelector& ASelector, const QList<QPixmap>& AFileTypeImages, QObject* AParent = nullptr);
+  TFolderListModel(ISelector& ASelector, const QList<QPixmap>& AFileTypeImages, QObject* AParent = nullptr,
+                   const TShownItems* AShown = nullptr);
 
   // Shows the children of AFolder; nil or a folder without children shows
   // nothing. A cancelled "Loading..." keeps the children read until then.
@@ -82,6 +91,9 @@ public:
   QVariant data(const QModelIndex& AIndex, int ARole = Qt::DisplayRole) const override;
   QVariant headerData(int ASection, Qt::Orientation AOrientation, int ARole = Qt::DisplayRole) const override;
   Qt::ItemFlags flags(const QModelIndex& AIndex) const override;
+  // Reorders the rows in place; the views keep their current item and
+  // selection, and every later Fill keeps this order.
+  void sort(int AColumn, Qt::SortOrder AOrder = Qt::AscendingOrder) override;
 
 private:
   struct TRow {
@@ -90,8 +102,15 @@ private:
     QCollatorSortKey NameKey;
   };
   QVariant CellText(PItemInfo AItem, int AColumn) const;
+  // The rows' new order as positions in the old one.
+  std::vector<std::size_t> SortedOrder() const;
+  // Puts the rows in AOrder; answers the new row of every old one.
+  std::vector<int> ApplyOrder(const std::vector<std::size_t>& AOrder);
 
   ISelector& FSelector;
   QList<QPixmap> FFileTypeImages;
+  const TShownItems* FShown;
   std::vector<TRow> FRows;
+  int FSortColumn = colFileName;
+  Qt::SortOrder FSortOrder = Qt::AscendingOrder;
 };

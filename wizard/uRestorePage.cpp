@@ -1,11 +1,18 @@
 #include "wizard/uRestorePage.h"
 
+#include <QDesktopServices>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTextEdit>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "engine/uAppContext.h"
+#include "foundation/uUnicode.h"
 #include "progress/uRichEditProgressEx.h"
+#include "wizard/uWizardMain.h"
 
 namespace {
 constexpr int CaptionHeight = 19;
@@ -25,10 +32,20 @@ TRestorePage::TRestorePage(ISupportRecover& AContext) : FContext(AContext) {
   reLog->setFont(QFont(QStringLiteral("Tahoma"), 8));
   reLog->setToolTip(QStringLiteral("The log of recovering process"));
 
+  btnOpenTarget = new QPushButton(QStringLiteral("&Open target folder"), this);
+  btnOpenTarget->setObjectName(QStringLiteral("btnOpenTarget"));
+  btnOpenTarget->setToolTip(QStringLiteral("Opens the folder the files were restored into"));
+  btnOpenTarget->setVisible(false);
+  connect(btnOpenTarget, &QPushButton::clicked, this, [this] { RunUserAction([this] { btnOpenTargetClick(); }); });
+
+  auto* Buttons = new QHBoxLayout;
+  Buttons->addStretch(1);
+  Buttons->addWidget(btnOpenTarget);
   auto* Layout = new QVBoxLayout(this);
   Layout->setContentsMargins(0, 0, 0, 0);
   Layout->addWidget(Label1);
   Layout->addWidget(reLog, 1);
+  Layout->addLayout(Buttons);
 }
 
 TRestorePage::~TRestorePage() { UnregisterLogView(); }
@@ -54,11 +71,20 @@ void TRestorePage::PageBeforeEnter(bool AForward, bool& AllowEnter) {
 void TRestorePage::PageAfterEnter(bool AForward) {
   TWizardPage::PageAfterEnter(AForward);
   FContext.ProcessRecover();
+  btnOpenTarget->setVisible(true);
 }
 
 void TRestorePage::PageBeforeExit(bool AForward, bool& AllowExit) {
+  btnOpenTarget->setVisible(false);
   UnregisterLogView();
   TWizardPage::PageBeforeExit(AForward, AllowExit);
+}
+
+// The desktop's own handler for folders opens it, through xdg-open.
+void TRestorePage::btnOpenTargetClick() {
+  const QString Folder = QString::fromStdString(ToNativePath(FContext.GetTargetDir()));
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Folder)))
+    QMessageBox::warning(this, QStringLiteral("Error"), QStringLiteral("The folder %1 could not be opened.").arg(Folder));
 }
 
 void TRestorePage::UnregisterLogView() {

@@ -4,6 +4,7 @@
 #include "wizard/uWizardPage.h"
 
 class QLabel;
+class QPushButton;
 class QTextEdit;
 class ISupportRecover;
 
@@ -25,9 +26,13 @@ public:
 protected:
   QTextEdit* reLog = nullptr;
   QLabel* Label1 = nullptr;
+  // Shown once a recovery has returned: opens the target folder in the
+  // desktop's file manager.
+  QPushButton* btnOpenTarget = nullptr;
 
 private:
   void UnregisterLogView();
+  void btnOpenTargetClick();
 
   ISupportRecover& FContext;
   // The log pane's view, registered from entry to exit.

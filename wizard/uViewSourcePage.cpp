@@ -2,6 +2,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QDateTime>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -12,6 +15,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStyle>
 #include <QTableView>
@@ -19,14 +23,18 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "engine/uTreeWalk.h"
 #include "progress/uProgressEx.h"
 #include "progress/uProgressProblems.h"
+#include "progress/uWaitCursor.h"
+#include "wizard/uFilePreview.h"
 #include "wizard/uFileViewModels.h"
 #include "wizard/uListViewHelper.h"
 #include "wizard/uTreeNodeHelper.h"
 #include "wizard/uWizardMain.h"
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -38,7 +46,6 @@ constexpr int TreeIndent = 19;
 constexpr int NavigationBarHeight = 33;
 constexpr int BackButtonWidth = 44;
 constexpr int ViewPathMargin = 15;
-constexpr int ButtonBarHeight = 77;
 constexpr int ListRowHeight = 18;
 
 struct TColumnWidth {
@@ -52,14 +59,22 @@ const QString SelectGoodCaption = QStringLiteral("Select good files only");
 const QString SelectAllCaption = QStringLiteral("Select All");
 const QString DeselectAllCaption = QStringLiteral("Deselect All");
 
-// The hourglass for the lifetime of a scope.
-class TWaitCursor {
-public:
-  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
-  TWaitCursor(const TWaitCursor&) = delete;
-  TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
+// Sizes in the filter are whole KiB; the spin boxes reach 2 TiB.
+constexpr std::int64_t FilterSizeUnit = 1024;
+constexpr int DefaultMaxSizeKiB = 1024 * 1024;
+// File times count 100-nanosecond steps from 1 January 1601, UTC.
+constexpr std::int64_t FileTimeStepsPerMillisecond = 10000;
+constexpr std::int64_t FileTimeOfUnixEpoch = 116444736000000000;
+
+// The file time of the start of ADate in the user's time zone, where the
+// list's date column counts its days.
+std::int64_t FileTimeOfLocalDay(const QDate& ADate) {
+  return QDateTime(ADate, QTime(0, 0)).toMSecsSinceEpoch() * FileTimeStepsPerMillisecond + FileTimeOfUnixEpoch;
+}
+
+QString FilesText(std::int64_t ACount) {
+  return ACount == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(ACount);
+}
 
 // Shows a text that does not fit shortened in its middle, so that both the
 // drive and the folder of a long path stay readable.
@@ -77,19 +92,22 @@ protected:
   }
 };
 
-QPixmap DrawCheckStateImage(int AImageIndex) {
+QPixmap BlankImage() {
   QPixmap Image(ImageSize, ImageSize);
   Image.fill(Qt::white);
-  if (AImageIndex == 0)
-    return Image;
+  return Image;
+}
+
+QPixmap DrawCheckStateImage(TCheckState AState) {
+  QPixmap Image = BlankImage();
   QPainter Painter(&Image);
   Painter.setRenderHint(QPainter::Antialiasing);
-  const bool Partly = AImageIndex == 3;
+  const bool Partly = AState == csPartlyChecked;
   const QRectF Box(1.5, 1.5, 13, 13);
   Painter.setPen(QPen(QColor(28, 81, 128), 1));
   Painter.setBrush(Partly ? QColor(220, 220, 220) : QColor(Qt::white));
   Painter.drawRect(Box);
-  if (AImageIndex == 1)
+  if (AState == csUnchecked)
     return Image;
   QPainterPath Tick;
   Tick.moveTo(4.5, 8);
@@ -102,8 +120,10 @@ QPixmap DrawCheckStateImage(int AImageIndex) {
   return Image;
 }
 
+// In the order GetCheckStateImageIndex counts them: check state + 1.
 QList<QPixmap> DrawCheckStateImages() {
-  return {DrawCheckStateImage(0), DrawCheckStateImage(1), DrawCheckStateImage(2), DrawCheckStateImage(3)};
+  return {BlankImage(), DrawCheckStateImage(csUnchecked), DrawCheckStateImage(csChecked),
+          DrawCheckStateImage(csPartlyChecked)};
 }
 
 QList<QPixmap> FileTypeImages(const QStyle& AStyle) {
@@ -168,8 +188,8 @@ std::string ScanProblemsText(const std::vector<std::string>& AProblems) {
 
 TViewSourcePage::TViewSourcePage(TNTFSRecoveryContext& AContext)
     : ilCheckedStates(DrawCheckStateImages()), ilFileTypes(FileTypeImages(*style())), FContext(AContext) {
-  FTreeModel = new TFolderTreeModel(FContext, ilFileTypes, this);
-  FListModel = new TFolderListModel(FContext, ilFileTypes, this);
+  FTreeModel = new TFolderTreeModel(FContext, ilFileTypes, this, &FShown);
+  FListModel = new TFolderListModel(FContext, ilFileTypes, this, &FShown);
 
   lblDriveCaption = new QLabel(QStringLiteral("Please select files and directories you want to restore"), this);
   lblDriveCaption->setObjectName(QStringLiteral("lblDriveCaption"));
@@ -194,10 +214,17 @@ TViewSourcePage::TViewSourcePage(TNTFSRecoveryContext& AContext)
   Splitter1->setStretchFactor(1, 1);
   Splitter1->setSizes({TreeWidth, width() - TreeWidth});
 
+  lblStatus = new QLabel(this);
+  lblStatus->setObjectName(QStringLiteral("lblStatus"));
+  // A long line is cut at the window's edge rather than widening the page.
+  lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+
   auto* Layout = new QVBoxLayout(this);
   Layout->setContentsMargins(0, 0, 0, 0);
   Layout->addWidget(lblDriveCaption);
   Layout->addWidget(Splitter1, 1);
+  Layout->addWidget(lblStatus);
+  UpdateStatusLine();
 }
 
 void TViewSourcePage::BuildTreeView() {
@@ -241,7 +268,12 @@ void TViewSourcePage::BuildListView() {
   lvFiles->verticalHeader()->setDefaultSectionSize(ListRowHeight);
   QHeaderView* Header = lvFiles->horizontalHeader();
   Header->setStretchLastSection(false);
-  Header->setSectionsClickable(false);
+  // A click on a column's header sorts by it, a second click the other way;
+  // the name order comes first.
+  Header->setSortIndicator(TFolderListModel::colFileName, Qt::AscendingOrder);
+  Header->setSortIndicatorShown(true);
+  lvFiles->setSortingEnabled(true);
+  connect(Header, &QHeaderView::sortIndicatorChanged, this, [this] { lvFiles->scrollTo(lvFiles->currentIndex()); });
   Header->setMinimumSectionSize(0);
   for (int Column = 0; Column < TFolderListModel::ColumnCount; ++Column) {
     const TColumnWidth& Size = ColumnWidths[Column];
@@ -255,6 +287,8 @@ void TViewSourcePage::BuildListView() {
   lvFiles->installEventFilter(this);
   lvFiles->viewport()->installEventFilter(this);
   connect(lvFiles, &QAbstractItemView::doubleClicked, this, [this] { RunUserAction([this] { lvFilesDblClick(); }); });
+  connect(lvFiles->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this] { btnPreview->setEnabled(CurrentFile() != nullptr); });
   ppmList = BuildSelectMenu(lvFiles, listSelectGood, listSelectAll, listDeselectAll);
   connect(listSelectGood, &QAction::triggered, this, [this] { RunUserAction([this] { listSelectGoodClick(); }); });
   connect(listSelectAll, &QAction::triggered, this, [this] { RunUserAction([this] { listSelectAllClick(); }); });
@@ -303,7 +337,6 @@ QWidget* TViewSourcePage::BuildNavigationBar() {
 QWidget* TViewSourcePage::BuildButtonBar() {
   Panel5 = new QFrame(Panel1);
   Panel5->setObjectName(QStringLiteral("Panel5"));
-  Panel5->setFixedHeight(ButtonBarHeight);
 
   const auto MakeButton = [this](const char* AName, const QString& ACaption, void (TViewSourcePage::*AHandler)()) {
     auto* Button = new QPushButton(ACaption, Panel5);
@@ -315,6 +348,14 @@ QWidget* TViewSourcePage::BuildButtonBar() {
                              &TViewSourcePage::treeSelectGoodClick);
   btnSelectAll = MakeButton("btnSelectAll", QStringLiteral("Select &All"), &TViewSourcePage::treeSelectAllClick);
   btnDeselectAll = MakeButton("btnDeselectAll", QStringLiteral("&Deselect All"), &TViewSourcePage::treeDeselectAllClick);
+  btnPreview = MakeButton("btnPreview", QStringLiteral("Pre&view"), &TViewSourcePage::btnPreviewClick);
+  btnPreview->setToolTip(QStringLiteral("Shows the first bytes of the file in the list (F3)"));
+  btnPreview->setEnabled(false);
+  actPreview = new QAction(QStringLiteral("Preview"), this);
+  actPreview->setShortcut(QKeySequence(Qt::Key_F3));
+  actPreview->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  addAction(actPreview);
+  connect(actPreview, &QAction::triggered, btnPreview, &QPushButton::click);
 
   edtSearchMask = new QLineEdit(QStringLiteral("*.*"), Panel5);
   edtSearchMask->setObjectName(QStringLiteral("edtSearchMask"));
@@ -333,6 +374,7 @@ QWidget* TViewSourcePage::BuildButtonBar() {
   Buttons->addWidget(btnSelectAll);
   Buttons->addWidget(btnDeselectAll);
   Buttons->addStretch(1);
+  Buttons->addWidget(btnPreview);
   auto* Search = new QHBoxLayout;
   Search->addWidget(Label1);
   Search->addWidget(edtSearchMask, 1);
@@ -340,7 +382,84 @@ QWidget* TViewSourcePage::BuildButtonBar() {
   auto* Layout = new QVBoxLayout(Panel5);
   Layout->addLayout(Buttons);
   Layout->addLayout(Search);
+  Layout->addLayout(BuildFilterBar());
   return Panel5;
+}
+
+// Every change of a filter shows its result at once; a range applies while
+// its check box is ticked.
+QLayout* TViewSourcePage::BuildFilterBar() {
+  const auto Changed = [this] { RunUserAction([this] { FilterChanged(); }); };
+  const auto MakeCheckBox = [&](const char* AName, const QString& ACaption) {
+    auto* Box = new QCheckBox(ACaption, Panel5);
+    Box->setObjectName(QLatin1String(AName));
+    connect(Box, &QCheckBox::toggled, this, Changed);
+    return Box;
+  };
+  const auto MakeToLabel = [this](const char* AName, const QString& ACaption, QWidget* ABuddy) {
+    auto* Label = new QLabel(ACaption, Panel5);
+    Label->setObjectName(QLatin1String(AName));
+    Label->setBuddy(ABuddy);
+    return Label;
+  };
+  chkRestorableOnly = MakeCheckBox("chkRestorableOnly", QStringLiteral("Only files that can be &restored"));
+  chkRestorableOnly->setToolTip(QStringLiteral("Shows only the files estimated less than 5 % overwritten"));
+
+  // A range's fields work while its check box is ticked.
+  const auto InRange = [this, Changed](QCheckBox* ARange, QWidget* AField) {
+    AField->setEnabled(false);
+    connect(ARange, &QCheckBox::toggled, AField, &QWidget::setEnabled);
+    return [ARange, Changed] {
+      if (ARange->isChecked())
+        Changed();
+    };
+  };
+
+  chkSize = MakeCheckBox("chkSize", QStringLiteral("Si&ze from (KiB):"));
+  const auto MakeSize = [&](const char* AName, int AValue) {
+    auto* Box = new QSpinBox(Panel5);
+    Box->setObjectName(QLatin1String(AName));
+    Box->setRange(0, std::numeric_limits<int>::max());
+    Box->setValue(AValue);
+    Box->setGroupSeparatorShown(true);
+    connect(Box, &QSpinBox::valueChanged, this, InRange(chkSize, Box));
+    return Box;
+  };
+  spnSizeFrom = MakeSize("spnSizeFrom", 0);
+  spnSizeTo = MakeSize("spnSizeTo", DefaultMaxSizeKiB);
+  lblSizeTo = MakeToLabel("lblSizeTo", QStringLiteral("&up to"), spnSizeTo);
+
+  chkDate = MakeCheckBox("chkDate", QStringLiteral("Created &from:"));
+  const auto MakeDate = [&](const char* AName, const QDate& AValue) {
+    auto* Edit = new QDateEdit(AValue, Panel5);
+    Edit->setObjectName(QLatin1String(AName));
+    Edit->setCalendarPopup(true);
+    connect(Edit, &QDateEdit::dateChanged, this, InRange(chkDate, Edit));
+    return Edit;
+  };
+  const QDate Today = QDate::currentDate();
+  dteFrom = MakeDate("dteFrom", Today.addYears(-1));
+  dteTo = MakeDate("dteTo", Today);
+  lblDateTo = MakeToLabel("lblDateTo", QStringLiteral("t&o"), dteTo);
+
+  lblFilterOn = new QLabel(QStringLiteral("Filter on"), Panel5);
+  lblFilterOn->setObjectName(QStringLiteral("lblFilterOn"));
+  lblFilterOn->setStyleSheet(QStringLiteral("QLabel { background: #fff3b0; font-weight: bold; padding: 0 4px; }"));
+  lblFilterOn->setVisible(false);
+
+  // One filter a line keeps the right side as narrow as the tree needs it.
+  auto* Grid = new QGridLayout;
+  Grid->addWidget(chkRestorableOnly, 0, 0, 1, 4);
+  Grid->addWidget(lblFilterOn, 0, 4, Qt::AlignLeft);
+  const auto AddRange = [Grid](int ARow, std::initializer_list<QWidget*> AControls) {
+    int Column = 0;
+    for (QWidget* Control : AControls)
+      Grid->addWidget(Control, ARow, Column++);
+  };
+  AddRange(1, {chkSize, spnSizeFrom, lblSizeTo, spnSizeTo});
+  AddRange(2, {chkDate, dteFrom, lblDateTo, dteTo});
+  Grid->setColumnStretch(4, 1);
+  return Grid;
 }
 
 QString TViewSourcePage::GetTitle() { return QStringLiteral("Explorer of deleted files"); }
@@ -387,16 +506,78 @@ void TViewSourcePage::ClearView() {
   ShowFolder(nullptr);
 }
 
-void TViewSourcePage::BuildTree() {
+void TViewSourcePage::BuildTree(PTreeItemInfo ASelect) {
   {
     TWaitCursor Busy;
+    FShown.Apply(FilterOfControls(), FContext.TreeItems());
     FTreeModel->Build(FContext.TreeItems());
   }
-  const QModelIndex First = FTreeModel->index(0, 0);
-  if (First.isValid()) {
-    tvFiles->expand(First);
-    tvFiles->setCurrentIndex(First);
+  lblFilterOn->setVisible(FShown.IsActive());
+  QModelIndex Selected = FTreeModel->IndexOf(ASelect);
+  if (Selected.isValid()) {
+    for (QModelIndex Above = Selected.parent(); Above.isValid(); Above = Above.parent())
+      tvFiles->expand(Above);
+  } else {
+    Selected = FTreeModel->index(0, 0);
+    tvFiles->expand(Selected);
   }
+  if (Selected.isValid())
+    tvFiles->setCurrentIndex(Selected);
+  else
+    ShowFolder(nullptr);
+  UpdateStatusLine();
+}
+
+TFileFilter TViewSourcePage::FilterOfControls() const {
+  TFileFilter Filter;
+  Filter.RestorableOnly = chkRestorableOnly->isChecked();
+  if (chkSize->isChecked()) {
+    Filter.MinSize = spnSizeFrom->value() * FilterSizeUnit;
+    Filter.MaxSize = spnSizeTo->value() * FilterSizeUnit;
+  }
+  if (chkDate->isChecked()) {
+    Filter.CreatedFrom = FileTimeOfLocalDay(dteFrom->date());
+    Filter.CreatedBefore = FileTimeOfLocalDay(dteTo->date().addDays(1));
+  }
+  return Filter;
+}
+
+// The tree and the list keep showing the folders they showed, opened as
+// they were, as far as the new filter lets them.
+void TViewSourcePage::FilterChanged() {
+  const PTreeItemInfo Selected = NodeOfIndex(tvFiles->currentIndex());
+  const PTreeItemInfo Listed = FListViewParent;
+  std::vector<PTreeItemInfo> Expanded;
+  std::vector<QModelIndex> ToVisit{QModelIndex()};
+  while (!ToVisit.empty()) {
+    const QModelIndex Parent = ToVisit.back();
+    ToVisit.pop_back();
+    for (int Row = 0; Row < FTreeModel->rowCount(Parent); ++Row) {
+      const QModelIndex Child = FTreeModel->index(Row, 0, Parent);
+      if (tvFiles->isExpanded(Child)) {
+        Expanded.push_back(NodeOfIndex(Child));
+        ToVisit.push_back(Child);
+      }
+    }
+  }
+  BuildTree(Selected);
+  for (const PTreeItemInfo Folder : Expanded)
+    tvFiles->expand(FTreeModel->IndexOf(Folder));
+  if (Listed && Listed != FListViewParent && FShown.IsShown(Listed))
+    ShowFolder(Listed);
+}
+
+// The files the restore will write, as far as they are shown, and how many
+// of them are likely lost already.
+void TViewSourcePage::UpdateStatusLine() {
+  const TTickCounts Counts = CountTicks(FContext.TreeItems(), FShown);
+  const QLocale Locale = QLocale::system();
+  QString Text = QStringLiteral("Ticked: %1, %2; estimated overwritten among them: %3, %4")
+                     .arg(FilesText(Counts.Files), Locale.formattedDataSize(Counts.Bytes),
+                          FilesText(Counts.OverwrittenFiles), Locale.formattedDataSize(Counts.OverwrittenBytes));
+  if (Counts.HiddenFiles > 0)
+    Text += QStringLiteral("; %1 ticked but hidden by the filter").arg(FilesText(Counts.HiddenFiles));
+  lblStatus->setText(Text);
 }
 
 void TViewSourcePage::ShowFolder(PTreeItemInfo ANode) {
@@ -421,22 +602,45 @@ void TViewSourcePage::ShowFolder(PTreeItemInfo ANode) {
 void TViewSourcePage::RefreshChecks() {
   FTreeModel->ChecksChanged();
   FListModel->ChecksChanged();
+  UpdateStatusLine();
   if (App())
     App()->UpdateStatus();
 }
 
+void TViewSourcePage::SelectAll(const IExListPtr& AItems, bool AChecked) {
+  if (!FShown.IsActive()) {
+    FContext.CheckAll(AItems, AChecked);
+    return;
+  }
+  ForEachTreeNode(AItems, [&](PTreeItemInfo ANode) {
+    if (!ANode->Data->IsDirectory && FShown.IsShown(ANode))
+      SetCheckState(FContext, ANode, AChecked, false, true);
+  });
+}
+
+void TViewSourcePage::SelectGood(const IExListPtr& AItems) {
+  if (!FShown.IsActive()) {
+    FContext.SmartCheck(AItems);
+    return;
+  }
+  ForEachTreeNode(AItems, [&](PTreeItemInfo ANode) {
+    if (!ANode->Data->IsDirectory && FShown.IsShown(ANode))
+      SetCheckState(FContext, ANode, ANode->Data->OverwritePercent < GoodFileThreshold, false, true);
+  });
+}
+
 void TViewSourcePage::treeSelectGoodClick() {
-  FContext.SmartCheck(FContext.TreeItems());
+  SelectGood(FContext.TreeItems());
   RefreshChecks();
 }
 
 void TViewSourcePage::treeSelectAllClick() {
-  FContext.CheckAll(FContext.TreeItems(), true);
+  SelectAll(FContext.TreeItems(), true);
   RefreshChecks();
 }
 
 void TViewSourcePage::treeDeselectAllClick() {
-  FContext.CheckAll(FContext.TreeItems(), false);
+  SelectAll(FContext.TreeItems(), false);
   RefreshChecks();
 }
 
@@ -448,15 +652,15 @@ void TViewSourcePage::ForListedFolder(const std::function<void(const IExListPtr&
 }
 
 void TViewSourcePage::listSelectGoodClick() {
-  ForListedFolder([this](const IExListPtr& AItems) { FContext.SmartCheck(AItems); });
+  ForListedFolder([this](const IExListPtr& AItems) { SelectGood(AItems); });
 }
 
 void TViewSourcePage::listSelectAllClick() {
-  ForListedFolder([this](const IExListPtr& AItems) { FContext.CheckAll(AItems, true); });
+  ForListedFolder([this](const IExListPtr& AItems) { SelectAll(AItems, true); });
 }
 
 void TViewSourcePage::listDeselectAllClick() {
-  ForListedFolder([this](const IExListPtr& AItems) { FContext.CheckAll(AItems, false); });
+  ForListedFolder([this](const IExListPtr& AItems) { SelectAll(AItems, false); });
 }
 
 // The search rebuilds the tree with every tick in it cleared, so Next is
@@ -479,6 +683,36 @@ void TViewSourcePage::tvFilesChange() {
   const QModelIndexList Selected = tvFiles->selectionModel()->selectedIndexes();
   if (!Selected.isEmpty())
     ShowFolder(NodeOfIndex(Selected.first()));
+}
+
+PTreeItemInfo TViewSourcePage::CurrentFile() const {
+  const PTreeItemInfo Node = NodeOfIndex(lvFiles->currentIndex());
+  return Node && Node->Data && !Node->Data->IsDirectory ? Node : nullptr;
+}
+
+// The bytes come through the engine from the source drive, under a
+// progress level whose Cancel stops a slow drive.
+void TViewSourcePage::btnPreviewClick() {
+  const PTreeItemInfo File = CurrentFile();
+  if (!File)
+    return;
+  std::string Bytes;
+  {
+    TWaitCursor Busy;
+    Bytes = FContext.ReadFileStart(File, PreviewReadLimit);
+  }
+  if (!FPreview)
+    FPreview = new TPreviewDialog(this);
+  FPreview->ShowFile(QString::fromStdU16String(File->Data->Name), File->Data->DataSize, File->Data->OverwritePercent,
+                     QByteArray::fromStdString(Bytes));
+}
+
+void TViewSourcePage::ToggleCurrent(const QAbstractItemView& AView) {
+  const QModelIndex Current = AView.currentIndex();
+  if (!Current.isValid())
+    return;
+  ToggleCheckState(FContext, NodeOfIndex(Current));
+  RefreshChecks();
 }
 
 void TViewSourcePage::lvFilesDblClick() {
@@ -523,13 +757,17 @@ bool TViewSourcePage::TreeViewportEvent(QEvent& AEvent) {
   return true;
 }
 
-// Keys would move the selection or expand a node, which is refused while the
-// mouse pointer rests on a tick picture. Tab still leaves the tree and the
-// menu key still opens the menu.
+// Space ticks the current node. Other keys would move the selection or
+// expand a node, which is refused while the mouse pointer rests on a tick
+// picture. Tab still leaves the tree and the menu key still opens the menu.
 bool TViewSourcePage::TreeEvent(QEvent& AEvent) {
   if (AEvent.type() != QEvent::KeyPress)
     return false;
   const int Key = static_cast<const QKeyEvent&>(AEvent).key();
+  if (Key == Qt::Key_Space) {
+    ToggleCurrent(*tvFiles);
+    return true;
+  }
   const bool LeavesTree = Key == Qt::Key_Tab || Key == Qt::Key_Backtab || Key == Qt::Key_Menu;
   return !LeavesTree && IsMouseOverNodeStateIcon(*tvFiles);
 }
@@ -542,12 +780,15 @@ bool TViewSourcePage::ListViewportEvent(QEvent& AEvent) {
   return false;
 }
 
-// Enter opens the folder as a double click does, Backspace goes up.
+// Enter opens the folder as a double click does, Backspace goes up, Space
+// ticks.
 bool TViewSourcePage::ListEvent(QEvent& AEvent) {
   if (AEvent.type() != QEvent::KeyPress)
     return false;
   const int Key = static_cast<const QKeyEvent&>(AEvent).key();
-  if (IsEnterKey(Key))
+  if (Key == Qt::Key_Space)
+    ToggleCurrent(*lvFiles);
+  else if (IsEnterKey(Key))
     lvFilesDblClick();
   else if (Key == Qt::Key_Backspace)
     btnBackClick();

@@ -7,9 +7,15 @@
 
 #include "engine/uAppContext.h"
 #include "wizard/uCheckStateDelegate.h"
+#include "wizard/uFileFilter.h"
 #include "wizard/uWizardPage.h"
 
+class QAbstractItemView;
 class QAction;
+class QCheckBox;
+class QDateEdit;
+class QLayout;
+class QSpinBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -20,6 +26,7 @@ class QTableView;
 class QToolButton;
 class QTreeView;
 class TFolderListModel;
+class TPreviewDialog;
 class TFolderTreeModel;
 
 // The third page: the folders and files the scan found, in a folder tree and
@@ -57,6 +64,8 @@ protected:
   void listDeselectAllClick();
   void tvFilesChange();
   void lvFilesDblClick();
+  // Shows the first bytes of the file in the list's current row.
+  void btnPreviewClick();
 
   QLabel* lblDriveCaption = nullptr;
   // Index = check state + 1; the first picture is never shown.
@@ -85,16 +94,45 @@ protected:
   QPushButton* btnSelectGood = nullptr;
   QPushButton* btnSelectAll = nullptr;
   QPushButton* btnDeselectAll = nullptr;
+  QPushButton* btnPreview = nullptr;
+  QAction* actPreview = nullptr;
+  // The filters beside the mask, and the mark that one is on.
+  QCheckBox* chkRestorableOnly = nullptr;
+  QCheckBox* chkSize = nullptr;
+  QSpinBox* spnSizeFrom = nullptr;
+  QLabel* lblSizeTo = nullptr;
+  QSpinBox* spnSizeTo = nullptr;
+  QCheckBox* chkDate = nullptr;
+  QDateEdit* dteFrom = nullptr;
+  QLabel* lblDateTo = nullptr;
+  QDateEdit* dteTo = nullptr;
+  QLabel* lblFilterOn = nullptr;
+  // The ticked files counted, under the views.
+  QLabel* lblStatus = nullptr;
 
 private:
   QWidget* BuildNavigationBar();
   QWidget* BuildButtonBar();
+  QLayout* BuildFilterBar();
   QMenu* BuildSelectMenu(QWidget* AView, QAction*& ASelectGood, QAction*& ASelectAll, QAction*& ADeselectAll);
   void BuildTreeView();
   void BuildListView();
 
   void ClearView();
-  void BuildTree();
+  // Builds the tree for the filter of the controls and selects ASelect when
+  // it is shown, else the first node.
+  void BuildTree(PTreeItemInfo ASelect = nullptr);
+  TFileFilter FilterOfControls() const;
+  void FilterChanged();
+  void UpdateStatusLine();
+  // The file in the list's current row, or nil for a folder or no row.
+  PTreeItemInfo CurrentFile() const;
+  // Space ticks or unticks the current row of a view.
+  void ToggleCurrent(const QAbstractItemView& AView);
+  // The tick commands, for AItems and everything below them; with a filter
+  // on, only the files shown change.
+  void SelectAll(const IExListPtr& AItems, bool AChecked);
+  void SelectGood(const IExListPtr& AItems);
   void ShowFolder(PTreeItemInfo ANode);
   void RefreshChecks();
   // The list's own commands act on the folder it shows, and only when it shows one.
@@ -108,6 +146,8 @@ private:
 
   TNTFSRecoveryContext& FContext;
   PTreeItemInfo FListViewParent = nullptr;
+  TShownItems FShown;
+  TPreviewDialog* FPreview = nullptr;
   TFolderTreeModel* FTreeModel = nullptr;
   TFolderListModel* FListModel = nullptr;
 };

@@ -8,10 +8,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStyle>
+#include <QSvgRenderer>
 #include <QVBoxLayout>
 
 // ---------------------------------------------------------------------------
@@ -452,60 +452,22 @@ void TWizardMain::SetPrevHint(const QString& AHint) { SetHint(btnPrev, AHint); }
 
 void TWizardMain::SetBusyCursor(bool ABusy) {
   if (ABusy)
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    FBusy.emplace();
   else
-    QGuiApplication::restoreOverrideCursor();
+    FBusy.reset();
 }
 
 void TWizardMain::ProcessMessages() { QCoreApplication::processEvents(); }
 
 // ---------------------------------------------------------------------------
-// The logo: a disk platter with a page lifted off it and a green arrow that
-// brings it back, drawn here so that it scales to any size.
+// The logo is the program's desktop icon, app/tarnwick.svg, built in as a
+// resource: one picture for the icon, the window and the logo panel.
 
 QPixmap DrawTarnwickLogo(int ASize) {
   QPixmap Logo(ASize, ASize);
   Logo.fill(Qt::transparent);
+  QSvgRenderer Renderer(QStringLiteral(":/tarnwick.svg"));
   QPainter Painter(&Logo);
-  Painter.setRenderHint(QPainter::Antialiasing);
-  Painter.scale(ASize / 128.0, ASize / 128.0);
-
-  QRadialGradient Platter(QPointF(50, 50), 58, QPointF(38, 38));
-  Platter.setColorAt(0, QColor(0x9c, 0xc3, 0xf0));
-  Platter.setColorAt(1, QColor(0x1f, 0x4f, 0x8c));
-  Painter.setPen(QPen(QColor(0x16, 0x3a, 0x66), 2));
-  Painter.setBrush(Platter);
-  Painter.drawEllipse(QPointF(56, 56), 52, 52);
-  Painter.setBrush(Qt::NoBrush);
-  Painter.setPen(QPen(QColor(255, 255, 255, 70), 1.5));
-  for (const qreal Radius : {42.0, 32.0, 22.0})
-    Painter.drawEllipse(QPointF(56, 56), Radius, Radius);
-  Painter.setPen(QPen(QColor(0x16, 0x3a, 0x66), 2));
-  Painter.setBrush(QColor(0xe8, 0xee, 0xf5));
-  Painter.drawEllipse(QPointF(56, 56), 8, 8);
-
-  QPainterPath Sheet;
-  Sheet.moveTo(66, 50);
-  Sheet.lineTo(96, 50);
-  Sheet.lineTo(108, 62);
-  Sheet.lineTo(108, 104);
-  Sheet.lineTo(66, 104);
-  Sheet.closeSubpath();
-  Painter.setPen(QPen(QColor(0x44, 0x44, 0x44), 2));
-  Painter.setBrush(Qt::white);
-  Painter.drawPath(Sheet);
-  Painter.drawPolyline(QPolygonF({QPointF(96, 50), QPointF(96, 62), QPointF(108, 62)}));
-  Painter.setPen(QPen(QColor(0x99, 0x99, 0x99), 2));
-  for (const qreal Line : {72.0, 80.0, 88.0})
-    Painter.drawLine(QPointF(74, Line), QPointF(100, Line));
-
-  Painter.setPen(QPen(QColor(0x1b, 0x6e, 0x2c), 2));
-  Painter.setBrush(QColor(0x2e, 0xa0, 0x45));
-  Painter.drawEllipse(QPointF(100, 100), 22, 22);
-  Painter.setPen(Qt::NoPen);
-  Painter.setBrush(Qt::white);
-  Painter.drawPolygon(QPolygonF({QPointF(100, 85), QPointF(113, 100), QPointF(105, 100),
-                                 QPointF(105, 114), QPointF(95, 114), QPointF(95, 100),
-                                 QPointF(87, 100)}));
+  Renderer.render(&Painter);
   return Logo;
 }

@@ -3,10 +3,12 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QMainWindow>
 
+#include "progress/uWaitCursor.h"
 #include "wizard/uWizardPage.h"
 
 class QFrame;
@@ -132,6 +134,8 @@ private:
   void RunMove(void (TWizardSequence::*AMove)());
 
   QVBoxLayout* FClientLayout = nullptr;
+  // The hourglass of a move, from its start to its end.
+  std::optional<TWaitCursor> FBusy;
 };
 
 // Exceptions raised while handling a user action must not unwind through the

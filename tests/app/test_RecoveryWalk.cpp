@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -41,6 +42,18 @@ public:
     Boxes << ACaption + ": " + AText;
   }
   QStringList Boxes;
+};
+
+// Stands for xdg-open: keeps the addresses the desktop was asked to open.
+class TUrlRecorder : public QObject {
+  Q_OBJECT
+public:
+  TUrlRecorder() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "OpenUrl"); }
+  ~TUrlRecorder() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+  QList<QUrl> Opened;
+
+public slots:
+  void OpenUrl(const QUrl& AUrl) { Opened << AUrl; }
 };
 
 std::string FileSha256(const fs::path& APath) {
@@ -193,8 +206,19 @@ TEST_F(RecoveryWalk, RestoresTickedFilesByteForByteAndAppendsEachRunToTheLog) {
   EXPECT_THAT(std::vector<std::string>(Lines.begin() + 1, Lines.end() - 1), UnorderedElementsAreArray(FirstRun));
   EXPECT_EQ(Lines.back(), "Recovering completed.");
 
+  TUrlRecorder Desktop;
+  auto* OpenTarget = Window->findChild<QPushButton*>("btnOpenTarget");
+  ASSERT_TRUE(OpenTarget->isVisible());
+  QTest::mouseClick(OpenTarget, Qt::LeftButton);
+  ASSERT_EQ(Desktop.Opened.size(), 1);
+  EXPECT_TRUE(Desktop.Opened.first().isLocalFile());
+  EXPECT_TRUE(fs::equivalent(Desktop.Opened.first().toLocalFile().toStdString(), Out))
+      << Desktop.Opened.first().toString().toStdString();
+  EXPECT_TRUE(Shell.Boxes.isEmpty()) << Shell.Boxes.join("\n").toStdString();
+
   Click("btnPrev");
   ASSERT_EQ(Title(), "Target directory");
+  EXPECT_FALSE(OpenTarget->isVisible());
   Click("btnNext");
   ASSERT_EQ(Title(), "Restore data");
 
@@ -254,8 +278,11 @@ TEST_F(RecoveryWalk, AVolumeThatCannotBeOpenedIsShownAndTheLogStaysEmpty) {
   EXPECT_FALSE(Enabled("btnNext"));
   EXPECT_FALSE(Enabled("btnPrev"));
   EXPECT_TRUE(Enabled("btnExit"));
+  EXPECT_FALSE(Window->findChild<QPushButton*>("btnOpenTarget")->isVisible()) << "the recovery did not return";
 }
 
 } // namespace
 
 int main(int argc, char** argv) { return RunTestsInside<TTarnwickApplication>(argc, argv); }
+
+#include "test_RecoveryWalk.moc"

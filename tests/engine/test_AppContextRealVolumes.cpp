@@ -4,6 +4,7 @@
 
 #include "EngineHarness.h"
 
+#include "tests/support/Content.h"
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/Sha256.h"
 #include "tests/support/SleuthKit.h"
@@ -295,6 +296,47 @@ TEST_F(RealVolumeTest, RecoveryWritesTheOriginalBytesOfEveryIntactFileAndLeavesT
     EXPECT_EQ(FileSha256(image), imageHash);
     Context.Clear();
   }
+}
+
+// The preview reads a file's first bytes the way the recovery reads them:
+// resident, non-resident, fragmented and compressed data alike.
+TEST_F(RealVolumeTest, ReadFileStartGivesTheFirstBytesOfADeletedFileUpToTheLimit) {
+  for (const std::string recipe : {"deleted", "compressed", "demo"}) {
+    SCOPED_TRACE(recipe);
+    const std::string image = testsupport::FixtureImage(recipe);
+    const testsupport::Manifest manifest = testsupport::FixtureManifest(recipe);
+    Scan(image);
+    for (const ManifestEntry* entry : StillDeleted(image, manifest)) {
+      if (entry->IsFolder || !CanBeRestoredIntact(*entry))
+        continue;
+      SCOPED_TRACE(entry->Path);
+      const std::string content =
+          testsupport::GenerateContent(testsupport::ContentLayout::Parse(entry->Layout), entry->Seed);
+      const PTreeItemInfo node = NodeOfRecord(static_cast<std::int64_t>(entry->Record));
+      ASSERT_NE(node, nullptr);
+      for (const std::int64_t limit : {std::int64_t{0}, std::int64_t{100}, std::int64_t{70000}, std::int64_t{1} << 30})
+        EXPECT_EQ(Context.ReadFileStart(node, limit), content.substr(0, static_cast<std::size_t>(limit))) << limit;
+    }
+    Context.Clear();
+  }
+}
+
+TEST_F(RealVolumeTest, ACancelledReadFileStartKeepsWhatWasRead) {
+  const std::string image = testsupport::FixtureImage("demo");
+  Scan(image);
+  PTreeItemInfo photo = nullptr;
+  Walk([&](PTreeItemInfo ANode, int) {
+    if (ANode->Data->Name == u"hotel.jpg")
+      photo = ANode;
+  });
+  ASSERT_NE(photo, nullptr);
+  Progress->CancelWhen = [](IProgressExInfo& AItem) {
+    return AItem.GetTitle() == "Reading..." && AItem.GetProgress() > 0;
+  };
+  const std::string bytes = Context.ReadFileStart(photo, 4 << 20);
+  EXPECT_GE(bytes.size(), 65536u);
+  EXPECT_LT(bytes.size(), static_cast<std::size_t>(photo->Data->DataSize));
+  EXPECT_EQ(Context.ReadFileStart(nullptr, 100), "");
 }
 
 } // namespace

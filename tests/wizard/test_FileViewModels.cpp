@@ -112,6 +112,68 @@ TEST_F(FileViewModels, TheListShowsFoldersFirstThenFilesByNameIgnoringCaseWithTh
   EXPECT_EQ(Model.RowOf(Zeta), -1);
 }
 
+// The names of the list's rows in order.
+QStringList Names(const TFolderListModel& AModel) {
+  QStringList Result;
+  for (int Row = 0; Row < AModel.rowCount(); ++Row)
+    Result << AModel.index(Row, TFolderListModel::colFileName).data().toString();
+  return Result;
+}
+
+TEST_F(FileViewModels, SortingByAnyColumnKeepsFoldersFirstAndMovesTheCurrentRowAlong) {
+  const PTreeItemInfo Drive = Tree.AddFolder(nullptr, u"C:");
+  struct TFile {
+    std::u16string Name;
+    std::int64_t Size;
+    double Overwrite;
+    std::int64_t Created;
+    std::uint32_t Attributes;
+  };
+  // Ties in size and time fall back on the names.
+  const TFile Files[] = {{u"b.txt", 300, 50, 30, 0x20},
+                         {u"a.txt", 100, 0, 20, 0x01},
+                         {u"C.txt", 300, 10, 10, 0x21},
+                         {u"d.txt", 5, 10, 20, 0x02}};
+  for (const TFile& File : Files) {
+    const PTreeItemInfo Node = Tree.AddFile(Drive, File.Name, File.Size, File.Overwrite);
+    Node->Data->CreationTime = File.Created;
+    Node->Data->Attributes = File.Attributes;
+  }
+  const PTreeItemInfo Zed = Tree.AddFolder(Drive, u"Zed");
+  Zed->Data->CreationTime = 1;
+  Tree.AddFolder(Drive, u"alpha")->Data->CreationTime = 2;
+
+  TFolderListModel Model(Selector, FileTypes);
+  QAbstractItemModelTester Tester(&Model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  Model.Fill(Drive);
+  EXPECT_EQ(Names(Model), QStringList({"alpha", "Zed", "a.txt", "b.txt", "C.txt", "d.txt"}));
+  const QPersistentModelIndex Current = Model.index(Model.RowOf(Zed), TFolderListModel::colDate);
+
+  struct TCase {
+    int Column;
+    Qt::SortOrder Order;
+    QStringList Expected;
+  };
+  const TCase Cases[] = {
+      {TFolderListModel::colFileName, Qt::DescendingOrder, {"Zed", "alpha", "d.txt", "C.txt", "b.txt", "a.txt"}},
+      {TFolderListModel::colDataSize, Qt::AscendingOrder, {"alpha", "Zed", "d.txt", "a.txt", "b.txt", "C.txt"}},
+      {TFolderListModel::colDataSize, Qt::DescendingOrder, {"Zed", "alpha", "C.txt", "b.txt", "a.txt", "d.txt"}},
+      {TFolderListModel::colOverwrited, Qt::AscendingOrder, {"alpha", "Zed", "a.txt", "C.txt", "d.txt", "b.txt"}},
+      {TFolderListModel::colDate, Qt::AscendingOrder, {"Zed", "alpha", "C.txt", "a.txt", "d.txt", "b.txt"}},
+      {TFolderListModel::colTime, Qt::DescendingOrder, {"alpha", "Zed", "b.txt", "d.txt", "a.txt", "C.txt"}},
+      {TFolderListModel::colAttributes, Qt::AscendingOrder, {"alpha", "Zed", "b.txt", "d.txt", "a.txt", "C.txt"}},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(testing::Message() << "column " << Case.Column << " order " << Case.Order);
+    Model.sort(Case.Column, Case.Order);
+    EXPECT_EQ(Names(Model), Case.Expected);
+    EXPECT_EQ(NodeOfIndex(Current), Zed) << "the current row moves with its node";
+    EXPECT_EQ(Current.column(), TFolderListModel::colDate);
+  }
+  Model.Fill(Drive);
+  EXPECT_EQ(Names(Model), Cases[std::size(Cases) - 1].Expected) << "a new fill keeps the order chosen";
+}
+
 TEST_F(FileViewModels, TheTreeHoldsFoldersOnlyWithChildrenByName) {
   const PTreeItemInfo Drive = Tree.AddFolder(nullptr, u"C:");
   Tree.AddFolder(nullptr, u"Lost");
@@ -135,6 +197,62 @@ TEST_F(FileViewModels, TheTreeHoldsFoldersOnlyWithChildrenByName) {
 
   Model.Clear();
   EXPECT_EQ(Model.rowCount(), 0);
+}
+
+// A filter hides files and the folders with nothing shown below them; the
+// counters count what is shown and only number the ticked files hidden.
+TEST_F(FileViewModels, BothModelsShowWhatAFilterLetsThroughAndTheCountersFollow) {
+  const PTreeItemInfo Drive = Tree.AddFolder(nullptr, u"C:");
+  const PTreeItemInfo Photos = Tree.AddFolder(Drive, u"Photos");
+  const PTreeItemInfo Old = Tree.AddFolder(Photos, u"Old");
+  Tree.AddFile(Old, u"lost.jpg", 500, 80);
+  Tree.AddFile(Photos, u"cat.jpg", 2000, 0)->Data->CreationTime = 100;
+  Tree.AddFile(Photos, u"dog.jpg", 3000, 4.99)->Data->CreationTime = 200;
+  Tree.AddFile(Drive, u"big.iso", 1 << 20, 0);
+  const PTreeItemInfo Orphans = Tree.AddFolder(nullptr, u"???");
+  Tree.AddFile(Orphans, u"x.txt", 10, 50);
+  Selector.CheckAll(Tree.TreeItems(), true);
+
+  TShownItems Shown;
+  TFolderTreeModel TreeModel(Selector, FileTypes, nullptr, &Shown);
+  TFolderListModel ListModel(Selector, FileTypes, nullptr, &Shown);
+  QAbstractItemModelTester TreeTester(&TreeModel, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  QAbstractItemModelTester ListTester(&ListModel, QAbstractItemModelTester::FailureReportingMode::Fatal);
+
+  struct TCase {
+    const char* Name;
+    TFileFilter Filter;
+    QStringList Outline;
+    QStringList Photos;
+    std::int64_t Files, Bytes, OverwrittenFiles, HiddenFiles;
+  };
+  TFileFilter Restorable;
+  Restorable.RestorableOnly = true;
+  TFileFilter Small;
+  Small.MaxSize = 2500;
+  TFileFilter Later;
+  Later.CreatedFrom = 150;
+  Later.CreatedBefore = 201;
+  const TCase Cases[] = {
+      {"none", {}, {"C:", "  Photos", "    Old", "???"}, {"Old", "cat.jpg", "dog.jpg"}, 5, 2000 + 3000 + (1 << 20) + 510, 2, 0},
+      {"restorable", Restorable, {"C:", "  Photos"}, {"cat.jpg", "dog.jpg"}, 3, 2000 + 3000 + (1 << 20), 0, 2},
+      {"up to 2500 bytes", Small, {"C:", "  Photos", "    Old", "???"}, {"Old", "cat.jpg"}, 3, 2510, 2, 2},
+      {"made at 150 to 200", Later, {"C:", "  Photos"}, {"dog.jpg"}, 1, 3000, 0, 4},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    Shown.Apply(Case.Filter, Tree.TreeItems());
+    EXPECT_EQ(Shown.IsActive(), Case.Filter.IsActive());
+    TreeModel.Build(Tree.TreeItems());
+    ListModel.Fill(Photos);
+    EXPECT_EQ(Outline(TreeModel), Case.Outline);
+    EXPECT_EQ(Names(ListModel), Case.Photos);
+    const TTickCounts Counts = CountTicks(Tree.TreeItems(), Shown);
+    EXPECT_EQ(Counts.Files, Case.Files);
+    EXPECT_EQ(Counts.Bytes, Case.Bytes);
+    EXPECT_EQ(Counts.OverwrittenFiles, Case.OverwrittenFiles);
+    EXPECT_EQ(Counts.HiddenFiles, Case.HiddenFiles);
+  }
 }
 
 // A crafted volume can chain folders as deep as its MFT.

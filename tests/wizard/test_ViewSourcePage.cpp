@@ -1,10 +1,17 @@
 #include <QApplication>
+#include <QBuffer>
+#include <QCheckBox>
+#include <QDateEdit>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
@@ -14,15 +21,18 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstring>
 #include <functional>
 
 #include "engine/uAppContext.h"
 #include "platform/uDriveTable.h"
+#include "tests/support/Content.h"
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/QtTestMain.h"
 #include "tests/support/uFakeBlockDevices.h"
 #include "tests/support/uFileViewDriving.h"
 #include "wizard/uCheckStateDelegate.h"
+#include "wizard/uFilePreview.h"
 #include "wizard/uFileViewModels.h"
 #include "wizard/uSelectSourceDrivePage.h"
 #include "wizard/uStartPage.h"
@@ -101,6 +111,25 @@ protected:
   QTableView* List() const { return Files->findChild<QTableView*>("lvFiles"); }
   QToolButton* Up() const { return Files->findChild<QToolButton*>("btnBack"); }
   QString ViewPath() const { return Files->findChild<QLabel*>("lblViewPath")->text(); }
+  QString Status() const { return Files->findChild<QLabel*>("lblStatus")->text(); }
+  template <class TWidget>
+  TWidget* Find(const char* AName) const {
+    return Files->findChild<TWidget*>(QLatin1String(AName));
+  }
+  void OpenFolder(const QStringList& ATreePath) {
+    QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualRect(TreeIndex(ATreePath)).center());
+  }
+  // The folders below a tree node, depth first, as "Parent/Child".
+  QStringList TreeFolders(const QModelIndex& AParent = QModelIndex(), const QString& APrefix = QString()) const {
+    QStringList Result;
+    const QAbstractItemModel& Model = *Tree()->model();
+    for (int Row = 0; Row < Model.rowCount(AParent); ++Row) {
+      const QModelIndex Index = Model.index(Row, 0, AParent);
+      const QString Path = APrefix + Index.data().toString();
+      Result << Path << TreeFolders(Index, Path + "/");
+    }
+    return Result;
+  }
 
   // As the mouse delivers it: a press and a release, then the second press
   // as a double click.
@@ -265,6 +294,284 @@ TEST_F(ViewSourcePage, TheCommandsTickAllNothingOrTheGoodFiles) {
   Click("btnDeselectAll");
   EXPECT_FALSE(Ticks(Context).join(',').contains("=1"));
   EXPECT_FALSE(NextEnabled());
+}
+
+TEST_F(ViewSourcePage, HeaderClicksSortTheListBothWaysKeepingTicksAndTheCurrentRow) {
+  Enter(testsupport::FixtureImage("deleted"));
+  QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualRect(TreeIndex({"C:", "Work"})).center());
+  const QAbstractItemModel& Model = *List()->model();
+  const auto RowNamed = [&](const QString& AName) {
+    return Model.match(Model.index(0, 0), Qt::DisplayRole, AName, 1, Qt::MatchExactly).value(0);
+  };
+  fileviews::ClickTickPicture(*List(), RowNamed("intact.bin"));
+  List()->setCurrentIndex(RowNamed("whole.bin"));
+
+  // ntfs-3g stamps each file as it makes it: intact.bin, half.bin and
+  // whole.bin were made in that order.
+  struct TClick {
+    int Column;
+    QStringList Expected;
+  };
+  const TClick Clicks[] = {
+      {TFolderListModel::colDataSize, {"Old", "whole.bin", "half.bin", "intact.bin"}},
+      {TFolderListModel::colDataSize, {"Old", "intact.bin", "half.bin", "whole.bin"}},
+      {TFolderListModel::colOverwrited, {"Old", "intact.bin", "half.bin", "whole.bin"}},
+      {TFolderListModel::colOverwrited, {"Old", "whole.bin", "half.bin", "intact.bin"}},
+      {TFolderListModel::colDate, {"Old", "intact.bin", "half.bin", "whole.bin"}},
+      {TFolderListModel::colDate, {"Old", "whole.bin", "half.bin", "intact.bin"}},
+      {TFolderListModel::colFileName, {"Old", "half.bin", "intact.bin", "whole.bin"}},
+      {TFolderListModel::colFileName, {"Old", "whole.bin", "intact.bin", "half.bin"}},
+  };
+  QHeaderView* Header = List()->horizontalHeader();
+  for (const TClick& Click : Clicks) {
+    SCOPED_TRACE(Click.Column);
+    const QPoint Middle(Header->sectionViewportPosition(Click.Column) + Header->sectionSize(Click.Column) / 2,
+                        Header->height() / 2);
+    QTest::mouseClick(Header->viewport(), Qt::LeftButton, {}, Middle);
+    EXPECT_EQ(ListRows(), Click.Expected);
+    EXPECT_EQ(SelectedListRow(), "whole.bin");
+    EXPECT_EQ(List()->currentIndex().siblingAtColumn(0).data().toString(), "whole.bin");
+    EXPECT_EQ(RowNamed("intact.bin").data(Qt::CheckStateRole).value<int>(), Qt::Checked);
+    EXPECT_EQ(RowNamed("half.bin").data(Qt::CheckStateRole).value<int>(), Qt::Unchecked);
+  }
+  EXPECT_TRUE(Ticks(Context).contains("intact.bin=1"));
+}
+
+QString SizeText(std::int64_t ABytes) { return QLocale::system().formattedDataSize(ABytes); }
+
+TEST_F(ViewSourcePage, FiltersNarrowTheTreeAndTheListAndTheCommandsActOnWhatIsShown) {
+  Enter(testsupport::FixtureImage("deleted"));
+  OpenFolder({"C:", "Work"});
+  EXPECT_FALSE(Find<QLabel>("lblFilterOn")->isVisible());
+  const QStringList Everything = TreeFolders();
+  EXPECT_EQ(Everything, QStringList({"C:", "C:/Work", "C:/Work/Old", "C:/Work/Old/Deeper", "???"}));
+
+  QTest::mouseClick(Find<QCheckBox>("chkRestorableOnly"), Qt::LeftButton);
+  EXPECT_TRUE(Find<QLabel>("lblFilterOn")->isVisible());
+  EXPECT_EQ(ViewPath(), "C:\\Work") << "the list stays in its folder";
+  EXPECT_EQ(ListRows(), QStringList({"Old", "intact.bin"}));
+  EXPECT_EQ(TreeFolders(), Everything) << "the files of every other folder can be restored";
+  EXPECT_TRUE(Tree()->isExpanded(TreeIndex({"C:"}))) << "the tree stays open as it was";
+  EXPECT_EQ(SelectedTreeNode(), "Work");
+  QTest::mouseClick(Find<QCheckBox>("chkRestorableOnly"), Qt::LeftButton);
+  EXPECT_EQ(ListRows(), QStringList({"Old", "half.bin", "intact.bin", "whole.bin"}));
+  EXPECT_FALSE(Find<QLabel>("lblFilterOn")->isVisible());
+
+  // 20 to 32 KiB: b.bin (20 KiB), half.bin and intact.bin (32 KiB).
+  Find<QSpinBox>("spnSizeFrom")->setValue(20);
+  EXPECT_EQ(ListRows(), QStringList({"Old", "half.bin", "intact.bin", "whole.bin"})) << "the range is off";
+  QTest::mouseClick(Find<QCheckBox>("chkSize"), Qt::LeftButton);
+  Find<QSpinBox>("spnSizeTo")->setValue(32);
+  EXPECT_EQ(ListRows(), QStringList({"Old", "half.bin", "intact.bin"}));
+  EXPECT_EQ(TreeFolders(), QStringList({"C:", "C:/Work", "C:/Work/Old"}));
+
+  Click("btnSelectAll");
+  EXPECT_EQ(Ticks(Context), QStringList({"C:=1", "Work=2", "Old=2", "Deeper=0", "c.bin=0", "a.txt=0", "b.bin=1",
+                                         "intact.bin=1", "half.bin=1", "whole.bin=0", "\?\?\?=0", "orphan.txt=0"}));
+  const QString Counted = "Ticked: 3 files, " + SizeText(20480 + 32768 + 32768) +
+                          "; estimated overwritten among them: 1 file, " + SizeText(32768);
+  EXPECT_EQ(Status(), Counted);
+  EXPECT_TRUE(NextEnabled());
+
+  // The list's own command: only the files shown in Work and below.
+  Click("btnDeselectAll");
+  Files->findChild<QTableView*>("lvFiles")->findChild<QMenu*>()->actions().at(0)->trigger();
+  EXPECT_EQ(Ticks(Context), QStringList({"C:=1", "Work=2", "Old=2", "Deeper=0", "c.bin=0", "a.txt=0", "b.bin=1",
+                                         "intact.bin=1", "half.bin=0", "whole.bin=0", "\?\?\?=0", "orphan.txt=0"}));
+
+  // Files ticked but hidden are still restored, so the line tells of them.
+  QTest::mouseClick(Find<QCheckBox>("chkSize"), Qt::LeftButton);
+  Click("btnDeselectAll");
+  Click("btnSelectAll");
+  QTest::mouseClick(Find<QCheckBox>("chkRestorableOnly"), Qt::LeftButton);
+  EXPECT_TRUE(Status().endsWith("; 2 files ticked but hidden by the filter")) << Status().toStdString();
+  EXPECT_TRUE(Status().contains("estimated overwritten among them: 0 files, " + SizeText(0))) << Status().toStdString();
+  QTest::mouseClick(Find<QCheckBox>("chkRestorableOnly"), Qt::LeftButton);
+
+  // The volume was made before tomorrow and after 2000.
+  auto* From = Find<QDateEdit>("dteFrom");
+  auto* To = Find<QDateEdit>("dteTo");
+  From->setDate(QDate(2000, 1, 1));
+  To->setDate(QDate::currentDate().addDays(1));
+  QTest::mouseClick(Find<QCheckBox>("chkDate"), Qt::LeftButton);
+  EXPECT_EQ(TreeFolders(), Everything);
+  EXPECT_EQ(ListRows(), QStringList({"Old", "half.bin", "intact.bin", "whole.bin"}));
+  From->setDate(QDate::currentDate().addDays(2));
+  To->setDate(QDate::currentDate().addDays(3));
+  EXPECT_EQ(TreeFolders(), QStringList());
+  EXPECT_EQ(ListRows(), QStringList());
+  EXPECT_EQ(ViewPath(), "");
+  Click("btnDeselectAll");
+  EXPECT_EQ(Context.HasChecked(), true) << "nothing is shown, so nothing changes";
+  QTest::mouseClick(Find<QCheckBox>("chkDate"), Qt::LeftButton);
+  EXPECT_EQ(TreeFolders(), Everything);
+}
+
+// The bytes the fixture builder wrote into a file of a recipe.
+std::string WrittenContent(const std::string& ARecipe, const std::string& APath) {
+  const testsupport::Manifest Manifest = testsupport::FixtureManifest(ARecipe);
+  const testsupport::ManifestEntry* Entry = Manifest.Find(APath);
+  return testsupport::GenerateContent(testsupport::ContentLayout::Parse(Entry->Layout), Entry->Seed);
+}
+
+QByteArray PngOf(const QImage& AImage) {
+  QByteArray Png;
+  QBuffer Buffer(&Png);
+  Buffer.open(QIODevice::WriteOnly);
+  AImage.save(&Buffer, "PNG");
+  return Png;
+}
+
+// A copy of the "deleted" volume in which the clusters of the deleted
+// intact.bin hold a small PNG picture instead of its random bytes: a
+// deleted photo as the engine finds it.
+fs::path VolumeWithAPicture(const fs::path& AFolder, const QImage& APicture) {
+  const fs::path Image = AFolder / "picture.img";
+  fs::copy_file(testsupport::FixtureImage("deleted"), Image);
+  std::string Volume;
+  {
+    std::ifstream In(Image, std::ios::binary);
+    Volume.assign(std::istreambuf_iterator<char>(In), {});
+  }
+  const std::string Intact = WrittenContent("deleted", "/Work/intact.bin");
+  const std::size_t Offset = Volume.find(Intact.substr(0, 4096));
+  EXPECT_NE(Offset, std::string::npos);
+  const QByteArray Png = PngOf(APicture);
+  EXPECT_LT(Png.size(), static_cast<qsizetype>(Intact.size()));
+  std::fstream Out(Image, std::ios::in | std::ios::out | std::ios::binary);
+  Out.seekp(static_cast<std::streamoff>(Offset));
+  Out.write(Png.constData(), Png.size());
+  return Image;
+}
+
+TEST_F(ViewSourcePage, ThePreviewShowsTextPicturesAndBytesAndWarnsOfOverwrittenFiles) {
+  QImage Picture(64, 48, QImage::Format_RGB32);
+  Picture.fill(Qt::darkGreen);
+  QPainter(&Picture).fillRect(8, 8, 16, 16, Qt::yellow);
+  testfiles::TTempFolder Folder;
+  Enter(VolumeWithAPicture(Folder.Path(), Picture).string());
+  OpenFolder({"C:", "Work"});
+  const QAbstractItemModel& Model = *List()->model();
+  const auto Preview = [&](const QString& AName) {
+    const QModelIndex Row = Model.match(Model.index(0, 0), Qt::DisplayRole, AName, 1, Qt::MatchExactly).value(0);
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, List()->visualRect(Row.siblingAtColumn(1)).center());
+    QTest::mouseClick(Find<QPushButton>("btnPreview"), Qt::LeftButton);
+  };
+  auto* Button = Find<QPushButton>("btnPreview");
+  EXPECT_FALSE(Button->isEnabled()) << "the current row is the folder Old";
+
+  Preview("intact.bin");
+  auto* Dialog = Files->findChild<TPreviewDialog*>("dlgPreview");
+  ASSERT_NE(Dialog, nullptr);
+  EXPECT_TRUE(Dialog->isVisible());
+  EXPECT_EQ(Dialog->windowTitle(), "Preview of intact.bin");
+  EXPECT_TRUE(Dialog->findChild<QLabel*>("lblFormat")->text().startsWith("PNG, ")) << "found by its content";
+  EXPECT_EQ(Dialog->findChild<QLabel*>("imgPreview")->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
+            Picture);
+  EXPECT_FALSE(Dialog->findChild<QLabel*>("lblWarning")->isVisible());
+
+  Preview("half.bin");
+  EXPECT_TRUE(Dialog->findChild<QLabel*>("lblWarning")->isVisible());
+  EXPECT_TRUE(Dialog->findChild<QLabel*>("lblWarning")->text().startsWith("This file is estimated 50.00% overwritten"));
+  EXPECT_TRUE(Dialog->findChild<QLabel*>("lblFormat")->text().startsWith("binary, ")) << "random bytes";
+  const QString Dump = Dialog->findChild<QPlainTextEdit*>("txtPreview")->toPlainText();
+  EXPECT_EQ(Dump.count('\n'), 32768 / 16) << "one line of sixteen bytes each";
+
+  // The text file by the keyboard: into Old, down to a.txt, F3.
+  Dialog->close();
+  Wizard->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Wizard.get()));
+  List()->setFocus();
+  QTest::mouseMove(Tree()->viewport(), QPoint(0, 0));
+  List()->setCurrentIndex(Model.index(0, 0));
+  QTest::keyClick(List(), Qt::Key_Return);
+  ASSERT_EQ(ViewPath(), "C:\\Work\\Old");
+  ASSERT_EQ(ListRows(), QStringList({"Deeper", "a.txt", "b.bin"}));
+  QTest::keyClick(List(), Qt::Key_Down);
+  QTest::keyClick(List(), Qt::Key_F3);
+  EXPECT_EQ(Dialog->windowTitle(), "Preview of a.txt");
+  EXPECT_TRUE(Dialog->findChild<QLabel*>("lblFormat")->text().startsWith("UTF-8, "));
+  EXPECT_EQ(Dialog->findChild<QPlainTextEdit*>("txtPreview")->toPlainText().toStdString(),
+            WrittenContent("deleted", "/Work/Old/a.txt"));
+  EXPECT_FALSE(Dialog->findChild<QLabel*>("lblWarning")->isVisible());
+
+  // Space ticks and unticks the current row.
+  QTest::keyClick(List(), Qt::Key_Space);
+  EXPECT_TRUE(Ticks(Context).contains("a.txt=1"));
+  EXPECT_TRUE(NextEnabled());
+  EXPECT_TRUE(Status().startsWith("Ticked: 1 file, ")) << Status().toStdString();
+  QTest::keyClick(List(), Qt::Key_Space);
+  EXPECT_TRUE(Ticks(Context).contains("a.txt=0"));
+  EXPECT_FALSE(NextEnabled());
+}
+
+TEST(FilePreview, BytesAreShownInTheirEncodingOrAsAHexDump) {
+  struct TCase {
+    const char* Name;
+    QByteArray Bytes;
+    TPreviewKind Kind;
+    QString Format;
+    QString Text;
+  };
+  const QString Umlauts = QStringLiteral("Gr\u00fc\u00dfe aus K\u00f6ln\r\n");
+  QByteArray Utf16(Umlauts.size() * 2, '\0');
+  std::memcpy(Utf16.data(), Umlauts.utf16(), static_cast<std::size_t>(Utf16.size()));
+  const TCase Cases[] = {
+      {"ascii", "plain text\n", pvkText, "UTF-8", "plain text\n"},
+      {"utf-8", Umlauts.toUtf8(), pvkText, "UTF-8", Umlauts},
+      // A multi-byte character cut off by the read limit.
+      {"utf-8 cut", Umlauts.toUtf8().left(3), pvkText, "UTF-8", "Gr"},
+      {"utf-8 with a mark", "\xef\xbb\xbfmarked", pvkText, "UTF-8", "marked"},
+      {"utf-16le", Utf16, pvkText, "UTF-16LE", Umlauts},
+      {"utf-16le with a mark", "\xff\xfe" + Utf16, pvkText, "UTF-16LE", Umlauts},
+      {"latin-1", Umlauts.toLatin1(), pvkText, "ISO-8859-1", Umlauts},
+      {"binary", QByteArray("MZ\x90\x00\x03\x00\x00\x00", 8), pvkHex, "binary",
+       "00000000  4d 5a 90 00 03 00 00 00                           |MZ......|\n"},
+      {"empty", QByteArray(), pvkHex, "binary", ""},
+      {"png", PngOf(QImage(4, 3, QImage::Format_RGB32)), pvkImage, "PNG", ""},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    const TPreviewContent Content = MakePreview(Case.Bytes);
+    EXPECT_EQ(Content.Kind, Case.Kind);
+    EXPECT_EQ(Content.Format, Case.Format);
+    EXPECT_EQ(Content.Text, Case.Text);
+  }
+  EXPECT_EQ(HexDump(QByteArray("0123456789abcdefXY")),
+            "00000000  30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 66  |0123456789abcdef|\n"
+            "00000010  58 59                                             |XY|\n");
+  EXPECT_EQ(MakePreview(QByteArray(HexDumpBytes + 100, '\x01')).Text.count('\n'), HexDumpBytes / 16)
+      << "only the start is dumped";
+}
+
+bool HasFocusIn(const QWidget* AWidget) {
+  const QWidget* Focus = QApplication::focusWidget();
+  return Focus && (Focus == AWidget || AWidget->isAncestorOf(Focus));
+}
+
+TEST_F(ViewSourcePage, EveryNewControlHasAnAccelerator) {
+  Enter(testsupport::FixtureImage("deleted"));
+  Wizard->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Wizard.get()));
+  // A button's accelerator clicks it a moment later, as the mouse would.
+  const auto Press = [&](Qt::Key AKey, const std::function<bool()>& AEffect) {
+    QTest::keyClick(Wizard.get(), AKey, Qt::AltModifier);
+    return QTest::qWaitFor(AEffect);
+  };
+  EXPECT_TRUE(Press(Qt::Key_R, [&] { return Find<QCheckBox>("chkRestorableOnly")->isChecked(); }));
+  EXPECT_TRUE(Find<QLabel>("lblFilterOn")->isVisible());
+  EXPECT_TRUE(Press(Qt::Key_Z, [&] { return Find<QCheckBox>("chkSize")->isChecked(); }));
+  EXPECT_TRUE(Press(Qt::Key_U, [&] { return HasFocusIn(Find<QSpinBox>("spnSizeTo")); }));
+  EXPECT_TRUE(Press(Qt::Key_F, [&] { return Find<QCheckBox>("chkDate")->isChecked(); }));
+  EXPECT_TRUE(Press(Qt::Key_O, [&] { return HasFocusIn(Find<QDateEdit>("dteTo")); }));
+
+  // The volume was made today; everything restorable of up to 1 GiB shows.
+  OpenFolder({"C:", "Work"});
+  ASSERT_EQ(ListRows(), QStringList({"Old", "intact.bin"}));
+  List()->setCurrentIndex(List()->model()->index(1, 0));
+  EXPECT_TRUE(Press(Qt::Key_V, [&] { return Files->findChild<TPreviewDialog*>("dlgPreview") != nullptr; }));
+  ASSERT_NE(Files->findChild<TPreviewDialog*>("dlgPreview"), nullptr);
+  EXPECT_EQ(Files->findChild<TPreviewDialog*>("dlgPreview")->windowTitle(), "Preview of intact.bin");
 }
 
 TEST_F(ViewSourcePage, AMaskSearchRebuildsTheTreeUnticked) {

@@ -117,6 +117,17 @@ TEST_F(WizardWindow, LayoutCaptionsAndHintsOfAFreshWindow) {
   EXPECT_FALSE(Button("btnPrev")->isEnabled());
 }
 
+// The logo panel shows the desktop icon: the platter's hub and the green
+// disc of the arrow where app/tarnwick.svg puts them.
+TEST_F(WizardWindow, TheLogoIsTheDesktopIcon) {
+  const QImage Logo = Wizard->Find<QLabel>("imgPageImage")->pixmap().toImage();
+  ASSERT_EQ(Logo.size(), QSize(128, 128));
+  EXPECT_EQ(Logo.pixelColor(56, 56).name(), "#e8eef5");
+  EXPECT_EQ(Logo.pixelColor(85, 110).name(), "#2ea045");
+  EXPECT_EQ(Logo.pixelColor(100, 105).name(), "#ffffff") << "the arrow";
+  EXPECT_EQ(Logo.pixelColor(2, 126).alpha(), 0);
+}
+
 TEST_F(WizardWindow, WithoutPagesOnlyExitWorksAndEscapePressesIt) {
   Show();
   EXPECT_FALSE(Button("btnNext")->isEnabled());
