@@ -24,6 +24,10 @@ build_fuzzers "$root/build/fuzz"
 run_fuzzers_briefly "$root/build/fuzz"
 
 bash "$root/scripts/check-install.sh" "$root/build/release"
+# The Debian package is one more build; TARNWICK_TEST_PACKAGE=1 asks for it.
+if [ "${TARNWICK_TEST_PACKAGE:-0}" = 1 ]; then
+  bash "$root/scripts/package.sh"
+fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
