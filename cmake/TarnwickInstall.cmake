@@ -3,6 +3,7 @@
 # run the same way.
 
 find_program(SCDOC scdoc REQUIRED)
+set(TARNWICK_BUILD_DATADIR "${CMAKE_BINARY_DIR}/${CMAKE_INSTALL_DATADIR}")
 set(TARNWICK_BUILD_MANDIR "${CMAKE_BINARY_DIR}/${CMAKE_INSTALL_MANDIR}/man1")
 
 # tarnwick_add_manual(NAME SOURCE file.scd [PROGRAM target]): the manual page
