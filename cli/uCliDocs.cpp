@@ -115,6 +115,16 @@ std::string ScdocText(const std::string& AText) {
   return escaped;
 }
 
+// A help of several lines stays in the option's indented paragraph, each
+// line kept as a line: scdoc keeps a line after "++" in the paragraph, and
+// would print a tab at its start.
+std::string ScdocParagraph(const std::string& AText) {
+  std::string paragraph;
+  for (const char c : ScdocText(AText))
+    paragraph += c == '\n' ? std::string(" ++\n") : std::string(1, c);
+  return paragraph;
+}
+
 std::string ScdocValue(const TOptionDoc& AOption) {
   std::string value;
   if (!AOption.Choices.empty()) {
@@ -153,7 +163,7 @@ std::string ScdocUsage(const std::string& AProgram, const TCommandDoc& ACommand)
 
 void WriteScdocOptions(const std::vector<TOptionDoc>& AOptions, std::ostream& AOut) {
   for (const TOptionDoc& option : AOptions) {
-    AOut << ScdocTerm(option, ", ") << "\n\t" << ScdocText(option.Help);
+    AOut << ScdocTerm(option, ", ") << "\n\t" << ScdocParagraph(option.Help);
     if (!option.Default.empty())
       AOut << " (default: " << ScdocText(option.Default) << ")";
     AOut << "\n\n";
@@ -270,11 +280,13 @@ void WriteBash(const std::string& AProgram, const std::vector<TCommandDoc>& ACom
 // ----- zsh --------------------------------------------------------------------
 
 // Text inside a single-quoted zsh word, where "[" and "]" also end an
-// option's description.
+// option's description; a description is one line.
 std::string ZshText(const std::string& AText) {
   std::string escaped;
   for (const char c : AText) {
-    if (c == '\'')
+    if (c == '\n')
+      escaped += ' ';
+    else if (c == '\'')
       escaped += "'\\''";
     else if (c == '[' || c == ']')
       escaped += std::string("\\") + c;

@@ -175,7 +175,7 @@ struct TAwkwardCommandLine {
     copy->add_option("--into", Into, AwkwardHelp)->type_name("DIR");
     copy->add_option("--pick", Pick, AwkwardHelp)->check(CLI::IsMember({"one", "two"}));
     copy->add_option("--item", Items, AwkwardHelp)->take_all();
-    copy->add_flag("--quiet", Quiet, AwkwardHelp);
+    copy->add_flag("--quiet", Quiet, "First line\nsecond line");
   }
 };
 
@@ -202,6 +202,7 @@ TEST(CommandLineDocs, ManualPartsKeepEveryCharacterOfTheHelpAndNameEachValue) {
       << manual;
   EXPECT_NE(manual.find("-n, --name-mask NAME_MASK\n"), std::string::npos) << manual;
   EXPECT_NE(manual.find(std::string(AwkwardHelp) + " (default: *_*)"), std::string::npos) << manual;
+  EXPECT_NE(manual.find("    --quiet\n           First line\n           second line\n"), std::string::npos) << manual;
   EXPECT_EQ(OptionNames(manual), (TNames{"--into", "--item", "--name-mask", "--pick", "--quiet", "-h", "--help", "-n"}));
 }
 
