@@ -157,6 +157,29 @@ TEST(BashCompletion, OffersTheWordsAnOptionTakesAndFileNamesForOthers) {
             std::vector<std::string>{(folder / "volume.img").string()});
 }
 
+// What zsh offers for the last word of ALine, with the completion function
+// the build wrote first in its function path.
+std::vector<std::string> ZshCompletes(const std::string& ALine) {
+  const CommandResult result =
+      RunCommand({"zsh", "-f", TARNWICK_TEST_SOURCE "/zsh-complete.zsh", TARNWICK_ZSH_FUNCTIONS, ALine});
+  EXPECT_EQ(result.ExitCode, 0) << result.Err;
+  TNames words;
+  for (const std::string& word : SplitLines(result.Out))
+    if (!word.empty())
+      words.insert(word);
+  return Sorted(words);
+}
+
+// Both shells complete from the same description of the command line: zsh
+// offers what bash offers for options and their words, and the commands
+// where bash adds the program's options too.
+TEST(ZshCompletion, OffersWhatBashOffers) {
+  for (const std::string line : {"tarnwick-cli -", "tarnwick-cli scan d.img -", "tarnwick-cli restore d.img --",
+                                 "tarnwick-cli scan d.img --format ", "tarnwick-cli restore d.img --conflict "})
+    EXPECT_EQ(ZshCompletes(line), BashCompletes(line)) << line;
+  EXPECT_EQ(ZshCompletes("tarnwick-cli "), Sorted(TNames{"drives", "restore", "scan"}));
+}
+
 // ----- the writer over options no program of ours has (yet) ----------------
 
 // An option help with every character the three languages treat specially.
