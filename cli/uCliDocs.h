@@ -19,5 +19,5 @@ void WriteCommandLineDoc(const CLI::App& AApp, TCommandLineDoc ADoc, std::ostrea
 
 // Adds the hidden option "--print-docs synopsis|commands|bash|zsh" that
 // writes one of them on standard output and ends the program with success.
-// Call it once every command and option is defined.
+// What it writes describes the command line as it stands when parsed.
 void AddDocsOption(CLI::App& AApp);
