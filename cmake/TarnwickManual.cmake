@@ -2,7 +2,8 @@
 # and, when PROGRAM is given, the SYNOPSIS, OPTIONS and COMMANDS sections that
 # the program writes from its own command line, turned into roff by SCDOC.
 # Installed pages are compressed, as man expects them; OUTPUT.gz beside it.
-# Run as: cmake -DTEMPLATE=... -DOUTPUT=... -DSCDOC=... -DVERSION=... [-DPROGRAM=...] -P
+# RELEASE_EPOCH is the release day, which scdoc prints as the page's date.
+# Run as: cmake -DTEMPLATE=... -DOUTPUT=... -DSCDOC=... -DVERSION=... -DRELEASE_EPOCH=... [-DPROGRAM=...] -P
 file(READ "${TEMPLATE}" page)
 string(REPLACE "@PROJECT_VERSION@" "${VERSION}" page "${page}")
 if(PROGRAM)
@@ -17,6 +18,7 @@ if(PROGRAM)
   endforeach()
 endif()
 file(WRITE "${OUTPUT}.scd" "${page}")
+set(ENV{SOURCE_DATE_EPOCH} "${RELEASE_EPOCH}")
 execute_process(COMMAND "${SCDOC}" INPUT_FILE "${OUTPUT}.scd" OUTPUT_FILE "${OUTPUT}" RESULT_VARIABLE failed)
 if(failed)
   file(REMOVE "${OUTPUT}")
