@@ -1,5 +1,8 @@
 #include "app/uMain.h"
 
+#include <iostream>
+#include <string_view>
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -154,7 +157,7 @@ TfMain::TfMain(IShellService& AShell, const TPageAssembler& AAssemble) : FShell(
   resize(MainWindowSize);
   if (const QScreen* Screen = QGuiApplication::primaryScreen())
     move(Screen->availableGeometry().center() - rect().center());
-  setWindowIcon(QIcon::fromTheme(QStringLiteral("tarnwick"),
+  setWindowIcon(QIcon::fromTheme(QString::fromLatin1(ApplicationId),
                                  QIcon(DrawTarnwickLogo(WindowIconSize))));
   BuildMenu();
   setWindowTitle(QStringLiteral("Tarnwick v.") + GetSelfApplicationVersion());
@@ -227,18 +230,51 @@ void TfMain::ApplicationEvents1Exception(const std::exception& E) {
                      QMessageBox::NoIcon);
 }
 
+QString DataFolder() {
+  return QDir::cleanPath(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(TARNWICK_DATA_DIR)));
+}
+
 QUrl HelpFileUrl() {
-  const QString Help = QDir(QCoreApplication::applicationDirPath())
-                           .filePath(QStringLiteral(TARNWICK_HELP_DIR "/Tarnwick.html"));
-  return QFileInfo::exists(Help) ? QUrl::fromLocalFile(QDir::cleanPath(Help)) : QUrl();
+  const QString Help = DataFolder() + QStringLiteral("/tarnwick/help/Tarnwick.html");
+  return QFileInfo::exists(Help) ? QUrl::fromLocalFile(Help) : QUrl();
+}
+
+std::optional<int> AnswerCommandLine(int argc, char** argv, std::ostream& AOut) {
+  for (int Index = 1; Index < argc; ++Index) {
+    const std::string_view Argument = argv[Index];
+    if (Argument == "--version" || Argument == "-v") {
+      AOut << "tarnwick " << GetSelfApplicationVersion().toStdString() << '\n';
+      return 0;
+    }
+    if (Argument == "--help" || Argument == "-h") {
+      AOut << "Finds deleted files and folders on an NTFS volume and restores them.\n"
+              "Usage: tarnwick [OPTIONS]\n"
+              "\n"
+              "Options:\n"
+              "  -h, --help     Print this help message and exit\n"
+              "  -v, --version  Print the version and exit\n"
+              "The options every Qt program takes (such as -platform or -style) are\n"
+              "accepted as well.\n"
+              "\n"
+              "Environment:\n"
+              "  TARNWICK_IMAGES  Volume image files to list as drives, separated by \":\"\n";
+      return 0;
+    }
+  }
+  return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------
 
 int TarnwickMain(int argc, char** argv) {
+  if (const std::optional<int> Answered = AnswerCommandLine(argc, argv, std::cout))
+    return *Answered;
   // The application object comes first: every Qt object needs it, and the
   // leak warning after the process objects are gone still shows a box.
   TTarnwickApplication App(argc, argv);
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(ApplicationId));
+  // An install prefix outside the desktop's data folders still has its icon.
+  QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << DataFolder() + QStringLiteral("/icons"));
   TDesktopShellService Shell;
   MemoryEx::SetLeakReporter([&Shell](std::int64_t ABytes) {
     Shell.ShowMessage(nullptr, QStringLiteral("Warning"),

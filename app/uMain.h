@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+#include <ostream>
 #include <vector>
 
 #include <QApplication>
@@ -126,6 +128,19 @@ private:
 
   IShellService& FShell;
 };
+
+// The application id: the name of the desktop entry, the icon and the
+// AppStream data, which the desktop uses to match windows to their entry.
+inline constexpr char ApplicationId[] = TARNWICK_APP_ID;
+
+// The install prefix's share folder (help pages, icons), found from where
+// the running program lies, so an installed copy never reads the build tree.
+QString DataFolder();
+
+// Answers --help and --version on AOut before any window system is needed
+// and gives the exit code; nothing when the wizard is to start. Options the
+// toolkit takes itself (-platform, -style, ...) pass through.
+std::optional<int> AnswerCommandLine(int argc, char** argv, std::ostream& AOut);
 
 // The addresses the window opens.
 extern const QUrl ProductWebPage;

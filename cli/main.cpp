@@ -1,4 +1,5 @@
 #include "cli/uCliCommands.h"
+#include "cli/uCliDocs.h"
 #include "cli/uCliInterrupt.h"
 #include "cli/uCliSource.h"
 #include "foundation/uUnicode.h"
@@ -49,6 +50,7 @@ int ReportError(const std::string& AMessage, int ACode) {
 int main(int argc, char** argv) {
   CLI::App app{"Finds deleted files and folders on an NTFS volume and restores them.", kProgram};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string(kProgram) + " " + TARNWICK_VERSION, "Print the version and exit");
 
   CLI::App* drives = app.add_subcommand("drives", "List the NTFS drives, block devices and volume images");
 
@@ -78,13 +80,13 @@ int main(int argc, char** argv) {
       ->take_all();
   restoreCommand->add_flag("--yes", restore.AnswerYes, "Answer Yes to the question about free space");
 
+  AddDocsOption(app);
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& help) {
-    return app.exit(help);
-  } catch (const CLI::CallForAllHelp& help) {
-    return app.exit(help);
   } catch (const CLI::ParseError& error) {
+    // Help, the version and the documents the build asks for end with success.
+    if (error.get_exit_code() == 0)
+      return app.exit(error);
     return ReportError(std::string(error.what()) + " (see --help)", ecUsage);
   }
 

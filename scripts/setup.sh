@@ -14,6 +14,9 @@ packages=(
   xdg-utils
   clang libclang-rt-14-dev
   xvfb xauth
+  scdoc librsvg2-bin
+  desktop-file-utils appstream man-db bash-completion zsh file
+  dpkg-dev fakeroot lintian
 )
 
 missing=()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Tarnwick twice (with AddressSanitizer and
 # UndefinedBehaviorSanitizer, then as a release build), builds the libFuzzer
-# targets with clang and runs each one briefly, then runs every test in both
-# builds. The release build's CTest summary is the last thing printed.
+# targets with clang and runs each one briefly, checks the release build as
+# installed into a temporary folder, then runs every test in both builds.
+# The release build's CTest summary is the last thing printed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -21,6 +22,12 @@ build "$root/build/release" -DCMAKE_BUILD_TYPE=Release
 source "$root/scripts/fuzzbuild.sh"
 build_fuzzers "$root/build/fuzz"
 run_fuzzers_briefly "$root/build/fuzz"
+
+bash "$root/scripts/check-install.sh" "$root/build/release"
+# The Debian package is one more build; TARNWICK_TEST_PACKAGE=1 asks for it.
+if [ "${TARNWICK_TEST_PACKAGE:-0}" = 1 ]; then
+  bash "$root/scripts/package.sh"
+fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
