@@ -211,8 +211,9 @@ private:
   // Everything through which the source drive could be written.
   TSourceIdentity SourceIdentity() const;
   // Copies within the file's progress level, which the caller holds open;
-  // APosition counts the bytes written, also when a write fails.
-  static void CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer, std::int64_t& APosition);
+  // APosition counts the bytes written, also when a write fails. False when
+  // a cancel stopped it.
+  static bool CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer, std::int64_t& APosition);
 
   std::shared_ptr<IPrompt> FPrompt;
   std::shared_ptr<const IFileSystem> FFileSystem;

@@ -128,15 +128,16 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode,
   if (NTFSAttribute::IsEncrypted(search.Rec().AttributeRecord))
     ProgressEx::Detail(pdsWarning, "File " + plan.Path + " was encrypted; its content is restored in encrypted form.");
   std::int64_t written = 0;
+  bool canceled = false;
   try {
-    CopyStream(*stream, *output, buffer, written);
+    canceled = !CopyStream(*stream, *output, buffer, written);
     output->Close();
   } catch (const std::exception& error) {
     ProgressEx::Detail(pdsError, error.what());
     ProgressEx::Detail(pdsError, PartialMessage(plan.Path, written, stream->Size()));
     return;
   }
-  if (written < stream->Size())
+  if (canceled && written < stream->Size())
     ProgressEx::Detail(pdsWarning, PartialMessage(plan.Path, written, stream->Size()));
   const std::vector<TByteRange> unread = UnreadRangesOf(*stream);
   // A bad sector does not stop the restore: its bytes became zeros, and the
@@ -174,18 +175,18 @@ std::string TNTFSRecoveryContext::ReadFileStart(PTreeItemInfo ANode, std::int64_
   return bytes;
 }
 
-void TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer,
+bool TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer,
                                       std::int64_t& APosition) {
   for (;;) {
     const std::int64_t read = std::min<std::int64_t>(AStream.Read(APosition, ABuffer.Size(), ABuffer.Ptr()),
                                                      ABuffer.Size());
     if (read <= 0)
-      break;
+      return true;
     AOutput.Write(ABuffer.Ptr(), static_cast<std::size_t>(read));
     APosition += read;
     // A cancel keeps what was written; the file's level hands it on to
     // "Recovering..." when it closes.
     if (!ProgressEx::DoProgress(APosition))
-      break;
+      return false;
   }
 }

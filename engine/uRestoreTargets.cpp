@@ -6,6 +6,9 @@
 #include "progress/uProgressEx.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -74,34 +77,42 @@ std::string TRestoreTargets::FreeNumbered(const std::string& AFolder, const std:
 }
 
 const std::string& TRestoreTargets::FolderOf(PTreeItemInfo ANode) {
-  if (const auto found = FFolders.find(ANode); found != FFolders.end())
-    return found->second;
-  std::string relative;
-  if (!IsTopFolder(ANode) && ANode->Parent) {
-    const std::string parent = FolderOf(ANode->Parent);
-    const std::string name = SafeName(ANode);
-    relative = Join(parent, name);
-    // An earlier run's folder is restored into; anything else of the name
-    // makes this folder numbered, and everything below it follows.
-    const char* reason = nullptr;
-    if (FTaken.contains(relative)) {
+  // From the nearest folder chosen before down to this one, without a call
+  // per level: a crafted volume can chain folders thousands deep.
+  std::vector<PTreeItemInfo> unplanned;
+  for (PTreeItemInfo node = ANode; node != nullptr && !FFolders.contains(node); node = node->Parent)
+    unplanned.push_back(node);
+  for (auto node = unplanned.rbegin(); node != unplanned.rend(); ++node)
+    FFolders.emplace(*node, ChooseFolder(*node));
+  return FFolders.at(ANode);
+}
+
+std::string TRestoreTargets::ChooseFolder(PTreeItemInfo ANode) {
+  if (IsTopFolder(ANode) || ANode->Parent == nullptr)
+    return {};
+  const std::string& parent = FFolders.at(ANode->Parent);
+  const std::string name = SafeName(ANode);
+  std::string relative = Join(parent, name);
+  // An earlier run's folder is restored into; anything else of the name
+  // makes this folder numbered, and everything below it follows.
+  const char* reason = nullptr;
+  if (FTaken.contains(relative)) {
+    reason = kTakenInRun;
+  } else if (const TTargetEntry entry = EntryAt(parent, relative); entry.Kind != TEntryKind::ekNone) {
+    if (WrittenHere(entry))
       reason = kTakenInRun;
-    } else if (const TTargetEntry entry = EntryAt(parent, relative); entry.Kind != TEntryKind::ekNone) {
-      if (WrittenHere(entry))
-        reason = kTakenInRun;
-      else if (entry.Kind != TEntryKind::ekFolder)
-        reason = kTakenByNonFolder;
-      else
-        FMade.insert(relative);
-    }
-    if (reason) {
-      const std::string wanted = relative;
-      relative = FreeNumbered(parent, name);
-      WarnTaken("folder", Shown(wanted), reason, Shown(relative));
-    }
-    FTaken.insert(relative);
+    else if (entry.Kind != TEntryKind::ekFolder)
+      reason = kTakenByNonFolder;
+    else
+      FMade.insert(relative);
   }
-  return FFolders.emplace(ANode, relative).first->second;
+  if (reason) {
+    const std::string wanted = relative;
+    relative = FreeNumbered(parent, name);
+    WarnTaken("folder", Shown(wanted), reason, Shown(relative));
+  }
+  FTaken.insert(relative);
+  return relative;
 }
 
 TRestoreTargets::TFilePlan TRestoreTargets::PlanFile(PTreeItemInfo ANode) {
@@ -141,6 +152,12 @@ TRestoreTargets::TFilePlan TRestoreTargets::PlanFile(PTreeItemInfo ANode) {
 }
 
 IOutputFilePtr TRestoreTargets::CreateFile(const TFilePlan& APlan) {
+  // A path the system cannot take at all fails before its first folder is
+  // made, instead of leaving thousands of them behind.
+  if (APlan.Path.size() >= PATH_MAX) {
+    const std::string folder = APlan.Folders.empty() ? FTarget.Path() : Shown(FFolders.at(APlan.Folders.back()));
+    throw std::runtime_error("Cannot create folder \"" + folder + "\". " + std::strerror(ENAMETOOLONG));
+  }
   for (PTreeItemInfo node : APlan.Folders) {
     const std::string& folder = FFolders.at(node);
     if (!FMade.contains(folder)) {

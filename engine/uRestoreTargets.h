@@ -43,6 +43,8 @@ public:
 private:
   // The folder's path below the target, chosen at its first file.
   const std::string& FolderOf(TTreeItemInfo* ANode);
+  // The path of a folder whose parent folder is chosen already.
+  std::string ChooseFolder(TTreeItemInfo* ANode);
   std::string SafeName(TTreeItemInfo* ANode) const;
   std::string Join(const std::string& AFolder, const std::string& AName) const;
   // AFolder below the target, or the target itself, as shown in messages.

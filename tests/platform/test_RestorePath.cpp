@@ -95,6 +95,7 @@ TEST(RestorePathJoin, HostileNamesStayInsideTheTargetOnDisk) {
   const testfiles::TTempFolder folder;
   const fs::path root = fs::canonical(folder.Path());
   const fs::path target = root / "target";
+  fs::create_directories(target);
   const ITargetFolderPtr files = OpenLinuxTargetFolder(target.string(), TSourceIdentity());
   const std::string targetText = fs::canonical(target).string();
   const std::size_t limit = TLinuxFileSystem().MaxNameBytes(targetText);

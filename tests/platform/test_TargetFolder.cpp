@@ -51,6 +51,7 @@ protected:
   ITargetFolderPtr FTarget = OpenLinuxTargetFolder(FRoot.string(), TSourceIdentity());
 
   void SetUp() override {
+    fs::create_directories(FRoot);
     fs::create_directories(FOutside);
     std::ofstream(Outside("victim")) << "keep";
   }
