@@ -34,7 +34,7 @@ public:
   TTerminal& Terminal() { return FTerminal; }
 
   void SetSource(const TScanOptions& AOptions) {
-    FContext.SetSourceDrive(std::u16string{ResolveSource(AOptions.Source), u':', u'\\'});
+    FContext.SetSourceDrive(std::u16string{ResolveSource(AOptions.Source, AOptions.Partition), u':', u'\\'});
     FContext.SetMask(FromNativePath(AOptions.Mask));
   }
 
@@ -103,13 +103,17 @@ std::string ColumnText(const std::string& AText, std::size_t AWidth) {
 
 } // namespace
 
-int RunDrives(std::ostream& AOut) {
+int RunDrives(const std::vector<std::string>& AImages, std::ostream& AOut) {
+  for (const std::string& image : AImages)
+    ListImage(image);
   RefreshDriveTable();
   std::vector<std::vector<std::string>> rows = {{"DRIVE", "LABEL", "FILE SYSTEM", "KIND", "PATH"}};
-  for (const PVolumeInformationRecord drive : ListedSourceDrives())
+  for (const PVolumeInformationRecord drive : ListedSourceDrives()) {
+    const TDriveSource source = DriveTable().SourceOf(drive->Letter).value_or(TDriveSource{});
     rows.push_back({ToNativePath(std::u16string{drive->Letter, u':'}), ToNativePath(drive->VolumeName),
                     ToNativePath(drive->FileSystemName), DriveKindName(*drive),
-                    DriveTable().PathOf(drive->Letter).value_or("")});
+                    source.Partition != 0 ? PartitionText(source.Partition, source.Path) : source.Path});
+  }
   std::vector<std::size_t> widths(rows.front().size(), 0);
   for (const auto& row : rows)
     for (std::size_t i = 0; i < row.size(); ++i)

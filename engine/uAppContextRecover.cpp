@@ -48,7 +48,7 @@ void TNTFSRecoveryContext::ProcessRecover() {
                                 " bytes required. Do you want to continue?"))
     return;
 
-  TNTFSVolumeRef volume(NTFSVolumeInit(std::u16string{GetSourceDriveLetter(), u':'}));
+  TNTFSVolumeRef volume(OpenSourceVolume());
   TProgressExLevel level("Recovering...", checked->Count(), "objects");
   try {
     std::int32_t done = 0;

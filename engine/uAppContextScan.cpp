@@ -123,7 +123,7 @@ PItemInfo TNTFSRecoveryContext::NewItem(const IExListPtr& AList, MFT_REF AMFTNum
 void TNTFSRecoveryContext::ProcessScan() {
   Clear();
   const std::u16string driveName{GetSourceDriveLetter(), u':'};
-  TNTFSVolumeRef volume(NTFSVolumeInit(driveName));
+  TNTFSVolumeRef volume(OpenSourceVolume());
   TProgressExLevel level("Scanning...", 3, "");
   try {
     NewItem(FRootItems, volume->RootDirRef, MFT_REF{}, driveName, true, false);

@@ -16,11 +16,13 @@ public:
   ~CustomDriveException() override;
 };
 
-// The volume's device or image could not be opened.
+// The volume's device or image could not be opened; the message says why
+// where the cause is known.
 class NoDriveException : public CustomDriveException {
 public:
   static constexpr const char* kMessage = "Drive is not available.";
   NoDriveException() : CustomDriveException(kMessage) {}
+  explicit NoDriveException(const std::string& AWhy) : CustomDriveException(AWhy) {}
   ~NoDriveException() override;
 };
 

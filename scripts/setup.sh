@@ -10,6 +10,7 @@ packages=(
   libzip-dev zlib1g-dev libsimpleini-dev
   libblkid-dev libudev-dev
   ntfs-3g ntfs-3g-dev sleuthkit e2fsprogs
+  gdisk
   libcli11-dev
   xdg-utils
   clang libclang-rt-14-dev

@@ -117,7 +117,7 @@ TEST_F(DiskUtils, TheLetterOpensItsVolume) {
   RefreshDriveTable();
 
   for (const std::u16string name : {u"C:", u"D:\\"}) {
-    TPhysicalFile volume(name);
+    TPhysicalFile volume(name, DriveTable().OpenSource(name));
     char oemName[8];
     ASSERT_EQ(volume.Read(3, sizeof oemName, oemName), 8) << ToNativePath(name);
     EXPECT_EQ(std::string(oemName, 8), "NTFS    ");
@@ -206,10 +206,10 @@ TEST_F(DiskUtils, AddingSomethingElseThanAnNTFSImageIsRefused) {
     std::string Name;
     std::string Message;
   } cases[] = {
-      {"missing.img", "cannot be read"},
-      {"blank.img", "is not an NTFS volume image"},
-      {"linux.img", "is not an NTFS volume image"},
-      {"", "cannot be read"},  // the folder itself
+      {"missing.img", "does not exist."},
+      {"blank.img", "holds no NTFS boot sector: it is not an NTFS volume image"},
+      {"linux.img", "holds no NTFS boot sector: it is not an NTFS volume image"},
+      {"", "is a folder, not a block device or a volume image file."},  // the folder itself
   };
   for (const auto& c : cases) {
     const std::string path = (FDevices.Folder() / c.Name).string();

@@ -1,0 +1,141 @@
+// Disks and disk images as sources: every NTFS partition of an MBR (primary
+// and logical) or GPT table reads exactly as the bare volume it was made
+// from, and the choice among several partitions is the user's.
+
+#include "tests/cli/CliRun.h"
+#include "tests/support/FixtureDisks.h"
+#include "tests/support/FixtureVolumes.h"
+#include "tests/support/uTestFiles.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+namespace {
+
+namespace fs = std::filesystem;
+using clirun::Cli;
+using clirun::LastErrorLine;
+using clirun::WithoutDriveLetters;
+using testsupport::CommandResult;
+using ::testing::HasSubstr;
+
+// Every file below AFolder by its path from there, with its bytes.
+std::map<std::string, std::string> FilesBelow(const fs::path& AFolder) {
+  std::map<std::string, std::string> files;
+  if (!fs::exists(AFolder))
+    return files;
+  for (const auto& entry : fs::recursive_directory_iterator(AFolder))
+    if (entry.is_regular_file())
+      files[fs::relative(entry.path(), AFolder).string()] = clirun::ReadFile(entry.path());
+  return files;
+}
+
+std::vector<std::string> ScanRows(std::vector<std::string> AArgs) {
+  AArgs.insert(AArgs.begin(), "scan");
+  AArgs.insert(AArgs.end(), {"--format", "tsv"});
+  const CommandResult result = Cli(AArgs);
+  EXPECT_EQ(result.ExitCode, 0) << result.Err;
+  return WithoutDriveLetters(testsupport::SplitLines(result.Out));
+}
+
+std::map<std::string, std::string> Restored(std::vector<std::string> AArgs, const fs::path& ATarget) {
+  AArgs.insert(AArgs.begin(), "restore");
+  AArgs.insert(AArgs.end(), {"--target", ATarget.string(), "--select", "all"});
+  const CommandResult result = Cli(AArgs);
+  EXPECT_LE(result.ExitCode, 1) << result.Err;
+  return FilesBelow(ATarget);
+}
+
+// The disks are made once for the whole suite.
+class CliDisks : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    Folder = std::make_unique<testfiles::TTempFolder>();
+    testsupport::MakeMbrDisk(MbrDisk(), {Volume("demo"), Volume("deleted"), Volume("sector4k")});
+    GptMade = testsupport::MakeGptDisk(GptDisk(), {Volume("deleted"), Volume("demo")});
+  }
+  static void TearDownTestSuite() { Folder.reset(); }
+
+  static std::string Volume(const std::string& ARecipe) { return testsupport::FixtureImage(ARecipe); }
+  static std::string MbrDisk() { return (*Folder / "mbr.img").string(); }
+  static std::string GptDisk() { return (*Folder / "gpt.img").string(); }
+
+  static std::unique_ptr<testfiles::TTempFolder> Folder;
+  static bool GptMade;
+};
+
+std::unique_ptr<testfiles::TTempFolder> CliDisks::Folder;
+bool CliDisks::GptMade = false;
+
+TEST_F(CliDisks, EachPartitionGivesTheRowsAndBytesOfItsBareVolume) {
+  const struct {
+    std::string Disk;
+    int Partition;
+    std::string Recipe;
+  } cases[] = {
+      {"mbr.img", 1, "demo"}, {"mbr.img", 5, "deleted"}, {"mbr.img", 6, "sector4k"},
+      {"gpt.img", 1, "deleted"}, {"gpt.img", 2, "demo"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Disk + " partition " + std::to_string(c.Partition));
+    if (c.Disk == "gpt.img" && !GptMade) {
+      ADD_FAILURE() << "sgdisk could not make the GPT disk";
+      continue;
+    }
+    const std::string disk = (*Folder / c.Disk).string();
+    const std::string partition = std::to_string(c.Partition);
+    const std::vector<std::string> rows = ScanRows({disk, "--partition", partition});
+    EXPECT_GT(rows.size(), 3u);
+    EXPECT_EQ(rows, ScanRows({Volume(c.Recipe)}));
+    testfiles::TTempFolder targets;
+    const auto fromDisk = Restored({disk, "--partition", partition}, targets / "disk");
+    EXPECT_FALSE(fromDisk.empty());
+    EXPECT_EQ(fromDisk, Restored({Volume(c.Recipe)}, targets / "volume"));
+  }
+}
+
+TEST_F(CliDisks, DrivesListsEveryNTFSPartitionOfTheImagesItIsGiven) {
+  const CommandResult result = Cli({"drives", MbrDisk()});
+  ASSERT_EQ(result.ExitCode, 0) << result.Err;
+  for (const int partition : {1, 5, 6})
+    EXPECT_THAT(result.Out, HasSubstr("partition " + std::to_string(partition) + " of " + MbrDisk()));
+  EXPECT_THAT(result.Out, ::testing::Not(HasSubstr("partition 2 of")));  // the extended partition
+}
+
+TEST_F(CliDisks, ThePartitionIsChosenOnlyWhenThereIsAChoice) {
+  testfiles::TTempFolder folder;
+  const std::string single = (folder / "single.img").string();
+  testsupport::MakeMbrDisk(single, {Volume("demo")});
+  const std::string blank = (folder / "blank.img").string();
+  testfiles::WriteFile(blank, std::vector<std::uint8_t>(1 << 20, 0));
+  const std::string noNtfs = (folder / "no-ntfs.img").string();
+  testsupport::MakeMbrDisk(noNtfs, {blank, blank});
+  const struct {
+    std::vector<std::string> Args;
+    int ExitCode;
+    std::string Message;
+  } cases[] = {
+      {{MbrDisk()}, 2, "holds several NTFS partitions; choose one with --partition: 1 (" },
+      {{MbrDisk()}, 2, "), 5 ("},
+      {{MbrDisk(), "--partition", "2"}, 2, "has no NTFS partition 2; its NTFS partitions: 1 ("},
+      {{single}, 0, ""},
+      {{single, "--partition", "1"}, 0, ""},
+      {{Volume("demo"), "--partition", "1"}, 2, "holds no partition table: leave out --partition."},
+      {{noNtfs}, 3, "The disk \"" + noNtfs + "\" holds no NTFS partition."},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.Args;
+    args.insert(args.begin(), "scan");
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const CommandResult result = Cli(args);
+    EXPECT_EQ(result.ExitCode, c.ExitCode) << result.Err;
+    if (!c.Message.empty()) {
+      EXPECT_THAT(LastErrorLine(result), HasSubstr(c.Message));
+    }
+  }
+}
+
+} // namespace
