@@ -5,6 +5,7 @@
 #include "cli/uCliSource.h"
 #include "foundation/uUnicode.h"
 #include "platform/uDriveTable.h"
+#include "platform/uRescueMap.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -34,7 +35,10 @@ public:
   TTerminal& Terminal() { return FTerminal; }
 
   void SetSource(const TScanOptions& AOptions) {
-    FContext.SetSourceDrive(std::u16string{ResolveSource(AOptions.Source, AOptions.Partition), u':', u'\\'});
+    const TDriveLetter letter = ResolveSource(AOptions.Source, AOptions.Partition);
+    if (!AOptions.MapFile.empty())
+      ChooseRescueMap(DriveTable().PathOf(letter).value_or(""), AOptions.MapFile);
+    FContext.SetSourceDrive(std::u16string{letter, u':', u'\\'});
     FContext.SetMask(FromNativePath(AOptions.Mask));
   }
 

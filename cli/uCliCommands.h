@@ -29,6 +29,7 @@ public:
 struct TScanOptions {
   std::string Source;
   int Partition = 0;  // of a disk or disk image; 0 for none given
+  std::string MapFile; // ddrescue's mapfile of the image; empty to look beside it
   std::string Mask = "*";
   TListingFormat Format = TListingFormat::lfTree;
 };

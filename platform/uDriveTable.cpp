@@ -2,6 +2,7 @@
 
 #include "foundation/uSysPath.h"
 #include "ntfs/uFSError.h"
+#include "platform/uRescueMap.h"
 #include "platform/uVolumeProbe.h"
 
 #include <stdexcept>
@@ -20,6 +21,9 @@ bool IsLetterInRange(char16_t ALetter) {
 
 IVolumeSourcePtr OpenDriveSource(const TDriveSource& ASource) {
   IVolumeSourcePtr file = TFileSource::Open(ASource.Path);
+  // A rescue's mapfile describes the whole image; partitions lie inside it.
+  if (const std::optional<std::string> map = RescueMapOf(ASource.Path))
+    file = std::make_shared<TRescuedSource>(std::move(file), TRescueMap::Load(*map));
   if (ASource.Partition == 0)
     return file;
   for (const TPartition& partition : ProbePartitions(ASource.Path))

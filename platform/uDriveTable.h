@@ -61,7 +61,8 @@ private:
   std::map<char16_t, TDriveSource> FSources;
 };
 
-// Opens a device or image, or the partition ASource names in it; raises
+// Opens a device or image, or the partition ASource names in it, read
+// through the image's rescue mapfile when it has one; raises
 // NoDriveException saying why it cannot.
 IVolumeSourcePtr OpenDriveSource(const TDriveSource& ASource);
 
