@@ -4,6 +4,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <fstream>
+#include <map>
 #include <memory>
 
 namespace {
@@ -57,6 +60,22 @@ std::optional<TVolumeProbe> ProbeSuperblocks(blkid_probe AProbe) {
   return TVolumeProbe{ProbeValue(AProbe, "TYPE"), ProbeValue(AProbe, "LABEL"), ProbeValue(AProbe, "UUID")};
 }
 
+// udev's encoding of a property: bytes outside plain ASCII as \xNN.
+std::string UdevDecoded(const std::string& AText) {
+  std::string decoded;
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    if (AText.compare(i, 2, "\\x") == 0 && i + 4 <= AText.size() &&
+        std::isxdigit(static_cast<unsigned char>(AText[i + 2])) &&
+        std::isxdigit(static_cast<unsigned char>(AText[i + 3]))) {
+      decoded += static_cast<char>(std::stoi(AText.substr(i + 2, 2), nullptr, 16));
+      i += 3;
+    } else {
+      decoded += AText[i];
+    }
+  }
+  return decoded;
+}
+
 } // namespace
 
 std::optional<TVolumeProbe> ProbeVolume(const std::string& APath) {
@@ -65,6 +84,23 @@ std::optional<TVolumeProbe> ProbeVolume(const std::string& APath) {
   if (!probe)
     return std::nullopt;
   return ProbeSuperblocks(probe.get());
+}
+
+std::optional<TVolumeProbe> ProbeFromUdev(const std::string& AUdevData, const std::string& ADeviceNumber) {
+  if (ADeviceNumber.empty())
+    return std::nullopt;
+  std::ifstream in(AUdevData + "/b" + ADeviceNumber);
+  std::map<std::string, std::string> properties;
+  for (std::string line; std::getline(in, line);)
+    if (const std::size_t equals = line.find('='); line.starts_with("E:") && equals != std::string::npos)
+      properties[line.substr(2, equals - 2)] = line.substr(equals + 1);
+  if (properties["ID_FS_TYPE"].empty())
+    return std::nullopt;
+  // ID_FS_LABEL has its blanks and other characters replaced by "_";
+  // ID_FS_LABEL_ENC keeps them, written as \xNN.
+  const std::string label =
+      properties.contains("ID_FS_LABEL_ENC") ? UdevDecoded(properties["ID_FS_LABEL_ENC"]) : properties["ID_FS_LABEL"];
+  return TVolumeProbe{properties["ID_FS_TYPE"], label, properties["ID_FS_UUID"]};
 }
 
 std::vector<TPartition> ProbePartitions(const std::string& APath) {

@@ -18,6 +18,12 @@ struct TVolumeProbe {
 // a recognisable file system gives an empty Type.
 std::optional<TVolumeProbe> ProbeVolume(const std::string& APath);
 
+// What udev's database says of the block device numbered ADeviceNumber
+// ("8:1"), read from the folder AUdevData: ID_FS_TYPE, the label and the
+// UUID. Any user may read it, so a device the process may not open is still
+// known. None when udev knows no file system on the device.
+std::optional<TVolumeProbe> ProbeFromUdev(const std::string& AUdevData, const std::string& ADeviceNumber);
+
 // One partition of a disk's partition table, with what its own signatures say.
 struct TPartition {
   int Number = 0;           // as the table numbers it: MBR logical partitions from 5, GPT entries from 1

@@ -121,6 +121,10 @@ std::vector<TDriveCandidate> CurrentVolumes() {
   std::vector<TDriveCandidate> volumes;
   for (const TBlockDevice& device : ListBlockDevices(BlockDeviceRoots())) {
     std::vector<TDriveCandidate> found = CandidatesOf(device.DevicePath, DriveTypeOf(device.Kind), false);
+    // A device the process may not open (a desktop user without root) is
+    // still listed with what udev knows of it; opening it then says why not.
+    if (!found.front().Probe)
+      found.front().Probe = ProbeFromUdev(BlockDeviceRoots().UdevData, device.DeviceNumber);
     volumes.insert(volumes.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
   }
   std::vector<TDriveCandidate> images = CurrentImages();
