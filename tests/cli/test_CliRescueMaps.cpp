@@ -5,6 +5,7 @@
 #include "tests/cli/CliRun.h"
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/Sha256.h"
+#include "tests/support/SleuthKit.h"
 #include "tests/support/uTestFiles.h"
 
 #include <gmock/gmock.h>
@@ -116,6 +117,18 @@ TEST_F(CliRescueMaps, DISABLED_UnrescuedBytesCountAsLostAndFailTheRestore) {
       Cli({"restore", Image, "--target", (Folder / "restored").string(), "--path", kVictim});
   EXPECT_THAT(restore.Err, HasSubstr(ExpectedWarning()));
   EXPECT_EQ(restore.ExitCode, 1) << restore.Err;
+}
+
+TEST_F(CliRescueMaps, TheScanNamesTheMFTRecordsARescueDidNotRead) {
+  const testsupport::FsGeometry geometry = testsupport::Fsstat(Image);
+  const auto records = [&geometry](std::int64_t ARecord) {
+    return static_cast<std::int64_t>(geometry.MftStartCluster * geometry.ClusterSize + ARecord * geometry.RecordSize);
+  };
+  std::ofstream(Image + ".mapfile") << MapfileWithBadArea(static_cast<std::int64_t>(fs::file_size(Image)),
+                                                           records(30), records(32) - records(30));
+  const CommandResult scan = Cli({"scan", Image, "--format", "tsv"});
+  EXPECT_THAT(scan.Err, HasSubstr("MFT records 30 to 31 could not be read from the source drive."));
+  EXPECT_THAT(scan.Out, HasSubstr(kVictim));
 }
 
 TEST_F(CliRescueMaps, AChosenMapfileIsReadAndAMalformedOneNamesItsLine) {
