@@ -14,8 +14,9 @@ namespace {
 constexpr char kProgram[] = "tarnwick-cli";
 
 void AddScanOptions(CLI::App& ACommand, TScanOptions& AOptions) {
-  ACommand.add_option("SOURCE", AOptions.Source, "Drive (\"D:\"), block device, NTFS volume image or disk image")->required();
-  ACommand.add_option("--partition", AOptions.Partition, "The NTFS partition of a disk or disk image, numbered as drives shows")
+  ACommand.add_option("SOURCE", AOptions.Source, "Drive (\"D:\"), block device or NTFS volume image")->required();
+  ACommand.add_option("--partition", AOptions.Partition,
+                      "The NTFS partition of a disk or disk image, numbered as drives shows")
       ->check(CLI::PositiveNumber);
   ACommand.add_option("--map", AOptions.MapFile, "GNU ddrescue mapfile of the image (default: IMAGE.map beside it)");
   ACommand.add_option("--mask", AOptions.Mask, "File name mask, for example \"*.jpg;*.png\"")
