@@ -12,6 +12,7 @@
 
 #include <map>
 #include <memory>
+#include <sstream>
 
 namespace {
 
@@ -103,6 +104,23 @@ TEST_F(CliDisks, DrivesListsEveryNTFSPartitionOfTheImagesItIsGiven) {
   for (const int partition : {1, 5, 6})
     EXPECT_THAT(result.Out, HasSubstr("partition " + std::to_string(partition) + " of " + MbrDisk()));
   EXPECT_THAT(result.Out, ::testing::Not(HasSubstr("partition 2 of")));  // the extended partition
+}
+
+// A disk attached without its partitions split by the kernel (losetup
+// without -P) is a block device whose partitions only the table names.
+// Needs root and a free loop device; skipped otherwise.
+TEST_F(CliDisks, ABlockDeviceHoldingATableGivesItsPartitions) {
+  std::istringstream attached(testfiles::CommandOutput("losetup -r -f --show '" + MbrDisk() + "' 2>/dev/null"));
+  std::string device;
+  std::getline(attached, device);
+  if (device.empty())
+    GTEST_SKIP() << "no loop device can be attached here";
+  const CommandResult drives = Cli({"drives"});
+  EXPECT_EQ(drives.ExitCode, 0) << drives.Err;
+  for (const int partition : {1, 5, 6})
+    EXPECT_THAT(drives.Out, HasSubstr("partition " + std::to_string(partition) + " of " + device));
+  EXPECT_EQ(ScanRows({device, "--partition", "5"}), ScanRows({Volume("deleted")}));
+  testfiles::CommandOutput("losetup -d '" + device + "'");
 }
 
 TEST_F(CliDisks, ThePartitionIsChosenOnlyWhenThereIsAChoice) {
