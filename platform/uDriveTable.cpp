@@ -2,6 +2,7 @@
 
 #include "foundation/uSysPath.h"
 #include "ntfs/uFSError.h"
+#include "platform/uContainerSource.h"
 #include "platform/uRescueMap.h"
 #include "platform/uVolumeProbe.h"
 
@@ -20,9 +21,12 @@ bool IsLetterInRange(char16_t ALetter) {
 } // namespace
 
 IVolumeSourcePtr OpenDriveSource(const TDriveSource& ASource) {
+  // Opening the file first says why it cannot be read.
   IVolumeSourcePtr file = TFileSource::Open(ASource.Path);
+  if (IVolumeSourcePtr container = OpenContainer(ASource.Path))
+    file = std::move(container);
   // A rescue's mapfile describes the whole image; partitions lie inside it.
-  if (const std::optional<std::string> map = RescueMapOf(ASource.Path))
+  else if (const std::optional<std::string> map = RescueMapOf(ASource.Path))
     file = std::make_shared<TRescuedSource>(std::move(file), TRescueMap::Load(*map));
   if (ASource.Partition == 0)
     return file;

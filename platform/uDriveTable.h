@@ -61,8 +61,8 @@ private:
   std::map<char16_t, TDriveSource> FSources;
 };
 
-// Opens a device or image, or the partition ASource names in it, read
-// through the image's rescue mapfile when it has one; raises
+// Opens a device, image or container, or the partition ASource names in it,
+// a plain image read through its rescue mapfile when it has one; raises
 // NoDriveException saying why it cannot.
 IVolumeSourcePtr OpenDriveSource(const TDriveSource& ASource);
 

@@ -289,7 +289,7 @@ TDriveLetter AddVolumeImage(const std::string& APath) {
   IVolumeSourcePtr source;
   try {
     // Opening it first tells why a file cannot be read.
-    source = TFileSource::Open(path);
+    source = OpenDriveSource(TDriveSource{path});
   } catch (const NoDriveException& error) {
     throw VolumeImageError(error.what());
   }

@@ -57,6 +57,14 @@ protected:
     Folder = std::make_unique<testfiles::TTempFolder>();
     testsupport::MakeMbrDisk(MbrDisk(), {Volume("demo"), Volume("deleted"), Volume("sector4k")});
     GptMade = testsupport::MakeGptDisk(GptDisk(), {Volume("deleted"), Volume("demo")});
+    // Named against their format: only the signature may tell it.
+    const std::pair<std::string, std::string> conversions[] = {
+        {"qcow2", "mbr-qcow2.img"}, {"vmdk", "mbr-vmdk.raw"}, {"vpc", "gpt-vhd.img"}, {"vhdx", "gpt-vhdx.bin"}};
+    for (const auto& [format, name] : conversions)
+      testsupport::RunCommand({"qemu-img", "convert", "-f", "raw", "-O", format,
+                               name.starts_with("mbr") ? MbrDisk() : GptDisk(), (*Folder / name).string()});
+    // E01 segment files are found by their numbered extensions.
+    testsupport::RunCommand({"ewfacquire", "-u", "-q", "-c", "none", "-t", (*Folder / "mbr-ewf").string(), MbrDisk()});
   }
   static void TearDownTestSuite() { Folder.reset(); }
 
@@ -77,16 +85,18 @@ TEST_F(CliDisks, EachPartitionGivesTheRowsAndBytesOfItsBareVolume) {
     int Partition;
     std::string Recipe;
   } cases[] = {
-      {"mbr.img", 1, "demo"}, {"mbr.img", 5, "deleted"}, {"mbr.img", 6, "sector4k"},
-      {"gpt.img", 1, "deleted"}, {"gpt.img", 2, "demo"},
+      {"mbr.img", 1, "demo"},          {"mbr.img", 5, "deleted"},         {"mbr.img", 6, "sector4k"},
+      {"gpt.img", 1, "deleted"},       {"gpt.img", 2, "demo"},            {"mbr-qcow2.img", 6, "sector4k"},
+      {"mbr-vmdk.raw", 5, "deleted"},  {"gpt-vhd.img", 2, "demo"},        {"gpt-vhdx.bin", 1, "deleted"},
+      {"mbr-ewf.E01", 1, "demo"},      {"mbr-ewf.E01", 6, "sector4k"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Disk + " partition " + std::to_string(c.Partition));
-    if (c.Disk == "gpt.img" && !GptMade) {
-      ADD_FAILURE() << "sgdisk could not make the GPT disk";
+    const std::string disk = (*Folder / c.Disk).string();
+    if (!fs::exists(disk) || (c.Disk.starts_with("gpt") && !GptMade)) {
+      ADD_FAILURE() << c.Disk << " could not be made (sgdisk, qemu-img, ewfacquire)";
       continue;
     }
-    const std::string disk = (*Folder / c.Disk).string();
     const std::string partition = std::to_string(c.Partition);
     const std::vector<std::string> rows = ScanRows({disk, "--partition", partition});
     EXPECT_GT(rows.size(), 3u);
@@ -96,6 +106,52 @@ TEST_F(CliDisks, EachPartitionGivesTheRowsAndBytesOfItsBareVolume) {
     EXPECT_FALSE(fromDisk.empty());
     EXPECT_EQ(fromDisk, Restored({Volume(c.Recipe)}, targets / "volume"));
   }
+}
+
+// A big-endian field of a QCOW2 file.
+std::uint64_t BigEndianAt(std::fstream& AFile, std::int64_t AOffset, int ASize) {
+  std::uint64_t value = 0;
+  AFile.seekg(AOffset);
+  for (int i = 0; i < ASize; ++i)
+    value = (value << 8) | static_cast<std::uint8_t>(AFile.get());
+  return value;
+}
+
+// A QCOW2 whose table sends one cluster of the disk past the end of the
+// file: the library fails that read, and the restore writes zeros with the
+// warning instead of whatever bytes lay about.
+TEST_F(CliDisks, AContainerReadErrorGivesUnreadBytesNotData) {
+  testfiles::TTempFolder folder;
+  const std::string image = (folder / "broken.qcow2").string();
+  fs::copy_file(*Folder / "mbr-qcow2.img", image);
+  testsupport::ManifestEntry victim;
+  for (const testsupport::ManifestEntry& entry : testsupport::FixtureManifest("demo").Entries)
+    if (entry.Path == "/Documents/thesis.docx")
+      victim = entry;
+  ASSERT_FALSE(victim.Runs.empty());
+  const auto clusterSize = static_cast<std::int64_t>(testsupport::FixtureManifest("demo").Volume.ClusterSize);
+  // The demo volume is partition 1, one MiB into the disk.
+  const std::int64_t diskOffset = (1 << 20) + *victim.Runs.front().Lcn * clusterSize;
+  {
+    std::fstream qcow(image, std::ios::in | std::ios::out | std::ios::binary);
+    const auto clusterBits = static_cast<int>(BigEndianAt(qcow, 20, 4));
+    const auto l1Table = static_cast<std::int64_t>(BigEndianAt(qcow, 40, 8));
+    const int l2Bits = clusterBits - 3;
+    const std::int64_t l1Index = diskOffset >> (clusterBits + l2Bits);
+    const std::int64_t l2Index = (diskOffset >> clusterBits) & ((std::int64_t{1} << l2Bits) - 1);
+    const auto l2Table = static_cast<std::int64_t>(BigEndianAt(qcow, l1Table + 8 * l1Index, 8) & 0x00FFFFFFFFFFFE00);
+    const std::uint64_t pastTheEnd = (std::uint64_t{1} << 63) | 0x00007FFFFFFF0000;
+    qcow.seekp(l2Table + 8 * l2Index);
+    for (int shift = 56; shift >= 0; shift -= 8)
+      qcow.put(static_cast<char>(pastTheEnd >> shift));
+  }
+  const CommandResult restore = Cli({"restore", image, "--partition", "1", "--target", (folder / "out").string(),
+                                     "--path", victim.Path});
+  EXPECT_THAT(restore.Err, HasSubstr("could not be read from the source drive and were written as zeros."));
+  const std::string restored = clirun::ReadFile(folder / "out" / victim.Path.substr(1));
+  ASSERT_EQ(restored.size(), victim.Size);
+  EXPECT_EQ(restored.substr(0, static_cast<std::size_t>(clusterSize)),
+            std::string(static_cast<std::size_t>(clusterSize), '\0'));
 }
 
 TEST_F(CliDisks, DrivesListsEveryNTFSPartitionOfTheImagesItIsGiven) {
