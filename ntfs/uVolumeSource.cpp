@@ -37,8 +37,10 @@ std::string NotAVolume(const std::string& APath, const struct stat& AInfo) {
   case ENOTDIR:
     throw NoDriveException(Quoted(APath) + " does not exist.");
   case EACCES:
-  case EPERM:
-    throw NoDriveException(PermissionDenied(APath, known && S_ISBLK(info.st_mode)));
+  case EPERM: {
+    const bool device = known && S_ISBLK(info.st_mode);
+    throw AccessDeniedException(PermissionDenied(APath, device), APath, device);
+  }
   case ENOMEDIUM:
     throw NoDriveException(Quoted(APath) + " holds no medium.");
   default:
@@ -54,14 +56,18 @@ IVolumeSourcePtr TFileSource::Open(const std::string& APath) {
   const int handle = open(APath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (handle < 0)
     RaiseOpenError(APath, errno);
+  return Adopt(handle, APath);
+}
+
+IVolumeSourcePtr TFileSource::Adopt(int AHandle, const std::string& APath) {
   // A folder opens read-only too, and a character device has no end;
   // neither is a volume.
   struct stat info {};
-  if (fstat(handle, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISBLK(info.st_mode))) {
-    close(handle);
+  if (fstat(AHandle, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISBLK(info.st_mode))) {
+    close(AHandle);
     throw NoDriveException(NotAVolume(APath, info));
   }
-  return IVolumeSourcePtr(new TFileSource(handle, info));
+  return IVolumeSourcePtr(new TFileSource(AHandle, info));
 }
 
 TFileSource::~TFileSource() { close(FHandle); }

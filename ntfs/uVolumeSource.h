@@ -35,6 +35,10 @@ public:
   // does not exist, permission is denied (with the ways out), it is a folder
   // or some other thing than a file or a block device.
   static IVolumeSourcePtr Open(const std::string& APath);
+  // Takes over AHandle, opened read-only by someone else for APath (udisks2
+  // for a desktop user); closes it and raises NoDriveException when it is
+  // no file or block device.
+  static IVolumeSourcePtr Adopt(int AHandle, const std::string& APath);
   ~TFileSource() override;
   TFileSource(const TFileSource&) = delete;
   TFileSource& operator=(const TFileSource&) = delete;
