@@ -19,8 +19,10 @@
 #include "engine/uAppContext.h"
 #include "foundation/uMemoryEx.h"
 #include "foundation/uSysPath.h"
+#include "platform/uDriveTable.h"
 #include "wizard/uDiskUtils.h"
 #include "wizard/uRestorePage.h"
+#include "wizard/uUDisksSource.h"
 #include "wizard/uSelectSourceDrivePage.h"
 #include "wizard/uSelectTargetDirPage.h"
 #include "wizard/uViewSourcePage.h"
@@ -132,6 +134,10 @@ TProcessWideObjects CreateProcessObjects(TProcessObjects& AObjects) {
       },
       [] { SetErrorLogPath(nullptr); });
   Created.Context = &AObjects.Keep(std::make_unique<TNTFSRecoveryContext>(std::make_shared<TMessageBoxPrompt>()));
+  // Started from a desktop's menu, the wizard runs as the user: udisks2
+  // opens the devices the user may not.
+  Created.Context->SetSourceOpener(
+      WithUDisksFallback([](const std::u16string& AName) { return DriveTable().OpenSource(AName); }));
   AObjects.Add([] { SetErrorMessageObject(std::make_unique<TTarnwickErrorMessage>()); },
                [] { SetErrorMessageObject(nullptr); });
   return Created;

@@ -17,6 +17,10 @@ constexpr char kProgram[] = "tarnwick-cli";
 
 void AddScanOptions(CLI::App& ACommand, TScanOptions& AOptions) {
   ACommand.add_option("SOURCE", AOptions.Source, "Drive (\"D:\"), block device or NTFS volume image")->required();
+  ACommand.add_option("--partition", AOptions.Partition,
+                      "The NTFS partition of a disk or disk image, numbered as drives shows")
+      ->check(CLI::PositiveNumber);
+  ACommand.add_option("--map", AOptions.MapFile, "GNU ddrescue mapfile of the image (default: IMAGE.map beside it)");
   ACommand.add_option("--mask", AOptions.Mask, "File name mask, for example \"*.jpg;*.png\"")
       ->capture_default_str();
 }
@@ -53,6 +57,8 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string(kProgram) + " " + TARNWICK_VERSION, "Print the version and exit");
 
   CLI::App* drives = app.add_subcommand("drives", "List the NTFS drives, block devices and volume images");
+  std::vector<std::string> driveImages;
+  drives->add_option("IMAGE", driveImages, "Volume or disk images to list besides the drives");
 
   TScanOptions scan;
   CLI::App* scanCommand = app.add_subcommand("scan", "Scan a source and print the tree of what was found");
@@ -94,7 +100,7 @@ int main(int argc, char** argv) {
   TTerminal terminal(STDERR_FILENO);
   try {
     if (*drives)
-      return RunDrives(std::cout);
+      return RunDrives(driveImages, std::cout);
     if (*scanCommand)
       return RunScan(scan, std::cout, terminal);
     return RunRestore(restore, terminal);

@@ -6,6 +6,7 @@
 #include "engine/uFileMask.h"
 #include "foundation/uUnicode.h"
 #include "platform/uDriveTable.h"
+#include "platform/uRescueMap.h"
 
 #include <algorithm>
 #include <charconv>
@@ -44,7 +45,10 @@ public:
     } catch (const InvalidMaskError& error) {
       throw UsageError(error.what());
     }
-    FContext.SetSourceDrive(std::u16string{ResolveSource(AOptions.Source), u':', u'\\'});
+    const TDriveLetter letter = ResolveSource(AOptions.Source, AOptions.Partition);
+    if (!AOptions.MapFile.empty())
+      ChooseRescueMap(DriveTable().PathOf(letter).value_or(""), AOptions.MapFile);
+    FContext.SetSourceDrive(std::u16string{letter, u':', u'\\'});
     FContext.SetMask(mask);
   }
 
@@ -118,13 +122,17 @@ std::string ColumnText(const std::string& AText, std::size_t AWidth) {
 
 } // namespace
 
-int RunDrives(std::ostream& AOut) {
+int RunDrives(const std::vector<std::string>& AImages, std::ostream& AOut) {
+  for (const std::string& image : AImages)
+    ListImage(image);
   RefreshDriveTable();
   std::vector<std::vector<std::string>> rows = {{"DRIVE", "LABEL", "FILE SYSTEM", "KIND", "PATH"}};
-  for (const PVolumeInformationRecord drive : ListedSourceDrives())
+  for (const PVolumeInformationRecord drive : ListedSourceDrives()) {
+    const TDriveSource source = DriveTable().SourceOf(drive->Letter).value_or(TDriveSource{});
     rows.push_back({ToNativePath(std::u16string{drive->Letter, u':'}), ToNativePath(drive->VolumeName),
                     ToNativePath(drive->FileSystemName), DriveKindName(*drive),
-                    DriveTable().PathOf(drive->Letter).value_or("")});
+                    source.Partition != 0 ? PartitionText(source.Partition, source.Path) : source.Path});
+  }
   std::vector<std::size_t> widths(rows.front().size(), 0);
   for (const auto& row : rows)
     for (std::size_t i = 0; i < row.size(); ++i)

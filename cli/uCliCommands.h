@@ -34,6 +34,8 @@ public:
 
 struct TScanOptions {
   std::string Source;
+  int Partition = 0;  // of a disk or disk image; 0 for none given
+  std::string MapFile; // ddrescue's mapfile of the image; empty to look beside it
   std::string Mask = "*";
   TListingFormat Format = TListingFormat::lfTree;
 };
@@ -51,8 +53,9 @@ struct TRestoreOptions {
   bool AnswerYes = false;
 };
 
-// The source drives as the source drive page lists them.
-int RunDrives(std::ostream& AOut);
+// The source drives as the source drive page lists them, with the volume
+// and disk images AImages listed first.
+int RunDrives(const std::vector<std::string>& AImages, std::ostream& AOut);
 // Scans the source and writes its folder tree to AOut.
 int RunScan(const TScanOptions& AOptions, std::ostream& AOut, TTerminal& ATerminal);
 // Scans the source, ticks the selection and restores it into the target.

@@ -46,6 +46,7 @@ TNTFSRecoveryContext::TNTFSRecoveryContext(std::shared_ptr<IPrompt> APrompt,
     : FPrompt(std::move(APrompt)),
       FFileSystem(AFileSystem ? std::move(AFileSystem) : std::make_shared<TLinuxFileSystem>()),
       FDrivePart(ADrivePart ? std::move(ADrivePart) : TDrivePartFunction(SystemDrivePart)),
+      FSourceOpener([](const std::u16string& ADriveName) { return DriveTable().OpenSource(ADriveName); }),
       FItems(ExListBuilder::CreateList(kPointerSize)),
       FRootItems(ExListBuilder::CreateList(kPointerSize)),
       FTreeItems(ExListBuilder::CreateList(kPointerSize)),
@@ -88,6 +89,11 @@ std::u16string TNTFSRecoveryContext::GetFullName(PTreeItemInfo AInfo, bool Inclu
     result += item->Name;
   }
   return result;
+}
+
+PNTFSVolume TNTFSRecoveryContext::OpenSourceVolume() const {
+  const std::u16string driveName{GetSourceDriveLetter(), u':'};
+  return NTFSVolumeInit(driveName, FSourceOpener(driveName));
 }
 
 char16_t TNTFSRecoveryContext::GetSourceDriveLetter() const {

@@ -87,6 +87,10 @@ protected:
 // SystemDrivePart tells it.
 using TDrivePartFunction = std::function<std::string(const std::string& APath)>;
 
+// Opens the source a drive name ("D:") stands for; raises NoDriveException
+// saying why it cannot. By default the process drive table's OpenSource.
+using TSourceOpener = std::function<IVolumeSourcePtr(const std::u16string& ADriveName)>;
+
 // The recovery engine: the wizard's settings, the items of the last scan with
 // their folder tree, the cluster usage map, the ticks and the recovery. One
 // instance lives for the whole program; the pages borrow it.
@@ -116,6 +120,9 @@ public:
   char16_t GetSourceDriveLetter() const;
   const std::u16string& SourceDrive() const { return FSourceDrive; }
   void SetSourceDrive(const std::u16string& AValue) { FSourceDrive = AValue; }
+  // Replaces how the source drive's bytes are reached (a volume in memory,
+  // a failing device in tests).
+  void SetSourceOpener(TSourceOpener AOpener) { FSourceOpener = std::move(AOpener); }
   const IExListPtr& Items() const { return FItems; }
   const IExListPtr& TreeItems() const { return FTreeItems; }
   const IExListPtr& RootItems() const { return FRootItems; }
@@ -198,6 +205,9 @@ private:
   // for a sparse run or one whose numbers do not add up.
   static bool RunClusters(const RunListElement& ARun, std::int64_t& AFirst, std::int64_t& ALast);
 
+  // The source drive's volume, opened afresh for a scan or a restore.
+  PNTFSVolume OpenSourceVolume() const;
+
   // Recovery (uAppContextRecover.cpp)
   // What one recovery did, for the lines that sum it up.
   struct TRecoverTally {
@@ -218,6 +228,7 @@ private:
   std::shared_ptr<IPrompt> FPrompt;
   std::shared_ptr<const IFileSystem> FFileSystem;
   TDrivePartFunction FDrivePart;
+  TSourceOpener FSourceOpener;
 
   std::u16string FSourceDrive;
   std::u16string FTargetDir;

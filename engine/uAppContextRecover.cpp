@@ -55,7 +55,7 @@ void TNTFSRecoveryContext::ProcessRecover() {
                                 " bytes required. Do you want to continue?"))
     return;
 
-  TNTFSVolumeRef volume(NTFSVolumeInit(std::u16string{GetSourceDriveLetter(), u':'}));
+  TNTFSVolumeRef volume(OpenSourceVolume());
   const std::string targetDir = ToNativePath(FTargetDir);
   const ITargetFolderPtr target = FFileSystem->OpenTargetFolder(targetDir, SourceIdentity());
   TRestoreTargets targets(*target, FRestoreMode, FResolveConflictMode, FFileSystem->MaxNameBytes(targetDir));
@@ -152,7 +152,7 @@ std::string TNTFSRecoveryContext::ReadFileStart(PTreeItemInfo ANode, std::int64_
   // The two synthetic folders have no record of their own.
   if (!item || item->IsDirectory || item->DirREF.Address() == 0 || AMaxBytes <= 0)
     return {};
-  TNTFSVolumeRef volume(NTFSVolumeInit(std::u16string{GetSourceDriveLetter(), u':'}));
+  TNTFSVolumeRef volume(OpenSourceVolume());
   TNTFSNodeRef node(volume.Get(), item->MFTNumber);
   TAttributeSearch search(node.Get());
   if (!search.FindFirst(AttributeType::Data, 0))

@@ -123,7 +123,7 @@ PItemInfo TNTFSRecoveryContext::NewItem(const IExListPtr& AList, MFT_REF AMFTNum
 void TNTFSRecoveryContext::ProcessScan() {
   Clear();
   const std::u16string driveName{GetSourceDriveLetter(), u':'};
-  TNTFSVolumeRef volume(NTFSVolumeInit(driveName));
+  TNTFSVolumeRef volume(OpenSourceVolume());
   FReadableClusters = volume->ClusterSize == 0 || !volume->Device
                           ? 0
                           : std::min(volume->NumberOfClusters, volume->Device->Size() / volume->ClusterSize);

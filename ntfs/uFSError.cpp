@@ -4,4 +4,5 @@
 FSError::~FSError() = default;
 CustomDriveException::~CustomDriveException() = default;
 NoDriveException::~NoDriveException() = default;
+AccessDeniedException::~AccessDeniedException() = default;
 CompressedDataException::~CompressedDataException() = default;

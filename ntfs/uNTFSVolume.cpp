@@ -94,10 +94,16 @@ std::int64_t MFTOffsetOf(PNTFSVolume AVolume) {
 }
 
 // The root folder's reference is the parent of the MFT's own name, read
-// from record 0 as it lies on disk.
+// from record 0 as it lies on disk. Without record 0 there is no way to the
+// rest of the MFT, so a record the source cannot deliver, or one that is no
+// FILE record, ends the opening with the reason.
 MFT_REF RootDirRefOf(PNTFSVolume AVolume, std::int64_t AMFTOffset) {
   TMemHolder record(static_cast<std::int32_t>(AVolume->MFTRecordSize));
-  AVolume->Device->Read(AMFTOffset, record.Size(), record.Ptr());
+  const std::string where = "The MFT's first record (byte " + std::to_string(AMFTOffset) + " of the volume)";
+  if (AVolume->Device->Read(AMFTOffset, record.Size(), record.Ptr()) < record.Size())
+    throw FSError(where + " cannot be read from the source drive.");
+  if (!PMFTRecord(TByteView(record.Ptr(), static_cast<std::size_t>(record.Size()))).IsFileRecord())
+    throw FSError(where + " is damaged: it does not start with \"FILE\".");
   PMFTAttributeRecord fileName;
   if (!NTFSAttribute::FindInternal(true, TByteView(record.Ptr(), static_cast<std::size_t>(record.Size())),
                                    AttributeType::FileName, 0, fileName))
@@ -175,12 +181,12 @@ bool PMFTRecord::IsFileRecord() const {
   return FBytes.Get<std::uint32_t>(MFTRecordField::Identifier) == 0x454C4946; // "FILE"
 }
 
-PNTFSVolume NTFSVolumeInit(const std::u16string& AName) {
+PNTFSVolume NTFSVolumeInit(const std::u16string& AName, IVolumeSourcePtr ASource) {
   auto volume = std::make_unique<TNTFSVolumeRecord>();
   volume->NodeList = ExListBuilder::CreateDictionary(static_cast<std::int32_t>(sizeof(TMFTRefKey)),
                                                      static_cast<std::int32_t>(sizeof(PNTFSNode)));
   volume->NodeCache = ExListBuilder::CreateList(static_cast<std::int32_t>(sizeof(PNTFSNode)));
-  volume->Device = std::make_shared<TPhysicalFile>(AName);
+  volume->Device = std::make_shared<TPhysicalFile>(AName, std::move(ASource));
   try {
     std::array<std::uint8_t, BootSectorField::ReadSize> boot{};
     if (volume->Device->Read(0, boot.size(), boot.data()) <= 0)

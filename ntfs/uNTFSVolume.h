@@ -3,6 +3,7 @@
 #include "foundation/uLists.h"
 #include "foundation/uStreamEx.h"
 #include "ntfs/uNTFSBytes.h"
+#include "ntfs/uVolumeSource.h"
 
 #include <array>
 #include <cstdint>
@@ -103,12 +104,14 @@ struct TNTFSVolumeRecord {
 };
 using PNTFSVolume = TNTFSVolumeRecord*;
 
-// Opens the volume named AName (a drive name, block device or image path)
-// and reads its geometry and MFT. The volume comes back with RefCount 0: the
-// caller takes its reference with NTFSVolumeAddRef. A device that delivers
-// no bytes gives a volume that is not Initialized and has no records.
-// Throws FSError for a boot sector that does not describe an NTFS volume.
-PNTFSVolume NTFSVolumeInit(const std::u16string& AName);
+// Opens the volume held by ASource, known to the user as AName (a drive
+// name, block device or image path), and reads its geometry and MFT. The
+// volume comes back with RefCount 0: the caller takes its reference with
+// NTFSVolumeAddRef. A source that delivers no bytes gives a volume that is
+// not Initialized and has no records. Throws FSError for a boot sector that
+// does not describe an NTFS volume and for an MFT whose first record cannot
+// be read or is damaged.
+PNTFSVolume NTFSVolumeInit(const std::u16string& AName, IVolumeSourcePtr ASource);
 void NTFSVolumeAddRef(PNTFSVolume AVolume);
 // Gives one reference back; the last one frees the volume with its nodes.
 void NTFSVolumeRelease(PNTFSVolume AVolume);

@@ -85,7 +85,8 @@ std::optional<TBlockDevice> DeviceOf(const fs::directory_entry& AEntry, const TB
   if (!HasNonZeroSize(deviceDir) || IsUnboundLoop(diskDir) || (!partition && HoldsPartitions(deviceDir)))
     return std::nullopt;
   const std::string name = AEntry.path().filename().string();
-  return TBlockDevice{name, (fs::path(ARoots.Dev) / DeviceNodeName(deviceDir, name)).string(), KindOf(diskDir)};
+  return TBlockDevice{name, (fs::path(ARoots.Dev) / DeviceNodeName(deviceDir, name)).string(),
+                      ReadAttribute(deviceDir / "dev").value_or(""), KindOf(diskDir)};
 }
 
 bool ListedBefore(const TBlockDevice& ALeft, const TBlockDevice& ARight) {

@@ -11,14 +11,17 @@ enum class TBlockDeviceKind { bdkFixed, bdkRemovable, bdkOptical, bdkRAM };
 struct TBlockDevice {
   std::string Name;        // the kernel's name, such as "sda1"
   std::string DevicePath;  // the device node, such as "/dev/sda1"
+  std::string DeviceNumber;  // "major:minor" as sysfs gives it, such as "8:1"; empty when unknown
   TBlockDeviceKind Kind = TBlockDeviceKind::bdkFixed;
 };
 
-// Where the kernel's view of the devices is found; tests point both at a
-// folder of their own with image files standing in for device nodes.
+// Where the kernel's and udev's view of the devices is found; tests point
+// them at a folder of their own with image files standing in for device
+// nodes.
 struct TBlockDeviceRoots {
   std::string Sysfs = "/sys";
   std::string Dev = "/dev";
+  std::string UdevData = "/run/udev/data";
 };
 
 // Whole disks without partitions and partitions, leaving out devices of size

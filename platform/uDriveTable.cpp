@@ -1,7 +1,10 @@
 #include "platform/uDriveTable.h"
 
 #include "foundation/uSysPath.h"
-#include "ntfs/uPhysicalFile.h"
+#include "ntfs/uFSError.h"
+#include "platform/uContainerSource.h"
+#include "platform/uRescueMap.h"
+#include "platform/uVolumeProbe.h"
 
 #include <stdexcept>
 
@@ -15,23 +18,22 @@ bool IsLetterInRange(char16_t ALetter) {
   return ALetter >= TDriveTable::kFirstLetter && ALetter <= TDriveTable::kLastLetter;
 }
 
-// The table TPhysicalFile resolves through, so that only it undoes that.
-const TDriveTable* InstalledTable = nullptr;
-
-// Installs itself while being built, so the resolver it sets is complete
-// before the table and outlives it at process end.
-class TProcessDriveTable final : public TDriveTable {
-public:
-  TProcessDriveTable() { InstallAsResolver(); }
-};
-
 } // namespace
 
-TDriveTable::~TDriveTable() {
-  if (InstalledTable == this) {
-    SetDevicePathResolver(nullptr);
-    InstalledTable = nullptr;
-  }
+IVolumeSourcePtr OpenDriveSource(const TDriveSource& ASource) {
+  // Opening the file first says why it cannot be read.
+  IVolumeSourcePtr file = TFileSource::Open(ASource.Path);
+  if (IVolumeSourcePtr container = OpenContainer(ASource.Path))
+    file = std::move(container);
+  // A rescue's mapfile describes the whole image; partitions lie inside it.
+  else if (const std::optional<std::string> map = RescueMapOf(ASource.Path))
+    file = std::make_shared<TRescuedSource>(std::move(file), TRescueMap::Load(*map));
+  if (ASource.Partition == 0)
+    return file;
+  for (const TPartition& partition : ProbePartitions(ASource.Path))
+    if (partition.Number == ASource.Partition)
+      return std::make_shared<TSliceSource>(std::move(file), partition.Offset, partition.Length);
+  throw NoDriveException("\"" + ASource.Path + "\" has no partition " + std::to_string(ASource.Partition) + ".");
 }
 
 std::optional<char16_t> TDriveTable::DriveLetter(const std::u16string& AName) {
@@ -48,54 +50,61 @@ std::u16string TDriveTable::DriveName(char16_t ALetter) {
   return std::u16string{UpperAscii(ALetter), u':'};
 }
 
-void TDriveTable::Assign(char16_t ALetter, const std::string& APath) {
-  FPaths[Normalized(ALetter)] = APath;
+void TDriveTable::Assign(char16_t ALetter, const TDriveSource& ASource) {
+  FSources[Normalized(ALetter)] = ASource;
 }
 
-std::optional<char16_t> TDriveTable::Add(const std::string& APath) {
+std::optional<char16_t> TDriveTable::Add(const TDriveSource& ASource) {
   const std::optional<char16_t> letter = NextFreeLetter();
   if (letter)
-    FPaths[*letter] = APath;
+    FSources[*letter] = ASource;
   return letter;
 }
 
 void TDriveTable::Remove(char16_t ALetter) {
-  FPaths.erase(UpperAscii(ALetter));
+  FSources.erase(UpperAscii(ALetter));
 }
 
 void TDriveTable::Clear() {
-  FPaths.clear();
+  FSources.clear();
 }
 
 std::optional<char16_t> TDriveTable::NextFreeLetter() const {
   for (char16_t letter = kFirstLetter; letter <= kLastLetter; ++letter)
-    if (!FPaths.contains(letter))
+    if (!FSources.contains(letter))
       return letter;
   return std::nullopt;
 }
 
-std::optional<std::string> TDriveTable::PathOf(char16_t ALetter) const {
-  const auto found = FPaths.find(UpperAscii(ALetter));
-  if (found == FPaths.end())
+std::optional<TDriveSource> TDriveTable::SourceOf(char16_t ALetter) const {
+  const auto found = FSources.find(UpperAscii(ALetter));
+  if (found == FSources.end())
     return std::nullopt;
   return found->second;
 }
 
+std::optional<std::string> TDriveTable::PathOf(char16_t ALetter) const {
+  const std::optional<TDriveSource> source = SourceOf(ALetter);
+  if (!source)
+    return std::nullopt;
+  return source->Path;
+}
+
 std::vector<char16_t> TDriveTable::Letters() const {
   std::vector<char16_t> letters;
-  for (const auto& [letter, path] : FPaths)
+  for (const auto& [letter, source] : FSources)
     letters.push_back(letter);
   return letters;
 }
 
-void TDriveTable::InstallAsResolver() {
-  SetDevicePathResolver([this](const std::u16string& AName) {
-    const std::optional<char16_t> letter = DriveLetter(AName);
-    if (!letter)
-      return ToNativePath(AName);
-    return PathOf(*letter).value_or(std::string());
-  });
-  InstalledTable = this;
+IVolumeSourcePtr TDriveTable::OpenSource(const std::u16string& AName) const {
+  const std::optional<char16_t> letter = DriveLetter(AName);
+  if (!letter)
+    return TFileSource::Open(ToNativePath(AName));
+  const std::optional<TDriveSource> source = SourceOf(*letter);
+  if (!source)
+    throw NoDriveException("There is no drive " + ToNativePath(DriveName(*letter)) + ".");
+  return OpenDriveSource(*source);
 }
 
 char16_t TDriveTable::Normalized(char16_t ALetter) {
@@ -106,6 +115,6 @@ char16_t TDriveTable::Normalized(char16_t ALetter) {
 }
 
 TDriveTable& DriveTable() {
-  static TProcessDriveTable table;
+  static TDriveTable table;
   return table;
 }

@@ -1,20 +1,31 @@
 #pragma once
 
+#include "ntfs/uVolumeSource.h"
+
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+// What a drive letter stands for: a block device or image file, or one
+// partition of the disk it holds.
+struct TDriveSource {
+  std::string Path;
+  int Partition = 0;  // the number in the disk's partition table; 0 for the whole device or image
+
+  bool operator==(const TDriveSource&) const = default;
+  auto operator<=>(const TDriveSource&) const = default;
+};
+
 // Drive letters C to Z handed out to the volumes the program can read: each
 // letter names a block device or a volume image file. The drive enumeration
-// fills the table; TPhysicalFile opens "D:" through it.
+// fills the table; the volume's source is opened through it.
 class TDriveTable {
 public:
   static constexpr char16_t kFirstLetter = u'C';
   static constexpr char16_t kLastLetter = u'Z';
 
   TDriveTable() = default;
-  ~TDriveTable();
   TDriveTable(const TDriveTable&) = delete;
   TDriveTable& operator=(const TDriveTable&) = delete;
 
@@ -22,28 +33,38 @@ public:
   static std::optional<char16_t> DriveLetter(const std::u16string& AName);
   static std::u16string DriveName(char16_t ALetter);
 
-  // Gives ALetter (either case) to APath, replacing what it named before;
+  // Gives ALetter (either case) to ASource, replacing what it named before;
   // a letter outside C to Z raises std::out_of_range.
-  void Assign(char16_t ALetter, const std::string& APath);
-  // Gives the first free letter to APath; none when every letter is taken.
-  std::optional<char16_t> Add(const std::string& APath);
+  void Assign(char16_t ALetter, const TDriveSource& ASource);
+  void Assign(char16_t ALetter, const std::string& APath) { Assign(ALetter, TDriveSource{APath}); }
+  // Gives the first free letter to ASource; none when every letter is taken.
+  std::optional<char16_t> Add(const TDriveSource& ASource);
+  std::optional<char16_t> Add(const std::string& APath) { return Add(TDriveSource{APath}); }
   void Remove(char16_t ALetter);
   void Clear();
 
   std::optional<char16_t> NextFreeLetter() const;
+  std::optional<TDriveSource> SourceOf(char16_t ALetter) const;
+  // The device or image file, also of a partition's letter.
   std::optional<std::string> PathOf(char16_t ALetter) const;
   std::vector<char16_t> Letters() const;
 
-  // From now on TPhysicalFile resolves drive names through this table: a
-  // letter in it opens its device or image, a letter not in it opens nothing,
-  // any other name is opened as a path. Undone when the table goes.
-  void InstallAsResolver();
+  // The source a drive name stands for: a letter in the table opens its
+  // device or image, or the partition of it, any other name is opened as a
+  // path. Raises NoDriveException saying why, also for a letter the table
+  // does not hold and a partition the disk no longer has.
+  IVolumeSourcePtr OpenSource(const std::u16string& AName) const;
 
 private:
   static char16_t Normalized(char16_t ALetter);
 
-  std::map<char16_t, std::string> FPaths;
+  std::map<char16_t, TDriveSource> FSources;
 };
 
-// The process-wide table, installed as the resolver when first used.
+// Opens a device, image or container, or the partition ASource names in it,
+// a plain image read through its rescue mapfile when it has one; raises
+// NoDriveException saying why it cannot.
+IVolumeSourcePtr OpenDriveSource(const TDriveSource& ASource);
+
+// The process-wide table.
 TDriveTable& DriveTable();

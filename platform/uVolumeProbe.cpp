@@ -1,15 +1,47 @@
 #include "platform/uVolumeProbe.h"
 
-#include <blkid/blkid.h>
+#include "ntfs/uFSError.h"
+#include "ntfs/uNTFSVolume.h"
+#include "platform/uContainerSource.h"
 
+#include <blkid/blkid.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <fstream>
+#include <map>
 #include <memory>
 
 namespace {
+
+// libblkid counts partitions in 512-byte sectors whatever the disk's own
+// sector size.
+constexpr std::int64_t kBlkidSectorSize = 512;
 
 struct TProbeRelease {
   void operator()(blkid_probe AProbe) const { blkid_free_probe(AProbe); }
 };
 using TProbeHandle = std::unique_ptr<std::remove_pointer_t<blkid_probe>, TProbeRelease>;
+
+// A descriptor closed with the object.
+class THandle {
+public:
+  explicit THandle(int AHandle) : FHandle(AHandle) {}
+  ~THandle() {
+    if (FHandle >= 0)
+      close(FHandle);
+  }
+  THandle(const THandle&) = delete;
+  THandle& operator=(const THandle&) = delete;
+  int Get() const { return FHandle; }
+
+private:
+  int FHandle;
+};
 
 std::string ProbeValue(blkid_probe AProbe, const char* AName) {
   const char* data = nullptr;
@@ -20,22 +52,207 @@ std::string ProbeValue(blkid_probe AProbe, const char* AName) {
   return std::string(data);
 }
 
-} // namespace
-
-std::optional<TVolumeProbe> ProbeVolume(const std::string& APath) {
-  // libblkid opens the file read-only; it never writes while probing.
-  const TProbeHandle probe(blkid_new_probe_from_filename(APath.c_str()));
-  if (!probe)
-    return std::nullopt;
-  blkid_probe_enable_superblocks(probe.get(), 1);
-  blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID);
-  blkid_probe_enable_partitions(probe.get(), 0);
+// The file system signatures of what AProbe was set to.
+std::optional<TVolumeProbe> ProbeSuperblocks(blkid_probe AProbe) {
+  blkid_probe_enable_superblocks(AProbe, 1);
+  blkid_probe_set_superblocks_flags(AProbe, BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID);
+  blkid_probe_enable_partitions(AProbe, 0);
   // The safe probe refuses a device with two conflicting signatures instead
   // of guessing; such a device is shown without a file system.
-  const int result = blkid_do_safeprobe(probe.get());
+  const int result = blkid_do_safeprobe(AProbe);
   if (result < 0 && result != -2)
     return std::nullopt;
   if (result != 0)
     return TVolumeProbe{};
-  return TVolumeProbe{ProbeValue(probe.get(), "TYPE"), ProbeValue(probe.get(), "LABEL"), ProbeValue(probe.get(), "UUID")};
+  return TVolumeProbe{ProbeValue(AProbe, "TYPE"), ProbeValue(AProbe, "LABEL"), ProbeValue(AProbe, "UUID")};
+}
+
+// udev's encoding of a property: bytes outside plain ASCII as \xNN.
+std::string UdevDecoded(const std::string& AText) {
+  std::string decoded;
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    if (AText.compare(i, 2, "\\x") == 0 && i + 4 <= AText.size() &&
+        std::isxdigit(static_cast<unsigned char>(AText[i + 2])) &&
+        std::isxdigit(static_cast<unsigned char>(AText[i + 3]))) {
+      decoded += static_cast<char>(std::stoi(AText.substr(i + 2, 2), nullptr, 16));
+      i += 3;
+    } else {
+      decoded += AText[i];
+    }
+  }
+  return decoded;
+}
+
+// A partition as the table gives it; extended partitions, which hold the
+// logical ones, included.
+struct TTableEntry {
+  int Number = 0;
+  std::int64_t Offset = 0;
+  std::int64_t Length = 0;
+  bool Extended = false;
+};
+
+std::vector<TTableEntry> TableOn(int ADescriptor) {
+  std::vector<TTableEntry> entries;
+  const TProbeHandle table(blkid_new_probe());
+  if (ADescriptor < 0 || !table || blkid_probe_set_device(table.get(), ADescriptor, 0, 0) != 0)
+    return entries;
+  blkid_probe_enable_superblocks(table.get(), 0);
+  blkid_probe_enable_partitions(table.get(), 1);
+  const blkid_partlist list = blkid_probe_get_partitions(table.get());
+  const int count = list == nullptr ? 0 : blkid_partlist_numof_partitions(list);
+  for (int i = 0; i < count; ++i)
+    if (const blkid_partition entry = blkid_partlist_get_partition(list, i))
+      entries.push_back({blkid_partition_get_partno(entry), blkid_partition_get_start(entry) * kBlkidSectorSize,
+                         blkid_partition_get_size(entry) * kBlkidSectorSize,
+                         blkid_partition_is_extended(entry) != 0});
+  return entries;
+}
+
+// Each partition of ATable but the extended ones, probed for its file
+// system after ABeforeProbe.
+std::vector<TPartition> PartitionsOn(int ADescriptor, const std::vector<TTableEntry>& ATable,
+                                     const std::function<void(const TPartition&)>& ABeforeProbe) {
+  std::vector<TPartition> partitions;
+  for (const TTableEntry& entry : ATable) {
+    if (entry.Extended)
+      continue;
+    TPartition partition{entry.Number, entry.Offset, entry.Length, {}};
+    ABeforeProbe(partition);
+    const TProbeHandle content(blkid_new_probe());
+    if (content && blkid_probe_set_device(content.get(), ADescriptor, partition.Offset, partition.Length) == 0)
+      partition.Probe = ProbeSuperblocks(content.get()).value_or(TVolumeProbe{});
+    partitions.push_back(std::move(partition));
+  }
+  return partitions;
+}
+
+// libblkid reads only through a descriptor, which a container's library
+// does not give. The mirror is a sparse file in memory as long as the disk,
+// holding only the areas the probes look at, copied from the container:
+// the disk's first and last MiB (MBR, GPT and its backup), the start and
+// end of every partition (boot sectors, the extended boot record chain)
+// and the first records of an NTFS volume's MFT (its label).
+class TProbeMirror {
+public:
+  static constexpr std::int64_t kArea = 1 << 20;
+  // Logical partitions are found one EBR at a time; no real disk chains
+  // this many.
+  static constexpr int kMaxTableRounds = 128;
+  static constexpr std::int64_t kMFTRecordsCopied = 16;
+
+  explicit TProbeMirror(IVolumeSourcePtr ASource)
+      : FSource(std::move(ASource)), FSize(FSource->Size()), FDescriptor(memfd_create("tarnwick-probe", MFD_CLOEXEC)) {
+    FUsable = FDescriptor.Get() >= 0 && ftruncate(FDescriptor.Get(), FSize) == 0;
+    Copy(0, kArea);
+    Copy(FSize - kArea, kArea);
+  }
+
+  int Descriptor() const { return FUsable ? FDescriptor.Get() : -1; }
+  std::int64_t Size() const { return FSize; }
+
+  // The table, copying each partition's ends until no more partitions show.
+  std::vector<TTableEntry> TablesOf() {
+    std::vector<TTableEntry> table = TableOn(Descriptor());
+    for (int round = 0; round < kMaxTableRounds; ++round) {
+      for (const TTableEntry& entry : table) {
+        Copy(entry.Offset, kArea);
+        Copy(entry.Offset + entry.Length, kArea);
+      }
+      std::vector<TTableEntry> grown = TableOn(Descriptor());
+      if (grown.size() == table.size())
+        break;
+      table = std::move(grown);
+    }
+    return table;
+  }
+
+  // The first MFT records of the NTFS volume at [AOffset, AOffset + ALength),
+  // where its boot sector says they are; nothing for another file system.
+  void CopyMFTStart(std::int64_t AOffset, std::int64_t ALength) {
+    try {
+      const TNTFSVolumeRef volume(
+          NTFSVolumeInit(u"", std::make_shared<TSliceSource>(FSource, AOffset, ALength)));
+      const std::int64_t mft = volume->MFTLcn * volume->ClusterSize;
+      Copy(AOffset + mft, kMFTRecordsCopied * volume->MFTRecordSize);
+    } catch (const std::exception&) {
+      // Not NTFS, or too damaged to say where its MFT is: libblkid will not
+      // call it NTFS either.
+    }
+  }
+
+private:
+  void Copy(std::int64_t AOffset, std::int64_t ALength) {
+    const std::int64_t from = std::clamp<std::int64_t>(AOffset, 0, FSize);
+    const std::int64_t to = std::clamp<std::int64_t>(AOffset + ALength, from, FSize);
+    std::vector<char> buffer(static_cast<std::size_t>(to - from));
+    std::int64_t done = 0;
+    while (FUsable && done < to - from) {
+      const std::int64_t got = FSource->ReadAt(from + done, buffer.data() + done, to - from - done);
+      if (got <= 0)
+        break;
+      done += got;
+    }
+    if (done > 0 && pwrite(FDescriptor.Get(), buffer.data(), static_cast<std::size_t>(done), from) < 0)
+      FUsable = false;
+  }
+
+  IVolumeSourcePtr FSource;
+  std::int64_t FSize;
+  THandle FDescriptor;
+  bool FUsable = false;
+};
+
+// The mirror of a container, or nullptr for a device, a plain image and a
+// container that cannot be opened.
+std::unique_ptr<TProbeMirror> MirrorOfContainer(const std::string& APath) {
+  try {
+    if (IVolumeSourcePtr container = OpenContainer(APath))
+      return std::make_unique<TProbeMirror>(std::move(container));
+  } catch (const NoDriveException&) {
+  }
+  return nullptr;
+}
+
+} // namespace
+
+std::optional<TVolumeProbe> ProbeVolume(const std::string& APath) {
+  if (std::unique_ptr<TProbeMirror> mirror = MirrorOfContainer(APath)) {
+    mirror->CopyMFTStart(0, mirror->Size());
+    const TProbeHandle probe(blkid_new_probe());
+    if (!probe || blkid_probe_set_device(probe.get(), mirror->Descriptor(), 0, 0) != 0)
+      return std::nullopt;
+    return ProbeSuperblocks(probe.get());
+  }
+  // libblkid opens the file read-only; it never writes while probing.
+  const TProbeHandle probe(blkid_new_probe_from_filename(APath.c_str()));
+  if (!probe)
+    return std::nullopt;
+  return ProbeSuperblocks(probe.get());
+}
+
+std::optional<TVolumeProbe> ProbeFromUdev(const std::string& AUdevData, const std::string& ADeviceNumber) {
+  if (ADeviceNumber.empty())
+    return std::nullopt;
+  std::ifstream in(AUdevData + "/b" + ADeviceNumber);
+  std::map<std::string, std::string> properties;
+  for (std::string line; std::getline(in, line);)
+    if (const std::size_t equals = line.find('='); line.starts_with("E:") && equals != std::string::npos)
+      properties[line.substr(2, equals - 2)] = line.substr(equals + 1);
+  if (properties["ID_FS_TYPE"].empty())
+    return std::nullopt;
+  // ID_FS_LABEL has its blanks and other characters replaced by "_";
+  // ID_FS_LABEL_ENC keeps them, written as \xNN.
+  const std::string label =
+      properties.contains("ID_FS_LABEL_ENC") ? UdevDecoded(properties["ID_FS_LABEL_ENC"]) : properties["ID_FS_LABEL"];
+  return TVolumeProbe{properties["ID_FS_TYPE"], label, properties["ID_FS_UUID"]};
+}
+
+std::vector<TPartition> ProbePartitions(const std::string& APath) {
+  if (std::unique_ptr<TProbeMirror> mirror = MirrorOfContainer(APath))
+    return PartitionsOn(mirror->Descriptor(), mirror->TablesOf(), [&mirror](const TPartition& APartition) {
+      mirror->CopyMFTStart(APartition.Offset, APartition.Length);
+    });
+  const THandle disk(open(APath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  return PartitionsOn(disk.Get(), TableOn(disk.Get()), [](const TPartition&) {});
 }

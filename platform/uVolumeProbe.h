@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // What the file system signature of a device or image file says about it, as
 // libblkid reads it: texts as found, empty where the volume has none.
@@ -15,3 +17,23 @@ struct TVolumeProbe {
 // opened or read (no permission, no medium, gone); a readable device without
 // a recognisable file system gives an empty Type.
 std::optional<TVolumeProbe> ProbeVolume(const std::string& APath);
+
+// What udev's database says of the block device numbered ADeviceNumber
+// ("8:1"), read from the folder AUdevData: ID_FS_TYPE, the label and the
+// UUID. Any user may read it, so a device the process may not open is still
+// known. None when udev knows no file system on the device.
+std::optional<TVolumeProbe> ProbeFromUdev(const std::string& AUdevData, const std::string& ADeviceNumber);
+
+// One partition of a disk's partition table, with what its own signatures say.
+struct TPartition {
+  int Number = 0;           // as the table numbers it: MBR logical partitions from 5, GPT entries from 1
+  std::int64_t Offset = 0;  // bytes from the start of the disk
+  std::int64_t Length = 0;  // bytes
+  TVolumeProbe Probe;
+};
+
+// The partitions of the MBR (primary, extended and logical) or GPT table of
+// the disk or disk image APath, as libblkid's partition probing reads it; an
+// extended partition, which only holds the logical ones, is left out. Empty
+// when APath cannot be read or holds no partition table.
+std::vector<TPartition> ProbePartitions(const std::string& APath);

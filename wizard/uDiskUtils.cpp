@@ -1,6 +1,8 @@
 #include "wizard/uDiskUtils.h"
 
 #include "foundation/uSysPath.h"
+#include "ntfs/uFSError.h"
+#include "ntfs/uNTFSVolume.h"
 #include "platform/uDriveTable.h"
 #include "platform/uVolumeProbe.h"
 
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -17,6 +20,9 @@ namespace {
 
 constexpr char16_t kNoLabel[] = u"Local Drive";
 constexpr char kNTFSType[] = "ntfs";
+// Where an NTFS boot sector names its file system.
+constexpr std::size_t kOEMIDOffset = 3;
+constexpr char kNTFSOEMID[] = "NTFS    ";
 constexpr char kImagesVariable[] = "TARNWICK_IMAGES";
 constexpr char kImagePathSeparator = ':';
 // NTFS names, like those of the other file systems the kernel mounts, have
@@ -25,7 +31,7 @@ constexpr std::uint32_t kMaximumComponentLength = 255;
 
 // One thing a letter can be given to, in listing order.
 struct TDriveCandidate {
-  std::string Path;
+  TDriveSource Source;
   TDriveType DriveType = dtFixed;
   std::optional<TVolumeProbe> Probe;
   bool IsImage = false;
@@ -77,14 +83,34 @@ std::string AbsoluteImagePath(const std::string& APath) {
   return fs::absolute(APath).lexically_normal().string();
 }
 
+// The NTFS partitions of a disk's partition table, each a candidate of its
+// own.
+std::vector<TDriveCandidate> NTFSPartitionsOf(const std::string& APath, TDriveType ADriveType, bool AIsImage) {
+  std::vector<TDriveCandidate> partitions;
+  for (TPartition& partition : ProbePartitions(APath))
+    if (partition.Probe.Type == kNTFSType)
+      partitions.push_back({{APath, partition.Number}, ADriveType, std::move(partition.Probe), AIsImage});
+  return partitions;
+}
+
+// A device or image holding a volume is one candidate; a disk whose table
+// holds NTFS partitions gives those instead.
+std::vector<TDriveCandidate> CandidatesOf(const std::string& APath, TDriveType ADriveType, bool AIsImage) {
+  std::optional<TVolumeProbe> probe = ProbeVolume(APath);
+  if (probe && !HoldsNTFS(probe))
+    if (std::vector<TDriveCandidate> partitions = NTFSPartitionsOf(APath, ADriveType, AIsImage); !partitions.empty())
+      return partitions;
+  return {{{APath}, ADriveType, std::move(probe), AIsImage}};
+}
+
 // Drops the images that are gone or no longer hold NTFS and gives the rest
 // with what their probe found.
 std::vector<TDriveCandidate> CurrentImages() {
   std::vector<TDriveCandidate> images;
   for (const std::string& path : std::vector<std::string>(VolumeImages().Paths())) {
-    std::optional<TVolumeProbe> probe = ProbeVolume(path);
-    if (HoldsNTFS(probe))
-      images.push_back({path, dtFixed, std::move(probe), true});
+    std::vector<TDriveCandidate> volumes = CandidatesOf(path, dtFixed, true);
+    if (HoldsNTFS(volumes.front().Probe))
+      images.insert(images.end(), std::make_move_iterator(volumes.begin()), std::make_move_iterator(volumes.end()));
     else
       VolumeImages().Remove(path);
   }
@@ -93,8 +119,14 @@ std::vector<TDriveCandidate> CurrentImages() {
 
 std::vector<TDriveCandidate> CurrentVolumes() {
   std::vector<TDriveCandidate> volumes;
-  for (const TBlockDevice& device : ListBlockDevices(BlockDeviceRoots()))
-    volumes.push_back({device.DevicePath, DriveTypeOf(device.Kind), ProbeVolume(device.DevicePath), false});
+  for (const TBlockDevice& device : ListBlockDevices(BlockDeviceRoots())) {
+    std::vector<TDriveCandidate> found = CandidatesOf(device.DevicePath, DriveTypeOf(device.Kind), false);
+    // A device the process may not open (a desktop user without root) is
+    // still listed with what udev knows of it; opening it then says why not.
+    if (!found.front().Probe)
+      found.front().Probe = ProbeFromUdev(BlockDeviceRoots().UdevData, device.DeviceNumber);
+    volumes.insert(volumes.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+  }
   std::vector<TDriveCandidate> images = CurrentImages();
   volumes.insert(volumes.end(), std::make_move_iterator(images.begin()), std::make_move_iterator(images.end()));
   return volumes;
@@ -105,30 +137,34 @@ std::vector<TDriveCandidate> CurrentVolumes() {
 // listing order. Volumes beyond Z get none.
 std::vector<std::optional<TDriveLetter>> AssignLetters(const TDriveTable& APrevious,
                                                        const std::vector<TDriveCandidate>& AVolumes) {
-  std::map<std::string, TDriveLetter> previousLetters;
+  std::map<TDriveSource, TDriveLetter> previousLetters;
   for (const TDriveLetter letter : APrevious.Letters())
-    previousLetters.emplace(*APrevious.PathOf(letter), letter);
+    previousLetters.emplace(*APrevious.SourceOf(letter), letter);
 
   TDriveTable assigned;
   std::vector<std::optional<TDriveLetter>> letters(AVolumes.size());
   for (std::size_t i = 0; i < AVolumes.size(); ++i) {
-    const auto previous = previousLetters.find(AVolumes[i].Path);
-    if (previous != previousLetters.end() && !assigned.PathOf(previous->second)) {
-      assigned.Assign(previous->second, AVolumes[i].Path);
+    const auto previous = previousLetters.find(AVolumes[i].Source);
+    if (previous != previousLetters.end() && !assigned.SourceOf(previous->second)) {
+      assigned.Assign(previous->second, AVolumes[i].Source);
       letters[i] = previous->second;
     }
   }
   for (std::size_t i = 0; i < AVolumes.size(); ++i)
     if (!letters[i])
-      letters[i] = assigned.Add(AVolumes[i].Path);
+      letters[i] = assigned.Add(AVolumes[i].Source);
   return letters;
 }
 
 std::u16string VolumeNameOf(const TDriveCandidate& AVolume) {
   if (AVolume.Probe && !AVolume.Probe->Label.empty())
     return FromNativePath(AVolume.Probe->Label);
+  const std::string& path = AVolume.Source.Path;
+  const std::string shown = AVolume.IsImage ? fs::path(path).filename().string() : path;
+  if (AVolume.Source.Partition != 0)
+    return FromNativePath(PartitionText(AVolume.Source.Partition, shown));
   if (AVolume.IsImage)
-    return FromNativePath(fs::path(AVolume.Path).filename().string());
+    return FromNativePath(shown);
   return kNoLabel;
 }
 
@@ -146,12 +182,22 @@ void FillRecord(TVolumeInformationRecord& ARecord, TDriveLetter ALetter, const T
   ARecord.FileSystemFlags = 0;
 }
 
-std::optional<TDriveLetter> LetterOfPath(const std::string& APath) {
-  for (const TDriveLetter letter : DriveTable().Letters())
-    if (DriveTable().PathOf(letter) == APath)
-      return letter;
-  return std::nullopt;
+// libblkid passes over an NTFS boot sector whose MFT it cannot make sense
+// of; the volume's own opening then names the damage.
+std::string WhyNotNTFS(const std::string& APath, IVolumeSourcePtr ASource) {
+  std::array<char, kOEMIDOffset + sizeof kNTFSOEMID - 1> boot{};
+  if (ASource->ReadAt(0, boot.data(), boot.size()) != static_cast<std::int64_t>(boot.size()) ||
+      std::string_view(boot.data() + kOEMIDOffset, boot.size() - kOEMIDOffset) != kNTFSOEMID)
+    return "The file \"" + APath + "\" holds no NTFS boot sector: it is not an NTFS volume image.";
+  try {
+    TNTFSVolumeRef volume(NTFSVolumeInit(FromNativePath(APath), std::move(ASource)));
+  } catch (const FSError& error) {
+    return "The file \"" + APath + "\" holds no readable NTFS volume. " + error.what();
+  }
+  return "The file \"" + APath + "\" is not an NTFS volume image.";
 }
+
+
 
 } // namespace
 
@@ -170,7 +216,7 @@ void RefreshDriveTable() {
     DriveTable(letter).DriveType = dtUnknown;
   for (std::size_t i = 0; i < volumes.size(); ++i)
     if (letters[i]) {
-      DriveTable().Assign(*letters[i], volumes[i].Path);
+      DriveTable().Assign(*letters[i], volumes[i].Source);
       FillRecord(DriveTable(*letters[i]), *letters[i], volumes[i]);
     }
 }
@@ -240,15 +286,44 @@ std::vector<std::string> ImagePathsFromEnvironment() {
 
 TDriveLetter AddVolumeImage(const std::string& APath) {
   const std::string path = APath.empty() ? APath : AbsoluteImagePath(APath);
+  IVolumeSourcePtr source;
+  try {
+    // Opening it first tells why a file cannot be read.
+    source = OpenDriveSource(TDriveSource{path});
+  } catch (const NoDriveException& error) {
+    throw VolumeImageError(error.what());
+  }
   const std::optional<TVolumeProbe> probe = ProbeVolume(path);
   if (!probe)
     throw VolumeImageError("The volume image \"" + path + "\" cannot be read.");
-  if (!HoldsNTFS(probe))
-    throw VolumeImageError("The file \"" + path + "\" is not an NTFS volume image.");
+  if (!HoldsNTFS(probe)) {
+    const std::vector<TPartition> partitions = ProbePartitions(path);
+    if (partitions.empty())
+      throw VolumeImageError(WhyNotNTFS(path, std::move(source)));
+    if (std::none_of(partitions.begin(), partitions.end(),
+                     [](const TPartition& APartition) { return APartition.Probe.Type == kNTFSType; }))
+      throw VolumeImageError("The disk \"" + path + "\" holds no NTFS partition.");
+  }
   VolumeImages().Merge({path});
   RefreshDriveTable();
-  if (const std::optional<TDriveLetter> letter = LetterOfPath(path))
-    return *letter;
+  if (const std::vector<TDriveLetter> letters = DriveLettersOf(path); !letters.empty())
+    return letters.front();
   VolumeImages().Remove(path);
   throw VolumeImageError("No drive letter is left for the volume image \"" + path + "\".");
+}
+
+std::vector<TDriveLetter> DriveLettersOf(const std::string& APath) {
+  std::vector<std::pair<int, TDriveLetter>> found;
+  for (const TDriveLetter letter : DriveTable().Letters())
+    if (const std::optional<TDriveSource> source = DriveTable().SourceOf(letter); source->Path == APath)
+      found.emplace_back(source->Partition, letter);
+  std::sort(found.begin(), found.end());
+  std::vector<TDriveLetter> letters;
+  for (const auto& [partition, letter] : found)
+    letters.push_back(letter);
+  return letters;
+}
+
+std::string PartitionText(int APartition, const std::string& ADisk) {
+  return "partition " + std::to_string(APartition) + " of " + ADisk;
 }

@@ -9,8 +9,8 @@
 
 // The drives the program can recover from, each under a letter C to Z: first
 // the block devices of the system, then the volume image files the user
-// added. The letters are those of the process-wide TDriveTable, through which
-// TPhysicalFile opens "D:".
+// added. The letters are those of the process-wide TDriveTable, which opens
+// the source "D:" stands for.
 
 // The same order and values as the drive kinds of the Windows drive-type query.
 enum TDriveType : std::uint8_t { dtUnknown, dtNoDrive, dtFloppy, dtFixed, dtNetwork, dtCDROM, dtRAM };
@@ -81,8 +81,17 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// Checks that APath holds an NTFS volume, lists it and refreshes the drive
-// table; returns the letter the image has (its old one when already listed).
-// Raises VolumeImageError for a file that cannot be read, one that holds no
-// NTFS volume, and when no letter is free.
+// Checks that APath holds an NTFS volume, or is a disk image with NTFS
+// partitions, lists it and refreshes the drive table; returns the letter the
+// image has (its old one when already listed; a disk's first NTFS
+// partition's). Raises VolumeImageError saying why for a file that cannot be
+// read, one that holds no NTFS volume or partition, and when no letter is
+// free.
 TDriveLetter AddVolumeImage(const std::string& APath);
+
+// The letters of a device or image in the table: its own, or those of its
+// partitions in the order of their numbers.
+std::vector<TDriveLetter> DriveLettersOf(const std::string& APath);
+
+// "partition 2 of disk.img", as drives of a partitioned disk are named.
+std::string PartitionText(int APartition, const std::string& ADisk);

@@ -2,12 +2,14 @@
 #include "engine/uTreeWalk.h"
 #include "foundation/uUnicode.h"
 #include "ntfs/uNTFSUtils.h"
+#include "tests/cli/CliRun.h"
 #include "tests/support/Command.h"
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/Sha256.h"
 #include "tests/support/uTestFiles.h"
 #include "wizard/uDiskUtils.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +18,8 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <iomanip>
 #include <map>
 #include <set>
@@ -23,21 +27,20 @@
 #include <spawn.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+using clirun::Cli;
+using clirun::kCli;
+using clirun::LastErrorLine;
+using clirun::ReadFile;
+using clirun::WithoutDriveLetters;
 using testsupport::CommandResult;
 using testsupport::RunCommand;
 using testsupport::SplitLines;
 
 namespace {
-
-const std::string kCli = TARNWICK_CLI;
-
-CommandResult Cli(std::vector<std::string> AArgs) {
-  AArgs.insert(AArgs.begin(), kCli);
-  return RunCommand(AArgs);
-}
 
 std::string Utc(std::int64_t AFileTime) {
   const std::time_t seconds = static_cast<std::time_t>(AFileTime / 10000000 - 11644473600LL);
@@ -81,20 +84,6 @@ std::vector<std::string> EngineRows(const std::string& AImage) {
 std::string WithoutDriveFolder(const std::string& APath) {
   const std::size_t slash = APath.find('/');
   return slash == std::string::npos ? std::string() : APath.substr(slash);
-}
-
-std::vector<std::string> WithoutDriveLetters(std::vector<std::string> ARows) {
-  for (std::string& row : ARows) {
-    const std::size_t path = row.rfind('\t') + 1;
-    if (row.compare(path + 1, 1, ":") == 0)
-      row.replace(path, 2, "X:");
-  }
-  return ARows;
-}
-
-std::string ReadFile(const std::filesystem::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class CliScan : public testing::TestWithParam<std::string> {};
@@ -348,6 +337,88 @@ TEST(CliRestore, BytesPastTheEndOfATruncatedImageAreLostAndSaidToBe) {
   EXPECT_NE(restore.Err.find("Files restored with zeros where the source drive could not be read: 1."),
             std::string::npos) << restore.Err;
   EXPECT_EQ(std::filesystem::file_size(chosen / "Work/intact.bin"), 32768u);
+}
+
+// A copy of the demo volume changed by AChange, which gets the byte offset
+// of the MFT's first record.
+std::string DamagedDemo(const testfiles::TTempFolder& AFolder, const std::string& AName,
+                        const std::function<void(const std::string&, std::int64_t)>& AChange) {
+  const std::string image = (AFolder / AName).string();
+  std::filesystem::copy_file(testsupport::FixtureImage("demo"), image);
+  const std::string boot = ReadFile(image).substr(0, 512);
+  const auto field = [&boot](std::size_t AOffset, std::size_t ASize) {
+    std::uint64_t value = 0;
+    for (std::size_t i = ASize; i-- > 0;)
+      value = (value << 8) | static_cast<std::uint8_t>(boot[AOffset + i]);
+    return value;
+  };
+  const auto clusterSize = static_cast<std::int64_t>(field(0x0B, 2) * field(0x0D, 1));
+  AChange(image, static_cast<std::int64_t>(field(0x30, 8)) * clusterSize);
+  return image;
+}
+
+TEST(CliSourceErrors, EachSaysWhyTheSourceCannotBeRead) {
+  testfiles::TTempFolder folder;
+  const std::string notNtfs = (folder / "random.img").string();
+  std::ofstream(notNtfs) << std::string(1 << 20, 'x');
+  const std::string damaged = DamagedDemo(folder, "damaged.img", [](const std::string& AImage, std::int64_t AMFT) {
+    std::fstream patch(AImage, std::ios::in | std::ios::out | std::ios::binary);
+    patch.seekp(AMFT);
+    patch.write("BAAD", 4);
+  });
+  const std::string cut = DamagedDemo(folder, "cut.img", [](const std::string& AImage, std::int64_t AMFT) {
+    std::filesystem::resize_file(AImage, static_cast<std::uintmax_t>(AMFT + 512));
+  });
+  const struct {
+    std::string Source;
+    std::string Message;
+  } cases[] = {
+      {(folder / "missing.img").string(), '"' + (folder / "missing.img").string() + "\" does not exist."},
+      {folder.Path().string(), "is a folder, not a block device or a volume image file."},
+      {"/dev/null", "\"/dev/null\" is not a block device or a volume image file."},
+      {notNtfs, "holds no NTFS boot sector: it is not an NTFS volume image."},
+      {damaged, "The MFT's first record (byte "},
+      {damaged, "of the volume) is damaged: it does not start with \"FILE\"."},
+      {cut, "of the volume) cannot be read from the source drive."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Source);
+    const CommandResult result = Cli({"scan", c.Source});
+    EXPECT_EQ(result.ExitCode, 3) << result.Err;
+    EXPECT_THAT(LastErrorLine(result), ::testing::HasSubstr(c.Message));
+    EXPECT_EQ(result.Out, "");
+  }
+}
+
+// A normal user is told that permission is denied and what to do, not that
+// the source holds no NTFS. Runs tarnwick-cli as nobody, so it needs root.
+TEST(CliSourceErrors, AUserWithoutAccessIsToldPermissionIsDenied) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "running a child as another user needs root";
+  testfiles::TTempFolder folder;
+  ASSERT_EQ(chmod(folder.Path().c_str(), 0755), 0);
+  const std::string image = (folder / "private.img").string();
+  std::filesystem::copy_file(testsupport::FixtureImage("demo"), image);
+  ASSERT_EQ(chmod(image.c_str(), 0600), 0);
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {image, "Permission denied reading \"" + image + "\": run Tarnwick as root, or as a user who may read the file."}};
+  std::istringstream attached(testfiles::CommandOutput("losetup -r -f --show '" + image + "' 2>/dev/null"));
+  std::string device;
+  std::getline(attached, device);
+  if (!device.empty())
+    cases.emplace_back(device, "Permission denied reading \"" + device +
+                                   "\": run Tarnwick as root, or join the \"disk\" group and log in again.");
+  for (const auto& [source, message] : cases) {
+    SCOPED_TRACE(source);
+    const CommandResult result =
+        RunCommand({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", kCli, "scan", source});
+    EXPECT_EQ(result.ExitCode, 3) << result.Err;
+    EXPECT_EQ(LastErrorLine(result), "tarnwick-cli: " + message);
+  }
+  if (!device.empty())
+    testfiles::CommandOutput("losetup -d '" + device + "'");
+  else
+    std::cout << "no loop device could be attached: only the image file was tried\n";
 }
 
 // Runs the scan of a large fixture and sends SIGINT once the record pass

@@ -53,7 +53,7 @@ protected:
 
 TEST_P(DamagedVolumeRecovery, ScanAndRecoveryEndWithAClearErrorOrAPartialResult) {
   const TDamageCase& c = GetParam();
-  const testsupport::TDeviceIOGuard installed(c.Device());
+  Context.SetSourceOpener([device = c.Device()](const std::u16string&) { return device; });
   if (c.Error != nullptr) {
     try {
       Context.ProcessScan();

@@ -9,7 +9,6 @@
 #include "tests/support/Sha256.h"
 #include "tests/support/uMemoryDevice.h"
 #include "tests/support/uMemoryFileSystem.h"
-#include "tests/support/uRecordingDeviceIO.h"
 #include "tests/support/uTestFiles.h"
 
 #include <gmock/gmock.h>
@@ -46,18 +45,23 @@ TEST_F(EngineTest, SourceIsOpenedReadOnlyAndLeftAsItWasByScanAndRecovery) {
   const std::filesystem::path image = folder.Path() / "source.img";
   std::filesystem::copy_file(testsupport::FixtureImage("deleted"), image);
   const TFileState before = StateOf(image);
-  const auto device = std::make_shared<testsupport::TFlagRecordingDeviceIO>();
-  {
-    const testsupport::TDeviceIOGuard installed(device);
-    Scan(image.string());
-    Context.CheckAll(Context.TreeItems(), true);
-    Context.SetTargetDir(FromNativePath((folder.Path() / "restored").string()));
-    Context.ProcessRecover();
-  }
+  // The flags of every descriptor held on the image, each time the engine
+  // has just opened it.
+  std::vector<int> flags;
+  Context.SetSourceOpener([&flags, &image](const std::u16string& AName) {
+    IVolumeSourcePtr source = DriveTable().OpenSource(AName);
+    for (const int held : testfiles::DescriptorFlagsOn(image))
+      flags.push_back(held);
+    return source;
+  });
+  Scan(image.string());
+  Context.CheckAll(Context.TreeItems(), true);
+  Context.SetTargetDir(FromNativePath((folder.Path() / "restored").string()));
+  Context.ProcessRecover();
   ASSERT_FALSE(std::filesystem::is_empty(folder.Path() / "restored"));
-  ASSERT_FALSE(device->Flags.empty());
-  for (int flags : device->Flags)
-    EXPECT_EQ(flags & O_ACCMODE, O_RDONLY);
+  ASSERT_EQ(flags.size(), 2u);
+  for (const int held : flags)
+    EXPECT_EQ(held & O_ACCMODE, O_RDONLY);
   EXPECT_EQ(StateOf(image), before);
 }
 
@@ -74,7 +78,7 @@ TBytes Pattern(std::size_t ASize) {
 
 // a.txt, large.bin (80 KiB at LCN 40), refused.txt and d.txt, deleted in
 // the root folder in this order.
-std::shared_ptr<testsupport::TMemoryDeviceIO> FourFiles() {
+std::shared_ptr<testsupport::TMemorySource> FourFiles() {
   handmade::TVolumeImage image;
   auto file = [](const std::u16string& AName) {
     return handmade::TRecordBuilder().InUse(false).Resident(0x30, handmade::FileNameContent(5, AName, 1), 1);
@@ -88,7 +92,7 @@ std::shared_ptr<testsupport::TMemoryDeviceIO> FourFiles() {
   image.Records[26] = file(u"refused.txt").Resident(0x80, TBytes{'r'}, 2).Build();
   image.Records[27] = file(u"d.txt").Resident(0x80, TBytes{'d'}, 2).Build();
   const TBytes bytes = image.Bytes();
-  auto device = std::make_shared<testsupport::TMemoryDeviceIO>(static_cast<std::int64_t>(bytes.size()));
+  auto device = std::make_shared<testsupport::TMemorySource>(static_cast<std::int64_t>(bytes.size()));
   device->Put(0, bytes);
   return device;
 }
@@ -100,7 +104,7 @@ TEST_F(EngineTest, ARestoreThatFailsHalfWayKeepsWhatWasWrittenAndNamesTheFailedF
   };
   target->FailCreate = [](const std::string& APath) { return APath == "/restored/refused.txt"; };
   TNTFSRecoveryContext context(Prompt, target);
-  const testsupport::TDeviceIOGuard installed(FourFiles());
+  context.SetSourceOpener([device = FourFiles()](const std::u16string&) { return device; });
   context.SetSourceDrive(u"K:\\");
   context.ProcessScan();
   context.CheckAll(context.TreeItems(), true);

@@ -70,7 +70,8 @@ void SetRecordNumber(std::uint8_t* AField, std::int64_t ANumber) {
 class TSeedMaker {
 public:
   TSeedMaker(const fs::path& ACorpus, const std::string& AImage)
-      : FCorpus(ACorpus), FStem(fs::path(AImage).stem().string()), FVolume(NTFSVolumeInit(FromNativePath(AImage))) {}
+      : FCorpus(ACorpus), FStem(fs::path(AImage).stem().string()),
+        FVolume(NTFSVolumeInit(FromNativePath(AImage), TFileSource::Open(AImage))) {}
 
   void Make() {
     AddRange(0, kBootBytes);

@@ -29,7 +29,7 @@ inline std::uint64_t TakeLE(const std::uint8_t*& AData, std::size_t& ASize, std:
   return value;
 }
 
-inline void LoadSparseImage(testsupport::TMemoryDeviceIO& ADevice, const std::uint8_t* AData, std::size_t ASize) {
+inline void LoadSparseImage(testsupport::TMemorySource& ADevice, const std::uint8_t* AData, std::size_t ASize) {
   ADevice.SetSize(static_cast<std::int64_t>(TakeLE(AData, ASize, 8) % (kMaxSparseImageSize + 1)));
   while (ASize > 0) {
     const std::uint64_t offset = TakeLE(AData, ASize, 8) % kMaxSparseImageSize;

@@ -51,7 +51,7 @@ void SearchEverything(PNTFSVolume AVolume, std::int64_t ARecord) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASize) {
-  const auto device = std::make_shared<testsupport::TMemoryDeviceIO>(
+  const auto device = std::make_shared<testsupport::TMemorySource>(
       static_cast<std::int64_t>(fuzz::AttributeListVolume().size()));
   device->Put(0, fuzz::AttributeListVolume());
   const std::size_t recordBytes = std::min<std::size_t>(ASize, fuzz::kRecords * fuzz::kRecordSize);
@@ -59,8 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
   device->Put(fuzz::ListClusterOffset(), AData + recordBytes,
               std::min(ASize - recordBytes, fuzz::kClusterBytes));
 
-  const testsupport::TDeviceIOGuard installed(device);
-  const TNTFSVolumeRef volume(NTFSVolumeInit(u"fuzz"));
+  const TNTFSVolumeRef volume(NTFSVolumeInit(u"fuzz", device));
   for (std::int64_t record = fuzz::kBaseRecord; record < fuzz::kBaseRecord + fuzz::kRecords; ++record)
     SearchEverything(volume.Get(), record);
   return 0;

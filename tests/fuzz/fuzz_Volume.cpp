@@ -42,9 +42,8 @@ bool InsideTarget(const std::string& APath) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASize) {
-  const auto device = std::make_shared<testsupport::TMemoryDeviceIO>();
+  const auto device = std::make_shared<testsupport::TMemorySource>();
   fuzz::LoadSparseImage(*device, AData, ASize);
-  const testsupport::TDeviceIOGuard installed(device);
 
   const auto prompt = std::make_shared<TScriptedPrompt>();
   prompt->QueueAnswer(true); // go on when the whole selection does not fit
@@ -52,6 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
   target->FreeBytes = kTargetSpace;
   TNTFSRecoveryContext context(prompt, target);
   context.SetSourceDrive(u"F:\\");
+  context.SetSourceOpener([device](const std::u16string&) { return device; });
   try {
     context.ProcessScan();
   } catch (const FSError&) {

@@ -10,8 +10,8 @@ namespace {
 
 using handmade::TRecordBuilder;
 using handmade::TVolumeImage;
-using testsupport::TMemoryDeviceIO;
-using TDeviceMaker = std::function<std::shared_ptr<TMemoryDeviceIO>()>;
+using testsupport::TMemorySource;
+using TDeviceMaker = std::function<std::shared_ptr<TMemorySource>()>;
 
 constexpr std::int64_t kClusterSize = 4096;
 constexpr std::int64_t kDataLCN = 40;
@@ -56,8 +56,8 @@ std::map<std::u16string, TBytes> HealthyFilesAnd(const std::u16string& AName, co
   return files;
 }
 
-std::shared_ptr<TMemoryDeviceIO> DeviceOf(const TBytes& AImage) {
-  auto device = std::make_shared<TMemoryDeviceIO>(static_cast<std::int64_t>(AImage.size()));
+std::shared_ptr<TMemorySource> DeviceOf(const TBytes& AImage) {
+  auto device = std::make_shared<TMemorySource>(static_cast<std::int64_t>(AImage.size()));
   device->Put(0, AImage);
   return device;
 }

@@ -21,7 +21,7 @@ using TBytes = std::vector<std::uint8_t>;
 
 struct TDamageCase {
   const char* Name;
-  std::function<std::shared_ptr<testsupport::TMemoryDeviceIO>()> Device = {};
+  std::function<std::shared_ptr<testsupport::TMemorySource>()> Device = {};
   // Part of the FSError raised on opening, or nullptr when the volume opens.
   const char* Error = nullptr;
   // Every deleted file still found, each with exactly these bytes (none

@@ -14,7 +14,7 @@ protected:
   void Open(const handmade::TVolumeImage& AImage) {
     FFile = std::make_unique<handmade::TTempFile>("tarnwick-handmade");
     AImage.WriteTo(FFile->Path());
-    FVolume = NTFSVolumeInit(FFile->Name());
+    FVolume = NTFSVolumeInit(FFile->Name(), TFileSource::Open(FFile->Path()));
     NTFSVolumeAddRef(FVolume);
   }
 

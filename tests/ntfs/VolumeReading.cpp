@@ -51,6 +51,6 @@ std::string FileNameOf(PNTFSNode ANode) {
   return name ? ToNativePath(NTFSUtils::GetFileName(name)) : std::string();
 }
 
-TOpenedVolume::TOpenedVolume(const std::string& AImage) : FRef(NTFSVolumeInit(FromNativePath(AImage))) {}
+TOpenedVolume::TOpenedVolume(const std::string& AImage) : FRef(NTFSVolumeInit(FromNativePath(AImage), TFileSource::Open(AImage))) {}
 
 } // namespace volumereading

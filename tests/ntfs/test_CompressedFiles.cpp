@@ -63,7 +63,7 @@ TReadData ReadRecordData(PNTFSVolume AVolume, std::int64_t ARecord) {
 class TOpenVolume {
 public:
   explicit TOpenVolume(const std::string& AImage)
-      : FVolume(NTFSVolumeInit(std::u16string(AImage.begin(), AImage.end()))), FHold(FVolume) {}
+      : FVolume(NTFSVolumeInit(std::u16string(AImage.begin(), AImage.end()), TFileSource::Open(AImage))), FHold(FVolume) {}
   PNTFSVolume Get() const { return FVolume; }
 
 private:

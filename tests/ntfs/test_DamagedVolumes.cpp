@@ -69,8 +69,7 @@ void WalkRecord(PNTFSVolume AVolume, std::int64_t ANumber, TWalk& AWalk) {
 }
 
 TWalk Walk(const TDamageCase& ACase) {
-  const testsupport::TDeviceIOGuard installed(ACase.Device());
-  const TNTFSVolumeRef volume(NTFSVolumeInit(u"damaged"));
+  const TNTFSVolumeRef volume(NTFSVolumeInit(u"damaged", ACase.Device()));
   TWalk walk;
   walk.RecordCount = volume->MFTRecordCount;
   for (std::int64_t number = 0; number < volume->MFTRecordCount; ++number)
@@ -125,10 +124,9 @@ TEST(DamagedVolumeMemory, AttributeListsOfCachedNodesStayWithinALimit) {
     image.Records[extension] =
         handmade::TRecordBuilder().BaseRecord(base).Resident(0x80, TBytes(static_cast<std::size_t>(10 + i), 1), 0).Build();
   }
-  const auto device = std::make_shared<testsupport::TMemoryDeviceIO>(image.TotalClusters * image.ClusterSize);
+  const auto device = std::make_shared<testsupport::TMemorySource>(image.TotalClusters * image.ClusterSize);
   device->Put(0, image.Bytes());
-  const testsupport::TDeviceIOGuard installed(device);
-  const TNTFSVolumeRef volume(NTFSVolumeInit(u"lists"));
+  const TNTFSVolumeRef volume(NTFSVolumeInit(u"lists", device));
   for (std::int64_t i = 0; i < kFiles; ++i) {
     const TNTFSNodeRef node(volume.Get(), MFT_REF::Build(24 + i));
     EXPECT_EQ(node->DataSize, 10 + i) << "record " << 24 + i;

@@ -24,24 +24,24 @@ using testfiles::PatternBytes;
 constexpr std::int64_t kImageSize = 200000;
 constexpr std::int64_t kWindow = TPhysicalFile::kCacheSize;
 
-// The real platform calls, with every device read written down.
-class TRecordingDeviceIO final : public IDeviceIO {
+// An image opened for real, with every read of it written down.
+class TRecordingSource final : public IVolumeSource {
 public:
-  int Open(const std::string& APath) override { return FReal->Open(APath); }
-  std::int64_t ReadAt(int AHandle, std::int64_t APos, void* ADest, std::int64_t ASize) override {
+  explicit TRecordingSource(const std::string& APath) : FReal(TFileSource::Open(APath)) {}
+  std::int64_t ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) override {
     Reads.emplace_back(APos, ASize);
     if (FailAfter >= 0 && static_cast<int>(Reads.size()) > FailAfter)
       return -1;
-    return FReal->ReadAt(AHandle, APos, ADest, ASize);
+    return FReal->ReadAt(APos, ADest, ASize);
   }
-  std::int64_t SizeOf(int AHandle) override { return FReal->SizeOf(AHandle); }
-  void Close(int AHandle) override { FReal->Close(AHandle); }
+  std::int64_t Size() override { return FReal->Size(); }
+  const struct stat& UnderlyingFileIdentity() const override { return FReal->UnderlyingFileIdentity(); }
 
   std::vector<std::pair<std::int64_t, std::int64_t>> Reads;
   int FailAfter = -1;  // reads beyond this many fail, when not negative
 
 private:
-  IDeviceIOPtr FReal = PosixDeviceIO();
+  IVolumeSourcePtr FReal;
 };
 
 class PhysicalFile : public ::testing::Test {
@@ -59,22 +59,28 @@ protected:
     EXPECT_EQ(buffer, PatternBytes(AOffset, AExpectedCount)) << "at " << AOffset;
   }
 
+  // A file of the test, made before the source opens it.
+  std::shared_ptr<TRecordingSource> Recorded() {
+    if (!FIO)
+      FIO = std::make_shared<TRecordingSource>(ImagePath());
+    return FIO;
+  }
+
   testfiles::TTempFolder FFolder;
-  std::shared_ptr<TRecordingDeviceIO> FIO = std::make_shared<TRecordingDeviceIO>();
+  std::shared_ptr<TRecordingSource> FIO;
 };
 
-TEST_F(PhysicalFile, CreationOpensNothingAndTheFirstReadFillsTheCache) {
-  TPhysicalFile file(ImageName(), FIO);
-  EXPECT_FALSE(file.Opened());
+TEST_F(PhysicalFile, CreationReadsNothingAndTheFirstReadFillsTheCache) {
+  TPhysicalFile file(ImageName(), Recorded());
+  EXPECT_TRUE(FIO->Reads.empty());
   EXPECT_EQ(file.Name(), ImageName());
   ExpectRead(file, 0, 1024, 1024);
-  EXPECT_TRUE(file.Opened());
   ExpectRead(file, 1024, 1024, 1024);
   EXPECT_THAT(FIO->Reads, ElementsAre(Pair(0, kWindow)));
 }
 
 TEST_F(PhysicalFile, FillsStartAtTheRequestedPositionAndAskForTheWholeBlock) {
-  TPhysicalFile file(ImageName(), FIO);
+  TPhysicalFile file(ImageName(), Recorded());
   ExpectRead(file, 0, 1024, 1024);
   ExpectRead(file, 70000, 512, 512);   // beyond the window
   ExpectRead(file, 70100, 100, 100);   // inside the new one
@@ -84,7 +90,7 @@ TEST_F(PhysicalFile, FillsStartAtTheRequestedPositionAndAskForTheWholeBlock) {
 }
 
 TEST_F(PhysicalFile, AReadAcrossTheWindowsEndDeliversEveryByteOnceInOrder) {
-  TPhysicalFile file(ImageName(), FIO);
+  TPhysicalFile file(ImageName(), Recorded());
   ExpectRead(file, 0, 16, 16);
   ExpectRead(file, kWindow - 4096, 8192, 8192);
   EXPECT_THAT(FIO->Reads, ElementsAre(Pair(0, kWindow), Pair(kWindow, kWindow)));
@@ -95,7 +101,7 @@ TEST_F(PhysicalFile, AReadAcrossTheWindowsEndDeliversEveryByteOnceInOrder) {
 }
 
 TEST_F(PhysicalFile, ReadsPastTheEndGiveShortCounts) {
-  TPhysicalFile file(ImageName(), FIO);
+  TPhysicalFile file(ImageName(), Recorded());
   EXPECT_EQ(file.Size(), kImageSize);
   const struct {
     std::int64_t Offset, Size, Count;
@@ -113,41 +119,44 @@ TEST_F(PhysicalFile, ReadsPastTheEndGiveShortCounts) {
 }
 
 TEST_F(PhysicalFile, AFailingDeviceReadEndsTheReadWithoutAnError) {
-  TPhysicalFile file(ImageName(), FIO);
+  TPhysicalFile file(ImageName(), Recorded());
   FIO->FailAfter = 1;
   ExpectRead(file, 0, kWindow + 100, kWindow);
   ExpectRead(file, 0, 10, 0);  // the failed fill forgot the old window
 }
 
-TEST_F(PhysicalFile, AMissingImageRaisesNoDriveExceptionOnEveryTry) {
-  const std::u16string missing = FromNativePath((FFolder / "missing.img").string());
-  TPhysicalFile file(missing, FIO);
-  EXPECT_FALSE(TPhysicalFile::Exists(missing));
-  std::uint8_t byte = 0;
-  for (const std::int64_t size : {std::int64_t{0}, std::int64_t{1}}) {
+TEST_F(PhysicalFile, ASourceThatCannotBeOpenedSaysWhy) {
+  const struct {
+    std::string Path;
+    std::string Message;
+  } cases[] = {
+      {(FFolder / "missing.img").string(), "\"" + (FFolder / "missing.img").string() + "\" does not exist."},
+      {(FFolder / "missing" / "volume.img").string(), "does not exist."},
+      {FFolder.Path().string(), "\"" + FFolder.Path().string() + "\" is a folder, not a block device or a volume image file."},
+      {"/dev/null", "\"/dev/null\" is not a block device or a volume image file."},
+      {"", NoDriveException::kMessage},
+  };
+  for (const auto& c : cases) {
     try {
-      file.Read(0, size, &byte);
-      ADD_FAILURE() << "no error for a read of " << size;
+      TFileSource::Open(c.Path);
+      ADD_FAILURE() << "opened " << c.Path;
     } catch (const NoDriveException& e) {
-      EXPECT_STREQ(e.what(), "Drive is not available.");
+      EXPECT_THAT(e.what(), ::testing::EndsWith(c.Message)) << c.Path;
     }
   }
-  EXPECT_THROW(file.Size(), NoDriveException);
-  EXPECT_FALSE(file.Opened());
-  EXPECT_EQ(file.Handle(), IDeviceIO::kInvalidHandle);
-  // A failed open is tried again once the image is there.
-  std::filesystem::rename(ImagePath(), FFolder / "missing.img");
-  EXPECT_TRUE(TPhysicalFile::Exists(missing));
-  ExpectRead(file, 5, 10, 10);
 }
 
-TEST_F(PhysicalFile, FoldersAndCharacterDevicesAreNoDrives) {
-  for (const std::string& path : {FFolder.Path().string(), std::string("/dev/null"), std::string()}) {
-    TPhysicalFile file(FromNativePath(path));
-    std::uint8_t byte = 0;
-    EXPECT_THROW(file.Read(0, 1, &byte), NoDriveException) << path;
-    EXPECT_FALSE(TPhysicalFile::Exists(FromNativePath(path))) << path;
-  }
+TEST_F(PhysicalFile, ASliceReadsOnlyInsideItsWindow) {
+  const auto slice = std::make_shared<TSliceSource>(Recorded(), 4096, 10000);
+  TPhysicalFile file(ImageName(), slice);
+  EXPECT_EQ(file.Size(), 10000);
+  std::vector<std::uint8_t> buffer(20000);
+  ASSERT_EQ(file.Read(0, 20000, buffer.data()), 10000);
+  buffer.resize(10000);
+  EXPECT_EQ(buffer, PatternBytes(4096, 10000));
+  EXPECT_EQ(file.Read(10000, 1, buffer.data()), 0);
+  EXPECT_THAT(FIO->Reads, ElementsAre(Pair(4096, 10000)));
+  EXPECT_EQ(slice->UnderlyingFileIdentity().st_ino, FIO->UnderlyingFileIdentity().st_ino);
 }
 
 TEST_F(PhysicalFile, OpensReadOnlyAndLeavesTheImageUntouched) {
@@ -155,15 +164,17 @@ TEST_F(PhysicalFile, OpensReadOnlyAndLeavesTheImageUntouched) {
   struct stat before {};
   ASSERT_EQ(stat(ImagePath().c_str(), &before), 0);
   const std::int64_t allocated = MemoryEx::AllocatedBytes();
-  int handle = IDeviceIO::kInvalidHandle;
   {
-    TPhysicalFile file(ImageName());
+    TPhysicalFile file(ImageName(), TFileSource::Open(ImagePath()));
     EXPECT_EQ(MemoryEx::AllocatedBytes() - allocated, kWindow);
     ExpectRead(file, 0, kImageSize, kImageSize);
-    handle = file.Handle();
-    const int flags = fcntl(handle, F_GETFL);
-    EXPECT_EQ(flags & O_ACCMODE, O_RDONLY);
-    EXPECT_NE(fcntl(handle, F_GETFD) & FD_CLOEXEC, 0);
+    const std::vector<int> flags = testfiles::DescriptorFlagsOn(ImagePath());
+    ASSERT_EQ(flags.size(), 1u);
+    EXPECT_EQ(flags[0] & O_ACCMODE, O_RDONLY);
+    struct stat identity {};
+    ASSERT_EQ(stat(ImagePath().c_str(), &identity), 0);
+    EXPECT_EQ(file.Source()->UnderlyingFileIdentity().st_dev, identity.st_dev);
+    EXPECT_EQ(file.Source()->UnderlyingFileIdentity().st_ino, identity.st_ino);
     // Others stay free to write while the image is open.
     ASSERT_EQ(chmod(ImagePath().c_str(), 0644), 0);
     const int writer = open(ImagePath().c_str(), O_WRONLY);
@@ -171,7 +182,7 @@ TEST_F(PhysicalFile, OpensReadOnlyAndLeavesTheImageUntouched) {
     close(writer);
   }
   EXPECT_EQ(MemoryEx::AllocatedBytes(), allocated);
-  EXPECT_EQ(fcntl(handle, F_GETFD), -1) << "the handle stayed open";
+  EXPECT_TRUE(testfiles::DescriptorFlagsOn(ImagePath()).empty()) << "the image stayed open";
   struct stat after {};
   ASSERT_EQ(stat(ImagePath().c_str(), &after), 0);
   EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
@@ -192,7 +203,7 @@ TEST(PhysicalFileOnNtfs, BootSectorMatchesTheSleuthKit) {
   if (report.empty())
     GTEST_SKIP() << "fsstat is not available";
 
-  TPhysicalFile file(FromNativePath(image));
+  TPhysicalFile file(FromNativePath(image), TFileSource::Open(image));
   EXPECT_EQ(file.Size(), 8 << 20);
   std::vector<std::uint8_t> boot(512);
   ASSERT_EQ(file.Read(0, 512, boot.data()), 512);
@@ -234,7 +245,7 @@ protected:
 TEST_F(PhysicalFileOnBlockDevice, SizeAndBytesAreTheDevicesAndItStaysShared) {
   // A loop device is as long as its file rounded down to whole sectors.
   const std::int64_t deviceSize = kImageSize / 512 * 512;
-  TPhysicalFile file(FromNativePath(FDevice));
+  TPhysicalFile file(FromNativePath(FDevice), TFileSource::Open(FDevice));
   EXPECT_EQ(file.Size(), deviceSize);
   ExpectRead(file, 0, 4096, 4096);
   ExpectRead(file, deviceSize - 1024, 4096, 1024);

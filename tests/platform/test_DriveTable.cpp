@@ -52,13 +52,12 @@ TEST(DriveTable, LettersAreHandedOutFromCToZ) {
   EXPECT_TRUE(table.Letters().empty());
 }
 
-class DriveTableResolver : public ::testing::Test {
+class DriveTableSources : public ::testing::Test {
 protected:
   void SetUp() override { testfiles::WriteFile(FImage, testfiles::PatternBytes(0, 4096)); }
-  void TearDown() override { SetDevicePathResolver(nullptr); }
 
-  static std::int64_t ReadFirstBytes(const std::u16string& AName) {
-    TPhysicalFile file(AName);
+  static std::int64_t ReadFirstBytes(const TDriveTable& ATable, const std::u16string& AName) {
+    TPhysicalFile file(AName, ATable.OpenSource(AName));
     std::uint8_t bytes[16];
     return file.Read(0, sizeof bytes, bytes);
   }
@@ -67,42 +66,18 @@ protected:
   std::string FImage = (FFolder / "volume.img").string();
 };
 
-TEST_F(DriveTableResolver, LettersOpenTheirImageAndOtherNamesArePaths) {
+TEST_F(DriveTableSources, LettersOpenTheirImageAndOtherNamesArePaths) {
   TDriveTable table;
   table.Assign(u'E', FImage);
-  table.InstallAsResolver();
-  EXPECT_EQ(ReadFirstBytes(u"E:"), 16);
-  EXPECT_EQ(ReadFirstBytes(u"e:"), 16);
-  EXPECT_TRUE(TPhysicalFile::Exists(u"E:"));
-  EXPECT_EQ(ReadFirstBytes(FromNativePath(FImage)), 16);
-  EXPECT_THROW(ReadFirstBytes(u"F:"), NoDriveException);
-  EXPECT_FALSE(TPhysicalFile::Exists(u"F:"));
-  TPhysicalFile named(u"E:");
-  EXPECT_EQ(named.Name(), u"E:");
-}
-
-TEST_F(DriveTableResolver, ATableGoingAwayUndoesOnlyItsOwnResolver) {
-  {
-    TDriveTable table;
-    table.Assign(u'E', FImage);
-    table.InstallAsResolver();
+  EXPECT_EQ(ReadFirstBytes(table, u"E:"), 16);
+  EXPECT_EQ(ReadFirstBytes(table, u"e:"), 16);
+  EXPECT_EQ(ReadFirstBytes(table, FromNativePath(FImage)), 16);
+  try {
+    table.OpenSource(u"F:");
+    ADD_FAILURE() << "F: opened";
+  } catch (const NoDriveException& e) {
+    EXPECT_STREQ(e.what(), "There is no drive F:.");
   }
-  EXPECT_EQ(ResolveDevicePath(u"E:"), "E:");
-  TDriveTable kept;
-  kept.Assign(u'E', FImage);
-  {
-    TDriveTable replaced;
-    replaced.InstallAsResolver();
-    kept.InstallAsResolver();
-  }
-  EXPECT_EQ(ResolveDevicePath(u"E:"), FImage);
-}
-
-TEST_F(DriveTableResolver, TheProcessTableIsTheResolverFromItsFirstUse) {
-  DriveTable().Assign(u'Y', FImage);
-  EXPECT_EQ(ReadFirstBytes(u"Y:"), 16);
-  DriveTable().Remove(u'Y');
-  EXPECT_THROW(ReadFirstBytes(u"Y:"), NoDriveException);
 }
 
 } // namespace

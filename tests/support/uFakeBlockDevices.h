@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace testfiles {
 
@@ -59,7 +60,9 @@ inline std::uint32_t NTFSSerialOf(const std::filesystem::path& AImage) {
 
 class TFakeBlockDevices {
 public:
-  TBlockDeviceRoots Roots() const { return {(FFolder / "sys").string(), (FFolder / "dev").string()}; }
+  TBlockDeviceRoots Roots() const {
+    return {(FFolder / "sys").string(), (FFolder / "dev").string(), (FFolder / "udev").string()};
+  }
   std::filesystem::path DevicePath(const std::string& ANodeName) const { return FFolder / "dev" / ANodeName; }
   std::filesystem::path Folder() const { return FFolder.Path(); }
 
@@ -91,6 +94,18 @@ public:
   // a "/" (written "!" in sysfs).
   void SetNodeName(const std::string& AName, const std::string& ANodeName) {
     std::ofstream(DeviceFolder(AName) / "uevent", std::ios::app) << "DEVNAME=" << ANodeName << "\n";
+  }
+
+  // Gives the device a number and udev's database entry for it, with
+  // AProperties ("ID_FS_TYPE=ntfs", ...) as its E: lines.
+  void SetUdevProperties(const std::string& AName, const std::string& ANumber,
+                         const std::vector<std::string>& AProperties) {
+    WriteAttribute(ClassLink(AName) / "dev", ANumber);
+    std::filesystem::create_directories(FFolder / "udev");
+    std::ofstream data(FFolder / "udev" / ("b" + ANumber));
+    data << "S:disk/by-id/fake-" << AName << "\n";
+    for (const std::string& property : AProperties)
+      data << "E:" << property << "\n";
   }
 
   void SetSectors(const std::string& AName, std::int64_t ASectors) {

@@ -1,11 +1,11 @@
 #pragma once
 
-// A volume held in memory behind the device operations of TPhysicalFile, for
-// fuzzing and for damaged volumes: bytes are placed at offsets (zeros
+// A volume held in memory as a volume source, for fuzzing and for damaged
+// volumes: bytes are placed at offsets (zeros
 // elsewhere), the size is whatever the test says, and ranges can be made
 // unreadable the way a disk with bad sectors is.
 
-#include "ntfs/uPhysicalFile.h"
+#include "ntfs/uVolumeSource.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -17,11 +17,9 @@
 
 namespace testsupport {
 
-class TMemoryDeviceIO final : public IDeviceIO {
+class TMemorySource final : public IVolumeSource {
 public:
-  static constexpr int kHandle = 3;
-
-  explicit TMemoryDeviceIO(std::int64_t ASize = 0) : FSize(ASize) {}
+  explicit TMemorySource(std::int64_t ASize = 0) : FSize(ASize) {}
 
   void SetSize(std::int64_t ASize) { FSize = ASize; }
   // Later bytes win where they overlap earlier ones.
@@ -39,12 +37,7 @@ public:
     FBad.push_back({AOffset, ALength, AFailWholeRead});
   }
 
-  int Open(const std::string&) override {
-    ++Opens;
-    return kHandle;
-  }
-
-  std::int64_t ReadAt(int, std::int64_t APos, void* ADest, std::int64_t ASize) override {
+  std::int64_t ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) override {
     if (APos < 0 || ASize < 0)
       return -1;
     std::int64_t length = std::clamp<std::int64_t>(FSize - APos, 0, ASize);
@@ -66,10 +59,9 @@ public:
     return length;
   }
 
-  std::int64_t SizeOf(int) override { return FSize; }
-  void Close(int) override {}
-
-  int Opens = 0;
+  std::int64_t Size() override { return FSize; }
+  // No file lies behind the bytes.
+  const struct stat& UnderlyingFileIdentity() const override { return FIdentity; }
 
 private:
   struct TBad {
@@ -79,17 +71,9 @@ private:
   };
 
   std::int64_t FSize;
+  struct stat FIdentity {};
   std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> FChunks;
   std::vector<TBad> FBad;
-};
-
-// Installs a device for every TPhysicalFile made during the guard's life.
-class TDeviceIOGuard {
-public:
-  explicit TDeviceIOGuard(IDeviceIOPtr ADeviceIO) { SetDeviceIO(std::move(ADeviceIO)); }
-  ~TDeviceIOGuard() { SetDeviceIO(nullptr); }
-  TDeviceIOGuard(const TDeviceIOGuard&) = delete;
-  TDeviceIOGuard& operator=(const TDeviceIOGuard&) = delete;
 };
 
 } // namespace testsupport

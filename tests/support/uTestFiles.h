@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -75,6 +77,20 @@ inline std::string CommandOutput(const std::string& ACommand) {
   while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
     output.append(buffer, got);
   return pclose(pipe) == 0 ? output : std::string();
+}
+
+// The status flags (F_GETFL) of every descriptor this process holds open on
+// APath, found through /proc/self/fd.
+inline std::vector<int> DescriptorFlagsOn(const std::filesystem::path& APath) {
+  std::vector<int> flags;
+  std::error_code error;
+  const std::filesystem::path wanted = std::filesystem::canonical(APath, error);
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    std::error_code unreadable;
+    if (std::filesystem::read_symlink(entry.path(), unreadable) == wanted)
+      flags.push_back(fcntl(std::stoi(entry.path().filename().string()), F_GETFL));
+  }
+  return flags;
 }
 
 } // namespace testfiles

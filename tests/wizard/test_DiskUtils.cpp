@@ -1,6 +1,7 @@
 #include "wizard/uDiskUtils.h"
 
 #include "foundation/uSysPath.h"
+#include "ntfs/uFSError.h"
 #include "ntfs/uPhysicalFile.h"
 #include "platform/uDriveTable.h"
 #include "tests/support/uFakeBlockDevices.h"
@@ -111,13 +112,36 @@ TEST_F(DiskUtils, DevicesThenImagesGetTheLettersFromC) {
   EXPECT_THROW(DriveTable(u'c'), std::out_of_range);
 }
 
+// A desktop user may not open the devices: udev's database, which anyone may
+// read, still names the NTFS volumes on them, and opening one says why not.
+TEST_F(DiskUtils, DevicesTheProcessMayNotOpenAreListedFromUdev) {
+  FDevices.AddDisk("sda");
+  FDevices.SetUdevProperties("sda", "8:0",
+                             {"ID_FS_TYPE=ntfs", "ID_FS_LABEL=My_Files", "ID_FS_LABEL_ENC=My\\x20Files",
+                              "ID_FS_UUID=0123456789ABCDEF"});
+  FDevices.AddDisk("sdb");
+  FDevices.SetUdevProperties("sdb", "8:16", {"ID_FS_TYPE=ntfs", "ID_FS_LABEL=Backup"});
+  FDevices.AddDisk("sdc");
+  FDevices.SetUdevProperties("sdc", "8:32", {"ID_PART_TABLE_TYPE=gpt"});
+  for (const std::string node : {"sda", "sdb", "sdc"})
+    fs::remove(FDevices.DevicePath(node));  // cannot be opened
+
+  RefreshDriveTable();
+
+  EXPECT_THAT(Table(), ElementsAre("My Files (C: [NTFS]) type=3 serial=89ABCDEF sda",
+                                   "Backup (D: [NTFS]) type=3 serial=00000000 sdb",
+                                   "Local Drive (E:) type=3 serial=00000000 sdc"));
+  EXPECT_THAT(ListedNames(), ElementsAre("My Files (C: [NTFS])", "Backup (D: [NTFS])"));
+  EXPECT_THROW(DriveTable().OpenSource(u"C:"), NoDriveException);
+}
+
 TEST_F(DiskUtils, TheLetterOpensItsVolume) {
   testfiles::MakeNTFSImage(FDevices.AddDisk("sda"), "System");
   VolumeImages().Merge({NTFSImage("evidence.img", "Evidence").string()});
   RefreshDriveTable();
 
   for (const std::u16string name : {u"C:", u"D:\\"}) {
-    TPhysicalFile volume(name);
+    TPhysicalFile volume(name, DriveTable().OpenSource(name));
     char oemName[8];
     ASSERT_EQ(volume.Read(3, sizeof oemName, oemName), 8) << ToNativePath(name);
     EXPECT_EQ(std::string(oemName, 8), "NTFS    ");
@@ -206,10 +230,10 @@ TEST_F(DiskUtils, AddingSomethingElseThanAnNTFSImageIsRefused) {
     std::string Name;
     std::string Message;
   } cases[] = {
-      {"missing.img", "cannot be read"},
-      {"blank.img", "is not an NTFS volume image"},
-      {"linux.img", "is not an NTFS volume image"},
-      {"", "cannot be read"},  // the folder itself
+      {"missing.img", "does not exist."},
+      {"blank.img", "holds no NTFS boot sector: it is not an NTFS volume image"},
+      {"linux.img", "holds no NTFS boot sector: it is not an NTFS volume image"},
+      {"", "is a folder, not a block device or a volume image file."},  // the folder itself
   };
   for (const auto& c : cases) {
     const std::string path = (FDevices.Folder() / c.Name).string();

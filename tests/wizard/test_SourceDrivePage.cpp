@@ -363,7 +363,7 @@ TEST_F(SourceDrivePage, ARefusedVolumeImageIsExplainedAndChangesNothing) {
   });
   Click("btnAddVolumeImage");
   EXPECT_EQ(Shown, QString::fromStdString("Add volume image: The file \"" + Refused.string() +
-                                          "\" is not an NTFS volume image."));
+                                          "\" holds no NTFS boot sector: it is not an NTFS volume image."));
   EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])"}));
   EXPECT_EQ(Selected(), "Data (C: [NTFS])");
 }

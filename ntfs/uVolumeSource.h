@@ -1,0 +1,71 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Where a volume's bytes come from, read-only: a block device or image file
+// opened here, a partition inside one, a container read through its library.
+// The volume is handed its source; nothing in the process decides it behind
+// the volume's back.
+class IVolumeSource {
+public:
+  virtual ~IVolumeSource() = default;
+  // Up to ASize bytes at APos: 0 at the end, -1 where the source cannot
+  // deliver them (a bad sector, an area a rescue never read). A count below
+  // ASize means the bytes after it would fail or lie past the end.
+  virtual std::int64_t ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) = 0;
+  // Length in bytes; 0 when the source cannot tell.
+  virtual std::int64_t Size() = 0;
+  // The fstat of the file or block device the bytes finally come from
+  // (st_dev/st_ino of an image, st_rdev of a device), so that a restore can
+  // refuse to write into the source by another path.
+  virtual const struct stat& UnderlyingFileIdentity() const = 0;
+};
+using IVolumeSourcePtr = std::shared_ptr<IVolumeSource>;
+
+// A block device or image file, opened read-only and shared: other programs
+// stay free to read and write it (no O_EXCL, which would lock out a mounted
+// file system).
+class TFileSource final : public IVolumeSource {
+public:
+  // Raises NoDriveException saying in one line why APath cannot be read: it
+  // does not exist, permission is denied (with the ways out), it is a folder
+  // or some other thing than a file or a block device.
+  static IVolumeSourcePtr Open(const std::string& APath);
+  // Takes over AHandle, opened read-only by someone else for APath (udisks2
+  // for a desktop user); closes it and raises NoDriveException when it is
+  // no file or block device.
+  static IVolumeSourcePtr Adopt(int AHandle, const std::string& APath);
+  ~TFileSource() override;
+  TFileSource(const TFileSource&) = delete;
+  TFileSource& operator=(const TFileSource&) = delete;
+
+  std::int64_t ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) override;
+  std::int64_t Size() override;
+  const struct stat& UnderlyingFileIdentity() const override { return FIdentity; }
+
+private:
+  TFileSource(int AHandle, const struct stat& AIdentity) : FHandle(AHandle), FIdentity(AIdentity) {}
+
+  int FHandle;
+  struct stat FIdentity;
+};
+
+// The bytes [AOffset, AOffset + ALength) of another source, seen as a source
+// that starts at 0: a partition. Nothing outside the window is ever read.
+class TSliceSource final : public IVolumeSource {
+public:
+  TSliceSource(IVolumeSourcePtr ASource, std::int64_t AOffset, std::int64_t ALength);
+
+  std::int64_t ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) override;
+  std::int64_t Size() override { return FLength; }
+  const struct stat& UnderlyingFileIdentity() const override { return FSource->UnderlyingFileIdentity(); }
+
+private:
+  IVolumeSourcePtr FSource;
+  std::int64_t FOffset;
+  std::int64_t FLength;
+};

@@ -1,0 +1,139 @@
+#include "platform/uRescueMap.h"
+
+#include "ntfs/uFSError.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <map>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ddrescue's block states: only "+" holds what was read from the disk;
+// "?" non-tried, "*" non-trimmed, "/" non-scraped and "-" bad sector are
+// zeros in the image.
+constexpr char kFinished = '+';
+constexpr char kStates[] = "?*/-+";
+// The names ddrescue's users give a mapfile beside its image; ".log" is
+// what ddrescue called it before version 1.20.
+constexpr const char* kBesideSuffixes[] = {".map", ".mapfile", ".log"};
+
+[[noreturn]] void Malformed(const std::string& AName, int ALine, const std::string& AWhy) {
+  throw NoDriveException("The mapfile \"" + AName + "\" is malformed at line " + std::to_string(ALine) + ": " +
+                         AWhy + ".");
+}
+
+// A position or size as ddrescue writes them: "0x" hexadecimal, or decimal.
+std::optional<std::int64_t> Number(const std::string& AText) {
+  if (AText.empty() || AText[0] == '-' || AText[0] == '+')
+    return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const long long value = std::strtoll(AText.c_str(), &end, 0);
+  if (errno != 0 || end != AText.c_str() + AText.size())
+    return std::nullopt;
+  return value;
+}
+
+std::map<std::string, std::string>& ChosenMaps() {
+  static std::map<std::string, std::string> maps;
+  return maps;
+}
+
+std::string Normalized(const std::string& APath) { return fs::absolute(APath).lexically_normal().string(); }
+
+} // namespace
+
+TRescueMap TRescueMap::Load(const std::string& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  if (!in)
+    throw NoDriveException("The mapfile \"" + APath + "\" cannot be read: " + std::strerror(errno) + ".");
+  return Parse(std::string(std::istreambuf_iterator<char>(in), {}), APath);
+}
+
+TRescueMap TRescueMap::Parse(const std::string& AText, const std::string& AName) {
+  TRescueMap map;
+  std::istringstream lines(AText);
+  bool statusSeen = false;
+  std::int64_t end = 0;
+  int number = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++number;
+    std::istringstream words(line.substr(0, line.find('#')));
+    std::vector<std::string> fields{std::istream_iterator<std::string>(words), {}};
+    if (fields.empty())
+      continue;
+    // The first line gives where ddrescue stood: position, state and, since
+    // version 1.21, the pass.
+    if (!statusSeen) {
+      if (fields.size() < 2 || fields.size() > 3 || !Number(fields[0]))
+        Malformed(AName, number, "expected the current position and status");
+      statusSeen = true;
+      continue;
+    }
+    if (fields.size() != 3)
+      Malformed(AName, number, "expected a position, a size and a status");
+    const std::optional<std::int64_t> pos = Number(fields[0]);
+    const std::optional<std::int64_t> size = Number(fields[1]);
+    if (!pos || !size || *size <= 0)
+      Malformed(AName, number, "\"" + fields[0] + " " + fields[1] + "\" is no position and size");
+    if (fields[2].size() != 1 || std::strchr(kStates, fields[2][0]) == nullptr)
+      Malformed(AName, number, "\"" + fields[2] + "\" is no block status");
+    if (*pos < end)
+      Malformed(AName, number, "the block starts before the end of the one above it");
+    if (*size > std::numeric_limits<std::int64_t>::max() - *pos)
+      Malformed(AName, number, "the block ends beyond the largest position");
+    end = *pos + *size;
+    if (fields[2][0] != kFinished)
+      continue;
+    if (!map.FFinished.empty() && map.FFinished.back().Offset + map.FFinished.back().Length == *pos)
+      map.FFinished.back().Length += *size;
+    else
+      map.FFinished.push_back({*pos, *size});
+  }
+  if (!statusSeen)
+    Malformed(AName, number, "no status line; this is not a ddrescue mapfile");
+  return map;
+}
+
+TRescuedSource::TRescuedSource(IVolumeSourcePtr AImage, TRescueMap AMap)
+    : FImage(std::move(AImage)), FMap(std::move(AMap)) {}
+
+std::int64_t TRescuedSource::ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) {
+  const std::vector<TByteRange>& finished = FMap.Finished();
+  // The first finished area that ends after APos.
+  const auto area = std::upper_bound(finished.begin(), finished.end(), APos,
+                                     [](std::int64_t APosition, const TByteRange& ARange) {
+                                       return APosition < ARange.Offset + ARange.Length;
+                                     });
+  if (area == finished.end() || APos < area->Offset)
+    return -1;
+  return FImage->ReadAt(APos, ADest, std::min(ASize, area->Offset + area->Length - APos));
+}
+
+std::optional<std::string> RescueMapOf(const std::string& AImage) {
+  const auto chosen = ChosenMaps().find(Normalized(AImage));
+  if (chosen != ChosenMaps().end())
+    return chosen->second;
+  for (const char* suffix : kBesideSuffixes) {
+    std::error_code error;
+    if (fs::is_regular_file(AImage + suffix, error))
+      return AImage + suffix;
+  }
+  return std::nullopt;
+}
+
+void ChooseRescueMap(const std::string& AImage, const std::string& AMap) {
+  if (AMap.empty())
+    ChosenMaps().erase(Normalized(AImage));
+  else
+    ChosenMaps()[Normalized(AImage)] = AMap;
+}

@@ -1,0 +1,215 @@
+// Disks and disk images as sources: every NTFS partition of an MBR (primary
+// and logical) or GPT table reads exactly as the bare volume it was made
+// from, and the choice among several partitions is the user's.
+
+#include "tests/cli/CliRun.h"
+#include "tests/support/FixtureDisks.h"
+#include "tests/support/FixtureVolumes.h"
+#include "tests/support/uTestFiles.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using clirun::Cli;
+using clirun::LastErrorLine;
+using clirun::WithoutDriveLetters;
+using testsupport::CommandResult;
+using ::testing::HasSubstr;
+
+// Every file below AFolder by its path from there, with its bytes.
+std::map<std::string, std::string> FilesBelow(const fs::path& AFolder) {
+  std::map<std::string, std::string> files;
+  if (!fs::exists(AFolder))
+    return files;
+  for (const auto& entry : fs::recursive_directory_iterator(AFolder))
+    if (entry.is_regular_file())
+      files[fs::relative(entry.path(), AFolder).string()] = clirun::ReadFile(entry.path());
+  return files;
+}
+
+std::vector<std::string> ScanRows(std::vector<std::string> AArgs) {
+  AArgs.insert(AArgs.begin(), "scan");
+  AArgs.insert(AArgs.end(), {"--format", "tsv"});
+  const CommandResult result = Cli(AArgs);
+  EXPECT_EQ(result.ExitCode, 0) << result.Err;
+  return WithoutDriveLetters(testsupport::SplitLines(result.Out));
+}
+
+std::map<std::string, std::string> Restored(std::vector<std::string> AArgs, const fs::path& ATarget) {
+  AArgs.insert(AArgs.begin(), "restore");
+  AArgs.insert(AArgs.end(), {"--target", ATarget.string(), "--select", "all"});
+  const CommandResult result = Cli(AArgs);
+  EXPECT_LE(result.ExitCode, 1) << result.Err;
+  return FilesBelow(ATarget);
+}
+
+// The disks are made once for the whole suite.
+class CliDisks : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    Folder = std::make_unique<testfiles::TTempFolder>();
+    testsupport::MakeMbrDisk(MbrDisk(), {Volume("demo"), Volume("deleted"), Volume("sector4k")});
+    GptMade = testsupport::MakeGptDisk(GptDisk(), {Volume("deleted"), Volume("demo")});
+    // Named against their format: only the signature may tell it.
+    const std::pair<std::string, std::string> conversions[] = {
+        {"qcow2", "mbr-qcow2.img"}, {"vmdk", "mbr-vmdk.raw"}, {"vpc", "gpt-vhd.img"}, {"vhdx", "gpt-vhdx.bin"}};
+    for (const auto& [format, name] : conversions)
+      testsupport::RunCommand({"qemu-img", "convert", "-f", "raw", "-O", format,
+                               name.starts_with("mbr") ? MbrDisk() : GptDisk(), (*Folder / name).string()});
+    // E01 segment files are found by their numbered extensions.
+    testsupport::RunCommand({"ewfacquire", "-u", "-q", "-c", "none", "-t", (*Folder / "mbr-ewf").string(), MbrDisk()});
+  }
+  static void TearDownTestSuite() { Folder.reset(); }
+
+  static std::string Volume(const std::string& ARecipe) { return testsupport::FixtureImage(ARecipe); }
+  static std::string MbrDisk() { return (*Folder / "mbr.img").string(); }
+  static std::string GptDisk() { return (*Folder / "gpt.img").string(); }
+
+  static std::unique_ptr<testfiles::TTempFolder> Folder;
+  static bool GptMade;
+};
+
+std::unique_ptr<testfiles::TTempFolder> CliDisks::Folder;
+bool CliDisks::GptMade = false;
+
+TEST_F(CliDisks, EachPartitionGivesTheRowsAndBytesOfItsBareVolume) {
+  const struct {
+    std::string Disk;
+    int Partition;
+    std::string Recipe;
+  } cases[] = {
+      {"mbr.img", 1, "demo"},          {"mbr.img", 5, "deleted"},         {"mbr.img", 6, "sector4k"},
+      {"gpt.img", 1, "deleted"},       {"gpt.img", 2, "demo"},            {"mbr-qcow2.img", 6, "sector4k"},
+      {"mbr-vmdk.raw", 5, "deleted"},  {"gpt-vhd.img", 2, "demo"},        {"gpt-vhdx.bin", 1, "deleted"},
+      {"mbr-ewf.E01", 1, "demo"},      {"mbr-ewf.E01", 6, "sector4k"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Disk + " partition " + std::to_string(c.Partition));
+    const std::string disk = (*Folder / c.Disk).string();
+    if (!fs::exists(disk) || (c.Disk.starts_with("gpt") && !GptMade)) {
+      ADD_FAILURE() << c.Disk << " could not be made (sgdisk, qemu-img, ewfacquire)";
+      continue;
+    }
+    const std::string partition = std::to_string(c.Partition);
+    const std::vector<std::string> rows = ScanRows({disk, "--partition", partition});
+    EXPECT_GT(rows.size(), 3u);
+    EXPECT_EQ(rows, ScanRows({Volume(c.Recipe)}));
+    testfiles::TTempFolder targets;
+    const auto fromDisk = Restored({disk, "--partition", partition}, targets / "disk");
+    EXPECT_FALSE(fromDisk.empty());
+    EXPECT_EQ(fromDisk, Restored({Volume(c.Recipe)}, targets / "volume"));
+  }
+}
+
+// A big-endian field of a QCOW2 file.
+std::uint64_t BigEndianAt(std::fstream& AFile, std::int64_t AOffset, int ASize) {
+  std::uint64_t value = 0;
+  AFile.seekg(AOffset);
+  for (int i = 0; i < ASize; ++i)
+    value = (value << 8) | static_cast<std::uint8_t>(AFile.get());
+  return value;
+}
+
+// A QCOW2 whose table sends one cluster of the disk past the end of the
+// file: the library fails that read, and the restore writes zeros with the
+// warning instead of whatever bytes lay about.
+TEST_F(CliDisks, AContainerReadErrorGivesUnreadBytesNotData) {
+  testfiles::TTempFolder folder;
+  const std::string image = (folder / "broken.qcow2").string();
+  fs::copy_file(*Folder / "mbr-qcow2.img", image);
+  testsupport::ManifestEntry victim;
+  for (const testsupport::ManifestEntry& entry : testsupport::FixtureManifest("demo").Entries)
+    if (entry.Path == "/Documents/thesis.docx")
+      victim = entry;
+  ASSERT_FALSE(victim.Runs.empty());
+  const auto clusterSize = static_cast<std::int64_t>(testsupport::FixtureManifest("demo").Volume.ClusterSize);
+  // The demo volume is partition 1, one MiB into the disk.
+  const std::int64_t diskOffset = (1 << 20) + *victim.Runs.front().Lcn * clusterSize;
+  {
+    std::fstream qcow(image, std::ios::in | std::ios::out | std::ios::binary);
+    const auto clusterBits = static_cast<int>(BigEndianAt(qcow, 20, 4));
+    const auto l1Table = static_cast<std::int64_t>(BigEndianAt(qcow, 40, 8));
+    const int l2Bits = clusterBits - 3;
+    const std::int64_t l1Index = diskOffset >> (clusterBits + l2Bits);
+    const std::int64_t l2Index = (diskOffset >> clusterBits) & ((std::int64_t{1} << l2Bits) - 1);
+    const auto l2Table = static_cast<std::int64_t>(BigEndianAt(qcow, l1Table + 8 * l1Index, 8) & 0x00FFFFFFFFFFFE00);
+    const std::uint64_t pastTheEnd = (std::uint64_t{1} << 63) | 0x00007FFFFFFF0000;
+    qcow.seekp(l2Table + 8 * l2Index);
+    for (int shift = 56; shift >= 0; shift -= 8)
+      qcow.put(static_cast<char>(pastTheEnd >> shift));
+  }
+  const CommandResult restore = Cli({"restore", image, "--partition", "1", "--target", (folder / "out").string(),
+                                     "--path", victim.Path});
+  EXPECT_THAT(restore.Err, HasSubstr("could not be read from the source drive and were written as zeros."));
+  const std::string restored = clirun::ReadFile(folder / "out" / victim.Path.substr(1));
+  ASSERT_EQ(restored.size(), victim.Size);
+  EXPECT_EQ(restored.substr(0, static_cast<std::size_t>(clusterSize)),
+            std::string(static_cast<std::size_t>(clusterSize), '\0'));
+}
+
+TEST_F(CliDisks, DrivesListsEveryNTFSPartitionOfTheImagesItIsGiven) {
+  const CommandResult result = Cli({"drives", MbrDisk()});
+  ASSERT_EQ(result.ExitCode, 0) << result.Err;
+  for (const int partition : {1, 5, 6})
+    EXPECT_THAT(result.Out, HasSubstr("partition " + std::to_string(partition) + " of " + MbrDisk()));
+  EXPECT_THAT(result.Out, ::testing::Not(HasSubstr("partition 2 of")));  // the extended partition
+}
+
+// A disk attached without its partitions split by the kernel (losetup
+// without -P) is a block device whose partitions only the table names.
+// Needs root and a free loop device; skipped otherwise.
+TEST_F(CliDisks, ABlockDeviceHoldingATableGivesItsPartitions) {
+  std::istringstream attached(testfiles::CommandOutput("losetup -r -f --show '" + MbrDisk() + "' 2>/dev/null"));
+  std::string device;
+  std::getline(attached, device);
+  if (device.empty())
+    GTEST_SKIP() << "no loop device can be attached here";
+  const CommandResult drives = Cli({"drives"});
+  EXPECT_EQ(drives.ExitCode, 0) << drives.Err;
+  for (const int partition : {1, 5, 6})
+    EXPECT_THAT(drives.Out, HasSubstr("partition " + std::to_string(partition) + " of " + device));
+  EXPECT_EQ(ScanRows({device, "--partition", "5"}), ScanRows({Volume("deleted")}));
+  testfiles::CommandOutput("losetup -d '" + device + "'");
+}
+
+TEST_F(CliDisks, ThePartitionIsChosenOnlyWhenThereIsAChoice) {
+  testfiles::TTempFolder folder;
+  const std::string single = (folder / "single.img").string();
+  testsupport::MakeMbrDisk(single, {Volume("demo")});
+  const std::string blank = (folder / "blank.img").string();
+  testfiles::WriteFile(blank, std::vector<std::uint8_t>(1 << 20, 0));
+  const std::string noNtfs = (folder / "no-ntfs.img").string();
+  testsupport::MakeMbrDisk(noNtfs, {blank, blank});
+  const struct {
+    std::vector<std::string> Args;
+    int ExitCode;
+    std::string Message;
+  } cases[] = {
+      {{MbrDisk()}, 2, "holds several NTFS partitions; choose one with --partition: 1 (" },
+      {{MbrDisk()}, 2, "), 5 ("},
+      {{MbrDisk(), "--partition", "2"}, 2, "has no NTFS partition 2; its NTFS partitions: 1 ("},
+      {{single}, 0, ""},
+      {{single, "--partition", "1"}, 0, ""},
+      {{Volume("demo"), "--partition", "1"}, 2, "holds no partition table: leave out --partition."},
+      {{noNtfs}, 3, "The disk \"" + noNtfs + "\" holds no NTFS partition."},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.Args;
+    args.insert(args.begin(), "scan");
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const CommandResult result = Cli(args);
+    EXPECT_EQ(result.ExitCode, c.ExitCode) << result.Err;
+    if (!c.Message.empty()) {
+      EXPECT_THAT(LastErrorLine(result), HasSubstr(c.Message));
+    }
+  }
+}
+
+} // namespace

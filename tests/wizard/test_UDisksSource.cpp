@@ -1,0 +1,185 @@
+// A desktop user's way to a device: udisks2's OpenForBackup, here answered
+// by a stand-in UDisks2 service on a private bus started by the test, which
+// hands back a read-only descriptor of a fixture volume. No real udisksd or
+// polkit takes part.
+
+#include "wizard/uUDisksSource.h"
+
+#include "engine/uAppContext.h"
+#include "ntfs/uFSError.h"
+#include "tests/support/FixtureVolumes.h"
+#include "tests/support/QtTestMain.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVirtualObject>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+using ::testing::HasSubstr;
+
+const QString kService = QStringLiteral("org.freedesktop.UDisks2");
+const QString kBlockPath = QStringLiteral("/org/freedesktop/UDisks2/block_devices/sdz1");
+constexpr char kDevice[] = "/dev/sdz1";
+
+// A private bus: dbus-daemon with the session configuration, stopped with
+// the object.
+class TPrivateBus {
+public:
+  TPrivateBus() {
+    FILE* daemon = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null", "r");
+    if (daemon == nullptr)
+      return;
+    char line[512] = {};
+    if (std::fgets(line, sizeof line, daemon) != nullptr)
+      FAddress = QString::fromUtf8(line).trimmed();
+    if (std::fgets(line, sizeof line, daemon) != nullptr)
+      FPid = std::atoi(line);
+    pclose(daemon);
+  }
+  ~TPrivateBus() {
+    if (FPid > 0)
+      kill(FPid, SIGTERM);
+  }
+  TPrivateBus(const TPrivateBus&) = delete;
+  TPrivateBus& operator=(const TPrivateBus&) = delete;
+
+  const QString& Address() const { return FAddress; }
+
+private:
+  QString FAddress;
+  int FPid = 0;
+};
+
+// The two calls Tarnwick makes of udisks2, answered for one device with a
+// descriptor of AImage, or refused.
+class TStandInUDisks final : public QDBusVirtualObject {
+public:
+  std::string Image;
+  bool Refuse = false;
+  QStringList Calls;
+
+  QString introspect(const QString&) const override { return {}; }
+
+  bool handleMessage(const QDBusMessage& AMessage, const QDBusConnection& AConnection) override {
+    Calls << AMessage.path() + " " + AMessage.member();
+    if (AMessage.member() == QStringLiteral("ResolveDevice")) {
+      const auto device = qdbus_cast<QVariantMap>(AMessage.arguments().constFirst());
+      const QString path = device.value(QStringLiteral("path")).toString();
+      QList<QDBusObjectPath> found;
+      if (path == QLatin1String(kDevice))
+        found << QDBusObjectPath(kBlockPath);
+      AConnection.send(AMessage.createReply(QVariant::fromValue(found)));
+      return true;
+    }
+    if (AMessage.member() == QStringLiteral("OpenForBackup") && AMessage.path() == kBlockPath) {
+      if (Refuse) {
+        AConnection.send(AMessage.createErrorReply(QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized"),
+                                                   QStringLiteral("Not authorized to perform operation")));
+        return true;
+      }
+      const int handle = open(Image.c_str(), O_RDONLY | O_CLOEXEC);
+      AConnection.send(AMessage.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(handle))));
+      close(handle);
+      return true;
+    }
+    return false;
+  }
+};
+
+// What the drive table would do for a block device the user may not open.
+IVolumeSourcePtr DeniedDevice(const std::u16string&) {
+  throw AccessDeniedException("Permission denied reading \"/dev/sdz1\".", kDevice, true);
+}
+
+class UDisksSource : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (Bus.Address().isEmpty())
+      GTEST_SKIP() << "dbus-daemon could not start a private bus";
+    // Every D-Bus client takes the system bus from here; Qt reads it once.
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", Bus.Address().toUtf8());
+    Service = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(Bus.Address(), QStringLiteral("stand-in")));
+    StandIn.Image = testsupport::FixtureImage("demo");
+  }
+  void TearDown() override {
+    if (Service)
+      QDBusConnection::disconnectFromBus(QStringLiteral("stand-in"));
+  }
+
+  void ServeUDisks() {
+    ASSERT_TRUE(Service->registerVirtualObject(QStringLiteral("/org/freedesktop/UDisks2"), &StandIn,
+                                               QDBusConnection::SubPath));
+    ASSERT_TRUE(Service->registerService(kService));
+  }
+
+  // Scans the drive through the opener, as the wizard's context does.
+  std::string ScanError(TNTFSRecoveryContext& AContext) {
+    try {
+      AContext.ProcessScan();
+    } catch (const NoDriveException& error) {
+      return error.what();
+    }
+    return {};
+  }
+
+  static TPrivateBus Bus;
+  std::unique_ptr<QDBusConnection> Service;
+  TStandInUDisks StandIn;
+};
+
+TPrivateBus UDisksSource::Bus;
+
+TEST_F(UDisksSource, ADeviceTheUserMayNotOpenIsReadThroughTheDescriptorUDisksGives) {
+  ServeUDisks();
+  TNTFSRecoveryContext context(std::make_shared<TScriptedPrompt>());
+  context.SetSourceDrive(u"D:\\");
+  context.SetMask(u"*");
+  context.SetSourceOpener(WithUDisksFallback(DeniedDevice));
+  EXPECT_EQ(ScanError(context), "");
+  EXPECT_GT(context.Items()->Count(), 10);
+  EXPECT_EQ(StandIn.Calls, QStringList({QStringLiteral("/org/freedesktop/UDisks2/Manager ResolveDevice"),
+                                        kBlockPath + QStringLiteral(" OpenForBackup")}));
+  // What udisks2 handed over is read-only.
+  const IVolumeSourcePtr source = OpenThroughUDisks(kDevice);
+  EXPECT_EQ(source->Size(), static_cast<std::int64_t>(std::filesystem::file_size(StandIn.Image)));
+}
+
+TEST_F(UDisksSource, ARefusalOrNoUDisksNamesBothWaysOut) {
+  TNTFSRecoveryContext context(std::make_shared<TScriptedPrompt>());
+  context.SetSourceDrive(u"D:\\");
+  context.SetSourceOpener(WithUDisksFallback(DeniedDevice));
+  const std::string waysOut = "run Tarnwick as root, or join the \"disk\" group and log in again.";
+  EXPECT_THAT(ScanError(context), HasSubstr(waysOut)) << "without udisks2";
+  ServeUDisks();
+  StandIn.Refuse = true;
+  const std::string refused = ScanError(context);
+  EXPECT_THAT(refused, HasSubstr("udisks2 did not open \"/dev/sdz1\" (Not authorized to perform operation)"));
+  EXPECT_THAT(refused, HasSubstr(waysOut));
+}
+
+TEST_F(UDisksSource, OnlyBlockDevicesAreAskedFor) {
+  ServeUDisks();
+  const TDriveSourceOpener opener = WithUDisksFallback([](const std::u16string&) -> IVolumeSourcePtr {
+    throw AccessDeniedException("Permission denied reading \"/home/u/x.img\".", "/home/u/x.img", false);
+  });
+  EXPECT_THROW(opener(u"D:"), AccessDeniedException);
+  EXPECT_TRUE(StandIn.Calls.isEmpty());
+}
+
+} // namespace
+
+int main(int argc, char** argv) { return RunTestsInside<QCoreApplication>(argc, argv); }
