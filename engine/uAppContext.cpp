@@ -91,9 +91,12 @@ std::u16string TNTFSRecoveryContext::GetFullName(PTreeItemInfo AInfo, bool Inclu
   return result;
 }
 
-PNTFSVolume TNTFSRecoveryContext::OpenSourceVolume() const {
+PNTFSVolume TNTFSRecoveryContext::OpenSourceVolume(IVolumeSourcePtr* AOpened) const {
   const std::u16string driveName{GetSourceDriveLetter(), u':'};
-  return NTFSVolumeInit(driveName, FSourceOpener(driveName));
+  IVolumeSourcePtr source = FSourceOpener(driveName);
+  if (AOpened)
+    *AOpened = source;
+  return NTFSVolumeInit(driveName, std::move(source));
 }
 
 char16_t TNTFSRecoveryContext::GetSourceDriveLetter() const {

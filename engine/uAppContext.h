@@ -201,12 +201,15 @@ private:
   static void FreeTree(const IExListPtr& ATreeItems);
   // Clusters overwritten by later records or unreadable, against all.
   double OverwritePercentOf(std::size_t AKept) const;
+  void NoteUnreadableClusters(PNTFSVolume AVolume, const IVolumeSource& ASource);
+  std::int64_t UnreadableClustersIn(std::int64_t AFirst, std::int64_t ALast) const;
   // The clusters of a run with clusters on disk, both ends inclusive; false
   // for a sparse run or one whose numbers do not add up.
   static bool RunClusters(const RunListElement& ARun, std::int64_t& AFirst, std::int64_t& ALast);
 
   // The source drive's volume, opened afresh for a scan or a restore.
-  PNTFSVolume OpenSourceVolume() const;
+  // AOpened, when given, gets the source the volume reads.
+  PNTFSVolume OpenSourceVolume(IVolumeSourcePtr* AOpened = nullptr) const;
 
   // Recovery (uAppContextRecover.cpp)
   // What one recovery did, for the lines that sum it up.
@@ -237,9 +240,10 @@ private:
   IExListPtr FTreeItems;
   std::unique_ptr<TDriveMap> FDriveMap;
   TDataRunsStore FDataRuns; // from the record pass to the analysis
-  // Clusters from this number on lie past the end of the volume or of the
-  // device it is read from: whatever was there cannot be restored.
-  std::int64_t FReadableClusters = 0;
+  // Clusters whose bytes cannot be had, in order, both ends inclusive: past
+  // the end of the volume or of the device, or in an area a rescue never
+  // read. Whatever a deleted file had there is lost.
+  std::vector<std::pair<std::int64_t, std::int64_t>> FUnreadableClusters;
   TRestoreMode FRestoreMode = rmTree;
   std::u16string FMask;
   TResolveConflictMode FResolveConflictMode = rcmOvewrite;

@@ -123,10 +123,9 @@ PItemInfo TNTFSRecoveryContext::NewItem(const IExListPtr& AList, MFT_REF AMFTNum
 void TNTFSRecoveryContext::ProcessScan() {
   Clear();
   const std::u16string driveName{GetSourceDriveLetter(), u':'};
-  TNTFSVolumeRef volume(OpenSourceVolume());
-  FReadableClusters = volume->ClusterSize == 0 || !volume->Device
-                          ? 0
-                          : std::min(volume->NumberOfClusters, volume->Device->Size() / volume->ClusterSize);
+  IVolumeSourcePtr source;
+  TNTFSVolumeRef volume(OpenSourceVolume(&source));
+  NoteUnreadableClusters(volume.Get(), *source);
   TProgressExLevel level("Scanning...", 3, "");
   try {
     NewItem(FRootItems, volume->RootDirRef, MFT_REF{}, driveName, true, false);

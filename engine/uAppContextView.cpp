@@ -6,6 +6,7 @@
 #include "progress/uProgressEx.h"
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 
 namespace {
@@ -46,6 +47,40 @@ bool TNTFSRecoveryContext::RunClusters(const RunListElement& ARun, std::int64_t&
   return true;
 }
 
+void TNTFSRecoveryContext::NoteUnreadableClusters(PNTFSVolume AVolume, const IVolumeSource& ASource) {
+  FUnreadableClusters.clear();
+  const std::int64_t clusterSize = AVolume->ClusterSize;
+  if (clusterSize <= 0 || !AVolume->Device)
+    return;
+  // A cluster with any byte missing counts whole.
+  for (const TByteRange& range : ASource.KnownUnreadable())
+    if (range.Length > 0)
+      FUnreadableClusters.emplace_back(range.Offset / clusterSize, (range.Offset + range.Length - 1) / clusterSize);
+  const std::int64_t readable = std::min(AVolume->NumberOfClusters, AVolume->Device->Size() / clusterSize);
+  FUnreadableClusters.emplace_back(readable, std::numeric_limits<std::int64_t>::max());
+  // In order and merged, so that a cluster counts once and a search can
+  // stop at the first range past it.
+  std::sort(FUnreadableClusters.begin(), FUnreadableClusters.end());
+  std::size_t kept = 0;
+  for (const auto& range : FUnreadableClusters) {
+    if (kept > 0 && range.first <= FUnreadableClusters[kept - 1].second)
+      FUnreadableClusters[kept - 1].second = std::max(FUnreadableClusters[kept - 1].second, range.second);
+    else
+      FUnreadableClusters[kept++] = range;
+  }
+  FUnreadableClusters.resize(kept);
+}
+
+std::int64_t TNTFSRecoveryContext::UnreadableClustersIn(std::int64_t AFirst, std::int64_t ALast) const {
+  std::int64_t count = 0;
+  // The first range that ends at or after AFirst; ranges come in order.
+  auto range = std::lower_bound(FUnreadableClusters.begin(), FUnreadableClusters.end(), AFirst,
+                                [](const auto& ARange, std::int64_t AValue) { return ARange.second < AValue; });
+  for (; range != FUnreadableClusters.end() && range->first <= ALast; ++range)
+    count += std::min(range->second, ALast) - std::max(range->first, AFirst) + 1;
+  return count;
+}
+
 double TNTFSRecoveryContext::OverwritePercentOf(std::size_t AKept) const {
   const PItemInfo item = FDataRuns.Item(AKept);
   std::int64_t used = 0;
@@ -53,14 +88,9 @@ double TNTFSRecoveryContext::OverwritePercentOf(std::size_t AKept) const {
     std::int64_t first = 0, last = 0;
     if (!RunClusters(run, first, last))
       continue;
-    // A truncated image or a damaged run list puts clusters past the end:
-    // those bytes are lost as surely as overwritten ones.
-    if (last >= FReadableClusters) {
-      used += last - std::max(first, FReadableClusters) + 1;
-      last = FReadableClusters - 1;
-    }
-    if (first <= last)
-      used += FDriveMap->IsUsed(first, last, item, item->ChangeTime);
+    // A truncated image, a damaged run list or a rescue that never read
+    // the area: those bytes are lost as surely as overwritten ones.
+    used += FDriveMap->IsUsed(first, last, item, item->ChangeTime) + UnreadableClustersIn(first, last);
   }
   const std::int64_t clusters = FDataRuns.VCNCount(AKept);
   if (clusters == 0)

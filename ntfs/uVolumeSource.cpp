@@ -93,6 +93,17 @@ TSliceSource::TSliceSource(IVolumeSourcePtr ASource, std::int64_t AOffset, std::
     : FSource(std::move(ASource)), FOffset(std::max<std::int64_t>(AOffset, 0)),
       FLength(std::max<std::int64_t>(ALength, 0)) {}
 
+std::vector<TByteRange> TSliceSource::KnownUnreadable() const {
+  std::vector<TByteRange> ranges;
+  for (const TByteRange& range : FSource->KnownUnreadable()) {
+    const std::int64_t first = std::max(range.Offset, FOffset);
+    const std::int64_t end = std::min(range.Offset + range.Length, FOffset + FLength);
+    if (first < end)
+      ranges.push_back({first - FOffset, end - first});
+  }
+  return ranges;
+}
+
 std::int64_t TSliceSource::ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) {
   if (APos < 0 || ASize < 0)
     return -1;

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "ntfs/uUnreadRanges.h"
+
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Where a volume's bytes come from, read-only: a block device or image file
 // opened here, a partition inside one, a container read through its library.
@@ -23,6 +26,9 @@ public:
   // (st_dev/st_ino of an image, st_rdev of a device), so that a restore can
   // refuse to write into the source by another path.
   virtual const struct stat& UnderlyingFileIdentity() const = 0;
+  // The byte ranges known before any read to be undeliverable (the areas a
+  // rescue never read), in order; none for a source that cannot tell.
+  virtual std::vector<TByteRange> KnownUnreadable() const { return {}; }
 };
 using IVolumeSourcePtr = std::shared_ptr<IVolumeSource>;
 
@@ -63,6 +69,9 @@ public:
   std::int64_t ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) override;
   std::int64_t Size() override { return FLength; }
   const struct stat& UnderlyingFileIdentity() const override { return FSource->UnderlyingFileIdentity(); }
+  // The underlying source's ranges that fall into the slice, as the slice
+  // counts its bytes.
+  std::vector<TByteRange> KnownUnreadable() const override;
 
 private:
   IVolumeSourcePtr FSource;

@@ -107,6 +107,19 @@ TRescueMap TRescueMap::Parse(const std::string& AText, const std::string& AName)
 TRescuedSource::TRescuedSource(IVolumeSourcePtr AImage, TRescueMap AMap)
     : FImage(std::move(AImage)), FMap(std::move(AMap)) {}
 
+std::vector<TByteRange> TRescuedSource::KnownUnreadable() const {
+  std::vector<TByteRange> gaps;
+  std::int64_t position = 0;
+  for (const TByteRange& area : FMap.Finished()) {
+    if (area.Offset > position)
+      gaps.push_back({position, area.Offset - position});
+    position = area.Offset + area.Length;
+  }
+  if (const std::int64_t size = FImage->Size(); size > position)
+    gaps.push_back({position, size - position});
+  return gaps;
+}
+
 std::int64_t TRescuedSource::ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) {
   const std::vector<TByteRange>& finished = FMap.Finished();
   // The first finished area that ends after APos.

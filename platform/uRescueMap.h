@@ -34,6 +34,8 @@ public:
   std::int64_t ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) override;
   std::int64_t Size() override { return FImage->Size(); }
   const struct stat& UnderlyingFileIdentity() const override { return FImage->UnderlyingFileIdentity(); }
+  // Everything between and after the finished areas.
+  std::vector<TByteRange> KnownUnreadable() const override;
 
 private:
   IVolumeSourcePtr FImage;

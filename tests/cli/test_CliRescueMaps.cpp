@@ -106,7 +106,7 @@ TEST_F(CliRescueMaps, UnrescuedClustersAreRestoredAsZerosWithAWarning) {
 // Needs the estimate to count the bytes known unreadable before the restore
 // as lost, and a restore that wrote zeros to end with exit code 1: enable
 // it with that work.
-TEST_F(CliRescueMaps, DISABLED_UnrescuedBytesCountAsLostAndFailTheRestore) {
+TEST_F(CliRescueMaps, UnrescuedBytesCountAsLostAndFailTheRestore) {
   WriteMapBeside();
   const CommandResult scan = Cli({"scan", Image, "--format", "tsv"});
   ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
