@@ -25,6 +25,7 @@ struct TItemInfo {
   IExList* Owner = nullptr;
   std::u16string Name;     // without any path
   MFT_REF MFTNumber;       // the base record, sequence number 0
+  std::uint16_t SequenceNumber = 0; // the record's own, as its header holds it
   // The parent folder as the record's $FILE_NAME names it; 0 for the two
   // synthetic folders; the orphans folder once the item is placed there.
   MFT_REF DirREF;

@@ -23,9 +23,8 @@ std::string NameOf(const std::string& APath) { return APath.substr(APath.rfind('
 
 // Byte positions within the file, first and last, as the user would look
 // them up in the restored copy.
-std::string UnreadRangeMessage(const TByteRange& ARange) {
-  return "Bytes " + std::to_string(ARange.Offset) + " to " + std::to_string(ARange.Offset + ARange.Length - 1) +
-         " could not be read from the source drive and were written as zeros.";
+std::string ByteRangeText(const TByteRange& ARange) {
+  return "Bytes " + std::to_string(ARange.Offset) + " to " + std::to_string(ARange.Offset + ARange.Length - 1);
 }
 
 } // namespace
@@ -148,7 +147,10 @@ void TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, 
       break;
   }
   // A bad sector does not stop the restore: its bytes became zeros, and the
-  // file's own line says which ones.
+  // file's own line says which ones. So does a run list that breaks off.
   for (const TByteRange& range : UnreadRangesOf(AStream))
-    ProgressEx::Detail(pdsWarning, UnreadRangeMessage(range));
+    ProgressEx::Detail(pdsWarning,
+                       ByteRangeText(range) + " could not be read from the source drive and were written as zeros.");
+  for (const TByteRange& range : NoRunsRangesOf(AStream))
+    ProgressEx::Detail(pdsWarning, ByteRangeText(range) + " have no data runs and were written as zeros.");
 }
