@@ -75,6 +75,8 @@ int main(int argc, char** argv) {
   restoreCommand->add_option("--path", restore.Paths, "A file or folder to restore, as scan lists it")
       ->take_all();
   restoreCommand->add_flag("--yes", restore.AnswerYes, "Answer Yes to the question about free space");
+  restoreCommand->add_flag("!--no-times", restore.KeepTimes,
+                           "Give restored files and folders the time of writing, not their original times");
 
   try {
     app.parse(argc, argv);

@@ -43,6 +43,7 @@ struct TRestoreOptions {
   TSelection Select = TSelection::slNone;
   std::vector<std::string> Paths; // as the listing shows them
   bool AnswerYes = false;
+  bool KeepTimes = true; // the records' modification and access times
 };
 
 // The source drives as the source drive page lists them.

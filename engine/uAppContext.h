@@ -30,6 +30,9 @@ struct TItemInfo {
   // synthetic folders; the orphans folder once the item is placed there.
   MFT_REF DirREF;
   std::int64_t DataSize = 0;
+  // What a restored copy takes on the target: the clusters the data keeps
+  // on disk, holes of a sparse file left out (they stay holes).
+  std::int64_t StoredSize = 0;
   std::int64_t CreationTime = 0;
   std::int64_t ChangeTime = 0; // orders writes in the overwrite estimate
   std::uint32_t Attributes = 0;
@@ -67,6 +70,10 @@ public:
   virtual void SetRestoreMode(TRestoreMode Value) = 0;
   virtual TResolveConflictMode GetResolveConflictMode() = 0;
   virtual void SetResolveConflictMode(TResolveConflictMode Value) = 0;
+  // Whether restored files and folders get the modification and access
+  // times their records hold.
+  virtual bool GetRestoreTimes() = 0;
+  virtual void SetRestoreTimes(bool Value) = 0;
 
 protected:
   ~ISupportTargetDir() = default;
@@ -130,8 +137,11 @@ public:
   void SetRestoreMode(TRestoreMode Value) override { FRestoreMode = Value; }
   TResolveConflictMode GetResolveConflictMode() override { return FResolveConflictMode; }
   void SetResolveConflictMode(TResolveConflictMode Value) override { FResolveConflictMode = Value; }
+  bool GetRestoreTimes() override { return FRestoreTimes; }
+  void SetRestoreTimes(bool Value) override { FRestoreTimes = Value; }
 
-  // The source drive, target folder and the two modes, in "history.ini".
+  // The source drive, target folder, the two modes and the times choice,
+  // in "history.ini".
   void StoreState(CSimpleIniA& AIniFile) const;
   void RestoreState(const CSimpleIniA& AIniFile);
 
@@ -196,6 +206,9 @@ private:
   std::string FreeNumberedPath(const std::string& APath) const;
   // Copies within the file's progress level, which the caller holds open.
   static void CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer);
+  // Gives the restored folders among ANodes their records' times, deepest
+  // first: writing into a folder changes its times.
+  void RestoreFolderTimes(PNTFSVolume AVolume, const std::vector<PTreeItemInfo>& ANodes) const;
 
   std::shared_ptr<IPrompt> FPrompt;
   std::shared_ptr<const IFileSystem> FFileSystem;
@@ -211,6 +224,7 @@ private:
   TRestoreMode FRestoreMode = rmTree;
   std::u16string FMask;
   TResolveConflictMode FResolveConflictMode = rcmOvewrite;
+  bool FRestoreTimes = true;
 };
 
 // The items from the top of the tree down to ANode itself; without

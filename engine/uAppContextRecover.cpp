@@ -6,12 +6,20 @@
 #include "progress/uProgressEx.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 namespace {
 
 constexpr std::int32_t kCopyBlockSize = 65536;
+// Zeros are left as holes in pieces of this size, the block size of most
+// Linux file systems.
+constexpr std::size_t kHoleGrain = 4096;
+// NTFS counts time in 100-nanosecond steps from 1 January 1601.
+constexpr std::int64_t kFileTimeAt1970 = 116444736000000000;
+constexpr std::int64_t kNanosecondsPerFileTimeStep = 100;
 // Room left on the target beyond the data itself; decimal, as the message
 // to the user counts bytes.
 constexpr std::int64_t kFreeSpaceMargin = 1000000;
@@ -27,6 +35,52 @@ std::string ByteRangeText(const TByteRange& ARange) {
   return "Bytes " + std::to_string(ARange.Offset) + " to " + std::to_string(ARange.Offset + ARange.Length - 1);
 }
 
+// A file time as nanoseconds since 1970; nothing for a time never set (0)
+// or one the target cannot hold.
+std::optional<std::int64_t> UnixNanoseconds(std::int64_t AFileTime) {
+  if (AFileTime <= 0)
+    return std::nullopt;
+  return CheckedMul<std::int64_t>(AFileTime - kFileTimeAt1970, kNanosecondsPerFileTimeStep);
+}
+
+// The modification and access times of a record's standard information.
+std::optional<TFileTimes> TimesOf(PNTFSNode ANode) {
+  const std::optional<std::int64_t> modified = UnixNanoseconds(ANode->ChangeTime);
+  const std::optional<std::int64_t> accessed = UnixNanoseconds(ANode->LastAccessTime);
+  if (!modified || !accessed)
+    return std::nullopt;
+  return TFileTimes{*modified, *accessed};
+}
+
+bool IsZero(const std::uint8_t* AData, std::size_t ASize) {
+  return ASize == 0 || (AData[0] == 0 && std::memcmp(AData, AData + 1, ASize - 1) == 0);
+}
+
+// Writes the block with its zero pieces left as holes, so that the holes of
+// a sparse file stay holes.
+void WriteLeavingHoles(IOutputFile& AOutput, const std::uint8_t* AData, std::size_t ASize) {
+  for (std::size_t piece = 0; piece < ASize;) {
+    const std::size_t length = std::min(kHoleGrain, ASize - piece);
+    const bool zero = IsZero(AData + piece, length);
+    std::size_t end = piece + length;
+    while (end < ASize && IsZero(AData + end, std::min(kHoleGrain, ASize - end)) == zero)
+      end += std::min(kHoleGrain, ASize - end);
+    if (zero)
+      AOutput.Skip(end - piece);
+    else
+      AOutput.Write(AData + piece, end - piece);
+    piece = end;
+  }
+}
+
+// What the ticked files take on the target, holes left out.
+std::int64_t StoredSizeOf(IExList& AChecked) {
+  std::int64_t total = 0;
+  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(AChecked))
+    total = CheckedAdd(total, node->Data->StoredSize).value_or(std::numeric_limits<std::int64_t>::max());
+  return total;
+}
+
 } // namespace
 
 bool TNTFSRecoveryContext::HasFreeSpace(const std::u16string& AFolder, std::int64_t ASize) const {
@@ -40,8 +94,9 @@ void TNTFSRecoveryContext::ProcessRecover() {
   // Without a folder every path would be taken from the current folder.
   if (FTargetDir.empty())
     throw std::invalid_argument("No target folder is set for the recovery.");
-  std::int64_t total = 0;
-  const IExListPtr checked = GetCheckedList(total);
+  std::int64_t dataSize = 0;
+  const IExListPtr checked = GetCheckedList(dataSize);
+  const std::int64_t total = StoredSizeOf(*checked);
   if (!HasFreeSpace(FTargetDir, total) &&
       !FPrompt->AskWarningYesNo(kInsufficientSpace + std::to_string(total) +
                                 " bytes required. Do you want to continue?"))
@@ -51,7 +106,10 @@ void TNTFSRecoveryContext::ProcessRecover() {
   TProgressExLevel level("Recovering...", checked->Count(), "objects");
   try {
     std::int32_t done = 0;
+    std::vector<PTreeItemInfo> folders;
     for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*checked)) {
+      if (node->Data->IsDirectory)
+        folders.push_back(node);
       // Folders, the synthetic ones included, only count as steps.
       if (node->Data->DirREF.Address() != 0 && !node->Data->IsDirectory) {
         try {
@@ -64,6 +122,8 @@ void TNTFSRecoveryContext::ProcessRecover() {
         break;
       ++done;
     }
+    if (FRestoreTimes && FRestoreMode == rmTree)
+      RestoreFolderTimes(volume.Get(), folders);
   } catch (const std::exception& error) {
     FPrompt->ShowMessage(error.what());
   }
@@ -98,8 +158,8 @@ std::string TNTFSRecoveryContext::FreeNumberedPath(const std::string& APath) con
 
 void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode) {
   const PItemInfo item = ANode->Data;
-  if (!HasFreeSpace(FTargetDir, item->DataSize)) {
-    ProgressEx::Detail(pdsError, kInsufficientSpace + std::to_string(item->DataSize) + " bytes required.");
+  if (!HasFreeSpace(FTargetDir, item->StoredSize)) {
+    ProgressEx::Detail(pdsError, kInsufficientSpace + std::to_string(item->StoredSize) + " bytes required.");
     // Cancels the "Recovering..." level: the walk stops after this file.
     ProgressEx::Cancel();
     return;
@@ -130,7 +190,29 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode)
   if (NTFSAttribute::IsEncrypted(search.Rec().AttributeRecord))
     ProgressEx::Detail(pdsWarning, "File " + path + " was encrypted; its content is restored in encrypted form.");
   CopyStream(*stream, *output, buffer);
+  if (FRestoreTimes)
+    if (const std::optional<TFileTimes> times = TimesOf(node.Get()))
+      output->SetTimes(*times);
   output->Close();
+}
+
+void TNTFSRecoveryContext::RestoreFolderTimes(PNTFSVolume AVolume, const std::vector<PTreeItemInfo>& ANodes) const {
+  for (auto node = ANodes.rbegin(); node != ANodes.rend(); ++node) {
+    const PItemInfo item = (*node)->Data;
+    // The drive folder and the orphans folder stand for the target itself.
+    if (item->DirREF.Address() == 0)
+      continue;
+    const std::string path = TargetPathOf(*node);
+    try {
+      if (!FFileSystem->DirectoryExists(path))
+        continue;
+      const TNTFSNodeRef record(AVolume, item->MFTNumber);
+      if (const std::optional<TFileTimes> times = TimesOf(record.Get()))
+        FFileSystem->SetFolderTimes(path, *times);
+    } catch (const std::exception& error) {
+      ProgressEx::Detail(pdsWarning, error.what());
+    }
+  }
 }
 
 void TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer) {
@@ -139,7 +221,7 @@ void TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, 
                                                      ABuffer.Size());
     if (read <= 0)
       break;
-    AOutput.Write(ABuffer.Ptr(), static_cast<std::size_t>(read));
+    WriteLeavingHoles(AOutput, static_cast<const std::uint8_t*>(ABuffer.Ptr()), static_cast<std::size_t>(read));
     position += read;
     // A cancel keeps what was written; the file's level hands it on to
     // "Recovering..." when it closes.

@@ -320,6 +320,7 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
 void TNTFSRecoveryContext::TakeData(PNTFSVolume AVolume, PItemInfo AItem, const TAttributeSearchRec& AData,
                                     const IMFTRunListPtr& ARunList) {
   AItem->DataSize = NTFSAttribute::GetAttributeDataSize(AData.AttributeRecord);
+  AItem->StoredSize = AItem->DataSize;
   if (AItem->IsDirectory || NTFSAttribute::IsResident(AData.AttributeRecord))
     return;
   ARunList->Clear();
@@ -335,4 +336,19 @@ void TNTFSRecoveryContext::TakeData(PNTFSVolume AVolume, PItemInfo AItem, const 
                                        std::to_string(mapped) + " to " + std::to_string(AItem->DataSize - 1) +
                                        " have no clusters.");
   AItem->DataSize = std::min(AItem->DataSize, mapped);
+  // A compressed file's runs without clusters are what compression saved,
+  // which the restored copy needs again; a sparse file's are holes, which
+  // it keeps.
+  if (NTFSAttribute::IsCompressed(AData.AttributeRecord)) {
+    AItem->StoredSize = AItem->DataSize;
+    return;
+  }
+  std::int64_t stored = 0;
+  for (std::int32_t i = 0; i < ARunList->ItemCount(); ++i) {
+    const RunListElement run = ARunList->Item(i);
+    if (run.LCN != 0)
+      stored = CheckedAdd(stored, run.Length).value_or(std::numeric_limits<std::int64_t>::max());
+  }
+  stored = CheckedMul<std::int64_t>(stored, AVolume->ClusterSize).value_or(std::numeric_limits<std::int64_t>::max());
+  AItem->StoredSize = std::min(AItem->DataSize, stored);
 }

@@ -2,6 +2,7 @@
 
 #include "platform/uRestorePath.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -29,6 +30,25 @@ std::optional<struct stat> StatOf(const std::string& APath) {
   return info;
 }
 
+constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+
+// Seconds rounded down, so that times before 1970 keep a nanosecond part
+// between 0 and a second.
+timespec TimespecOf(std::int64_t ANanoseconds) {
+  std::int64_t seconds = ANanoseconds / kNanosecondsPerSecond;
+  std::int64_t rest = ANanoseconds % kNanosecondsPerSecond;
+  if (rest < 0) {
+    seconds -= 1;
+    rest += kNanosecondsPerSecond;
+  }
+  return timespec{static_cast<time_t>(seconds), static_cast<long>(rest)};
+}
+
+// Access time first, as futimens and utimensat take them.
+std::array<timespec, 2> TimespecsOf(const TFileTimes& ATimes) {
+  return {TimespecOf(ATimes.Accessed), TimespecOf(ATimes.Modified)};
+}
+
 std::optional<struct statvfs> FileSystemStatOf(const std::string& APath) {
   struct statvfs info {};
   if (::statvfs(NearestExistingAncestor(APath).c_str(), &info) != 0)
@@ -47,6 +67,7 @@ public:
   TPosixOutputFile& operator=(const TPosixOutputFile&) = delete;
 
   void Write(const void* AData, std::size_t ASize) override {
+    FEndsInHole = false;
     const char* data = static_cast<const char*>(AData);
     while (ASize > 0) {
       const ssize_t written = ::write(FHandle, data, ASize);
@@ -59,7 +80,25 @@ public:
     }
   }
 
+  void Skip(std::size_t ASize) override {
+    if (ASize == 0)
+      return;
+    if (ASize > static_cast<std::size_t>(std::numeric_limits<off_t>::max()) ||
+        ::lseek(FHandle, static_cast<off_t>(ASize), SEEK_CUR) < 0)
+      throw FileError("Cannot write file", FPath, errno != 0 ? errno : EFBIG);
+    FEndsInHole = true;
+  }
+
+  void SetTimes(const TFileTimes& ATimes) override {
+    SetLength();
+    const std::array<timespec, 2> times = TimespecsOf(ATimes);
+    if (::futimens(FHandle, times.data()) != 0)
+      throw FileError("Cannot set the times of file", FPath, errno);
+  }
+
   void Close() override {
+    if (FHandle >= 0)
+      SetLength();
     const int handle = FHandle;
     FHandle = -1;
     if (handle >= 0 && ::close(handle) != 0)
@@ -67,8 +106,20 @@ public:
   }
 
 private:
+  // A hole at the end is only a position past the end until the length
+  // is set.
+  void SetLength() {
+    if (!FEndsInHole)
+      return;
+    const off_t length = ::lseek(FHandle, 0, SEEK_CUR);
+    if (length < 0 || ::ftruncate(FHandle, length) != 0)
+      throw FileError("Cannot write file", FPath, errno);
+    FEndsInHole = false;
+  }
+
   int FHandle;
   std::string FPath;
+  bool FEndsInHole = false;
 };
 
 }  // namespace
@@ -136,4 +187,10 @@ IOutputFilePtr TLinuxFileSystem::CreateOutputFile(const std::string& APath) cons
   if (::ftruncate(handle, 0) != 0)
     throw FileError("Cannot create file", APath, errno);
   return file;
+}
+
+void TLinuxFileSystem::SetFolderTimes(const std::string& APath, const TFileTimes& ATimes) const {
+  const std::array<timespec, 2> times = TimespecsOf(ATimes);
+  if (::utimensat(AT_FDCWD, APath.c_str(), times.data(), AT_SYMLINK_NOFOLLOW) != 0)
+    throw FileError("Cannot set the times of folder", APath, errno);
 }

@@ -11,12 +11,26 @@
 // Paths are native (UTF-8) strings. The recovery engine reaches the system
 // only through IFileSystem, so tests can replace any one answer.
 
+// A restored file's or folder's times, in nanoseconds since 1 January 1970, UTC.
+struct TFileTimes {
+  std::int64_t Modified = 0;
+  std::int64_t Accessed = 0;
+
+  bool operator==(const TFileTimes&) const = default;
+};
+
 // A file being written; closed by Close or, if still open, when destroyed.
 class IOutputFile {
 public:
   virtual ~IOutputFile() = default;
   // Writes all ASize bytes or raises an error naming the file.
   virtual void Write(const void* AData, std::size_t ASize) = 0;
+  // Moves on by ASize bytes that read as zeros, leaving a hole where the
+  // file system keeps holes; raises an error naming the file.
+  virtual void Skip(std::size_t ASize) = 0;
+  // Gives the file its times, after the last write or skip (which would
+  // change them again); raises an error naming the file.
+  virtual void SetTimes(const TFileTimes& ATimes) = 0;
   // Raises an error when the data could not be stored.
   virtual void Close() = 0;
 };
@@ -37,6 +51,9 @@ public:
   virtual void ForceDirectories(const std::string& APath) const = 0;
   // Creates the file, or empties an existing one; raises an error on failure.
   virtual IOutputFilePtr CreateOutputFile(const std::string& APath) const = 0;
+  // Gives the folder its times, without following a symbolic link; raises
+  // an error on failure.
+  virtual void SetFolderTimes(const std::string& APath, const TFileTimes& ATimes) const = 0;
 };
 
 class TLinuxFileSystem : public IFileSystem {
@@ -47,6 +64,7 @@ public:
   bool DirectoryExists(const std::string& APath) const override;
   void ForceDirectories(const std::string& APath) const override;
   IOutputFilePtr CreateOutputFile(const std::string& APath) const override;
+  void SetFolderTimes(const std::string& APath, const TFileTimes& ATimes) const override;
 };
 
 // APath itself when it exists, else its closest existing parent folder; a

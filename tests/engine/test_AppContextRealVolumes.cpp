@@ -11,6 +11,9 @@
 
 #include <gmock/gmock.h>
 
+#include <sys/stat.h>
+
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -375,6 +378,36 @@ TEST_F(RealVolumeTest, RecoveryWritesTheOriginalBytesOfEveryIntactFileAndLeavesT
     EXPECT_EQ(Progress->Details().back(), "Recovering completed.");
     EXPECT_EQ(FileSha256(image), imageHash);
     Context.Clear();
+  }
+}
+
+// A restored file carries its record's modification time, as The Sleuth
+// Kit reads it from the standard information.
+TEST_F(RealVolumeTest, RestoredFilesCarryTheModificationTimeTheSleuthKitReads) {
+  const std::string image = testsupport::FixtureImage("deleted");
+  const testsupport::Manifest manifest = testsupport::FixtureManifest("deleted");
+  Scan(image);
+  std::vector<const ManifestEntry*> restorable;
+  for (const ManifestEntry* entry : StillDeleted(manifest)) {
+    if (CanBeRestoredIntact(image, *entry)) {
+      restorable.push_back(entry);
+      Tick(NodeOfRecord(static_cast<std::int64_t>(entry->Record)));
+    }
+  }
+  ASSERT_FALSE(restorable.empty());
+  testfiles::TTempFolder target;
+  Context.SetTargetDir(FromNativePath(target.Path().string()));
+  Context.ProcessRecover();
+
+  for (const ManifestEntry* entry : restorable) {
+    SCOPED_TRACE(entry->Path);
+    struct stat info {};
+    ASSERT_EQ(::stat(RestoredPath(target.Path(), manifest, *entry).c_str(), &info), 0);
+    std::tm utc{};
+    ASSERT_NE(gmtime_r(&info.st_mtim.tv_sec, &utc), nullptr);
+    char text[32];
+    ASSERT_GT(std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc), 0u);
+    EXPECT_EQ(text, testsupport::Istat(image, entry->Record).Modified.substr(0, 19));
   }
 }
 

@@ -36,7 +36,12 @@ public:
     if (FailCreate && FailCreate(APath))
       throw std::runtime_error("Cannot create file " + APath + ".");
     Files[APath].clear();
+    Times.erase(APath);
+    Skipped.erase(APath);
     return std::make_unique<TFile>(*this, APath);
+  }
+  void SetFolderTimes(const std::string& APath, const TFileTimes& ATimes) const override {
+    FolderTimes.emplace_back(APath, ATimes);
   }
 
   std::optional<std::int64_t> FreeBytes = std::int64_t{1} << 40;
@@ -48,6 +53,11 @@ public:
   mutable std::map<std::string, std::vector<std::uint8_t>> Files;
   mutable std::set<std::string> Folders;
   mutable std::vector<std::string> Created;
+  mutable std::map<std::string, TFileTimes> Times;
+  // In the order they were set.
+  mutable std::vector<std::pair<std::string, TFileTimes>> FolderTimes;
+  // Bytes skipped as holes, per file.
+  mutable std::map<std::string, std::size_t> Skipped;
 
 private:
   class TFile final : public IOutputFile {
@@ -60,6 +70,11 @@ private:
       const auto* data = static_cast<const std::uint8_t*>(AData);
       bytes.insert(bytes.end(), data, data + ASize);
     }
+    void Skip(std::size_t ASize) override {
+      FOwner.Files[FPath].resize(FOwner.Files[FPath].size() + ASize);
+      FOwner.Skipped[FPath] += ASize;
+    }
+    void SetTimes(const TFileTimes& ATimes) override { FOwner.Times[FPath] = ATimes; }
     void Close() override {}
 
   private:
