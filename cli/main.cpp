@@ -85,6 +85,8 @@ int main(int argc, char** argv) {
                              "A file or folder to restore, as scan lists it, or #RECORD by its record number")
       ->take_all();
   restoreCommand->add_flag("--yes", restore.AnswerYes, "Answer Yes to the question about free space");
+  restoreCommand->add_flag("!--no-times", restore.KeepTimes,
+                           "Give restored files and folders the time of writing, not their original times");
 
   AddDocsOption(app);
   try {

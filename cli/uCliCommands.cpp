@@ -173,6 +173,7 @@ int RunRestore(const TRestoreOptions& AOptions, TTerminal& ATerminal) {
   context.SetTargetDir(target);
   context.SetRestoreMode(AOptions.Mode);
   context.SetResolveConflictMode(AOptions.Conflict);
+  context.SetRestoreTimes(AOptions.KeepTimes);
 
   session.ProcessScan();
   if (session.View().Canceled()) {

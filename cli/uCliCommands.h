@@ -51,6 +51,7 @@ struct TRestoreOptions {
   TSelection Select = TSelection::slNone;
   std::vector<std::string> Paths; // as the listing shows them, or "#RECORD"
   bool AnswerYes = false;
+  bool KeepTimes = true; // the records' modification and access times
 };
 
 // The source drives as the source drive page lists them, with the volume

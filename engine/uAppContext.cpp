@@ -19,6 +19,7 @@ constexpr char kTargetSection[] = "Target";
 constexpr char kDirKey[] = "Dir";
 constexpr char kModeKey[] = "Mode";
 constexpr char kResolveConflictKey[] = "ResolveConflict";
+constexpr char kRestoreTimesKey[] = "RestoreTimes";
 constexpr char kDefaultSourceDrive[] = "c:\\";
 
 std::string AsciiUpper(std::string AText) {
@@ -135,6 +136,7 @@ void TNTFSRecoveryContext::StoreState(CSimpleIniA& AIniFile) const {
   AIniFile.SetValue(kTargetSection, kDirKey, ToNativePath(FTargetDir).c_str());
   AIniFile.SetLongValue(kTargetSection, kModeKey, FRestoreMode);
   AIniFile.SetLongValue(kTargetSection, kResolveConflictKey, FResolveConflictMode);
+  AIniFile.SetBoolValue(kTargetSection, kRestoreTimesKey, FRestoreTimes);
 }
 
 void TNTFSRecoveryContext::RestoreState(const CSimpleIniA& AIniFile) {
@@ -144,4 +146,5 @@ void TNTFSRecoveryContext::RestoreState(const CSimpleIniA& AIniFile) {
   FRestoreMode = static_cast<TRestoreMode>(AIniFile.GetLongValue(kTargetSection, kModeKey, rmTree) & 0xFF);
   FResolveConflictMode = static_cast<TResolveConflictMode>(
       AIniFile.GetLongValue(kTargetSection, kResolveConflictKey, rcmRename) & 0xFF);
+  FRestoreTimes = AIniFile.GetBoolValue(kTargetSection, kRestoreTimesKey, true);
 }

@@ -26,10 +26,14 @@ struct TItemInfo {
   IExList* Owner = nullptr;
   std::u16string Name;     // without any path
   MFT_REF MFTNumber;       // the base record, sequence number 0
+  std::uint16_t SequenceNumber = 0; // the record's own, as its header holds it
   // The parent folder as the record's $FILE_NAME names it; 0 for the two
   // synthetic folders; the orphans folder once the item is placed there.
   MFT_REF DirREF;
   std::int64_t DataSize = 0;
+  // What a restored copy takes on the target: the clusters the data keeps
+  // on disk, holes of a sparse file left out (they stay holes).
+  std::int64_t StoredSize = 0;
   std::int64_t CreationTime = 0;
   std::int64_t ChangeTime = 0; // orders writes in the overwrite estimate
   std::uint32_t Attributes = 0;
@@ -67,6 +71,10 @@ public:
   virtual void SetRestoreMode(TRestoreMode Value) = 0;
   virtual TResolveConflictMode GetResolveConflictMode() = 0;
   virtual void SetResolveConflictMode(TResolveConflictMode Value) = 0;
+  // Whether restored files and folders get the modification and access
+  // times their records hold.
+  virtual bool GetRestoreTimes() = 0;
+  virtual void SetRestoreTimes(bool Value) = 0;
 
 protected:
   ~ISupportTargetDir() = default;
@@ -139,8 +147,11 @@ public:
   void SetRestoreMode(TRestoreMode Value) override { FRestoreMode = Value; }
   TResolveConflictMode GetResolveConflictMode() override { return FResolveConflictMode; }
   void SetResolveConflictMode(TResolveConflictMode Value) override { FResolveConflictMode = Value; }
+  bool GetRestoreTimes() override { return FRestoreTimes; }
+  void SetRestoreTimes(bool Value) override { FRestoreTimes = Value; }
 
-  // The source drive, target folder and the two modes, in "history.ini".
+  // The source drive, target folder, the two modes and the times choice,
+  // in "history.ini".
   void StoreState(CSimpleIniA& AIniFile) const;
   void RestoreState(const CSimpleIniA& AIniFile);
 
@@ -227,6 +238,10 @@ private:
   // APosition counts the bytes written, also when a write fails. False when
   // a cancel stopped it.
   static bool CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer, std::int64_t& APosition);
+  // Gives the restored folders among ANodes their records' times, deepest
+  // first: writing into a folder changes its times.
+  void RestoreFolderTimes(PNTFSVolume AVolume, const std::vector<PTreeItemInfo>& ANodes,
+                          TRestoreTargets& ATargets) const;
 
   std::shared_ptr<IPrompt> FPrompt;
   std::shared_ptr<const IFileSystem> FFileSystem;
@@ -247,6 +262,7 @@ private:
   TRestoreMode FRestoreMode = rmTree;
   std::u16string FMask;
   TResolveConflictMode FResolveConflictMode = rcmOvewrite;
+  bool FRestoreTimes = true;
 };
 
 // The items from the top of the tree down to ANode itself; without

@@ -7,12 +7,20 @@
 #include "progress/uProgressEx.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 namespace {
 
 constexpr std::int32_t kCopyBlockSize = 65536;
+// Zeros are left as holes in pieces of this size, the block size of most
+// Linux file systems.
+constexpr std::size_t kHoleGrain = 4096;
+// NTFS counts time in 100-nanosecond steps from 1 January 1601.
+constexpr std::int64_t kFileTimeAt1970 = 116444736000000000;
+constexpr std::int64_t kNanosecondsPerFileTimeStep = 100;
 // Room left on the target beyond the data itself; decimal, as the message
 // to the user counts bytes.
 constexpr std::int64_t kFreeSpaceMargin = 1000000;
@@ -20,9 +28,8 @@ constexpr char kInsufficientSpace[] = "Insufficient free space on target drive. 
 
 // Byte positions within the file, first and last, as the user would look
 // them up in the restored copy.
-std::string UnreadRangeMessage(const TByteRange& ARange) {
-  return "Bytes " + std::to_string(ARange.Offset) + " to " + std::to_string(ARange.Offset + ARange.Length - 1) +
-         " could not be read from the source drive and were written as zeros.";
+std::string ByteRangeText(const TByteRange& ARange) {
+  return "Bytes " + std::to_string(ARange.Offset) + " to " + std::to_string(ARange.Offset + ARange.Length - 1);
 }
 
 std::string PartialMessage(const std::string& APath, std::int64_t AWritten, std::int64_t ASize) {
@@ -33,6 +40,52 @@ std::string PartialMessage(const std::string& APath, std::int64_t AWritten, std:
 bool IsFileNode(PTreeItemInfo ANode) {
   // Folders, the synthetic ones included, only count as steps.
   return ANode->Data->DirREF.Address() != 0 && !ANode->Data->IsDirectory;
+}
+
+// A file time as nanoseconds since 1970; nothing for a time never set (0)
+// or one the target cannot hold.
+std::optional<std::int64_t> UnixNanoseconds(std::int64_t AFileTime) {
+  if (AFileTime <= 0)
+    return std::nullopt;
+  return CheckedMul<std::int64_t>(AFileTime - kFileTimeAt1970, kNanosecondsPerFileTimeStep);
+}
+
+// The modification and access times of a record's standard information.
+std::optional<TFileTimes> TimesOf(PNTFSNode ANode) {
+  const std::optional<std::int64_t> modified = UnixNanoseconds(ANode->ChangeTime);
+  const std::optional<std::int64_t> accessed = UnixNanoseconds(ANode->LastAccessTime);
+  if (!modified || !accessed)
+    return std::nullopt;
+  return TFileTimes{*modified, *accessed};
+}
+
+bool IsZero(const std::uint8_t* AData, std::size_t ASize) {
+  return ASize == 0 || (AData[0] == 0 && std::memcmp(AData, AData + 1, ASize - 1) == 0);
+}
+
+// Writes the block with its zero pieces left as holes, so that the holes of
+// a sparse file stay holes.
+void WriteLeavingHoles(IOutputFile& AOutput, const std::uint8_t* AData, std::size_t ASize) {
+  for (std::size_t piece = 0; piece < ASize;) {
+    const std::size_t length = std::min(kHoleGrain, ASize - piece);
+    const bool zero = IsZero(AData + piece, length);
+    std::size_t end = piece + length;
+    while (end < ASize && IsZero(AData + end, std::min(kHoleGrain, ASize - end)) == zero)
+      end += std::min(kHoleGrain, ASize - end);
+    if (zero)
+      AOutput.Skip(end - piece);
+    else
+      AOutput.Write(AData + piece, end - piece);
+    piece = end;
+  }
+}
+
+// What the ticked files take on the target, holes left out.
+std::int64_t StoredSizeOf(IExList& AChecked) {
+  std::int64_t total = 0;
+  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(AChecked))
+    total = CheckedAdd(total, node->Data->StoredSize).value_or(std::numeric_limits<std::int64_t>::max());
+  return total;
 }
 
 } // namespace
@@ -48,8 +101,9 @@ void TNTFSRecoveryContext::ProcessRecover() {
   // Without a folder every path would be taken from the current folder.
   if (FTargetDir.empty())
     throw std::invalid_argument("No target folder is set for the recovery.");
-  std::int64_t total = 0;
-  const IExListPtr checked = GetCheckedList(total);
+  std::int64_t dataSize = 0;
+  const IExListPtr checked = GetCheckedList(dataSize);
+  const std::int64_t total = StoredSizeOf(*checked);
   if (!HasFreeSpace(FTargetDir, total) &&
       !FPrompt->AskWarningYesNo(kInsufficientSpace + std::to_string(total) +
                                 " bytes required. Do you want to continue?"))
@@ -63,7 +117,10 @@ void TNTFSRecoveryContext::ProcessRecover() {
   TProgressExLevel level("Recovering...", checked->Count(), "objects");
   try {
     std::int32_t done = 0;
+    std::vector<PTreeItemInfo> folders;
     for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*checked)) {
+      if (node->Data->IsDirectory)
+        folders.push_back(node);
       if (IsFileNode(node)) {
         ++tally.Files;
         try {
@@ -76,6 +133,8 @@ void TNTFSRecoveryContext::ProcessRecover() {
         break;
       ++done;
     }
+    if (FRestoreTimes && FRestoreMode == rmTree)
+      RestoreFolderTimes(volume.Get(), folders, targets);
   } catch (const std::exception& error) {
     FPrompt->ShowMessage(error.what());
   }
@@ -101,8 +160,8 @@ void TNTFSRecoveryContext::ReportTally(const TRecoverTally& ATally, IExList& ACh
 void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode, TRestoreTargets& ATargets,
                                        TRecoverTally& ATally) {
   const PItemInfo item = ANode->Data;
-  if (!HasFreeSpace(FTargetDir, item->DataSize)) {
-    ProgressEx::Detail(pdsError, kInsufficientSpace + std::to_string(item->DataSize) + " bytes required.");
+  if (!HasFreeSpace(FTargetDir, item->StoredSize)) {
+    ProgressEx::Detail(pdsError, kInsufficientSpace + std::to_string(item->StoredSize) + " bytes required.");
     ++ATally.LeftOut;
     // Cancels the "Recovering..." level: the walk stops after this file.
     ProgressEx::Cancel();
@@ -131,6 +190,9 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode,
   bool canceled = false;
   try {
     canceled = !CopyStream(*stream, *output, buffer, written);
+    if (FRestoreTimes)
+      if (const std::optional<TFileTimes> times = TimesOf(node.Get()))
+        output->SetTimes(*times);
     output->Close();
   } catch (const std::exception& error) {
     ProgressEx::Detail(pdsError, error.what());
@@ -139,12 +201,32 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode,
   }
   if (canceled && written < stream->Size())
     ProgressEx::Detail(pdsWarning, PartialMessage(plan.Path, written, stream->Size()));
-  const std::vector<TByteRange> unread = UnreadRangesOf(*stream);
   // A bad sector does not stop the restore: its bytes became zeros, and the
-  // file's own line says which ones.
+  // file's own line says which ones. So does a run list that breaks off.
+  const std::vector<TByteRange> unread = UnreadRangesOf(*stream);
   for (const TByteRange& range : unread)
-    ProgressEx::Detail(pdsWarning, UnreadRangeMessage(range));
+    ProgressEx::Detail(pdsWarning,
+                       ByteRangeText(range) + " could not be read from the source drive and were written as zeros.");
+  for (const TByteRange& range : NoRunsRangesOf(*stream))
+    ProgressEx::Detail(pdsWarning, ByteRangeText(range) + " have no data runs and were written as zeros.");
   ATally.WithZeros += !unread.empty();
+}
+
+void TNTFSRecoveryContext::RestoreFolderTimes(PNTFSVolume AVolume, const std::vector<PTreeItemInfo>& ANodes,
+                                              TRestoreTargets& ATargets) const {
+  // Deepest first: writing into a folder changes its times.
+  for (auto node = ANodes.rbegin(); node != ANodes.rend(); ++node) {
+    try {
+      const std::optional<std::string> folder = ATargets.MadeFolder(*node);
+      if (!folder)
+        continue;
+      const TNTFSNodeRef record(AVolume, (*node)->Data->MFTNumber);
+      if (const std::optional<TFileTimes> times = TimesOf(record.Get()))
+        ATargets.SetFolderTimes(*folder, *times);
+    } catch (const std::exception& error) {
+      ProgressEx::Detail(pdsWarning, error.what());
+    }
+  }
 }
 
 std::string TNTFSRecoveryContext::ReadFileStart(PTreeItemInfo ANode, std::int64_t AMaxBytes) {
@@ -182,7 +264,7 @@ bool TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, 
                                                      ABuffer.Size());
     if (read <= 0)
       return true;
-    AOutput.Write(ABuffer.Ptr(), static_cast<std::size_t>(read));
+    WriteLeavingHoles(AOutput, static_cast<const std::uint8_t*>(ABuffer.Ptr()), static_cast<std::size_t>(read));
     APosition += read;
     // A cancel keeps what was written; the file's level hands it on to
     // "Recovering..." when it closes.

@@ -1,10 +1,16 @@
 #include "engine/uAppContext.h"
 
+#include "engine/uContentType.h"
+#include "foundation/uUnicode.h"
+#include "ntfs/uFSError.h"
 #include "ntfs/uNTFSAttribute.h"
 #include "ntfs/uNTFSUtils.h"
 #include "progress/uProgressEx.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
@@ -13,6 +19,8 @@ namespace {
 
 constexpr std::int64_t kOrphansRecord = 1;
 constexpr char16_t kOrphansName[] = u"???";
+// Enough of a file's start for every signature libmagic knows by its first bytes.
+constexpr std::size_t kSniffedBytes = 4096;
 
 // What the scan keeps of a record's $FILE_NAME.
 struct TScannedName {
@@ -47,12 +55,99 @@ std::optional<TScannedName> FileNameFromAttributeList(TAttributeSearch& ASearch)
   return last;
 }
 
+// The record's own $STANDARD_INFORMATION, when it holds the times and the
+// attribute bits; it lives in the base record and in no other.
+std::optional<PMFTStandardInformation> StandardInformationOf(TAttributeSearch& ASearch) {
+  if (!ASearch.FindFirst(AttributeType::StandardInformation) ||
+      !NTFSAttribute::IsResident(ASearch.Rec().AttributeRecord))
+    return std::nullopt;
+  const PMFTStandardInformation content(NTFSAttribute::GetResidentData(ASearch.Rec().AttributeRecord));
+  if (!content.HoldsSummary())
+    return std::nullopt;
+  return content;
+}
+
+// When a record keeps no name, its $STANDARD_INFORMATION still tells when it
+// was last written: the later of its data and its record change times. 0
+// when it holds no times either.
+std::int64_t LastWriteOf(const std::optional<PMFTStandardInformation>& ATimes) {
+  return ATimes ? std::max(ATimes->ModificationTime(), ATimes->RecordChangeTime()) : 0;
+}
+
+// A deleted record without any name is still worth listing when it is a
+// file's base record (it has the standard information only base records
+// have) with the start of its data.
+bool IsNamelessFile(TAttributeSearch& ASearch, const std::optional<PMFTStandardInformation>& ATimes) {
+  return ATimes && ASearch.FindFirst(AttributeType::Data, 0) &&
+         (NTFSAttribute::IsResident(ASearch.Rec().AttributeRecord) || ASearch.Rec().AttributeRecord.LowVCN() == 0);
+}
+
+// What a file found without a name is listed as: "record-" and its record
+// number, with the extension its first bytes suggest ("record-65.jpeg").
+std::u16string NamelessName(PNTFSVolume AVolume, std::int64_t ANumber) {
+  std::string name = "record-" + std::to_string(ANumber);
+  const TNTFSNodeRef node(AVolume, MFT_REF::Build(ANumber));
+  TAttributeSearch search(node.Get());
+  if (search.FindFirst(AttributeType::Data, 0)) {
+    try {
+      const IStreamExPtr data = NTFSAttribute::GetDataStream(search.Rec());
+      std::array<std::uint8_t, kSniffedBytes> head{};
+      const std::int64_t read = std::clamp<std::int64_t>(data->Read(0, head.size(), head.data()), 0, head.size());
+      const std::string extension = GuessExtension(head.data(), static_cast<std::size_t>(read));
+      if (!extension.empty())
+        name += "." + extension;
+    } catch (const CompressedDataException&) {
+      // Compressed by a method no writer uses: there is nothing to guess from.
+    }
+  }
+  return std::u16string(name.begin(), name.end());
+}
+
 std::optional<TScannedName> FileNameOf(TByteView ARecord, TAttributeSearch& ASearch) {
   const PMFTFilenameAttribute inRecord =
       NTFSAttribute::GetFileNameAttribute(ARecord.Data(), static_cast<std::uint32_t>(ARecord.Size()), FILE_NAME_WIN32);
   if (inRecord)
     return ScannedName(inRecord);
   return FileNameFromAttributeList(ASearch);
+}
+
+// ntfs-3g frees the extension record that holds a deleted file's name, but
+// leaves the name's bytes in it: a deleted record with an attribute list may
+// still find its name there. The log says which names came from where.
+std::optional<TScannedName> FormerFileNameOf(std::int64_t ANumber, PNTFSNode ANode) {
+  const std::optional<TFormerFileName> former = NTFSAttribute::FormerFileName(ANode);
+  if (!former)
+    return std::nullopt;
+  TScannedName name = ScannedName(PMFTFilenameAttribute(TByteView(former->Content.data(), former->Content.size())));
+  ProgressEx::Detail(pdsInformation, "MFT record " + std::to_string(ANumber) + " takes its name \"" +
+                                         ToNativePath(name.Name) + "\" from the freed extension record " +
+                                         std::to_string(former->Record) + ".");
+  return name;
+}
+
+std::string HexOf(std::uint32_t AValue) {
+  char digits[8];
+  const auto end = std::to_chars(std::begin(digits), std::end(digits), AValue, 16).ptr;
+  return "0x" + std::string(digits, end);
+}
+
+// Damage a FILE record shows, one warning each: sectors of a torn write
+// (the record is still read, as it came), and attributes whose form does
+// not hold together (every search passes over them).
+void ReportDamage(std::int64_t ANumber, TByteView ARecord, const std::vector<std::uint32_t>& ATornSectors) {
+  if (!PMFTRecord(ARecord).IsFileRecord())
+    return;
+  const std::string record = "MFT record " + std::to_string(ANumber);
+  for (const std::uint32_t sector : ATornSectors) {
+    const std::uint64_t first = std::uint64_t{sector} * NTFSUtils::FixupStride;
+    ProgressEx::Detail(pdsWarning, record + " was torn while being written: its sector " + std::to_string(sector) +
+                                       " (bytes " + std::to_string(first) + " to " +
+                                       std::to_string(first + NTFSUtils::FixupStride - 1) +
+                                       ") does not carry the update sequence number.");
+  }
+  for (const TAttributeDamage& damage : NTFSAttribute::DamagedAttributes(ARecord))
+    ProgressEx::Detail(pdsWarning, record + ": the attribute of type " + HexOf(damage.TypeCode) + " at offset " +
+                                       std::to_string(damage.Offset) + " is skipped: " + damage.Problem + ".");
 }
 
 // Runs of MFT records the device could not deliver whole, one log line per
@@ -128,7 +223,8 @@ void TNTFSRecoveryContext::ProcessScan() {
   NoteUnreadableClusters(volume.Get(), *source);
   TProgressExLevel level("Scanning...", 3, "");
   try {
-    NewItem(FRootItems, volume->RootDirRef, MFT_REF{}, driveName, true, false);
+    NewItem(FRootItems, volume->RootDirRef, MFT_REF{}, driveName, true, false)->SequenceNumber =
+        volume->RootDirRef.Number();
     NewItem(FRootItems, MFT_REF::Build(kOrphansRecord), MFT_REF{}, kOrphansName, true, true);
     // Every stage runs, even after a cancel: a stopped record pass keeps
     // what it found, and that still gets its tree.
@@ -152,9 +248,11 @@ void TNTFSRecoveryContext::ScanDrive(PNTFSVolume AVolume, const IExListPtr& ALis
   const IMFTRunListPtr runs = MFTRunList::New();
   TProgressExLevel level("Scanning drive...", AVolume->MFTRecordCount, "records");
   TUnreadRecordLog unread(AVolume->MFTDataStream, AVolume->MFTRecordSize);
+  std::vector<std::uint32_t> tornSectors;
   for (std::int64_t number = 0; number < AVolume->MFTRecordCount; ++number) {
-    NTFSUtils::GetMFTRecord(AVolume, MFT_REF::Build(number), record.Ptr());
+    NTFSUtils::GetMFTRecord(AVolume, MFT_REF::Build(number), record.Ptr(), &tornSectors);
     unread.Check(number);
+    ReportDamage(number, TByteView(record.Ptr(), static_cast<std::size_t>(record.Size())), tornSectors);
     ScanRecord(AVolume, number, record.Mem(), AList, runs);
     if (!ProgressEx::DoProgress(number))
       break;
@@ -177,16 +275,30 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
   const bool isFolder = (header.Flags() & MFT_RECORD_IS_DIRECTORY) != 0;
 
   TAttributeSearch search(AVolume, MFT_REF::Build(ANumber), record);
-  const std::optional<TScannedName> fileName = FileNameOf(record, search);
+  std::optional<TScannedName> fileName = FileNameOf(record, search);
+  if (!fileName && !inUse && search.Rec().Node != nullptr)
+    fileName = FormerFileNameOf(ANumber, search.Rec().Node);
+  const std::optional<PMFTStandardInformation> times = StandardInformationOf(search);
+  // A record that lost its name (ntfs-3g drops the extension record that
+  // held it) still counts by when it was written.
+  const std::int64_t lastWrite = fileName ? fileName->ChangeTime : LastWriteOf(times);
   PItemInfo item = nullptr;
   // Live files are not collected; the root folder, its own parent, is
   // represented by the drive folder.
   if ((isFolder || !inUse) && fileName && fileName->DirREF.Address() != ANumber) {
     item = NewItem(AList, MFT_REF::Build(ANumber), fileName->DirREF, fileName->Name, isFolder, !inUse);
+    item->SequenceNumber = header.SequenceNumber();
     item->DataSize = fileName->DataSize;
     item->Attributes = fileName->FileAttributes;
     item->CreationTime = fileName->CreationTime;
     item->ChangeTime = fileName->ChangeTime;
+  } else if (!inUse && !isFolder && !fileName && IsNamelessFile(search, times)) {
+    item = NewItem(AList, MFT_REF::Build(ANumber), MFT_REF::Build(kOrphansRecord), NamelessName(AVolume, ANumber),
+                   false, true);
+    item->SequenceNumber = header.SequenceNumber();
+    item->Attributes = times->FileAttributes();
+    item->CreationTime = times->CreationTime();
+    item->ChangeTime = lastWrite;
   }
 
   if (item && search.FindFirst(AttributeType::Data, 0))
@@ -194,7 +306,6 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
 
   // Every record's clusters count, live files and metafiles included: they
   // are what overwrites deleted files written before them.
-  const std::int64_t ownerDate = fileName ? fileName->ChangeTime : 0;
   for (bool found = search.FindFirst(AttributeType::Any, 0); found; found = search.FindNext()) {
     if (NTFSAttribute::IsResident(search.Rec().AttributeRecord))
       continue;
@@ -203,7 +314,7 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
     for (std::int32_t i = 0; i < ARunList->ItemCount(); ++i) {
       std::int64_t first = 0, last = 0;
       if (RunClusters(ARunList->Item(i), first, last))
-        FDriveMap->AddUsing(first, last, item, ownerDate);
+        FDriveMap->AddUsing(first, last, item, lastWrite);
     }
   }
 }
@@ -211,6 +322,7 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
 void TNTFSRecoveryContext::TakeData(PNTFSVolume AVolume, PItemInfo AItem, const TAttributeSearchRec& AData,
                                     const IMFTRunListPtr& ARunList) {
   AItem->DataSize = NTFSAttribute::GetAttributeDataSize(AData.AttributeRecord);
+  AItem->StoredSize = AItem->DataSize;
   if (AItem->IsDirectory || NTFSAttribute::IsResident(AData.AttributeRecord))
     return;
   ARunList->Clear();
@@ -220,5 +332,25 @@ void TNTFSRecoveryContext::TakeData(PNTFSVolume AVolume, PItemInfo AItem, const 
   // must not make the restore ask for room it will never fill.
   const std::int64_t mapped = CheckedMul<std::int64_t>(ARunList->VCNCount(), AVolume->ClusterSize)
                                   .value_or(std::numeric_limits<std::int64_t>::max());
+  if (mapped < AItem->DataSize)
+    ProgressEx::Detail(pdsWarning, "The data runs of MFT record " + std::to_string(AItem->MFTNumber.Address()) +
+                                       " break off at VCN " + std::to_string(ARunList->VCNCount()) + ": bytes " +
+                                       std::to_string(mapped) + " to " + std::to_string(AItem->DataSize - 1) +
+                                       " have no clusters.");
   AItem->DataSize = std::min(AItem->DataSize, mapped);
+  // A compressed file's runs without clusters are what compression saved,
+  // which the restored copy needs again; a sparse file's are holes, which
+  // it keeps.
+  if (NTFSAttribute::IsCompressed(AData.AttributeRecord)) {
+    AItem->StoredSize = AItem->DataSize;
+    return;
+  }
+  std::int64_t stored = 0;
+  for (std::int32_t i = 0; i < ARunList->ItemCount(); ++i) {
+    const RunListElement run = ARunList->Item(i);
+    if (run.LCN != 0)
+      stored = CheckedAdd(stored, run.Length).value_or(std::numeric_limits<std::int64_t>::max());
+  }
+  stored = CheckedMul<std::int64_t>(stored, AVolume->ClusterSize).value_or(std::numeric_limits<std::int64_t>::max());
+  AItem->StoredSize = std::min(AItem->DataSize, stored);
 }

@@ -33,6 +33,19 @@ void Attach(PTreeItemInfo ANode, PTreeItemInfo AParent, const IExListPtr& ATopLe
 
 bool HasChildren(PTreeItemInfo ANode) { return ANode->SubItems && ANode->SubItems->Count() > 0; }
 
+// Whether the folder AFolder is the one a name's parent reference AParent
+// meant, and not a later folder that took its record: a live folder carries
+// the sequence number of the references made to it, a deleted one the
+// number its record got when it was freed. A reference without a sequence
+// number (0) names the record alone.
+bool IsFolderReferenced(const TItemInfo& AFolder, MFT_REF AParent) {
+  if (!AFolder.IsDirectory)
+    return false;
+  const std::uint16_t referenced = AParent.Number();
+  return referenced == 0 ||
+         AFolder.SequenceNumber == (AFolder.IsDeleted ? SequenceAfterFreeing(referenced) : referenced);
+}
+
 } // namespace
 
 bool TNTFSRecoveryContext::RunClusters(const RunListElement& ARun, std::int64_t& AFirst, std::int64_t& ALast) {
@@ -156,7 +169,7 @@ void TNTFSRecoveryContext::PrepareView(const IExListPtr& ARootItems, const IExLi
       const std::optional<PTreeItemInfo> parent = item->DirREF.Address() != item->MFTNumber.Address()
                                                       ? NodeOfRecord(*nodes, item->DirREF)
                                                       : std::nullopt;
-      if (parent && (*parent)->Data->IsDirectory && !IsAncestor(*parent, node)) {
+      if (parent && IsFolderReferenced(*(*parent)->Data, item->DirREF) && !IsAncestor(*parent, node)) {
         Attach(node, *parent, ATreeItems, bookmark);
       } else if (orphans && !IsAncestor(*orphans, node)) {
         Attach(node, *orphans, ATreeItems, bookmark);

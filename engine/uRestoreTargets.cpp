@@ -171,3 +171,10 @@ IOutputFilePtr TRestoreTargets::CreateFile(const TFilePlan& APlan) {
   NoteMade(created);
   return file;
 }
+
+std::optional<std::string> TRestoreTargets::MadeFolder(PTreeItemInfo ANode) const {
+  const auto found = FFolders.find(ANode);
+  if (found == FFolders.end() || found->second.empty() || !FMade.contains(found->second))
+    return std::nullopt;
+  return found->second;
+}

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -39,6 +40,9 @@ public:
   // Creates the planned file with the folders it still lacks, and keeps in
   // mind that this restore wrote it.
   IOutputFilePtr CreateFile(const TFilePlan& APlan);
+  // The folder ANode was restored into, when one was made or found for it.
+  std::optional<std::string> MadeFolder(TTreeItemInfo* ANode) const;
+  void SetFolderTimes(const std::string& AFolder, const TFileTimes& ATimes) { FTarget.SetFolderTimes(AFolder, ATimes); }
 
 private:
   // The folder's path below the target, chosen at its first file.

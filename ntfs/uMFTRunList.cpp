@@ -136,13 +136,23 @@ std::int64_t TMFTRunListStream::Size() {
   return FDataSize;
 }
 
+// Past the end of the runs only zeros follow. A size that no run supports
+// is not taken further than the volume itself reaches: a damaged or
+// crafted size of exabytes must not become a restore of exabytes of zeros.
+// A device that cannot tell its size (0) lets nothing past the runs.
+std::int64_t TMFTRunListStream::ReadableSize() {
+  const std::int64_t mapped = CheckedMul<std::int64_t>(FRunList->VCNCount(), FClusterSize)
+                                  .value_or(std::numeric_limits<std::int64_t>::max());
+  return std::min(FDataSize, std::max(mapped, FVolumeStream->Size()));
+}
+
 std::int64_t TMFTRunListStream::Read(std::int64_t APos, std::int64_t ASize, void* ADest) {
-  if (APos < 0 || ASize <= 0 || APos >= FDataSize || FClusterSize == 0)
+  if (APos < 0 || ASize <= 0 || APos >= ReadableSize() || FClusterSize == 0)
     return 0;
   auto* dest = static_cast<std::uint8_t*>(ADest);
   NTFS_VCN vcn = APos >> FClusterSizeBits;
   std::int64_t inCluster = APos - (vcn << FClusterSizeBits);
-  std::int64_t remainder = std::min(ASize, FDataSize - APos);
+  std::int64_t remainder = std::min(ASize, ReadableSize() - APos);
 
   // A request inside one cluster is served whole, even past the last run.
   if (ASize <= static_cast<std::int64_t>(FClusterSize) - inCluster) {
@@ -150,8 +160,7 @@ std::int64_t TMFTRunListStream::Read(std::int64_t APos, std::int64_t ASize, void
     return remainder;
   }
   std::int64_t total = 0;
-  const std::int64_t vcnCount = FRunList->VCNCount();
-  while (remainder > 0 && vcn < vcnCount) {
+  while (remainder > 0) {
     const std::int64_t n = std::min<std::int64_t>(FClusterSize - inCluster, remainder);
     ReadCluster(vcn, inCluster, n, dest + total);
     inCluster = 0;
@@ -164,10 +173,13 @@ std::int64_t TMFTRunListStream::Read(std::int64_t APos, std::int64_t ASize, void
 
 // Sparse and unmapped clusters, and bytes past the valid size, read as
 // zeros; so do bytes the device does not deliver, which are also noted as
-// unread.
+// unread. Runs are decoded from VCN 0 on without gaps, so only clusters
+// past their end are unmapped: those are noted too.
 void TMFTRunListStream::ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std::int64_t ALength,
                                     std::uint8_t* ADest) {
   const std::int64_t position = (AVCN << FClusterSizeBits) + AInCluster;
+  if (AVCN >= FRunList->VCNCount())
+    FNoRuns.Note(position, ALength);
   const std::int64_t written = std::clamp<std::int64_t>(FValidSize - position, 0, ALength);
   std::memset(ADest + written, 0, static_cast<std::size_t>(ALength - written));
   const NTFS_LCN lcn = FRunList->VCN2LCN(AVCN);
@@ -185,6 +197,11 @@ void TMFTRunListStream::ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std:
 std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream) {
   const auto* reporter = dynamic_cast<const IUnreadReporter*>(&AStream);
   return reporter ? reporter->UnreadRanges() : std::vector<TByteRange>{};
+}
+
+std::vector<TByteRange> NoRunsRangesOf(const IStreamEx& AStream) {
+  const auto* stream = dynamic_cast<const TMFTRunListStream*>(&AStream);
+  return stream ? stream->NoRunsRanges() : std::vector<TByteRange>{};
 }
 
 std::int64_t ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN,

@@ -67,10 +67,11 @@ std::int64_t ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSi
                               std::int64_t AOffset, std::int64_t ALength, std::uint8_t* ADest);
 
 // The data of a non-resident attribute: reads map stream positions through
-// the run list onto clusters of the volume; sparse and unmapped clusters
-// read as zeros. Clusters on disk that the device cannot deliver (a bad
-// sector, a cluster past the end of the volume) read as zeros too, and the
-// stream remembers their positions so that the reader can say so.
+// the run list onto clusters of the volume; sparse clusters read as zeros.
+// Clusters on disk that the device cannot deliver (a bad sector, a cluster
+// past the end of the volume), and positions past the end of the runs (a
+// run list that breaks off), read as zeros too, and the stream remembers
+// both kinds of positions so that the reader can say so.
 class TMFTRunListStream : public IStreamEx, public IUnreadReporter {
 public:
   // Bytes from AValidSize on (the attribute's initialized size) were never
@@ -84,8 +85,12 @@ public:
 
   // What reads so far had to fill with zeros for want of the device's bytes.
   const std::vector<TByteRange>& UnreadRanges() const override { return FUnread.Ranges(); }
+  // What reads so far filled with zeros because no run reaches it.
+  const std::vector<TByteRange>& NoRunsRanges() const { return FNoRuns.Ranges(); }
 
 private:
+  // How far reads go: the data size, bounded where no run reaches.
+  std::int64_t ReadableSize();
   // Fills ALength bytes of ADest from cluster offset AInCluster of AVCN.
   void ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std::int64_t ALength,
                    std::uint8_t* ADest);
@@ -97,7 +102,10 @@ private:
   std::uint32_t FClusterSize;
   std::uint8_t FClusterSizeBits;
   TUnreadRanges FUnread;
+  TUnreadRanges FNoRuns;
 };
 
 // The unread ranges of a stream that reports them; none for any other.
 std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream);
+// The ranges of a run-list stream that no run reaches; none for any other.
+std::vector<TByteRange> NoRunsRangesOf(const IStreamEx& AStream);

@@ -128,13 +128,68 @@ private:
   PNTFSNode FNode = nullptr;
 };
 
-// How much of a non-resident attribute's data its file wrote. A header too
-// short to hold the initialized size is taken as wholly written: zeros in
-// place of the data would lose what a damaged record still maps.
-std::int64_t ValidDataSize(const PMFTAttributeRecord& AAttribute) {
-  if (!AAttribute.Bytes().Contains(AttributeField::InitializedSize, sizeof(std::int64_t)))
-    return AAttribute.DataSize();
-  return AAttribute.InitializedSize();
+// The attribute at AStart of a record block; nil where the sequence ends:
+// at the end marker, or at an attribute shorter than its own header or
+// running past the record.
+PMFTAttributeRecord AttributeAt(TByteView ARecord, std::size_t AStart) {
+  if (!ARecord.Contains(AStart, AttributeField::CommonHeaderSize))
+    return {};
+  const std::uint32_t typeCode = ARecord.Get<std::uint32_t>(AStart + AttributeField::TypeCode);
+  const std::uint32_t length = ARecord.Get<std::uint32_t>(AStart + AttributeField::Length);
+  if (typeCode == AttributeType::End || length < AttributeField::CommonHeaderSize || !ARecord.Contains(AStart, length))
+    return {};
+  return PMFTAttributeRecord(ARecord.Sub(AStart, length));
+}
+
+// A freed extension record that held part of ABase while both lived: its
+// header names ABase as its base with the sequence number ABase had then
+// (it was raised when ABase was freed), and its own sequence number is the
+// one after the number the list entry AEntry names it by.
+bool IsFreedExtensionOf(PNTFSNode ARecord, PNTFSNode ABase, const PMFTAttributeListEntry& AEntry) {
+  const PMFTRecord& header = ARecord->MFTRecordHeader;
+  const PMFTRecord& base = ABase->MFTRecordHeader;
+  return header.IsFileRecord() && (header.Flags() & MFT_RECORD_IN_USE) == 0 &&
+         header.BaseMFTRecord().Address() == ABase->MFTNumber.Address() &&
+         SequenceAfterFreeing(header.BaseMFTRecord().Number()) == base.SequenceNumber() &&
+         header.SequenceNumber() == SequenceAfterFreeing(AEntry.BaseMFTRecord().Number());
+}
+
+// The $FILE_NAME contents a freed record block still holds. ntfs-3g frees
+// an extension record by moving its end marker to the first attribute, so
+// that marker's eight bytes overwrite that attribute's type and length
+// while the rest of it stays as it was: the attribute is rebuilt from its
+// resident header (content offset and length). Attributes that follow it
+// kept their headers. Only what passes every check of a sound attribute is
+// taken.
+std::vector<TByteView> FormerFileNames(TByteView ARecord, std::vector<std::uint8_t>& ARebuilt) {
+  std::size_t start = PMFTRecord(ARecord).AttributesOffset();
+  while (const PMFTAttributeRecord attribute = AttributeAt(ARecord, start))
+    start += attribute.Length();
+  std::vector<TByteView> names;
+  if (!ARecord.Contains(start, AttributeField::ResidentHeaderSize) ||
+      ARecord.Get<std::uint32_t>(start + AttributeField::TypeCode) != AttributeType::End)
+    return names;
+  const std::size_t contentEnd = std::size_t{ARecord.Get<std::uint16_t>(start + AttributeField::ContentOffset)} +
+                                 ARecord.Get<std::uint32_t>(start + AttributeField::ContentLength);
+  const std::size_t length = (contentEnd + 7) / 8 * 8;
+  if (!ARecord.Contains(start, length))
+    return names;
+  ARebuilt.assign(ARecord.Data() + start, ARecord.Data() + start + length);
+  TByteView rebuilt(ARebuilt.data(), ARebuilt.size());
+  for (std::size_t i = 0; i < sizeof(std::uint32_t); ++i) {
+    ARebuilt[AttributeField::TypeCode + i] = static_cast<std::uint8_t>(AttributeType::FileName >> (8 * i));
+    ARebuilt[AttributeField::Length + i] = static_cast<std::uint8_t>(length >> (8 * i));
+  }
+  const PMFTAttributeRecord first(rebuilt);
+  if (NTFSAttribute::FormProblem(first) != nullptr ||
+      PMFTFilenameAttribute(NTFSAttribute::GetResidentData(first)).NameLength() == 0)
+    return names;
+  names.push_back(NTFSAttribute::GetResidentData(first));
+  for (start += length; PMFTAttributeRecord attribute = AttributeAt(ARecord, start); start += attribute.Length()) {
+    if (attribute.TypeCode() == AttributeType::FileName && NTFSAttribute::FormProblem(attribute) == nullptr)
+      names.push_back(NTFSAttribute::GetResidentData(attribute));
+  }
+  return names;
 }
 
 } // namespace
@@ -223,23 +278,57 @@ bool NTFSAttribute::FindInternal(bool AFindFirst, TByteView ARecord, ATTRIBUTE_T
       return false;
     start = *current + AAttrRecord.Length();
   }
-  while (ARecord.Contains(start, AttributeField::CommonHeaderSize)) {
-    const std::uint32_t typeCode = ARecord.Get<std::uint32_t>(start + AttributeField::TypeCode);
-    const std::uint32_t length = ARecord.Get<std::uint32_t>(start + AttributeField::Length);
-    // An attribute shorter than its own header, or one that runs past the
-    // record, ends the walk.
-    if (typeCode == AttributeType::End || length < AttributeField::CommonHeaderSize ||
-        !ARecord.Contains(start, length))
-      return false;
-    const PMFTAttributeRecord attribute(ARecord.Sub(start, length));
-    if ((ATypeCode == AttributeType::Any || ATypeCode == typeCode) &&
-        (AAttributeId == 0 || AAttributeId == attribute.AttributeId())) {
+  for (PMFTAttributeRecord attribute = AttributeAt(ARecord, start); attribute;
+       start += attribute.Length(), attribute = AttributeAt(ARecord, start)) {
+    if ((ATypeCode == AttributeType::Any || ATypeCode == attribute.TypeCode()) &&
+        (AAttributeId == 0 || AAttributeId == attribute.AttributeId()) && FormProblem(attribute) == nullptr) {
       AAttrRecord = attribute;
       return true;
     }
-    start += length;
   }
   return false;
+}
+
+const char* NTFSAttribute::FormProblem(const PMFTAttributeRecord& AAttributeRecord) {
+  const TByteView bytes = AAttributeRecord.Bytes();
+  const std::size_t nameLength = std::size_t{bytes.Get<std::uint8_t>(AttributeField::NameLength)} * 2;
+  if (nameLength > 0 && !bytes.Contains(bytes.Get<std::uint16_t>(AttributeField::NameOffset), nameLength))
+    return "its name lies outside it";
+  if (IsResident(AAttributeRecord)) {
+    if (!bytes.Contains(0, AttributeField::ResidentHeaderSize))
+      return "its resident header does not fit in it";
+    // Content that starts inside the header would hand out header bytes as data.
+    if (AAttributeRecord.ContentOffset() < AttributeField::ResidentHeaderSize ||
+        !bytes.Contains(AAttributeRecord.ContentOffset(), AAttributeRecord.ContentLength()))
+      return "its resident content lies outside it";
+  } else {
+    if (AAttributeRecord.TypeCode() == AttributeType::FileName)
+      return "a file name is never stored outside the record";
+    if (!bytes.Contains(0, AttributeField::NonResidentHeaderSize))
+      return "its non-resident header does not fit in it";
+    // A run list that starts inside the header would decode the header's
+    // own sizes as runs.
+    if (AAttributeRecord.RunListOffset() < AttributeField::NonResidentHeaderSize ||
+        AAttributeRecord.RunListOffset() > bytes.Size())
+      return "its run list lies outside it";
+  }
+  if (AAttributeRecord.TypeCode() == AttributeType::FileName) {
+    const TByteView content = GetResidentData(AAttributeRecord);
+    const std::size_t nameBytes = std::size_t{content.Get<std::uint8_t>(FileNameField::NameLength)} * 2;
+    if (!content.Contains(0, FileNameField::Name + nameBytes))
+      return "its file name content is shorter than 66 bytes and the name";
+  }
+  return nullptr;
+}
+
+std::vector<TAttributeDamage> NTFSAttribute::DamagedAttributes(TByteView ARecord) {
+  std::vector<TAttributeDamage> damaged;
+  std::size_t start = PMFTRecord(ARecord).AttributesOffset();
+  for (PMFTAttributeRecord attribute = AttributeAt(ARecord, start); attribute;
+       start += attribute.Length(), attribute = AttributeAt(ARecord, start))
+    if (const char* problem = FormProblem(attribute))
+      damaged.push_back({start, attribute.TypeCode(), problem});
+  return damaged;
 }
 
 bool NTFSAttribute::FindInAttributeList(bool AFindFirst, TAttributeSearchRec& ASearchRec) {
@@ -382,12 +471,32 @@ IStreamExPtr NTFSAttribute::GetDataStream(const TAttributeSearchRec& ASearchRec)
                                     " is unknown.");
     return std::make_shared<TCompressedRunListStream>(volume->Device, volume->ClusterSize,
                                                       match.CompressionUnitSize(), runs, match.DataSize(),
-                                                      ValidDataSize(match));
+                                                      match.InitializedSize());
   }
   return std::make_shared<TMFTRunListStream>(volume->Device, volume->ClusterSize, runs, match.DataSize(),
-                                             ValidDataSize(match));
+                                             match.InitializedSize());
 }
 
 void NTFSAttribute::ReadData(const TAttributeSearchRec& ASearchRec, std::int64_t ASize, void* ADest) {
   GetDataStream(ASearchRec)->Read(0, ASize, ADest);
+}
+
+std::optional<TFormerFileName> NTFSAttribute::FormerFileName(PNTFSNode ABase) {
+  const TByteView block = AttributeListOf(ABase);
+  TNodeAtHand atHand;
+  std::optional<TFormerFileName> last;
+  std::vector<std::uint8_t> rebuilt;
+  for (PMFTAttributeListEntry entry = EntryAt(block, 0); entry; entry = EntryAfter(block, entry)) {
+    if (entry.TypeCode() != AttributeType::FileName || entry.BaseMFTRecord().Address() == ABase->MFTNumber.Address())
+      continue;
+    const PNTFSNode holder = atHand.Get(ABase->Volume, entry.BaseMFTRecord());
+    if (!IsFreedExtensionOf(holder, ABase, entry))
+      continue;
+    for (const TByteView content : FormerFileNames(holder->MFTRecordHeader.Bytes(), rebuilt)) {
+      last = TFormerFileName{{content.Data(), content.Data() + content.Size()}, holder->MFTNumber.Address()};
+      if ((PMFTFilenameAttribute(content).NameType() & FILE_NAME_WIN32) != 0)
+        return last;
+    }
+  }
+  return last;
 }

@@ -7,6 +7,8 @@
 #include "ntfs/uNTFSVolume.h"
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 namespace AttributeType {
 constexpr ATTRIBUTE_TYPE_CODE Any = 0x00;
@@ -30,6 +32,7 @@ constexpr std::size_t CommonHeaderSize = 16;
 // resident form
 constexpr std::size_t ContentLength = 16;
 constexpr std::size_t ContentOffset = 20;
+constexpr std::size_t ResidentHeaderSize = 24;
 // non-resident form
 constexpr std::size_t LowVCN = 16;
 constexpr std::size_t HighVCN = 24;
@@ -38,6 +41,9 @@ constexpr std::size_t CompressionUnitSize = 34;
 constexpr std::size_t AllocatedSize = 40;
 constexpr std::size_t DataSize = 48;
 constexpr std::size_t InitializedSize = 56;
+// Compressed attributes add their compressed size after it; nothing here
+// reads that.
+constexpr std::size_t NonResidentHeaderSize = 64;
 } // namespace AttributeField
 
 // Attribute header flags.
@@ -124,6 +130,40 @@ private:
   TByteView FBytes;
 };
 
+// $STANDARD_INFORMATION content fields: the times every writer keeps, then
+// the attribute bits. Windows 2000 and later append owner, security and
+// quota fields, which nothing here reads.
+namespace StandardInformationField {
+constexpr std::size_t CreationTime = 0;
+constexpr std::size_t ModificationTime = 8; // the data last written
+constexpr std::size_t RecordChangeTime = 16; // the record last changed
+constexpr std::size_t AccessTime = 24;
+constexpr std::size_t FileAttributes = 32;
+constexpr std::size_t SummarySize = 36;
+} // namespace StandardInformationField
+
+// The content of one $STANDARD_INFORMATION attribute, limited to the attribute.
+class PMFTStandardInformation {
+public:
+  PMFTStandardInformation() = default;
+  explicit PMFTStandardInformation(TByteView ABytes) : FBytes(ABytes) {}
+
+  // Whether the content holds the times and the attribute bits.
+  bool HoldsSummary() const { return FBytes.Contains(0, StandardInformationField::SummarySize); }
+  std::int64_t CreationTime() const { return FBytes.Get<std::int64_t>(StandardInformationField::CreationTime); }
+  std::int64_t ModificationTime() const {
+    return FBytes.Get<std::int64_t>(StandardInformationField::ModificationTime);
+  }
+  std::int64_t RecordChangeTime() const {
+    return FBytes.Get<std::int64_t>(StandardInformationField::RecordChangeTime);
+  }
+  std::int64_t AccessTime() const { return FBytes.Get<std::int64_t>(StandardInformationField::AccessTime); }
+  std::uint32_t FileAttributes() const { return FBytes.Get<std::uint32_t>(StandardInformationField::FileAttributes); }
+
+private:
+  TByteView FBytes;
+};
+
 // $FILE_NAME content fields.
 namespace FileNameField {
 constexpr std::size_t DirectoryFileReferenceNumber = 0;
@@ -170,6 +210,20 @@ private:
   TByteView FBytes;
 };
 
+// An attribute of a record block whose form does not hold together.
+struct TAttributeDamage {
+  std::size_t Offset = 0; // from the start of the record
+  ATTRIBUTE_TYPE_CODE TypeCode = 0;
+  const char* Problem = nullptr; // what is wrong, as a sentence part
+};
+
+// A $FILE_NAME found in a freed extension record: a copy of its content,
+// and the record it came from.
+struct TFormerFileName {
+  std::vector<std::uint8_t> Content;
+  std::int64_t Record = 0;
+};
+
 enum TAttributeSearchMode { asmInternal, asmAttributeList };
 
 // The state of one attribute search, owned by the caller.
@@ -209,6 +263,17 @@ public:
   // id 0 match anything. A malformed sequence ends the walk: not found.
   static bool FindInternal(bool AFindFirst, TByteView ARecord, ATTRIBUTE_TYPE_CODE ATypeCode,
                            std::uint16_t AAttributeId, PMFTAttributeRecord& AAttrRecord);
+  // What is wrong with an attribute's form, or nil when it is sound: the
+  // header of its form fits in it, its name and its resident content or run
+  // list lie inside it, and a $FILE_NAME is resident and holds its fixed
+  // part and its name. Searches pass over an attribute that is not sound.
+  static const char* FormProblem(const PMFTAttributeRecord& AAttributeRecord);
+  // The attributes of the record block that searches pass over for their form.
+  static std::vector<TAttributeDamage> DamagedAttributes(TByteView ARecord);
+  // The name a deleted base record kept in an extension record that was
+  // freed with it, when that record still holds it (see the unit); nothing
+  // otherwise. The first long name wins, else the last name found.
+  static std::optional<TFormerFileName> FormerFileName(PNTFSNode ABase);
   // One step of the walk over the node's attribute list, loading the list
   // and the extension records as needed.
   static bool FindInAttributeList(bool AFindFirst, TAttributeSearchRec& ASearchRec);

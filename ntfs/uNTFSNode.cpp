@@ -8,16 +8,6 @@
 
 namespace {
 
-// $STANDARD_INFORMATION content fields.
-namespace StandardInformationField {
-constexpr std::size_t CreationTime = 0;
-constexpr std::size_t ChangeTime = 8;
-constexpr std::size_t LastWriteTime = 16;
-constexpr std::size_t LastAccessTime = 24;
-constexpr std::size_t FileAttributes = 32;
-constexpr std::size_t SummarySize = 36;
-} // namespace StandardInformationField
-
 void FreeAttributeList(PNTFSNode ANode) {
   ANode->Volume->AttributeListBytes -= ANode->AttributeList.Size;
   MemoryEx::FreeMem(ANode->AttributeList);
@@ -107,13 +97,13 @@ void TakeAttributeSummary(PNTFSNode ANode) {
   PMFTAttributeRecord standardInformation;
   if (NTFSAttribute::FindInternal(true, record, AttributeType::StandardInformation, 0,
                                   standardInformation)) {
-    const TByteView content = NTFSAttribute::GetResidentData(standardInformation);
-    if (content.Contains(0, StandardInformationField::SummarySize)) {
-      ANode->CreationTime = content.Get<std::int64_t>(StandardInformationField::CreationTime);
-      ANode->ChangeTime = content.Get<std::int64_t>(StandardInformationField::ChangeTime);
-      ANode->LastWriteTime = content.Get<std::int64_t>(StandardInformationField::LastWriteTime);
-      ANode->LastAccessTime = content.Get<std::int64_t>(StandardInformationField::LastAccessTime);
-      ANode->FileAttributes = content.Get<std::uint32_t>(StandardInformationField::FileAttributes);
+    const PMFTStandardInformation content(NTFSAttribute::GetResidentData(standardInformation));
+    if (content.HoldsSummary()) {
+      ANode->CreationTime = content.CreationTime();
+      ANode->ChangeTime = content.ModificationTime();
+      ANode->LastWriteTime = content.RecordChangeTime();
+      ANode->LastAccessTime = content.AccessTime();
+      ANode->FileAttributes = content.FileAttributes();
     }
   }
   TAttributeSearch search(ANode);

@@ -10,7 +10,7 @@ namespace {
 // Windows and ntfs-3g protect every 512 bytes of a record with one update
 // sequence word, whatever the sector size: a 4,096-byte record on a disk
 // with 4,096-byte sectors carries nine words, not two.
-constexpr std::uint32_t FixupStride = 512;
+constexpr std::uint32_t FixupStride = NTFSUtils::FixupStride;
 constexpr std::size_t UsaWordSize = 2;
 
 // What NTFS itself writes over a record whose multi-sector check failed;
@@ -46,7 +46,8 @@ std::int64_t DaysFromCivil(std::int64_t AYear, unsigned AMonth, unsigned ADay) {
 
 } // namespace
 
-std::uint32_t NTFSUtils::GetMFTRecord(PNTFSVolume AVolume, MFT_REF AMFTNumber, void* ADest) {
+std::uint32_t NTFSUtils::GetMFTRecord(PNTFSVolume AVolume, MFT_REF AMFTNumber, void* ADest,
+                                      std::vector<std::uint32_t>* ATornSectors) {
   auto* dest = static_cast<std::uint8_t*>(ADest);
   const std::uint32_t size = AVolume->MFTRecordSize;
   std::int64_t delivered = 0;
@@ -57,19 +58,26 @@ std::uint32_t NTFSUtils::GetMFTRecord(PNTFSVolume AVolume, MFT_REF AMFTNumber, v
   if (delivered < size)
     std::memset(dest + delivered, 0, size - static_cast<std::size_t>(delivered));
   const PMFTRecord record(TByteView(dest, size));
-  if (!FixupSectorEnds(dest, size, record.UsaOffset()) && size >= sizeof(BadRecordIdentifier))
+  if (!FixupSectorEnds(dest, size, record.UsaOffset(), ATornSectors) && size >= sizeof(BadRecordIdentifier))
     std::memcpy(dest + MFTRecordField::Identifier, BadRecordIdentifier, sizeof(BadRecordIdentifier));
   return size;
 }
 
-bool NTFSUtils::FixupSectorEnds(void* AData, std::uint32_t ADataSize, std::uint16_t AUsaOffset) {
+bool NTFSUtils::FixupSectorEnds(void* AData, std::uint32_t ADataSize, std::uint16_t AUsaOffset,
+                                std::vector<std::uint32_t>* ATornSectors) {
   auto* data = static_cast<std::uint8_t*>(AData);
   const std::uint32_t blocks = ADataSize / FixupStride;
+  if (ATornSectors != nullptr)
+    ATornSectors->clear();
   // The update sequence number, then one word per block.
   if (!TByteView(data, ADataSize).Contains(AUsaOffset, UsaWordSize * (1 + std::size_t{blocks})))
     return false;
-  for (std::uint32_t i = 1; i <= blocks; ++i)
-    std::memmove(data + i * FixupStride - UsaWordSize, data + AUsaOffset + i * UsaWordSize, UsaWordSize);
+  for (std::uint32_t i = 1; i <= blocks; ++i) {
+    std::uint8_t* sectorEnd = data + i * FixupStride - UsaWordSize;
+    if (ATornSectors != nullptr && std::memcmp(sectorEnd, data + AUsaOffset, UsaWordSize) != 0)
+      ATornSectors->push_back(i - 1);
+    std::memmove(sectorEnd, data + AUsaOffset + i * UsaWordSize, UsaWordSize);
+  }
   return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Days since 30 December 1899 with the time of day as the fraction.
 using TDateTime = double;
@@ -16,13 +17,21 @@ public:
   // Reads record AMFTNumber of the MFT into ADest (MFTRecordSize bytes) and
   // applies the update-sequence fix-up; returns MFTRecordSize. Bytes the MFT
   // stream does not deliver read as zeros, and a record whose fix-up does
-  // not fit in it reads as not a FILE record.
-  static std::uint32_t GetMFTRecord(PNTFSVolume AVolume, MFT_REF AMFTNumber, void* ADest);
+  // not fit in it reads as not a FILE record. ATornSectors, when given,
+  // receives the torn sectors FixupSectorEnds found.
+  static std::uint32_t GetMFTRecord(PNTFSVolume AVolume, MFT_REF AMFTNumber, void* ADest,
+                                    std::vector<std::uint32_t>* ATornSectors = nullptr);
 
   // Puts the true values from the update sequence array at AUsaOffset back
-  // into the last word of every 512-byte block of the record. Returns False
-  // and changes nothing when the array does not fit in the record.
-  static bool FixupSectorEnds(void* AData, std::uint32_t ADataSize, std::uint16_t AUsaOffset);
+  // into the last word of every 512-byte sector of the record. Returns False
+  // and changes nothing when the array does not fit in the record. A sector
+  // whose last word is not the update sequence number was not written
+  // together with the others (the write was torn): its number, from 0, goes
+  // to ATornSectors when given, and its word is put back all the same.
+  static bool FixupSectorEnds(void* AData, std::uint32_t ADataSize, std::uint16_t AUsaOffset,
+                              std::vector<std::uint32_t>* ATornSectors = nullptr);
+  // The bytes each update sequence word protects.
+  static constexpr std::uint32_t FixupStride = 512;
 
   // The number of zero bits below the lowest set bit; 0 for 0.
   static std::uint8_t GetSizeBits(std::int64_t ASize);

@@ -27,6 +27,13 @@ struct MFT_REF {
   static MFT_REF Build(std::int64_t ANum) { return MFT_REF{ANum}; }
 };
 
+// The sequence number a record carries once freed, when it carried
+// ASequence while in use: Windows and ntfs-3g raise it by one when they free
+// a record, 0xFFFF wrapping to 1 and 0 (records never reused) staying 0.
+constexpr std::uint16_t SequenceAfterFreeing(std::uint16_t ASequence) {
+  return ASequence == 0xFFFF ? 1 : ASequence == 0 ? 0 : static_cast<std::uint16_t>(ASequence + 1);
+}
+
 // The 6-byte key under which nodes and found items are looked up: the low
 // six bytes of the reference in little-endian order, the record number.
 using TMFTRefKey = std::array<std::uint8_t, 6>;
@@ -37,6 +44,7 @@ namespace MFTRecordField {
 constexpr std::size_t Identifier = 0;
 constexpr std::size_t UsaOffset = 4;
 constexpr std::size_t UsaCount = 6;
+constexpr std::size_t SequenceNumber = 16;
 constexpr std::size_t AttributesOffset = 20;
 constexpr std::size_t Flags = 22;
 constexpr std::size_t BaseMFTRecord = 32;
@@ -61,6 +69,8 @@ public:
   std::uint16_t AttributesOffset() const {
     return FBytes.Get<std::uint16_t>(MFTRecordField::AttributesOffset);
   }
+  // Raised each time the record is freed; references to the record carry it.
+  std::uint16_t SequenceNumber() const { return FBytes.Get<std::uint16_t>(MFTRecordField::SequenceNumber); }
   std::uint16_t Flags() const { return FBytes.Get<std::uint16_t>(MFTRecordField::Flags); }
   MFT_REF BaseMFTRecord() const {
     return MFT_REF::Build(FBytes.Get<std::int64_t>(MFTRecordField::BaseMFTRecord));

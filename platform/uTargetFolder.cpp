@@ -2,10 +2,12 @@
 
 #include "platform/uFileSystem.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <limits>
 #include <linux/openat2.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -43,11 +45,31 @@ private:
   int FHandle;
 };
 
+constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+
+// Seconds rounded down, so that times before 1970 keep a nanosecond part
+// between 0 and a second.
+timespec TimespecOf(std::int64_t ANanoseconds) {
+  std::int64_t seconds = ANanoseconds / kNanosecondsPerSecond;
+  std::int64_t rest = ANanoseconds % kNanosecondsPerSecond;
+  if (rest < 0) {
+    seconds -= 1;
+    rest += kNanosecondsPerSecond;
+  }
+  return timespec{static_cast<time_t>(seconds), static_cast<long>(rest)};
+}
+
+// Access time first, as futimens and utimensat take them.
+std::array<timespec, 2> TimespecsOf(const TFileTimes& ATimes) {
+  return {TimespecOf(ATimes.Accessed), TimespecOf(ATimes.Modified)};
+}
+
 class TPosixOutputFile : public IOutputFile {
 public:
   TPosixOutputFile(TDescriptor AHandle, std::string APath) : FHandle(std::move(AHandle)), FPath(std::move(APath)) {}
 
   void Write(const void* AData, std::size_t ASize) override {
+    FEndsInHole = false;
     const char* data = static_cast<const char*>(AData);
     while (ASize > 0) {
       const ssize_t written = ::write(FHandle.Get(), data, ASize);
@@ -60,15 +82,45 @@ public:
     }
   }
 
+  void Skip(std::size_t ASize) override {
+    if (ASize == 0)
+      return;
+    if (ASize > static_cast<std::size_t>(std::numeric_limits<off_t>::max()) ||
+        ::lseek(FHandle.Get(), static_cast<off_t>(ASize), SEEK_CUR) < 0)
+      throw FileError("Cannot write file", FPath, errno != 0 ? errno : EFBIG);
+    FEndsInHole = true;
+  }
+
+  void SetTimes(const TFileTimes& ATimes) override {
+    SetLength();
+    const std::array<timespec, 2> times = TimespecsOf(ATimes);
+    if (::futimens(FHandle.Get(), times.data()) != 0)
+      throw FileError("Cannot set the times of file", FPath, errno);
+  }
+
   void Close() override {
+    if (FHandle.Get() >= 0)
+      SetLength();
     const int handle = FHandle.Release();
     if (handle >= 0 && ::close(handle) != 0)
       throw FileError("Cannot write file", FPath, errno);
   }
 
 private:
+  // A hole at the end is only a position past the end until the length
+  // is set.
+  void SetLength() {
+    if (!FEndsInHole)
+      return;
+    const off_t length = ::lseek(FHandle.Get(), 0, SEEK_CUR);
+    if (length < 0 || ::ftruncate(FHandle.Get(), length) != 0)
+      throw FileError("Cannot write file", FPath, errno);
+    FEndsInHole = false;
+  }
+
   TDescriptor FHandle;
   std::string FPath;
+  bool FEndsInHole = false;
 };
 
 TTargetEntry EntryOf(const struct stat& AInfo) {
@@ -152,6 +204,14 @@ public:
       throw FileError("Cannot create file", path, errno);
     ACreated = EntryOf(info);
     return std::make_unique<TPosixOutputFile>(std::move(handle), path);
+  }
+
+  void SetFolderTimes(const std::string& ARelative, const TFileTimes& ATimes) override {
+    const auto [folder, name] = SplitParent(ARelative);
+    const TDescriptor parent = OpenFolder(folder, ARelative);
+    const std::array<timespec, 2> times = TimespecsOf(ATimes);
+    if (::utimensat(parent.Get(), name.c_str(), times.data(), AT_SYMLINK_NOFOLLOW) != 0)
+      throw FileError("Cannot set the times of folder", FullPath(ARelative), errno);
   }
 
 private:

@@ -15,12 +15,26 @@
 // mount of the source, dangling ones) nothing is written outside it. Every
 // file opened for writing is compared with the source drive first.
 
+// A restored file's or folder's times, in nanoseconds since 1 January 1970, UTC.
+struct TFileTimes {
+  std::int64_t Modified = 0;
+  std::int64_t Accessed = 0;
+
+  bool operator==(const TFileTimes&) const = default;
+};
+
 // A file being written; closed by Close or, if still open, when destroyed.
 class IOutputFile {
 public:
   virtual ~IOutputFile() = default;
   // Writes all ASize bytes or raises an error naming the file.
   virtual void Write(const void* AData, std::size_t ASize) = 0;
+  // Moves on by ASize bytes that read as zeros, leaving a hole where the
+  // file system keeps holes; raises an error naming the file.
+  virtual void Skip(std::size_t ASize) = 0;
+  // Gives the file its times, after the last write or skip (which would
+  // change them again); raises an error naming the file.
+  virtual void SetTimes(const TFileTimes& ATimes) = 0;
   // Raises an error when the data could not be stored.
   virtual void Close() = 0;
 };
@@ -56,6 +70,9 @@ public:
   // there. Raises an error naming the file when it cannot be written: it
   // exists and AReplace is false, it is no regular file, or it is the source.
   virtual IOutputFilePtr CreateFile(const std::string& ARelative, bool AReplace, TTargetEntry& ACreated) = 0;
+  // Gives the folder ARelative its times, never through a link; raises an
+  // error naming the folder.
+  virtual void SetFolderTimes(const std::string& ARelative, const TFileTimes& ATimes) = 0;
 };
 using ITargetFolderPtr = std::unique_ptr<ITargetFolder>;
 

@@ -1,6 +1,7 @@
 #include "wizard/uSelectTargetDirPage.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileSystemModel>
 #include <QGridLayout>
@@ -98,6 +99,9 @@ TSelectTargetDirPage::TSelectTargetDirPage(ISupportTargetDir& AContext) : FConte
                       ResolveConflictItems, 1, FResolveConflictButtons);
   FRestoreModeButtons->button(rmTree)->setChecked(true);
   FResolveConflictButtons->button(rcmRename)->setChecked(true);
+  cbRestoreTimes = new QCheckBox(QStringLiteral("&Keep the original modification and access times"), this);
+  cbRestoreTimes->setObjectName(QStringLiteral("cbRestoreTimes"));
+  cbRestoreTimes->setChecked(true);
 
   lblWarning = new QLabel(QStringLiteral("Please select other destination disk for saving a recovered files. "
                                          "You can't save a recovered files on source disk."),
@@ -117,6 +121,7 @@ TSelectTargetDirPage::TSelectTargetDirPage(ISupportTargetDir& AContext) : FConte
   Layout->addWidget(Panel1);
   Layout->addWidget(rgRestoreMode);
   Layout->addWidget(rgResolveConflict);
+  Layout->addWidget(cbRestoreTimes);
   Layout->addWidget(lblWarning);
   Layout->addStretch(1);
 }
@@ -191,6 +196,7 @@ void TSelectTargetDirPage::PageBeforeEnter(bool AForward, bool& AllowEnter) {
     return;
   FRestoreModeButtons->button(RestoreModeItem(FContext.GetRestoreMode()))->setChecked(true);
   FResolveConflictButtons->button(ResolveConflictItem(FContext.GetResolveConflictMode()))->setChecked(true);
+  cbRestoreTimes->setChecked(FContext.GetRestoreTimes());
   editTargetScriptDir->setEditText(QString::fromStdU16String(FContext.GetTargetDir()));
   editTargetScriptDirChange();
 }
@@ -204,6 +210,7 @@ void TSelectTargetDirPage::PageAfterExit(bool AForward) {
   FContext.SetTargetDir(Text.toStdU16String());
   FContext.SetRestoreMode(static_cast<TRestoreMode>(FRestoreModeButtons->checkedId()));
   FContext.SetResolveConflictMode(static_cast<TResolveConflictMode>(FResolveConflictButtons->checkedId()));
+  FContext.SetRestoreTimes(cbRestoreTimes->isChecked());
   QStringList Used;
   for (int Index = 0; Index < editTargetScriptDir->count(); ++Index)
     Used << editTargetScriptDir->itemText(Index);

@@ -9,6 +9,7 @@
 #include "wizard/uWizardPage.h"
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -48,8 +49,9 @@ private:
 // one trades places with the first entry.
 QStringList UsedFoldersAfter(QStringList AUsed, const QString& AFolder);
 
-// The fourth page: the target folder, the restore mode and the rule for
-// names that exist already. It refuses a folder on the source drive.
+// The fourth page: the target folder, the restore mode, the rule for names
+// that exist already and whether the original times are kept. It refuses a
+// folder on the source drive.
 class TSelectTargetDirPage : public TWizardPage {
 public:
   explicit TSelectTargetDirPage(ISupportTargetDir& AContext);
@@ -73,6 +75,7 @@ protected:
   QLabel* lblWarning = nullptr;
   QGroupBox* rgResolveConflict = nullptr;
   QGroupBox* rgRestoreMode = nullptr;
+  QCheckBox* cbRestoreTimes = nullptr;
 
 private:
   QWidget* BuildTargetBar();

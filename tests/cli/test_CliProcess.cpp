@@ -14,9 +14,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -138,6 +140,30 @@ TEST(CliFormats, CsvAndJsonCarryTheTsvRows) {
   EXPECT_EQ(std::count(json.Out.begin(), json.Out.end(), '{'), static_cast<long>(SplitLines(tsv).size() - 1));
   EXPECT_EQ(json.Out.front(), '[');
   EXPECT_NE(json.Out.find("/Documents/thesis.docx\"}"), std::string::npos) << json.Out;
+}
+
+// By default a restored file carries its record's modification time;
+// --no-times leaves it the time of writing.
+TEST(CliRestore, NoTimesLeavesTheRestoredFilesTheTimeOfWriting) {
+  testfiles::TTempFolder target;
+  const std::string image = testsupport::FixtureImage("deleted");
+  const std::time_t started = std::time(nullptr);
+  std::map<bool, std::time_t> modified;
+  for (const bool keep : {true, false}) {
+    const std::filesystem::path folder = target / (keep ? "kept" : "written");
+    std::vector<std::string> args = {"restore", image, "--target", folder.string(), "--path", "/Work/intact.bin"};
+    if (!keep)
+      args.push_back("--no-times");
+    const CommandResult result = Cli(args);
+    ASSERT_EQ(result.ExitCode, 0) << result.Err;
+    struct stat info {};
+    ASSERT_EQ(::stat((folder / "Work/intact.bin").c_str(), &info), 0);
+    modified[keep] = info.st_mtim.tv_sec;
+  }
+  // The fixture was written before this test started.
+  EXPECT_LE(modified[true], std::filesystem::file_time_type::clock::to_sys(
+                                std::filesystem::last_write_time(image)).time_since_epoch() / std::chrono::seconds(1));
+  EXPECT_GE(modified[false], started);
 }
 
 TEST(CliRestore, SelectAllWritesTheOriginalBytesOfEveryIntactFile) {

@@ -22,6 +22,7 @@ TEST_F(EngineTest, FreshContextHasTheDefaults) {
   EXPECT_EQ(Context.GetSourceDriveLetter(), u'\0');
   EXPECT_EQ(Context.GetRestoreMode(), rmTree);
   EXPECT_EQ(Context.GetResolveConflictMode(), rcmOvewrite);
+  EXPECT_TRUE(Context.GetRestoreTimes());
   EXPECT_EQ(Context.TreeItems()->Count(), 0);
   Context.SetMask(u"");
   EXPECT_EQ(Context.Mask(), u"*.*");
@@ -61,11 +62,13 @@ TEST_F(EngineTest, SavedStateKeepsPathsVerbatimAndModesAsTheirLowByte) {
   EXPECT_EQ(Context.GetTargetDir(), u"");
   EXPECT_EQ(Context.GetRestoreMode(), rmTree);
   EXPECT_EQ(Context.GetResolveConflictMode(), rcmRename);
+  EXPECT_TRUE(Context.GetRestoreTimes());
 
   Context.SetSourceDrive(u"c:\\");
   Context.SetTargetDir(u"D:\\out\\");
   Context.SetRestoreMode(rmFlat);
   Context.SetResolveConflictMode(rcmDontSave);
+  Context.SetRestoreTimes(false);
   CSimpleIniA ini;
   Context.StoreState(ini);
   std::string text;
@@ -79,6 +82,8 @@ TEST_F(EngineTest, SavedStateKeepsPathsVerbatimAndModesAsTheirLowByte) {
   EXPECT_EQ(restored.GetTargetDir(), u"D:\\out\\");
   EXPECT_EQ(restored.GetRestoreMode(), rmFlat);
   EXPECT_EQ(restored.GetResolveConflictMode(), rcmDontSave);
+  EXPECT_FALSE(restored.GetRestoreTimes());
+  EXPECT_THAT(text, testing::HasSubstr("RestoreTimes = false"));
 
   CSimpleIniA odd;
   ASSERT_EQ(odd.LoadData("[Target]\nMode=257\nResolveConflict=7\n"), SI_OK);

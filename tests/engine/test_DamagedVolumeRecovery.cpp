@@ -85,9 +85,15 @@ TEST_P(DamagedVolumeRecovery, ScanAndRecoveryEndWithAClearErrorOrAPartialResult)
     warnings.push_back((first == last ? "MFT record " + std::to_string(first)
                                       : "MFT records " + std::to_string(first) + " to " + std::to_string(last)) +
                        " could not be read from the source drive.");
+  warnings.insert(warnings.end(), c.RunWarnings.begin(), c.RunWarnings.end());
   for (const auto& [name, ranges] : c.Unread)
     for (const TByteRange& range : ranges)
       warnings.push_back(UnreadLine(range));
+  for (const auto& [name, ranges] : c.NoRuns)
+    for (const TByteRange& range : ranges)
+      warnings.push_back("Bytes " + std::to_string(range.Offset) + " to " +
+                         std::to_string(range.Offset + range.Length - 1) +
+                         " have no data runs and were written as zeros.");
   std::vector<std::string> shown;
   for (const enginetest::TProgressLine& line : Progress->Lines)
     if (line.Kind == enginetest::TProgressLine::plDetail && line.Status == pdsWarning)

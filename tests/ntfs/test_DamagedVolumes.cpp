@@ -31,6 +31,7 @@ struct TWalk {
   std::int64_t RecordCount = 0;
   std::map<std::u16string, TBytes> Files;
   std::map<std::u16string, std::vector<TByteRange>> Unread;
+  std::map<std::u16string, std::vector<TByteRange>> NoRuns;
 };
 
 TBytes ReadAll(IStreamEx& AStream) {
@@ -66,6 +67,8 @@ void WalkRecord(PNTFSVolume AVolume, std::int64_t ANumber, TWalk& AWalk) {
   data = ReadAll(*stream);
   if (!UnreadRangesOf(*stream).empty())
     AWalk.Unread[fileName] = UnreadRangesOf(*stream);
+  if (!NoRunsRangesOf(*stream).empty())
+    AWalk.NoRuns[fileName] = NoRunsRangesOf(*stream);
 }
 
 TWalk Walk(const TDamageCase& ACase) {
@@ -93,6 +96,7 @@ TEST_P(DamagedVolume, ReaderEndsWithAClearErrorOrAPartialResult) {
     const TWalk walk = Walk(c);
     EXPECT_EQ(walk.Files, c.Found);
     EXPECT_EQ(walk.Unread, c.Unread);
+    EXPECT_EQ(walk.NoRuns, c.NoRuns);
     if (c.RecordCount != 0) {
       EXPECT_EQ(walk.RecordCount, c.RecordCount);
     }

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-
+#include <algorithm>
 #include <limits>
 #include <numeric>
 #include <vector>
@@ -160,11 +160,25 @@ TEST_F(RunListStreamTest, SparseAndUnmappedClustersReadAsZeros) {
   std::fill(buffer.begin(), buffer.end(), 0xEE);
   EXPECT_EQ(stream->Read(5 * ClusterSize, 100, buffer.data()), 100);
   EXPECT_EQ(buffer[50], 0);
-  // A multi-cluster read ends with the runs.
-  TBytes large(4 * ClusterSize);
-  EXPECT_EQ(stream->Read(ClusterSize, static_cast<std::int64_t>(large.size()), large.data()), 2 * ClusterSize);
+  // A multi-cluster read goes on past the runs with zeros.
+  TBytes large(4 * ClusterSize, 0xEE);
+  EXPECT_EQ(stream->Read(ClusterSize, static_cast<std::int64_t>(large.size()), large.data()), 4 * ClusterSize);
   EXPECT_EQ(large[0], 0);
   EXPECT_EQ(large[ClusterSize], 6);
+  EXPECT_EQ(std::count(large.begin() + 2 * ClusterSize, large.end(), 0), 2 * ClusterSize);
+  // The sparse cluster holds zeros by right; what lies past the runs is named.
+  EXPECT_EQ(NoRunsRangesOf(*stream),
+            (std::vector<TByteRange>{{5 * ClusterSize, 100}, {3 * ClusterSize, 2 * ClusterSize}}));
+}
+
+// A size no run supports is read no further than the device reaches.
+TEST_F(RunListStreamTest, ZerosPastTheRunsEndWhereTheDeviceEnds) {
+  const std::int64_t device = 64 * ClusterSize;
+  const IStreamExPtr stream = StreamOver({0x11, 0x01, 0x05, 0x00}, std::int64_t{1} << 62);
+  TBytes buffer(ClusterSize);
+  EXPECT_EQ(stream->Read(device - 10, 100, buffer.data()), 10);
+  EXPECT_EQ(stream->Read(device, 100, buffer.data()), 0);
+  EXPECT_EQ(stream->Size(), std::int64_t{1} << 62);
 }
 
 // Past the initialized size the file never wrote: zeros, in whole reads

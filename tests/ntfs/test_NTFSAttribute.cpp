@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -40,6 +42,13 @@ TBytes RawAttribute(std::uint32_t AType, std::uint32_t ALength, std::size_t AByt
   return attribute;
 }
 
+// A sound resident attribute with no content.
+TBytes EmptyResident(std::uint32_t AType) {
+  TBytes attribute = RawAttribute(AType, 24, 24);
+  handmade::PutLE(attribute, 20, 24, 2); // ContentOffset
+  return attribute;
+}
+
 struct TWalkCase {
   const char* Name;
   TBytes Bad;
@@ -65,8 +74,97 @@ INSTANTIATE_TEST_SUITE_P(
                       TWalkCase{"RunsPastTheRecord", RawAttribute(0x40, 0x10000, 16), {0x10}},
                       TWalkCase{"ShorterThanItsHeader", RawAttribute(0x40, 8, 16), {0x10}},
                       TWalkCase{"EndMarker", RawAttribute(0xFFFFFFFF, 16, 16), {0x10}},
-                      TWalkCase{"WellFormed", RawAttribute(0x40, 16, 16), {0x10, 0x40, 0x80}}),
+                      TWalkCase{"WellFormed", EmptyResident(0x40), {0x10, 0x40, 0x80}}),
     [](const ::testing::TestParamInfo<TWalkCase>& AInfo) { return AInfo.param.Name; });
+
+// One sound attribute of each form, and one field changed at a time: an
+// attribute whose form does not hold together is passed over by every
+// search (the walk goes on behind it) and named with what is wrong.
+struct TFormCase {
+  const char* Name;
+  std::function<void(TBytes&)> Change;
+  const char* Problem; // nullptr: sound
+};
+
+TBytes SoundAttribute(std::uint32_t AType, bool ANonResident) {
+  const TBytes record =
+      ANonResident ? TRecordBuilder().NonResident(AType, handmade::EncodeRuns({{2, 100}}), 0, 1, 8000, 1, u"s").BuildUnprotected()
+                   : TRecordBuilder().Resident(AType, handmade::FileNameContent(5, u"name.txt", 1), 1).BuildUnprotected();
+  const std::size_t start = 56;
+  const std::uint32_t length = record[start + 4] | record[start + 5] << 8;
+  return TBytes(record.begin() + start, record.begin() + start + length);
+}
+
+class AttributeFormTest : public ::testing::TestWithParam<std::tuple<bool, TFormCase>> {};
+
+TEST_P(AttributeFormTest, UnsoundFormsAreNamedAndPassedOver) {
+  const auto& [nonResident, c] = GetParam();
+  TBytes attribute = SoundAttribute(nonResident ? 0x80 : 0x30, nonResident);
+  c.Change(attribute);
+  const TBytes record = TRecordBuilder()
+                            .Resident(0x10, Content(48, 1), 0)
+                            .Raw(attribute)
+                            .Resident(0x40, Content(8, 2), 2)
+                            .BuildUnprotected();
+  const std::vector<TAttributeDamage> damaged = NTFSAttribute::DamagedAttributes(View(record));
+  if (c.Problem == nullptr) {
+    EXPECT_TRUE(damaged.empty());
+    EXPECT_EQ(TypesFound(View(record), AttributeType::Any).size(), 3u);
+    return;
+  }
+  ASSERT_EQ(damaged.size(), 1u);
+  EXPECT_EQ(damaged[0].Offset, 56u + 72u);
+  EXPECT_EQ(damaged[0].TypeCode, nonResident ? 0x80u : 0x30u);
+  EXPECT_STREQ(damaged[0].Problem, c.Problem);
+  EXPECT_EQ(TypesFound(View(record), AttributeType::Any), (std::vector<ATTRIBUTE_TYPE_CODE>{0x10, 0x40}));
+}
+
+const char kName[] = "its name lies outside it";
+const std::vector<TFormCase> ResidentForms = {
+    {"Sound", [](TBytes&) {}, nullptr},
+    {"ContentPastTheEnd", [](TBytes& A) { handmade::PutLE(A, 16, A.size(), 4); }, "its resident content lies outside it"},
+    {"ContentInTheHeader", [](TBytes& A) { handmade::PutLE(A, 20, 8, 2); }, "its resident content lies outside it"},
+    {"NameLengthPastTheEnd", [](TBytes& A) { A[9] = 200; }, kName},
+    {"FileNameWithoutItsName", [](TBytes& A) { A[24 + 64] = 100; },
+     "its file name content is shorter than 66 bytes and the name"},
+    {"FileNameShorterThan66",
+     [](TBytes& A) {
+       handmade::PutLE(A, 16, 60, 4);
+     },
+     "its file name content is shorter than 66 bytes and the name"},
+};
+const std::vector<TFormCase> NonResidentForms = {
+    {"Sound", [](TBytes&) {}, nullptr},
+    {"RunListInTheHeader", [](TBytes& A) { handmade::PutLE(A, 32, 40, 2); }, "its run list lies outside it"},
+    {"RunListPastTheEnd", [](TBytes& A) { handmade::PutLE(A, 32, A.size() + 8, 2); }, "its run list lies outside it"},
+    {"NamePastTheEnd", [](TBytes& A) { handmade::PutLE(A, 10, A.size() - 1, 2); }, kName},
+};
+
+std::string FormCaseName(const ::testing::TestParamInfo<std::tuple<bool, TFormCase>>& AInfo) {
+  return std::string(std::get<0>(AInfo.param) ? "NonResident" : "Resident") + std::get<1>(AInfo.param).Name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Resident, AttributeFormTest,
+                         ::testing::Combine(::testing::Values(false), ::testing::ValuesIn(ResidentForms)), FormCaseName);
+INSTANTIATE_TEST_SUITE_P(NonResident, AttributeFormTest,
+                         ::testing::Combine(::testing::Values(true), ::testing::ValuesIn(NonResidentForms)),
+                         FormCaseName);
+
+TEST(AttributeForm, ShortHeadersAndNonResidentNames) {
+  // A non-resident header cut after its run-list offset, and a $FILE_NAME
+  // that claims to live in clusters.
+  TBytes shortHeader = RawAttribute(0x80, 48, 48);
+  shortHeader[8] = 1;
+  EXPECT_STREQ(NTFSAttribute::FormProblem(PMFTAttributeRecord(View(shortHeader))),
+               "its non-resident header does not fit in it");
+  TBytes nonResidentName = RawAttribute(0x30, 72, 72);
+  nonResidentName[8] = 1;
+  handmade::PutLE(nonResidentName, 32, 64, 2);
+  EXPECT_STREQ(NTFSAttribute::FormProblem(PMFTAttributeRecord(View(nonResidentName))),
+               "a file name is never stored outside the record");
+  EXPECT_STREQ(NTFSAttribute::FormProblem(PMFTAttributeRecord(View(RawAttribute(0x80, 16, 16)))),
+               "its resident header does not fit in it");
+}
 
 TEST(AttributeWalk, AnAttributeEndingAtTheRecordEndIsTheLast) {
   // 56 bytes of header and array, 968 bytes of attribute: no room for an end marker.

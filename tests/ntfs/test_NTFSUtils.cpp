@@ -72,6 +72,39 @@ INSTANTIATE_TEST_SUITE_P(Records, FixupTest,
                                            TFixupCase{"NoWholeBlock", 256, 48, true}),
                          [](const ::testing::TestParamInfo<TFixupCase>& AInfo) { return AInfo.param.Name; });
 
+// A torn write leaves some sectors of a record old: their last word is not
+// the update sequence number the others carry. The record is still fixed
+// up as a whole, and the torn sectors are named.
+TEST(Fixup, NamesTheSectorsThatDoNotCarryTheUpdateSequenceNumber) {
+  struct TTornCase {
+    std::vector<std::size_t> Overwritten; // sector ends given another word
+    std::vector<std::uint32_t> Torn;
+  };
+  const std::vector<TTornCase> cases = {{{}, {}}, {{1}, {1}}, {{0, 7}, {0, 7}}, {{3}, {3}}};
+  const TBytes written = handmade::TRecordBuilder(4096).Resident(0x80, TBytes(3000, 0x41), 1).Build();
+  const auto fixUp = [](TBytes& ARecord, std::vector<std::uint32_t>& ATorn) {
+    return NTFSUtils::FixupSectorEnds(ARecord.data(), static_cast<std::uint32_t>(ARecord.size()),
+                                      PMFTRecord(TByteView(ARecord.data(), ARecord.size())).UsaOffset(), &ATorn);
+  };
+  TBytes intact = written;
+  std::vector<std::uint32_t> none;
+  ASSERT_TRUE(fixUp(intact, none));
+  for (const TTornCase& c : cases) {
+    TBytes record = written;
+    for (const std::size_t sector : c.Overwritten)
+      handmade::PutLE(record, sector * 512 + 510, 0xBEEF, 2);
+    std::vector<std::uint32_t> torn = {99};
+    EXPECT_TRUE(fixUp(record, torn));
+    EXPECT_EQ(torn, c.Torn);
+    EXPECT_EQ(record, intact);
+  }
+  // An array that does not fit names nothing.
+  TBytes record = NumberedRecord(1024);
+  std::vector<std::uint32_t> torn = {99};
+  EXPECT_FALSE(NTFSUtils::FixupSectorEnds(record.data(), 1024, 1020, &torn));
+  EXPECT_TRUE(torn.empty());
+}
+
 TEST(NTFSUtils, FileAttributesToString) {
   const std::vector<std::pair<std::uint32_t, std::u16string>> cases = {
       {0x0021, u"RO ARC "},

@@ -125,10 +125,15 @@ IstatInfo Istat(const std::string& AImage, std::uint64_t ARecord) {
   IstatInfo info;
   info.Record = ARecord;
   IstatAttribute* current = nullptr;
+  bool standardInformation = false;
   for (const std::string& line :
-       SplitLines(RunCommandChecked({"istat", "-f", "ntfs", AImage, std::to_string(ARecord)}))) {
+       SplitLines(RunCommandChecked({"istat", "-f", "ntfs", "-z", "UTC", AImage, std::to_string(ARecord)}))) {
     std::smatch m;
-    if (auto v = ValueAfter(line, "Entry:")) {
+    if (line.ends_with("Attribute Values:")) {
+      standardInformation = line.starts_with("$STANDARD_INFORMATION");
+    } else if (auto v = ValueAfter(line, "File Modified:"); v && standardInformation) {
+      info.Modified = *v;
+    } else if (auto v = ValueAfter(line, "Entry:")) {
       info.Sequence = static_cast<std::uint16_t>(Number(v->substr(v->find("Sequence:") + 9)));
     } else if (line == "Allocated File" || line == "Not Allocated File") {
       info.Allocated = line == "Allocated File";

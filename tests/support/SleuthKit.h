@@ -65,6 +65,9 @@ struct IstatInfo {
   bool Allocated = false;
   std::uint64_t ParentRecord = 0;
   bool HasAttributeList = false;
+  // "File Modified" of $STANDARD_INFORMATION, UTC, as istat prints it:
+  // "2021-06-01 12:00:00.000000100 (UTC)".
+  std::string Modified;
   std::vector<std::uint64_t> ListedRecords; // records named by $ATTRIBUTE_LIST entries
   std::vector<IstatAttribute> Attributes;
 

@@ -38,6 +38,11 @@ public:
   mutable std::map<std::string, std::vector<std::uint8_t>> Files;
   mutable std::set<std::string> Folders;
   mutable std::vector<std::string> Created;
+  mutable std::map<std::string, TFileTimes> Times;
+  // In the order they were set.
+  mutable std::vector<std::pair<std::string, TFileTimes>> FolderTimes;
+  // Bytes skipped as holes, per file.
+  mutable std::map<std::string, std::size_t> Skipped;
 
 private:
   // Paths below the root are kept whole; an entry's inode is its place in
@@ -69,8 +74,13 @@ private:
           (!AReplace && FOwner.Files.contains(path)))
         throw std::runtime_error("Cannot create file " + path + ".");
       FOwner.Files[path].clear();
+      FOwner.Times.erase(path);
+      FOwner.Skipped.erase(path);
       ACreated = {TEntryKind::ekFile, 1, InodeOf(path)};
       return std::make_unique<TFile>(FOwner, path);
+    }
+    void SetFolderTimes(const std::string& ARelative, const TFileTimes& ATimes) override {
+      FOwner.FolderTimes.emplace_back(FullPath(ARelative), ATimes);
     }
 
   private:
@@ -96,6 +106,11 @@ private:
       const auto* data = static_cast<const std::uint8_t*>(AData);
       bytes.insert(bytes.end(), data, data + ASize);
     }
+    void Skip(std::size_t ASize) override {
+      FOwner.Files[FPath].resize(FOwner.Files[FPath].size() + ASize);
+      FOwner.Skipped[FPath] += ASize;
+    }
+    void SetTimes(const TFileTimes& ATimes) override { FOwner.Times[FPath] = ATimes; }
     void Close() override {}
 
   private:

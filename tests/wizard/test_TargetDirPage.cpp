@@ -1,6 +1,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -102,6 +103,8 @@ protected:
       Items << Field()->itemText(Index);
     return Items;
   }
+  QCheckBox* TimesBox() const { return Page->findChild<QCheckBox*>("cbRestoreTimes"); }
+
   QRadioButton* Radio(const char* AGroup, int AIndex) const {
     return Page->findChild<QGroupBox*>(QLatin1String(AGroup))->findChildren<QRadioButton*>().at(AIndex);
   }
@@ -154,6 +157,8 @@ TEST_F(TargetDirPage, ShowsItsControlsWithTheirCaptionsAndTheContextsSettings) {
   EXPECT_EQ(Page->findChild<QGroupBox*>("rgResolveConflict")->title(),
             " Action if a file in target directory already exists ");
   EXPECT_EQ(Page->findChild<QGroupBox*>("rgRestoreMode")->title(), "Restore Mode");
+  EXPECT_EQ(TimesBox()->text(), "&Keep the original modification and access times");
+  EXPECT_TRUE(TimesBox()->isChecked());
 
   EXPECT_EQ(Field()->currentText(), Path("elsewhere") + "/");
   EXPECT_TRUE(Radio("rgRestoreMode", 1)->isChecked());
@@ -204,7 +209,9 @@ TEST_F(TargetDirPage, OnlyLeavingByNextWritesTheSettings) {
   Type(Path("other"));
   Radio("rgRestoreMode", 1)->click();
   Radio("rgResolveConflict", 2)->click();
+  TimesBox()->click();
   RunAndReturn();
+  EXPECT_FALSE(Context.GetRestoreTimes());
   EXPECT_EQ(Context.GetTargetDir(), (Path("other") + "/").toStdU16String());
   EXPECT_EQ(Context.GetRestoreMode(), rmFlat);
   EXPECT_EQ(Context.GetResolveConflictMode(), rcmDontSave);

@@ -29,6 +29,10 @@ struct TDamageCase {
   std::map<std::u16string, TBytes> Found = {};
   // Per file, the byte ranges the device could not deliver.
   std::map<std::u16string, std::vector<TByteRange>> Unread = {};
+  // Per file, the byte ranges no data run reaches (read as zeros, as far
+  // as the volume reaches), and the warnings the scan gives for them.
+  std::map<std::u16string, std::vector<TByteRange>> NoRuns = {};
+  std::vector<std::string> RunWarnings = {};
   // The number of records the volume reports; not checked when 0.
   std::int64_t RecordCount = 0;
   // The MFT records the device could not deliver, as runs of first and last

@@ -166,11 +166,16 @@ std::vector<TDamageCase> MakeCases() {
                                       .Resident(0x20, handmade::AttributeListContent({{0x80, 0, kVictim, 0, u""}}), 0)
                                       .Build();
            })),
-      like(victimDataLost, "NegativeFirstRunOffset",
-           VictimRecord([] { return VictimWithRuns({0x11, 0x01, 0x80, 0x00}, kClusterSize); })),
-      like(victimDataLost, "RunLengthOfTwoToThe63",
-           VictimRecord([] { return VictimWithRuns({0x18, 0, 0, 0, 0, 0, 0, 0, 0x80, 40, 0}, kClusterSize); })),
   };
+  // Runs that decode to nothing: the file's one cluster has no run.
+  for (const auto& [name, runs] : {std::pair{"NegativeFirstRunOffset", TBytes{0x11, 0x01, 0x80, 0x00}},
+                                   std::pair{"RunLengthOfTwoToThe63", TBytes{0x18, 0, 0, 0, 0, 0, 0, 0, 0x80, 40, 0}}}) {
+    TDamageCase noRuns{name, VictimRecord([runs] { return VictimWithRuns(runs, kClusterSize); }), nullptr,
+                       HealthyFilesAnd(u"victim.bin", TBytes(kClusterSize, 0))};
+    noRuns.NoRuns[u"victim.bin"] = {{0, kClusterSize}};
+    noRuns.RunWarnings = {"The data runs of MFT record 26 break off at VCN 0: bytes 0 to 4095 have no clusters."};
+    cases.push_back(noRuns);
+  }
 
   TDamageCase beyond{"RunBeyondTheVolume",
                      VictimRecord([] { return VictimWithRuns(handmade::EncodeRuns({{1, 1'000'000}}), 100); }),
@@ -178,12 +183,19 @@ std::vector<TDamageCase> MakeCases() {
   beyond.Unread[u"victim.bin"] = {{0, 100}};
   cases.push_back(beyond);
 
-  // Reading ends where the runs end.
-  cases.push_back({"DataSizeOfTwoToThe62",
-                   VictimRecord([] {
-                     return VictimWithRuns(handmade::EncodeRuns({{1, kDataLCN}}), std::int64_t{1} << 62);
-                   }),
-                   nullptr, HealthyFilesAnd(u"victim.bin", Pattern(kClusterSize))});
+  // Past its runs the file reads as zeros, but no further than the volume
+  // reaches.
+  const std::int64_t volumeSize = HealthyVolume().TotalClusters * kClusterSize;
+  TBytes runsThenZeros = Pattern(kClusterSize);
+  runsThenZeros.resize(static_cast<std::size_t>(volumeSize), 0);
+  TDamageCase hugeSize{"DataSizeOfTwoToThe62", VictimRecord([] {
+                         return VictimWithRuns(handmade::EncodeRuns({{1, kDataLCN}}), std::int64_t{1} << 62);
+                       }),
+                       nullptr, HealthyFilesAnd(u"victim.bin", runsThenZeros)};
+  hugeSize.NoRuns[u"victim.bin"] = {{kClusterSize, volumeSize - kClusterSize}};
+  hugeSize.RunWarnings = {"The data runs of MFT record 26 break off at VCN 1: bytes 4096 to " +
+                          std::to_string((std::int64_t{1} << 62) - 1) + " have no clusters."};
+  cases.push_back(hugeSize);
 
   // A run of 2^30 clusters claims 2^32 records; a 1 MiB image holds 1,024.
   TDamageCase billions{"RecordCountInTheBillionsFromATinyImage", Volume([](TVolumeImage& AImage) {
