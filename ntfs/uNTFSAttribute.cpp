@@ -185,9 +185,10 @@ std::vector<TByteView> FormerFileNames(TByteView ARecord, std::vector<std::uint8
       PMFTFilenameAttribute(NTFSAttribute::GetResidentData(first)).NameLength() == 0)
     return names;
   names.push_back(NTFSAttribute::GetResidentData(first));
-  for (start += length; PMFTAttributeRecord attribute = AttributeAt(ARecord, start); start += attribute.Length()) {
+  for (start += length; const PMFTAttributeRecord attribute = AttributeAt(ARecord, start);) {
     if (attribute.TypeCode() == AttributeType::FileName && NTFSAttribute::FormProblem(attribute) == nullptr)
       names.push_back(NTFSAttribute::GetResidentData(attribute));
+    start += attribute.Length();
   }
   return names;
 }

@@ -7,10 +7,6 @@
 
 namespace {
 
-// Windows and ntfs-3g protect every 512 bytes of a record with one update
-// sequence word, whatever the sector size: a 4,096-byte record on a disk
-// with 4,096-byte sectors carries nine words, not two.
-constexpr std::uint32_t FixupStride = NTFSUtils::FixupStride;
 constexpr std::size_t UsaWordSize = 2;
 
 // What NTFS itself writes over a record whose multi-sector check failed;

@@ -30,7 +30,9 @@ public:
   // to ATornSectors when given, and its word is put back all the same.
   static bool FixupSectorEnds(void* AData, std::uint32_t ADataSize, std::uint16_t AUsaOffset,
                               std::vector<std::uint32_t>* ATornSectors = nullptr);
-  // The bytes each update sequence word protects.
+  // The bytes each update sequence word protects: Windows and ntfs-3g put
+  // one word on every 512 bytes of a record, whatever the sector size, so
+  // a 4,096-byte record on 4,096-byte sectors carries nine words, not two.
   static constexpr std::uint32_t FixupStride = 512;
 
   // The number of zero bits below the lowest set bit; 0 for 0.

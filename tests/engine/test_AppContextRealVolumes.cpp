@@ -116,8 +116,11 @@ protected:
       return "(not in the tree)";
     // Joined here: a name may hold the "\\" that GetFullName joins with.
     std::string path;
-    for (const PItemInfo item : PathItems(node, true))
-      path += (path.empty() ? "" : "/") + ToNativePath(item->Name);
+    for (const PItemInfo item : PathItems(node, true)) {
+      if (!path.empty())
+        path += '/';
+      path += ToNativePath(item->Name);
+    }
     return path;
   }
 };

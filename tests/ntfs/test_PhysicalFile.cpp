@@ -125,14 +125,21 @@ TEST_F(PhysicalFile, AFailingDeviceReadEndsTheReadWithoutAnError) {
   ExpectRead(file, 0, 10, 0);  // the failed fill forgot the old window
 }
 
+// A path in the quotes the messages put around it.
+std::string Quoted(const std::filesystem::path& APath) {
+  std::string quoted(1, '"');
+  quoted.append(APath.string()).push_back('"');
+  return quoted;
+}
+
 TEST_F(PhysicalFile, ASourceThatCannotBeOpenedSaysWhy) {
   const struct {
     std::string Path;
     std::string Message;
   } cases[] = {
-      {(FFolder / "missing.img").string(), "\"" + (FFolder / "missing.img").string() + "\" does not exist."},
+      {(FFolder / "missing.img").string(), Quoted(FFolder / "missing.img") + " does not exist."},
       {(FFolder / "missing" / "volume.img").string(), "does not exist."},
-      {FFolder.Path().string(), "\"" + FFolder.Path().string() + "\" is a folder, not a block device or a volume image file."},
+      {FFolder.Path().string(), Quoted(FFolder.Path()) + " is a folder, not a block device or a volume image file."},
       {"/dev/null", "\"/dev/null\" is not a block device or a volume image file."},
       {"", NoDriveException::kMessage},
   };
