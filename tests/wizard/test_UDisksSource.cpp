@@ -1,4 +1,5 @@
-// A desktop user's way to a device: udisks2's OpenForBackup, here answered
+// A desktop user's way to a device: udisks2's OpenForBackup, asked through
+// QtDBus by the wizard and through sd-bus by the command line, here answered
 // by a stand-in UDisks2 service on a private bus started by the test, which
 // hands back a read-only descriptor of a fixture volume. No real udisksd or
 // polkit takes part.
@@ -21,7 +22,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <future>
 #include <filesystem>
 #include <cstdio>
 #include <fcntl.h>
@@ -178,6 +181,61 @@ TEST_F(UDisksSource, OnlyBlockDevicesAreAskedFor) {
   });
   EXPECT_THROW(opener(u"D:"), AccessDeniedException);
   EXPECT_TRUE(StandIn.Calls.isEmpty());
+}
+
+// The command-line front end asks the same service without Qt, through
+// sd-bus. The stand-in answers on this thread's event loop, so the call
+// runs on another.
+std::string OpenedThroughSDBus(IVolumeSourcePtr* ASource) {
+  auto call = std::async(std::launch::async, [] { return OpenThroughUDisksBus(kDevice); });
+  while (call.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+    QCoreApplication::processEvents();
+  try {
+    *ASource = call.get();
+  } catch (const NoDriveException& error) {
+    return error.what();
+  }
+  return {};
+}
+
+TEST_F(UDisksSource, TheCommandLineClientReadsTheSameDescriptor) {
+  ServeUDisks();
+  IVolumeSourcePtr source;
+  ASSERT_EQ(OpenedThroughSDBus(&source), "");
+  EXPECT_EQ(source->Size(), static_cast<std::int64_t>(std::filesystem::file_size(StandIn.Image)));
+  char oemName[8] = {};
+  ASSERT_EQ(source->ReadAt(3, oemName, sizeof oemName), 8);
+  EXPECT_EQ(std::string(oemName, 8), "NTFS    ");
+  EXPECT_EQ(StandIn.Calls, QStringList({QStringLiteral("/org/freedesktop/UDisks2/Manager ResolveDevice"),
+                                        kBlockPath + QStringLiteral(" OpenForBackup")}));
+}
+
+TEST_F(UDisksSource, TheCommandLineClientNamesBothWaysOut) {
+  const std::string waysOut = "run Tarnwick as root, or join the \"disk\" group and log in again.";
+  IVolumeSourcePtr source;
+  EXPECT_THAT(OpenedThroughSDBus(&source), HasSubstr(waysOut)) << "without udisks2";
+  ServeUDisks();
+  StandIn.Refuse = true;
+  EXPECT_EQ(OpenedThroughSDBus(&source),
+            "udisks2 did not open \"/dev/sdz1\" (Not authorized to perform operation): " + waysOut);
+  EXPECT_EQ(source, nullptr);
+}
+
+TEST(DesktopSession, OnlyAGraphicalSessionCountsAsOne) {
+  const char* before = std::getenv("XDG_SESSION_TYPE");
+  const std::string saved = before != nullptr ? before : "";
+  for (const auto& [type, desktop] : {std::pair<const char*, bool>{"x11", true}, {"wayland", true}, {"tty", false},
+                                     {"", false}, {nullptr, false}}) {
+    if (type != nullptr)
+      setenv("XDG_SESSION_TYPE", type, 1);
+    else
+      unsetenv("XDG_SESSION_TYPE");
+    EXPECT_EQ(InDesktopSession(), desktop) << (type != nullptr ? type : "unset");
+  }
+  if (before != nullptr)
+    setenv("XDG_SESSION_TYPE", saved.c_str(), 1);
+  else
+    unsetenv("XDG_SESSION_TYPE");
 }
 
 } // namespace
