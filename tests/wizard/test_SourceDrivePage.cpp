@@ -104,6 +104,19 @@ protected:
 
   QPushButton* Button(const char* AName) const { return Wizard->findChild<QPushButton*>(QLatin1String(AName)); }
   void Click(const char* AName) { QTest::mouseClick(Button(AName), Qt::LeftButton); }
+  // "caption: text" of the message box the click shows, which is accepted;
+  // empty when none shows.
+  QString ClickAndAcceptMessage(const char* AName) {
+    QString Shown;
+    QTimer::singleShot(0, [&Shown] {
+      if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        Shown = Box->windowTitle() + ": " + Box->text();
+        Box->accept();
+      }
+    });
+    Click(AName);
+    return Shown;
+  }
   QString Title() const { return Wizard->findChild<QLabel*>("lblPageTitle")->text(); }
   QTreeWidget* Tree() const { return DrivePage->findChild<QTreeWidget*>("tvDrive"); }
 
@@ -356,14 +369,7 @@ TEST_F(SourceDrivePage, ARefusedVolumeImageIsExplainedAndChangesNothing) {
   Click("btnNext");
   const fs::path Refused = *Volumes / "linux.img";
   VolumeChooser() = [&Refused](QWidget*) { return QString::fromStdString(Refused.string()); };
-  QString Shown;
-  QTimer::singleShot(0, [&Shown] {
-    if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      Shown = Box->windowTitle() + ": " + Box->text();
-      Box->accept();
-    }
-  });
-  Click("btnAddVolumeImage");
+  const QString Shown = ClickAndAcceptMessage("btnAddVolumeImage");
   EXPECT_EQ(Shown, QString::fromStdString("Add volume image: The file \"" + Refused.string() +
                                           "\" holds no NTFS boot sector: it is not an NTFS volume image."));
   EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])"}));
@@ -396,14 +402,7 @@ TEST_F(SourceDrivePage, AMapfileIsChosenForTheSelectedImage) {
   ClickDrive(1);
   ASSERT_TRUE(Choose->isEnabled());
   Chosen = Bad;
-  QString Shown;
-  QTimer::singleShot(0, [&Shown] {
-    if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      Shown = Box->windowTitle() + ": " + Box->text();
-      Box->accept();
-    }
-  });
-  Click("btnChooseRescueMap");
+  const QString Shown = ClickAndAcceptMessage("btnChooseRescueMap");
   EXPECT_EQ(AskedFor, QString::fromStdString(Image));
   EXPECT_TRUE(Shown.startsWith("Choose mapfile: ")) << Shown.toStdString();
   EXPECT_TRUE(Shown.contains("at line 2")) << Shown.toStdString();
