@@ -7,6 +7,7 @@
 #include "foundation/uUnicode.h"
 #include "platform/uDriveTable.h"
 #include "platform/uRescueMap.h"
+#include "platform/uUDisksBus.h"
 
 #include <algorithm>
 #include <charconv>
@@ -27,6 +28,12 @@ public:
         FView(std::make_shared<TTerminalProgressView>(ATerminal)),
         FContext(FPrompt) {
     ProgressEx::AddView(FView);
+    // In a desktop session polkit's agent can ask for the password, so
+    // udisks2 opens the devices the user may not; elsewhere the permission
+    // message stands.
+    if (InDesktopSession())
+      FContext.SetSourceOpener(WithDeniedDeviceFallback(
+          [](const std::u16string& AName) { return DriveTable().OpenSource(AName); }, OpenThroughUDisksBus));
   }
   ~TCliSession() { ProgressEx::RemoveView(FView); }
   TCliSession(const TCliSession&) = delete;

@@ -5,6 +5,7 @@
 #include "foundation/uUnicode.h"
 #include "ntfs/uFSError.h"
 #include "platform/uDriveTable.h"
+#include "platform/uUDisksBus.h"
 
 #include <vector>
 
@@ -25,6 +26,12 @@ TDriveLetter CheckedListedDrive(TDriveLetter ALetter) {
   if (!IsListedSourceDrive(DriveTable(ALetter))) {
     try {
       DriveTable().OpenSource(TDriveTable::DriveName(ALetter));
+    } catch (const AccessDeniedException& denied) {
+      // Without udev's word on it, the scan finds out what the device holds
+      // once udisks2 has opened it.
+      if (denied.IsBlockDevice() && InDesktopSession())
+        return ALetter;
+      throw SourceError(denied.what());
     } catch (const NoDriveException& error) {
       throw SourceError(error.what());
     }

@@ -85,8 +85,11 @@ std::optional<TBlockDevice> DeviceOf(const fs::directory_entry& AEntry, const TB
   if (!HasNonZeroSize(deviceDir) || IsUnboundLoop(diskDir) || (!partition && HoldsPartitions(deviceDir)))
     return std::nullopt;
   const std::string name = AEntry.path().filename().string();
-  return TBlockDevice{name, (fs::path(ARoots.Dev) / DeviceNodeName(deviceDir, name)).string(),
-                      ReadAttribute(deviceDir / "dev").value_or(""), KindOf(diskDir)};
+  const auto nodeOf = [&ARoots](const fs::path& ADir) {
+    return (fs::path(ARoots.Dev) / DeviceNodeName(ADir, ADir.filename().string())).string();
+  };
+  return TBlockDevice{name, nodeOf(deviceDir), ReadAttribute(deviceDir / "dev").value_or(""),
+                      partition ? nodeOf(diskDir) : std::string(), KindOf(diskDir)};
 }
 
 bool ListedBefore(const TBlockDevice& ALeft, const TBlockDevice& ARight) {

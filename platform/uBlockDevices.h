@@ -12,6 +12,7 @@ struct TBlockDevice {
   std::string Name;        // the kernel's name, such as "sda1"
   std::string DevicePath;  // the device node, such as "/dev/sda1"
   std::string DeviceNumber;  // "major:minor" as sysfs gives it, such as "8:1"; empty when unknown
+  std::string DiskPath;      // a partition's disk's node, such as "/dev/sda"; empty for a whole disk
   TBlockDeviceKind Kind = TBlockDeviceKind::bdkFixed;
 };
 

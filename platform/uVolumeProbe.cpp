@@ -83,6 +83,19 @@ std::string UdevDecoded(const std::string& AText) {
   return decoded;
 }
 
+// The E: lines of udev's database entry for the block device numbered
+// ADeviceNumber; empty when udev has none.
+std::map<std::string, std::string> UdevProperties(const std::string& AUdevData, const std::string& ADeviceNumber) {
+  std::map<std::string, std::string> properties;
+  if (ADeviceNumber.empty())
+    return properties;
+  std::ifstream in(AUdevData + "/b" + ADeviceNumber);
+  for (std::string line; std::getline(in, line);)
+    if (const std::size_t equals = line.find('='); line.starts_with("E:") && equals != std::string::npos)
+      properties[line.substr(2, equals - 2)] = line.substr(equals + 1);
+  return properties;
+}
+
 // A partition as the table gives it; extended partitions, which hold the
 // logical ones, included.
 struct TTableEntry {
@@ -232,13 +245,7 @@ std::optional<TVolumeProbe> ProbeVolume(const std::string& APath) {
 }
 
 std::optional<TVolumeProbe> ProbeFromUdev(const std::string& AUdevData, const std::string& ADeviceNumber) {
-  if (ADeviceNumber.empty())
-    return std::nullopt;
-  std::ifstream in(AUdevData + "/b" + ADeviceNumber);
-  std::map<std::string, std::string> properties;
-  for (std::string line; std::getline(in, line);)
-    if (const std::size_t equals = line.find('='); line.starts_with("E:") && equals != std::string::npos)
-      properties[line.substr(2, equals - 2)] = line.substr(equals + 1);
+  std::map<std::string, std::string> properties = UdevProperties(AUdevData, ADeviceNumber);
   if (properties["ID_FS_TYPE"].empty())
     return std::nullopt;
   // ID_FS_LABEL has its blanks and other characters replaced by "_";
@@ -246,6 +253,15 @@ std::optional<TVolumeProbe> ProbeFromUdev(const std::string& AUdevData, const st
   const std::string label =
       properties.contains("ID_FS_LABEL_ENC") ? UdevDecoded(properties["ID_FS_LABEL_ENC"]) : properties["ID_FS_LABEL"];
   return TVolumeProbe{properties["ID_FS_TYPE"], label, properties["ID_FS_UUID"]};
+}
+
+std::optional<TPartitionEntry> PartitionEntryFromUdev(const std::string& AUdevData, const std::string& ADeviceNumber) {
+  std::map<std::string, std::string> properties = UdevProperties(AUdevData, ADeviceNumber);
+  const std::string& number = properties["ID_PART_ENTRY_NUMBER"];
+  if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos || number.size() > 6)
+    return std::nullopt;
+  // udev writes the GPT name with the same \xNN encoding as labels.
+  return TPartitionEntry{std::stoi(number), UdevDecoded(properties["ID_PART_ENTRY_NAME"])};
 }
 
 std::vector<TPartition> ProbePartitions(const std::string& APath) {

@@ -24,6 +24,17 @@ std::optional<TVolumeProbe> ProbeVolume(const std::string& APath);
 // known. None when udev knows no file system on the device.
 std::optional<TVolumeProbe> ProbeFromUdev(const std::string& AUdevData, const std::string& ADeviceNumber);
 
+// A partition's entry in its disk's table as udev's database gives it
+// (ID_PART_ENTRY_NUMBER, ID_PART_ENTRY_NAME): what tells partitions apart
+// when their volumes carry no label.
+struct TPartitionEntry {
+  int Number = 0;
+  std::string Name;  // the GPT entry's name, UTF-8; empty in an MBR table
+};
+
+// None when udev knows no partition entry for the device (a whole disk).
+std::optional<TPartitionEntry> PartitionEntryFromUdev(const std::string& AUdevData, const std::string& ADeviceNumber);
+
 // One partition of a disk's partition table, with what its own signatures say.
 struct TPartition {
   int Number = 0;           // as the table numbers it: MBR logical partitions from 5, GPT entries from 1

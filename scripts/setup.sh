@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-svg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libzip-dev zlib1g-dev libsimpleini-dev
-  libblkid-dev libudev-dev libmagic-dev
+  libblkid-dev libudev-dev libsystemd-dev libmagic-dev
   ntfs-3g ntfs-3g-dev sleuthkit e2fsprogs
   gdisk qemu-utils ewf-tools
   libewf-dev libvhdi-dev libvmdk-dev libqcow-dev

@@ -35,6 +35,9 @@ struct TDriveCandidate {
   TDriveType DriveType = dtFixed;
   std::optional<TVolumeProbe> Probe;
   bool IsImage = false;
+  // For a partition the kernel split off but the process may not open: its
+  // table entry as udev knows it, and its disk's node.
+  std::optional<std::pair<TPartitionEntry, std::string>> EntryOnDisk;
 };
 
 std::array<TVolumeInformationRecord, 26>& Records() {
@@ -89,7 +92,7 @@ std::vector<TDriveCandidate> NTFSPartitionsOf(const std::string& APath, TDriveTy
   std::vector<TDriveCandidate> partitions;
   for (TPartition& partition : ProbePartitions(APath))
     if (partition.Probe.Type == kNTFSType)
-      partitions.push_back({{APath, partition.Number}, ADriveType, std::move(partition.Probe), AIsImage});
+      partitions.push_back({{APath, partition.Number}, ADriveType, std::move(partition.Probe), AIsImage, std::nullopt});
   return partitions;
 }
 
@@ -100,7 +103,7 @@ std::vector<TDriveCandidate> CandidatesOf(const std::string& APath, TDriveType A
   if (probe && !HoldsNTFS(probe))
     if (std::vector<TDriveCandidate> partitions = NTFSPartitionsOf(APath, ADriveType, AIsImage); !partitions.empty())
       return partitions;
-  return {{{APath}, ADriveType, std::move(probe), AIsImage}};
+  return {{{APath}, ADriveType, std::move(probe), AIsImage, std::nullopt}};
 }
 
 // Drops the images that are gone or no longer hold NTFS and gives the rest
@@ -123,8 +126,13 @@ std::vector<TDriveCandidate> CurrentVolumes() {
     std::vector<TDriveCandidate> found = CandidatesOf(device.DevicePath, DriveTypeOf(device.Kind), false);
     // A device the process may not open (a desktop user without root) is
     // still listed with what udev knows of it; opening it then says why not.
-    if (!found.front().Probe)
+    if (!found.front().Probe) {
       found.front().Probe = ProbeFromUdev(BlockDeviceRoots().UdevData, device.DeviceNumber);
+      const std::optional<TPartitionEntry> entry =
+          PartitionEntryFromUdev(BlockDeviceRoots().UdevData, device.DeviceNumber);
+      if (entry && !device.DiskPath.empty())
+        found.front().EntryOnDisk.emplace(*entry, device.DiskPath);
+    }
     volumes.insert(volumes.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
   }
   std::vector<TDriveCandidate> images = CurrentImages();
@@ -159,6 +167,11 @@ std::vector<std::optional<TDriveLetter>> AssignLetters(const TDriveTable& APrevi
 std::u16string VolumeNameOf(const TDriveCandidate& AVolume) {
   if (AVolume.Probe && !AVolume.Probe->Label.empty())
     return FromNativePath(AVolume.Probe->Label);
+  if (AVolume.EntryOnDisk) {
+    const auto& [entry, disk] = *AVolume.EntryOnDisk;
+    const std::string where = PartitionText(entry.Number, disk);
+    return FromNativePath(entry.Name.empty() ? where : entry.Name + ", " + where);
+  }
   const std::string& path = AVolume.Source.Path;
   const std::string shown = AVolume.IsImage ? fs::path(path).filename().string() : path;
   if (AVolume.Source.Partition != 0)

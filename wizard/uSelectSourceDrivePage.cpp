@@ -4,7 +4,9 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -13,6 +15,9 @@
 
 #include "engine/uAppContext.h"
 #include "foundation/uSysPath.h"
+#include "ntfs/uFSError.h"
+#include "platform/uDriveTable.h"
+#include "platform/uRescueMap.h"
 #include "wizard/uDeviceChangeEvent.h"
 #include "wizard/uDriveTypeImages.h"
 #include "wizard/uWizardMain.h"
@@ -25,6 +30,7 @@ constexpr char16_t PlaceholderDelimiter[] = u"*";
 constexpr char ImagesSection[] = "Images";
 constexpr char ImageKeyPrefix[] = "Image";
 const QString AddVolumeImageCaption = QStringLiteral("Add volume image");
+const QString ChooseRescueMapCaption = QStringLiteral("Choose mapfile");
 
 PVolumeInformationRecord RecordOf(const QTreeWidgetItem* ANode) {
   return static_cast<PVolumeInformationRecord>(ANode->data(0, Qt::UserRole).value<void*>());
@@ -108,6 +114,12 @@ QString ChooseVolumeImageFile(QWidget* AOwner) {
                                       QStringLiteral("Volume images (*.img *.raw *.dd *.bin *.ntfs);;All files (*)"));
 }
 
+QString ChooseRescueMapFile(QWidget* AOwner, const QString& AImage) {
+  return QFileDialog::getOpenFileName(
+      AOwner, ChooseRescueMapCaption, QFileInfo(AImage).absolutePath(),
+      QStringLiteral("ddrescue mapfiles (*.map *.mapfile *.log);;All files (*)"));
+}
+
 }  // namespace
 
 TSelectSourceDrivePage::TSelectSourceDrivePage(TNTFSRecoveryContext& AContext)
@@ -141,11 +153,23 @@ TSelectSourceDrivePage::TSelectSourceDrivePage(TNTFSRecoveryContext& AContext)
   connect(btnAddVolumeImage, &QPushButton::clicked, this,
           [this] { RunUserAction([this] { btnAddVolumeImageClick(); }); });
 
+  // The areas a rescue could not read are not data; the mapfile says which.
+  btnChooseRescueMap = new QPushButton(QStringLiteral("Choose &mapfile..."), this);
+  btnChooseRescueMap->setObjectName(QStringLiteral("btnChooseRescueMap"));
+  btnChooseRescueMap->setEnabled(false);
+  connect(btnChooseRescueMap, &QPushButton::clicked, this,
+          [this] { RunUserAction([this] { btnChooseRescueMapClick(); }); });
+
+  auto* Buttons = new QHBoxLayout;
+  Buttons->addWidget(btnAddVolumeImage);
+  Buttons->addWidget(btnChooseRescueMap);
+  Buttons->addStretch(1);
+
   auto* Layout = new QVBoxLayout(this);
   Layout->setContentsMargins(0, 0, 0, 0);
   Layout->addWidget(lblDriveCaption);
   Layout->addWidget(tvDrive, 1);
-  Layout->addWidget(btnAddVolumeImage, 0, Qt::AlignLeft);
+  Layout->addLayout(Buttons);
   // Holds the button down when the tree is hidden.
   Layout->addStretch(0);
 }
@@ -244,12 +268,39 @@ void TSelectSourceDrivePage::SelectCurrentDrive() {
     tvDrive->setCurrentItem(Node);
 }
 
+std::string TSelectSourceDrivePage::SelectedImage() const {
+  const QList<QTreeWidgetItem*> Selected = tvDrive->selectedItems();
+  if (Selected.isEmpty())
+    return std::string();
+  const std::optional<std::string> Path = DriveTable().PathOf(RecordOf(Selected.first())->Letter);
+  return Path && VolumeImages().Contains(*Path) ? *Path : std::string();
+}
+
 void TSelectSourceDrivePage::tvDriveChange() {
+  btnChooseRescueMap->setEnabled(!SelectedImage().empty());
   if (App())
     App()->UpdateStatus();
 }
 
 void TSelectSourceDrivePage::btnAddVolumeImageClick() { AddVolumeImageTo(*window()); }
+
+// A mapfile that cannot be read is explained and not chosen, so the scan
+// never starts on a map it would refuse.
+void TSelectSourceDrivePage::btnChooseRescueMapClick() {
+  const std::string Image = SelectedImage();
+  if (Image.empty())
+    return;
+  const QString File = RescueMapChooser()(window(), QString::fromStdString(Image));
+  if (File.isEmpty())
+    return;
+  const std::string Map = QFile::encodeName(File).toStdString();
+  try {
+    TRescueMap::Load(Map);
+    ChooseRescueMap(Image, Map);
+  } catch (const NoDriveException& E) {
+    QMessageBox::warning(window(), ChooseRescueMapCaption, QString::fromStdString(E.what()));
+  }
+}
 
 // ---------------------------------------------------------------------------
 
@@ -261,6 +312,11 @@ std::string HistoryFilePath() {
 
 TVolumeImageChooser& VolumeImageChooser() {
   static TVolumeImageChooser Chooser = ChooseVolumeImageFile;
+  return Chooser;
+}
+
+TRescueMapChooser& RescueMapChooser() {
+  static TRescueMapChooser Chooser = ChooseRescueMapFile;
   return Chooser;
 }
 

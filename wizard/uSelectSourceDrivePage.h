@@ -38,14 +38,19 @@ public:
 protected:
   void tvDriveChange();
   void btnAddVolumeImageClick();
+  void btnChooseRescueMapClick();
 
   QLabel* lblDriveCaption = nullptr;
   QTreeWidget* tvDrive = nullptr;
   QPushButton* btnAddVolumeImage = nullptr;
+  // Enabled while an image file is selected.
+  QPushButton* btnChooseRescueMap = nullptr;
   // One picture per TDriveType value, in its order.
   QList<QPixmap> ilDriveTypes;
 
 private:
+  // The image file of the selected drive; empty for a device or no selection.
+  std::string SelectedImage() const;
   void AddDriveNode(TVolumeInformationRecord& ARecord);
   // The node of ALetter, or null when it is not listed.
   QTreeWidgetItem* FindDriveNode(TDriveLetter ALetter) const;
@@ -65,6 +70,12 @@ std::string HistoryFilePath();
 // cancels. The file dialog by default; tests put a script in its place.
 using TVolumeImageChooser = std::function<QString(QWidget* AOwner)>;
 TVolumeImageChooser& VolumeImageChooser();
+
+// Asks for the ddrescue mapfile of the image AImage for "Choose mapfile...";
+// empty when the user cancels. The file dialog by default, opened in the
+// image's folder; tests put a script in its place.
+using TRescueMapChooser = std::function<QString(QWidget* AOwner, const QString& AImage)>;
+TRescueMapChooser& RescueMapChooser();
 
 // The command "Add volume image...": asks for an image file and lists it as a
 // drive. The wizard window AWizard then hears of it as of a drive arrival; a

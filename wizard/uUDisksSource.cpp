@@ -21,10 +21,8 @@ const QString kBlockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
 // Long enough for the user to type a password into polkit's dialog.
 constexpr int kAnswerTimeout = 5 * 60 * 1000;
 
-constexpr char kWaysOut[] = "run Tarnwick as root, or join the \"disk\" group and log in again.";
-
 [[noreturn]] void Refused(const std::string& ADevice, const QString& AWhy) {
-  throw NoDriveException("udisks2 did not open \"" + ADevice + "\" (" + AWhy.toStdString() + "): " + kWaysOut);
+  throw NoDriveException(UDisksRefusal(ADevice, AWhy.toStdString()));
 }
 
 // The answer to one call; a D-Bus error ends the opening.
@@ -66,13 +64,5 @@ IVolumeSourcePtr OpenThroughUDisks(const std::string& ADevice) {
 }
 
 TDriveSourceOpener WithUDisksFallback(TDriveSourceOpener AOpener) {
-  return [AOpener = std::move(AOpener)](const std::u16string& ADriveName) {
-    try {
-      return AOpener(ADriveName);
-    } catch (const AccessDeniedException& denied) {
-      if (!denied.IsBlockDevice())
-        throw;
-      return OpenThroughUDisks(denied.Path());
-    }
-  };
+  return WithDeniedDeviceFallback(std::move(AOpener), OpenThroughUDisks);
 }

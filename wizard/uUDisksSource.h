@@ -1,8 +1,8 @@
 #pragma once
 
 #include "ntfs/uVolumeSource.h"
+#include "platform/uUDisksBus.h"
 
-#include <functional>
 #include <string>
 
 // A block device opened for a desktop user by udisks2: its
@@ -14,8 +14,6 @@
 // Raises NoDriveException naming both ways out (run as root, join the
 // "disk" group) when udisks2 refuses or is not there.
 IVolumeSourcePtr OpenThroughUDisks(const std::string& ADevice);
-
-using TDriveSourceOpener = std::function<IVolumeSourcePtr(const std::u16string& ADriveName)>;
 
 // AOpener, with udisks2 asked for a block device the process may not open.
 TDriveSourceOpener WithUDisksFallback(TDriveSourceOpener AOpener);

@@ -417,7 +417,8 @@ TEST(CliSourceErrors, EachSaysWhyTheSourceCannotBeRead) {
 }
 
 // A normal user is told that permission is denied and what to do, not that
-// the source holds no NTFS. Runs tarnwick-cli as nobody, so it needs root.
+// the source holds no NTFS. Runs tarnwick-cli as nobody, so it needs root,
+// outside a graphical session, where udisks2 is not asked.
 TEST(CliSourceErrors, AUserWithoutAccessIsToldPermissionIsDenied) {
   if (geteuid() != 0)
     GTEST_SKIP() << "running a child as another user needs root";
@@ -437,7 +438,8 @@ TEST(CliSourceErrors, AUserWithoutAccessIsToldPermissionIsDenied) {
   for (const auto& [source, message] : cases) {
     SCOPED_TRACE(source);
     const CommandResult result =
-        RunCommand({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", kCli, "scan", source});
+        RunCommand({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "env", "-u", "XDG_SESSION_TYPE",
+                    kCli, "scan", source});
     EXPECT_EQ(result.ExitCode, 3) << result.Err;
     EXPECT_EQ(LastErrorLine(result), "tarnwick-cli: " + message);
   }

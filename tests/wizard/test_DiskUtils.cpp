@@ -135,6 +135,41 @@ TEST_F(DiskUtils, DevicesTheProcessMayNotOpenAreListedFromUdev) {
   EXPECT_THROW(DriveTable().OpenSource(u"C:"), NoDriveException);
 }
 
+// Partitions without a label are told apart by their table entries: the GPT
+// entry's name where there is one, and always the number and the disk.
+TEST_F(DiskUtils, UnlabelledPartitionsTheProcessMayNotOpenAreNamedByTheirEntries) {
+  FDevices.AddDisk("sdb");
+  FDevices.AddPartition("sdb", "sdb1");
+  FDevices.SetUdevProperties("sdb1", "8:17",
+                             {"ID_FS_TYPE=ntfs", "ID_FS_LABEL=Windows", "ID_PART_ENTRY_SCHEME=dos",
+                              "ID_PART_ENTRY_NUMBER=1", "ID_PART_ENTRY_TYPE=0x7"});
+  FDevices.AddPartition("sdb", "sdb5");
+  FDevices.SetUdevProperties("sdb5", "8:21",
+                             {"ID_FS_TYPE=ntfs", "ID_PART_ENTRY_SCHEME=dos", "ID_PART_ENTRY_NUMBER=5",
+                              "ID_PART_ENTRY_TYPE=0x7"});
+  FDevices.AddDisk("sdc");
+  FDevices.AddPartition("sdc", "sdc2");
+  FDevices.SetUdevProperties("sdc2", "8:34",
+                             {"ID_FS_TYPE=ntfs", "ID_PART_ENTRY_SCHEME=gpt", "ID_PART_ENTRY_NAME=Old\\x20photos",
+                              "ID_PART_ENTRY_NUMBER=2", "ID_PART_ENTRY_TYPE=ebd0a0a2-b9e5-4433-87c0-68b6b72699c7"});
+  // A whole disk has no entry, and an entry udev numbers oddly is ignored.
+  FDevices.AddDisk("sdd");
+  FDevices.SetUdevProperties("sdd", "8:48", {"ID_FS_TYPE=ntfs"});
+  FDevices.AddPartition("sdc", "sdc3");
+  FDevices.SetUdevProperties("sdc3", "8:35", {"ID_FS_TYPE=ntfs", "ID_PART_ENTRY_NUMBER=x3"});
+  for (const std::string node : {"sdb1", "sdb5", "sdc2", "sdc3", "sdd"})
+    fs::remove(FDevices.DevicePath(node));
+
+  RefreshDriveTable();
+
+  const std::string sdb = FDevices.DevicePath("sdb").string();
+  const std::string sdc = FDevices.DevicePath("sdc").string();
+  EXPECT_THAT(ListedNames(),
+              ElementsAre("Windows (C: [NTFS])", "partition 5 of " + sdb + " (D: [NTFS])",
+                          "Old photos, partition 2 of " + sdc + " (E: [NTFS])", "Local Drive (F: [NTFS])",
+                          "Local Drive (G: [NTFS])"));
+}
+
 TEST_F(DiskUtils, TheLetterOpensItsVolume) {
   testfiles::MakeNTFSImage(FDevices.AddDisk("sda"), "System");
   VolumeImages().Merge({NTFSImage("evidence.img", "Evidence").string()});

@@ -16,6 +16,7 @@
 #include "foundation/uSysPath.h"
 #include "tests/support/QtTestMain.h"
 #include "platform/uDriveTable.h"
+#include "platform/uRescueMap.h"
 #include "tests/support/uFakeBlockDevices.h"
 #include "wizard/uDeviceChangeEvent.h"
 #include "wizard/uDriveTypeImages.h"
@@ -67,6 +68,7 @@ protected:
     Wizard.reset();
     unsetenv("TARNWICK_IMAGES");
     VolumeChooser() = nullptr;
+    RescueMapChooser() = nullptr;
     VolumeImages().Clear();
     DriveTable().Clear();
     BlockDeviceRoots() = TBlockDeviceRoots();
@@ -102,6 +104,19 @@ protected:
 
   QPushButton* Button(const char* AName) const { return Wizard->findChild<QPushButton*>(QLatin1String(AName)); }
   void Click(const char* AName) { QTest::mouseClick(Button(AName), Qt::LeftButton); }
+  // "caption: text" of the message box the click shows, which is accepted;
+  // empty when none shows.
+  QString ClickAndAcceptMessage(const char* AName) {
+    QString Shown;
+    QTimer::singleShot(0, [&Shown] {
+      if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        Shown = Box->windowTitle() + ": " + Box->text();
+        Box->accept();
+      }
+    });
+    Click(AName);
+    return Shown;
+  }
   QString Title() const { return Wizard->findChild<QLabel*>("lblPageTitle")->text(); }
   QTreeWidget* Tree() const { return DrivePage->findChild<QTreeWidget*>("tvDrive"); }
 
@@ -354,18 +369,59 @@ TEST_F(SourceDrivePage, ARefusedVolumeImageIsExplainedAndChangesNothing) {
   Click("btnNext");
   const fs::path Refused = *Volumes / "linux.img";
   VolumeChooser() = [&Refused](QWidget*) { return QString::fromStdString(Refused.string()); };
-  QString Shown;
-  QTimer::singleShot(0, [&Shown] {
-    if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      Shown = Box->windowTitle() + ": " + Box->text();
-      Box->accept();
-    }
-  });
-  Click("btnAddVolumeImage");
+  const QString Shown = ClickAndAcceptMessage("btnAddVolumeImage");
   EXPECT_EQ(Shown, QString::fromStdString("Add volume image: The file \"" + Refused.string() +
                                           "\" holds no NTFS boot sector: it is not an NTFS volume image."));
   EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])"}));
   EXPECT_EQ(Selected(), "Data (C: [NTFS])");
+}
+
+// The mapfile goes with the image selected, only with an image, and only
+// when it reads as a mapfile.
+TEST_F(SourceDrivePage, AMapfileIsChosenForTheSelectedImage) {
+  testfiles::MakeNTFSImage(Devices.AddDisk("sdb"), "Stick");
+  StartWithImages({"data.img"});
+  const std::string Image = (*Volumes / "data.img").string();
+  const fs::path Good = Data.Path() / "rescue.map";
+  WriteFile(Good, "0x00000000 +\n0x00000000 0x00100000 +\n0x00100000 0x00100000 -\n");
+  const fs::path Bad = Data.Path() / "broken.map";
+  WriteFile(Bad, "0 +\n0 zero +\n");
+  fs::path Chosen;
+  QString AskedFor;
+  RescueMapChooser() = [&Chosen, &AskedFor](QWidget*, const QString& AImage) {
+    AskedFor = AImage;
+    return QString::fromStdString(Chosen.string());
+  };
+  Open();
+  Click("btnNext");
+  ASSERT_EQ(Listed(), QStringList({"Stick (C: [NTFS])", "Data (D: [NTFS])"}));
+  QPushButton* Choose = Button("btnChooseRescueMap");
+  EXPECT_EQ(Choose->text(), "Choose &mapfile...");
+  EXPECT_FALSE(Choose->isEnabled()) << "a device has no mapfile";
+
+  ClickDrive(1);
+  ASSERT_TRUE(Choose->isEnabled());
+  Chosen = Bad;
+  const QString Shown = ClickAndAcceptMessage("btnChooseRescueMap");
+  EXPECT_EQ(AskedFor, QString::fromStdString(Image));
+  EXPECT_TRUE(Shown.startsWith("Choose mapfile: ")) << Shown.toStdString();
+  EXPECT_TRUE(Shown.contains("at line 2")) << Shown.toStdString();
+  EXPECT_EQ(RescueMapOf(Image), std::nullopt) << "a broken mapfile is not chosen";
+
+  Chosen = Good;
+  Click("btnChooseRescueMap");
+  EXPECT_EQ(RescueMapOf(Image), Good.string());
+  // The source opened for the drive now reads only the rescued areas.
+  const std::vector<TByteRange> Unread = DriveTable().OpenSource(u"D:")->KnownUnreadable();
+  EXPECT_EQ(Unread, std::vector<TByteRange>({{0x100000, 0x100000}}));
+
+  Chosen.clear();  // the dialog cancelled: the choice stays
+  Click("btnChooseRescueMap");
+  EXPECT_EQ(RescueMapOf(Image), Good.string());
+
+  ClickDrive(0);
+  EXPECT_FALSE(Choose->isEnabled());
+  ChooseRescueMap(Image, "");
 }
 
 }  // namespace

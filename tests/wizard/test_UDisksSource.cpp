@@ -1,4 +1,5 @@
-// A desktop user's way to a device: udisks2's OpenForBackup, here answered
+// A desktop user's way to a device: udisks2's OpenForBackup, asked through
+// QtDBus by the wizard and through sd-bus by the command line, here answered
 // by a stand-in UDisks2 service on a private bus started by the test, which
 // hands back a read-only descriptor of a fixture volume. No real udisksd or
 // polkit takes part.
@@ -7,8 +8,10 @@
 
 #include "engine/uAppContext.h"
 #include "ntfs/uFSError.h"
+#include "tests/support/Command.h"
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/QtTestMain.h"
+#include "tests/support/uTestFiles.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -21,8 +24,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <future>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -30,6 +37,10 @@
 namespace {
 
 using ::testing::HasSubstr;
+using testsupport::CommandResult;
+using testsupport::RunCommand;
+using testsupport::RunCommandChecked;
+using testsupport::SplitLines;
 
 const QString kService = QStringLiteral("org.freedesktop.UDisks2");
 const QString kBlockPath = QStringLiteral("/org/freedesktop/UDisks2/block_devices/sdz1");
@@ -40,7 +51,15 @@ constexpr char kDevice[] = "/dev/sdz1";
 class TPrivateBus {
 public:
   TPrivateBus() {
-    FILE* daemon = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null", "r");
+    // The session bus's setup, but open to every user, as the system bus is:
+    // the command-line test's client runs as nobody.
+    std::ofstream(FConfig.Path() / "bus.conf")
+        << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
+           "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+           "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+    const std::string command = "dbus-daemon --config-file=" + (FConfig.Path() / "bus.conf").string() +
+                                " --fork --print-address=1 --print-pid=1 2>/dev/null";
+    FILE* daemon = popen(command.c_str(), "r");
     if (daemon == nullptr)
       return;
     char line[512] = {};
@@ -60,6 +79,7 @@ public:
   const QString& Address() const { return FAddress; }
 
 private:
+  testfiles::TTempFolder FConfig;
   QString FAddress;
   int FPid = 0;
 };
@@ -69,6 +89,7 @@ private:
 class TStandInUDisks final : public QDBusVirtualObject {
 public:
   std::string Image;
+  std::string Device = kDevice;
   bool Refuse = false;
   QStringList Calls;
 
@@ -80,7 +101,7 @@ public:
       const auto device = qdbus_cast<QVariantMap>(AMessage.arguments().constFirst());
       const QString path = device.value(QStringLiteral("path")).toString();
       QList<QDBusObjectPath> found;
-      if (path == QLatin1String(kDevice))
+      if (path == QString::fromStdString(Device))
         found << QDBusObjectPath(kBlockPath);
       AConnection.send(AMessage.createReply(QVariant::fromValue(found)));
       return true;
@@ -178,6 +199,98 @@ TEST_F(UDisksSource, OnlyBlockDevicesAreAskedFor) {
   });
   EXPECT_THROW(opener(u"D:"), AccessDeniedException);
   EXPECT_TRUE(StandIn.Calls.isEmpty());
+}
+
+// The command-line front end asks the same service without Qt, through
+// sd-bus. The stand-in answers on this thread's event loop, so the call
+// runs on another.
+template <class TCall>
+auto WhileServing(TCall ACall) {
+  auto call = std::async(std::launch::async, std::move(ACall));
+  while (call.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+    QCoreApplication::processEvents();
+  return call.get();
+}
+
+std::string OpenedThroughSDBus(IVolumeSourcePtr* ASource) {
+  try {
+    *ASource = WhileServing([] { return OpenThroughUDisksBus(kDevice); });
+  } catch (const NoDriveException& error) {
+    return error.what();
+  }
+  return {};
+}
+
+TEST_F(UDisksSource, TheCommandLineClientReadsTheSameDescriptor) {
+  ServeUDisks();
+  IVolumeSourcePtr source;
+  ASSERT_EQ(OpenedThroughSDBus(&source), "");
+  EXPECT_EQ(source->Size(), static_cast<std::int64_t>(std::filesystem::file_size(StandIn.Image)));
+  char oemName[8] = {};
+  ASSERT_EQ(source->ReadAt(3, oemName, sizeof oemName), 8);
+  EXPECT_EQ(std::string(oemName, 8), "NTFS    ");
+  EXPECT_EQ(StandIn.Calls, QStringList({QStringLiteral("/org/freedesktop/UDisks2/Manager ResolveDevice"),
+                                        kBlockPath + QStringLiteral(" OpenForBackup")}));
+}
+
+TEST_F(UDisksSource, TheCommandLineClientNamesBothWaysOut) {
+  const std::string waysOut = "run Tarnwick as root, or join the \"disk\" group and log in again.";
+  IVolumeSourcePtr source;
+  EXPECT_THAT(OpenedThroughSDBus(&source), HasSubstr(waysOut)) << "without udisks2";
+  ServeUDisks();
+  StandIn.Refuse = true;
+  EXPECT_EQ(OpenedThroughSDBus(&source),
+            "udisks2 did not open \"/dev/sdz1\" (Not authorized to perform operation): " + waysOut);
+  EXPECT_EQ(source, nullptr);
+}
+
+// tarnwick-cli run by a user who may not read the device, in a graphical
+// session: the scan reads what the stand-in hands over. Needs root to attach
+// a loop device and run the child as nobody.
+TEST_F(UDisksSource, TheCommandLineInADesktopSessionScansTheDeviceUDisksOpens) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "attaching a loop device and running a child as nobody need root";
+  std::istringstream attached(
+      testfiles::CommandOutput("losetup -r -f --show '" + StandIn.Image + "' 2>/dev/null"));
+  std::getline(attached, StandIn.Device);
+  if (StandIn.Device.empty())
+    GTEST_SKIP() << "no loop device could be attached";
+  ServeUDisks();
+  const std::vector<std::string> command = {
+      "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "env", "XDG_SESSION_TYPE=x11",
+      "DBUS_SYSTEM_BUS_ADDRESS=" + Bus.Address().toStdString(), TARNWICK_CLI, "scan", StandIn.Device,
+      "--format", "tsv"};
+  const CommandResult scan = WhileServing([&command] { return RunCommand(command); });
+  // Outside a graphical session the same user is only told why not.
+  std::vector<std::string> console = command;
+  console[5] = "XDG_SESSION_TYPE=tty";
+  const CommandResult denied = RunCommand(console);
+  testfiles::CommandOutput("losetup -d '" + StandIn.Device + "'");
+
+  EXPECT_EQ(scan.ExitCode, 0) << scan.Err;
+  // As many rows as a scan of the image itself.
+  const std::string image = RunCommandChecked({TARNWICK_CLI, "scan", StandIn.Image, "--format", "tsv"});
+  EXPECT_GT(SplitLines(image).size(), 10u);
+  EXPECT_EQ(SplitLines(scan.Out).size(), SplitLines(image).size());
+  EXPECT_EQ(denied.ExitCode, 3);
+  EXPECT_THAT(denied.Err, HasSubstr("Permission denied reading \"" + StandIn.Device + "\""));
+}
+
+TEST(DesktopSession, OnlyAGraphicalSessionCountsAsOne) {
+  const char* before = std::getenv("XDG_SESSION_TYPE");
+  const std::string saved = before != nullptr ? before : "";
+  for (const auto& [type, desktop] : {std::pair<const char*, bool>{"x11", true}, {"wayland", true}, {"tty", false},
+                                     {"", false}, {nullptr, false}}) {
+    if (type != nullptr)
+      setenv("XDG_SESSION_TYPE", type, 1);
+    else
+      unsetenv("XDG_SESSION_TYPE");
+    EXPECT_EQ(InDesktopSession(), desktop) << (type != nullptr ? type : "unset");
+  }
+  if (before != nullptr)
+    setenv("XDG_SESSION_TYPE", saved.c_str(), 1);
+  else
+    unsetenv("XDG_SESSION_TYPE");
 }
 
 } // namespace
