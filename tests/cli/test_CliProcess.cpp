@@ -305,7 +305,9 @@ TEST(CliRestore, APathTakesEveryRecordThatHoldsIt) {
   });
   ASSERT_NE(folder, manifest.Entries.end());
   const std::filesystem::path byRecord = target / "by-record";
-  result = Cli({"restore", image, "--target", byRecord.string(), "--path", "#" + std::to_string(folder->Record)});
+  std::string record = "#";
+  record += std::to_string(folder->Record);
+  result = Cli({"restore", image, "--target", byRecord.string(), "--path", record});
   ASSERT_EQ(result.ExitCode, 0) << result.Err;
   EXPECT_EQ(testsupport::Sha256Hex(ReadFile(byRecord / "Same/docs/inner.txt")),
             manifest.Find("/Same/docs/inner.txt")->Sha256);
