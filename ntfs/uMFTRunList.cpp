@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 namespace {
@@ -31,14 +32,21 @@ IMFTRunListPtr MFTRunList::New() {
 }
 
 NTFS_LCN MFTRunList::VCN2LCN(NTFS_VCN AVCN) {
-  for (const RunListElement& run : FItems) {
-    if (AVCN < run.VCN || AVCN - run.VCN >= run.Length)
-      continue;
-    if (run.LCN == 0)
-      return 0;
-    return CheckedAdd<std::int64_t>(run.LCN, AVCN - run.VCN).value_or(0);
-  }
-  return 0;
+  return RunAt(AVCN).LCN;
+}
+
+// Runs follow each other without gaps in VCN order, so the last run that
+// starts at or before AVCN is the only one that can cover it.
+RunListElement MFTRunList::RunAt(NTFS_VCN AVCN) {
+  const auto after = std::upper_bound(FItems.begin(), FItems.end(), AVCN,
+                                      [](NTFS_VCN AValue, const RunListElement& ARun) { return AValue < ARun.VCN; });
+  if (after == FItems.begin())
+    return {AVCN, 0, 0};
+  const RunListElement& run = *std::prev(after);
+  if (AVCN - run.VCN >= run.Length)
+    return {AVCN, 0, 0};
+  const NTFS_LCN lcn = run.LCN == 0 ? 0 : CheckedAdd<std::int64_t>(run.LCN, AVCN - run.VCN).value_or(0);
+  return {AVCN, lcn, run.Length - (AVCN - run.VCN)};
 }
 
 // Each extent's data runs count their cluster offsets from LCN 0, and a
@@ -132,6 +140,11 @@ TMFTRunListStream::TMFTRunListStream(IStreamExPtr AVolumeStream, std::uint32_t A
       FClusterSize(AClusterSize),
       FClusterSizeBits(NTFSUtils::GetSizeBits(AClusterSize)) {}
 
+std::shared_ptr<TMFTRunListStream> TMFTRunListStream::ReadThrough(IStreamExPtr AVolumeStream) const {
+  return std::make_shared<TMFTRunListStream>(std::move(AVolumeStream), FClusterSize, FRunList, FDataSize,
+                                             FValidSize);
+}
+
 std::int64_t TMFTRunListStream::Size() {
   return FDataSize;
 }
@@ -146,27 +159,25 @@ std::int64_t TMFTRunListStream::ReadableSize() {
   return std::min(FDataSize, std::max(mapped, FVolumeStream->Size()));
 }
 
+// The request is served a run at a time, so that clusters that lie
+// together on disk are read together.
 std::int64_t TMFTRunListStream::Read(std::int64_t APos, std::int64_t ASize, void* ADest) {
   if (APos < 0 || ASize <= 0 || APos >= ReadableSize() || FClusterSize == 0)
     return 0;
   auto* dest = static_cast<std::uint8_t*>(ADest);
-  NTFS_VCN vcn = APos >> FClusterSizeBits;
-  std::int64_t inCluster = APos - (vcn << FClusterSizeBits);
-  std::int64_t remainder = std::min(ASize, ReadableSize() - APos);
-
-  // A request inside one cluster is served whole, even past the last run.
-  if (ASize <= static_cast<std::int64_t>(FClusterSize) - inCluster) {
-    ReadCluster(vcn, inCluster, remainder, dest);
-    return remainder;
-  }
-  std::int64_t total = 0;
-  while (remainder > 0) {
-    const std::int64_t n = std::min<std::int64_t>(FClusterSize - inCluster, remainder);
-    ReadCluster(vcn, inCluster, n, dest + total);
-    inCluster = 0;
-    remainder -= n;
-    total += n;
-    ++vcn;
+  const std::int64_t total = std::min(ASize, ReadableSize() - APos);
+  for (std::int64_t done = 0; done < total;) {
+    const std::int64_t position = APos + done;
+    const NTFS_VCN vcn = position >> FClusterSizeBits;
+    const RunListElement run = FRunList->RunAt(vcn);
+    // Past the runs, one cluster at a time is as good as any other count.
+    const std::int64_t clusters = std::max<std::int64_t>(run.Length, 1);
+    const std::int64_t inRun = CheckedMul<std::int64_t>(clusters, FClusterSize)
+                                   .value_or(std::numeric_limits<std::int64_t>::max()) -
+                               (position - (vcn << FClusterSizeBits));
+    const std::int64_t length = std::min(inRun, total - done);
+    ReadSpan(position, run, length, dest + done);
+    done += length;
   }
   return total;
 }
@@ -175,23 +186,29 @@ std::int64_t TMFTRunListStream::Read(std::int64_t APos, std::int64_t ASize, void
 // zeros; so do bytes the device does not deliver, which are also noted as
 // unread. Runs are decoded from VCN 0 on without gaps, so only clusters
 // past their end are unmapped: those are noted too.
-void TMFTRunListStream::ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std::int64_t ALength,
-                                    std::uint8_t* ADest) {
-  const std::int64_t position = (AVCN << FClusterSizeBits) + AInCluster;
-  if (AVCN >= FRunList->VCNCount())
-    FNoRuns.Note(position, ALength);
-  const std::int64_t written = std::clamp<std::int64_t>(FValidSize - position, 0, ALength);
+void TMFTRunListStream::ReadSpan(std::int64_t APosition, const RunListElement& ARun, std::int64_t ALength,
+                                 std::uint8_t* ADest) {
+  if (ARun.Length == 0)
+    FNoRuns.Note(APosition, ALength);
+  const std::int64_t written = std::clamp<std::int64_t>(FValidSize - APosition, 0, ALength);
   std::memset(ADest + written, 0, static_cast<std::size_t>(ALength - written));
-  const NTFS_LCN lcn = FRunList->VCN2LCN(AVCN);
-  if (lcn == 0) {
+  if (ARun.LCN == 0) {
     std::memset(ADest, 0, static_cast<std::size_t>(written));
     return;
   }
-  if (written == 0)
-    return;
-  const std::int64_t delivered = ReadClusterBytes(*FVolumeStream, FClusterSize, lcn, AInCluster, written, ADest);
-  if (delivered < written)
-    FUnread.Note(position + delivered, written - delivered);
+  const std::int64_t inCluster = APosition - (ARun.VCN << FClusterSizeBits);
+  std::int64_t done = ReadClusterBytes(*FVolumeStream, FClusterSize, ARun.LCN, inCluster, written, ADest);
+  // A device fails a whole request for one bad sector: what the span did
+  // not deliver is asked for again a cluster at a time, so that only the
+  // clusters that fail are lost.
+  while (done < written) {
+    const std::int64_t clusterEnd = std::min(((inCluster + done) | (FClusterSize - 1)) + 1 - inCluster, written);
+    const std::int64_t delivered =
+        ReadClusterBytes(*FVolumeStream, FClusterSize, ARun.LCN, inCluster + done, clusterEnd - done, ADest + done);
+    if (done + delivered < clusterEnd)
+      FUnread.Note(APosition + done + delivered, clusterEnd - done - delivered);
+    done = clusterEnd;
+  }
 }
 
 std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream) {

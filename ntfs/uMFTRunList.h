@@ -25,6 +25,10 @@ public:
   virtual ~IMFTRunList() = default;
   // The LCN of AVCN; 0 when it is sparse or no run covers it.
   virtual NTFS_LCN VCN2LCN(NTFS_VCN AVCN) = 0;
+  // What is left of the run that covers AVCN, from AVCN on: its VCN is
+  // AVCN, its LCN that of AVCN (0 when sparse), its Length the clusters up
+  // to the run's end. Length 0 when no run covers AVCN.
+  virtual RunListElement RunAt(NTFS_VCN AVCN) = 0;
   // Decodes the data runs of one extent and appends them after the runs
   // already held; returns how many runs were added.
   virtual std::int32_t Decompress(const void* AData, std::int32_t ADataSize) = 0;
@@ -44,6 +48,7 @@ public:
   static IMFTRunListPtr New();
 
   NTFS_LCN VCN2LCN(NTFS_VCN AVCN) override;
+  RunListElement RunAt(NTFS_VCN AVCN) override;
   std::int32_t Decompress(const void* AData, std::int32_t ADataSize) override;
   std::int32_t ItemCount() override;
   RunListElement Item(std::int32_t AIndex) override;
@@ -83,17 +88,22 @@ public:
   std::int64_t Read(std::int64_t APos, std::int64_t ASize, void* ADest) override;
   std::int64_t Size() override;
 
+  // The same data read through another device stream, with reads of its own
+  // to tell of: a second reader, on another thread, needs both.
+  std::shared_ptr<TMFTRunListStream> ReadThrough(IStreamExPtr AVolumeStream) const;
+
   // What reads so far had to fill with zeros for want of the device's bytes.
   const std::vector<TByteRange>& UnreadRanges() const override { return FUnread.Ranges(); }
+  std::int64_t UnreadBytesNoted() const override { return FUnread.NotedBytes(); }
   // What reads so far filled with zeros because no run reaches it.
   const std::vector<TByteRange>& NoRunsRanges() const { return FNoRuns.Ranges(); }
 
 private:
   // How far reads go: the data size, bounded where no run reaches.
   std::int64_t ReadableSize();
-  // Fills ALength bytes of ADest from cluster offset AInCluster of AVCN.
-  void ReadCluster(NTFS_VCN AVCN, std::int64_t AInCluster, std::int64_t ALength,
-                   std::uint8_t* ADest);
+  // Fills ALength bytes of ADest from stream position APosition on, all of
+  // them inside ARun, the part of a run RunAt gave for APosition's cluster.
+  void ReadSpan(std::int64_t APosition, const RunListElement& ARun, std::int64_t ALength, std::uint8_t* ADest);
 
   std::int64_t FDataSize;
   std::int64_t FValidSize;

@@ -22,6 +22,14 @@ std::int64_t TPhysicalFile::Read(std::int64_t AOffset, std::int64_t ASize, void*
       pos += count;
       remainder -= count;
       total += count;
+    } else if (const std::int64_t direct = remainder >= kCacheSize ? FSource->ReadAt(pos, dest, remainder) : 0;
+               direct > 0) {
+      // A request as large as the cache goes straight to the source: a
+      // copy through the cache would only cost time.
+      dest += direct;
+      pos += direct;
+      remainder -= direct;
+      total += direct;
     } else if (!FillCache(pos, remainder)) {
       break;
     }

@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <string>
 
-// The raw bytes of a volume, read from its source through one 64 KiB cache.
+// The raw bytes of a volume, read from its source through one 64 KiB cache;
+// requests of the cache's size or more bypass it.
 class TPhysicalFile final : public IStreamEx {
 public:
   static constexpr std::int32_t kCacheSize = 65536;
