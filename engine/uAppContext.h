@@ -193,7 +193,7 @@ private:
   PItemInfo NewItem(const IExListPtr& AList, MFT_REF AMFTNumber, MFT_REF ADirREF,
                     const std::u16string& AName, bool AIsDirectory, bool AIsDeleted);
   void ScanDrive(PNTFSVolume AVolume, const IExListPtr& AList);
-  void ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber, const TMem& ARecord,
+  void ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber, TByteView ARecord,
                   const IExListPtr& AList, const IMFTRunListPtr& ARunList);
   // The item's size from its first $DATA and, for a deleted file, the runs
   // the analysis will need.

@@ -3,6 +3,7 @@
 #include "engine/uContentType.h"
 #include "foundation/uUnicode.h"
 #include "ntfs/uFSError.h"
+#include "ntfs/uMFTReader.h"
 #include "ntfs/uNTFSAttribute.h"
 #include "ntfs/uNTFSUtils.h"
 #include "progress/uProgressEx.h"
@@ -19,6 +20,8 @@ namespace {
 
 constexpr std::int64_t kOrphansRecord = 1;
 constexpr char16_t kOrphansName[] = u"???";
+// How often the record pass reports progress and looks for a cancel.
+constexpr std::int64_t kRecordsPerProgress = 64;
 // Enough of a file's start for every signature libmagic knows by its first bytes.
 constexpr std::size_t kSniffedBytes = 4096;
 
@@ -151,19 +154,9 @@ void ReportDamage(std::int64_t ANumber, TByteView ARecord, const std::vector<std
 }
 
 // Runs of MFT records the device could not deliver whole, one log line per
-// run, so that a bad region of the MFT does not flood the log. The MFT
-// stream notes what it could not read in order; the last note tells
-// whether the record just read was among it.
+// run, so that a bad region of the MFT does not flood the log.
 class TUnreadRecordLog {
 public:
-  TUnreadRecordLog(const IStreamExPtr& AMFTStream, std::uint32_t ARecordSize)
-      : FMFT(dynamic_cast<const IUnreadReporter*>(AMFTStream.get())), FRecordSize(ARecordSize) {}
-
-  void Check(std::int64_t ANumber) {
-    if (WasUnread(ANumber))
-      Add(ANumber, 1);
-  }
-
   // ACount records from AFirst on, joined to the pending run when they follow it.
   void Add(std::int64_t AFirst, std::int64_t ACount) {
     if (FCount > 0 && FFirst + FCount == AFirst) {
@@ -186,16 +179,6 @@ public:
   }
 
 private:
-  bool WasUnread(std::int64_t ANumber) const {
-    if (FMFT == nullptr || FMFT->UnreadRanges().empty())
-      return false;
-    const TByteRange& last = FMFT->UnreadRanges().back();
-    const std::int64_t start = ANumber * FRecordSize;
-    return last.Offset < start + FRecordSize && last.Offset + last.Length > start;
-  }
-
-  const IUnreadReporter* FMFT;
-  std::int64_t FRecordSize;
   std::int64_t FFirst = 0;
   std::int64_t FCount = 0;
 };
@@ -244,18 +227,23 @@ void TNTFSRecoveryContext::ProcessScan() {
 
 void TNTFSRecoveryContext::ScanDrive(PNTFSVolume AVolume, const IExListPtr& AList) {
   FDriveMap->SetClusterCount(AVolume->NumberOfClusters);
-  TMemHolder record(static_cast<std::int32_t>(AVolume->MFTRecordSize));
   const IMFTRunListPtr runs = MFTRunList::New();
   TProgressExLevel level("Scanning drive...", AVolume->MFTRecordCount, "records");
-  TUnreadRecordLog unread(AVolume->MFTDataStream, AVolume->MFTRecordSize);
-  std::vector<std::uint32_t> tornSectors;
-  for (std::int64_t number = 0; number < AVolume->MFTRecordCount; ++number) {
-    NTFSUtils::GetMFTRecord(AVolume, MFT_REF::Build(number), record.Ptr(), &tornSectors);
-    unread.Check(number);
-    ReportDamage(number, TByteView(record.Ptr(), static_cast<std::size_t>(record.Size())), tornSectors);
-    ScanRecord(AVolume, number, record.Mem(), AList, runs);
-    if (!ProgressEx::DoProgress(number))
-      break;
+  TUnreadRecordLog unread;
+  TMFTRecordReader reader(AVolume, AVolume->MFTRecordCount);
+  bool goOn = true;
+  while (const TMFTRecordBlock* block = goOn ? reader.Next() : nullptr) {
+    for (std::int64_t i = 0; goOn && i < block->Count(); ++i) {
+      const std::int64_t number = block->FirstRecord() + i;
+      if (block->WasUnread(i))
+        unread.Add(number, 1);
+      const TByteView record = block->Record(i);
+      ReportDamage(number, record, block->TornSectors(i));
+      ScanRecord(AVolume, number, record, AList, runs);
+      // Telling every record would cost more than parsing it.
+      if (number % kRecordsPerProgress == 0 || i + 1 == block->Count())
+        goOn = ProgressEx::DoProgress(number);
+    }
   }
   // Records the MFT claims beyond what the device can hold cannot be read,
   // whether or not the pass got that far.
@@ -264,18 +252,17 @@ void TNTFSRecoveryContext::ScanDrive(PNTFSVolume AVolume, const IExListPtr& ALis
   unread.Flush();
 }
 
-void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber, const TMem& ARecord,
+void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber, TByteView ARecord,
                                       const IExListPtr& AList, const IMFTRunListPtr& ARunList) {
-  const TByteView record(ARecord.Ptr, static_cast<std::size_t>(ARecord.Size));
-  const PMFTRecord header(record);
+  const PMFTRecord header(ARecord);
   // Extension records are reached through their base record's attribute list.
   if (!header.IsFileRecord() || header.BaseMFTRecord().Value != 0)
     return;
   const bool inUse = (header.Flags() & MFT_RECORD_IN_USE) != 0;
   const bool isFolder = (header.Flags() & MFT_RECORD_IS_DIRECTORY) != 0;
 
-  TAttributeSearch search(AVolume, MFT_REF::Build(ANumber), record);
-  std::optional<TScannedName> fileName = FileNameOf(record, search);
+  TAttributeSearch search(AVolume, MFT_REF::Build(ANumber), ARecord);
+  std::optional<TScannedName> fileName = FileNameOf(ARecord, search);
   if (!fileName && !inUse && search.Rec().Node != nullptr)
     fileName = FormerFileNameOf(ANumber, search.Rec().Node);
   const std::optional<PMFTStandardInformation> times = StandardInformationOf(search);

@@ -37,6 +37,7 @@ public:
   std::int64_t Read(std::int64_t APos, std::int64_t ASize, void* ADest) override;
   std::int64_t Size() override;
   const std::vector<TByteRange>& UnreadRanges() const override { return FUnread.Ranges(); }
+  std::int64_t UnreadBytesNoted() const override { return FUnread.NotedBytes(); }
 
 private:
   static constexpr std::int64_t NoUnit = -1;

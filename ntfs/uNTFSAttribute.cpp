@@ -200,7 +200,7 @@ TAttributeSearch::TAttributeSearch(PNTFSVolume AVolume, MFT_REF AMFTNumber, TByt
     NTFSAttribute::InitRecordSearch(ARecord, FRec);
     return;
   }
-  FHeldNode = NTFSNodeGet(AVolume, AMFTNumber);
+  FHeldNode = NTFSNodeGet(AVolume, AMFTNumber, ARecord);
   NTFSAttribute::InitSearch(FHeldNode, FRec);
 }
 
@@ -365,14 +365,6 @@ bool NTFSAttribute::FindInAttributeList(bool AFindFirst, TAttributeSearchRec& AS
     }
   }
   return false;
-}
-
-bool NTFSAttribute::IsResident(const PMFTAttributeRecord& AAttributeRecord) {
-  return AAttributeRecord.NonResident() == 0;
-}
-
-TByteView NTFSAttribute::GetResidentData(const PMFTAttributeRecord& AAttributeRecord) {
-  return AAttributeRecord.Bytes().Sub(AAttributeRecord.ContentOffset(), AAttributeRecord.ContentLength());
 }
 
 bool NTFSAttribute::IsCompressed(const PMFTAttributeRecord& AAttributeRecord) {

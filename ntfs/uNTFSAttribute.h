@@ -278,14 +278,16 @@ public:
   // and the extension records as needed.
   static bool FindInAttributeList(bool AFindFirst, TAttributeSearchRec& ASearchRec);
 
-  static bool IsResident(const PMFTAttributeRecord& AAttributeRecord);
+  static bool IsResident(const PMFTAttributeRecord& AAttributeRecord) { return AAttributeRecord.NonResident() == 0; }
   // Whether the data is stored compressed (by any method) or EFS-encrypted.
   // Encrypted data cannot be read without the owner's keys: its stream
   // hands out the encrypted bytes as they lie on disk.
   static bool IsCompressed(const PMFTAttributeRecord& AAttributeRecord);
   static bool IsEncrypted(const PMFTAttributeRecord& AAttributeRecord);
   // The resident content, limited to the attribute's own bytes.
-  static TByteView GetResidentData(const PMFTAttributeRecord& AAttributeRecord);
+  static TByteView GetResidentData(const PMFTAttributeRecord& AAttributeRecord) {
+    return AAttributeRecord.Bytes().Sub(AAttributeRecord.ContentOffset(), AAttributeRecord.ContentLength());
+  }
   // ContentLength when resident, DataSize otherwise.
   static std::int64_t GetAttributeDataSize(const PMFTAttributeRecord& AAttributeRecord);
   static std::int64_t GetDataSize(const TAttributeSearchRec& ASearchRec);

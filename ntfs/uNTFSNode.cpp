@@ -3,6 +3,7 @@
 #include "ntfs/uNTFSAttribute.h"
 #include "ntfs/uNTFSUtils.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -131,9 +132,10 @@ private:
   PNTFSNode FNode;
 };
 
-} // namespace
-
-PNTFSNode NTFSNodeGet(PNTFSVolume AVolume, MFT_REF AMFTNumber) {
+// The cached node of AMFTNumber, or a new one whose record AFill puts in
+// place.
+template <typename TFill>
+PNTFSNode GetNode(PNTFSVolume AVolume, MFT_REF AMFTNumber, TFill AFill) {
   const TMFTRefKey key = MFTRefKey(AMFTNumber);
   PNTFSNode node = nullptr;
   if (!AVolume->NodeList->ReadItem(key.data(), &node)) {
@@ -141,7 +143,7 @@ PNTFSNode NTFSNodeGet(PNTFSVolume AVolume, MFT_REF AMFTNumber) {
     // goes with a later trim.
     node = NTFSNodeCreate(AVolume, AMFTNumber);
     const TLoadPin pin(node);
-    NTFSUtils::GetMFTRecord(AVolume, AMFTNumber, node->MFTRecord.Ptr);
+    AFill(node->MFTRecord.Ptr);
     node->IsDeleted = (node->MFTRecordHeader.Flags() & MFT_RECORD_IN_USE) == 0;
     if (node->MFTRecordHeader.IsFileRecord())
       TakeAttributeSummary(node);
@@ -149,6 +151,21 @@ PNTFSNode NTFSNodeGet(PNTFSVolume AVolume, MFT_REF AMFTNumber) {
   NTFSVolumeAddRef(node->Volume);
   ++node->RefCount;
   return node;
+}
+
+} // namespace
+
+PNTFSNode NTFSNodeGet(PNTFSVolume AVolume, MFT_REF AMFTNumber) {
+  return GetNode(AVolume, AMFTNumber,
+                 [&](std::uint8_t* ADest) { NTFSUtils::GetMFTRecord(AVolume, AMFTNumber, ADest); });
+}
+
+PNTFSNode NTFSNodeGet(PNTFSVolume AVolume, MFT_REF AMFTNumber, TByteView ARecord) {
+  return GetNode(AVolume, AMFTNumber, [&](std::uint8_t* ADest) {
+    const std::size_t size = std::min<std::size_t>(ARecord.Size(), AVolume->MFTRecordSize);
+    std::memcpy(ADest, ARecord.Data(), size);
+    std::memset(ADest + size, 0, AVolume->MFTRecordSize - size);
+  });
 }
 
 void NTFSNodeRelease(PNTFSNode ANode) {

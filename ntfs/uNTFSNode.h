@@ -37,6 +37,9 @@ constexpr std::int64_t AttributeListCacheLimit = 64 * 1024 * 1024;
 // The volume's node for the record number of AMFTNumber, loaded on first
 // use, with one more reference (which also holds the volume).
 PNTFSNode NTFSNodeGet(PNTFSVolume AVolume, MFT_REF AMFTNumber);
+// The same for a record already read and fixed up (ARecord): a node not
+// cached yet takes a copy of it instead of reading the record again.
+PNTFSNode NTFSNodeGet(PNTFSVolume AVolume, MFT_REF AMFTNumber, TByteView ARecord);
 void NTFSNodeRelease(PNTFSNode ANode);
 // Gives the node its attribute-list block of ASize bytes, within
 // AttributeListCacheLimit.

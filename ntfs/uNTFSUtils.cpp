@@ -53,10 +53,15 @@ std::uint32_t NTFSUtils::GetMFTRecord(PNTFSVolume AVolume, MFT_REF AMFTNumber, v
   // A record the stream does not deliver must not keep a previous record's bytes.
   if (delivered < size)
     std::memset(dest + delivered, 0, size - static_cast<std::size_t>(delivered));
-  const PMFTRecord record(TByteView(dest, size));
-  if (!FixupSectorEnds(dest, size, record.UsaOffset(), ATornSectors) && size >= sizeof(BadRecordIdentifier))
-    std::memcpy(dest + MFTRecordField::Identifier, BadRecordIdentifier, sizeof(BadRecordIdentifier));
+  FixupRecord(dest, size, ATornSectors);
   return size;
+}
+
+void NTFSUtils::FixupRecord(void* ARecord, std::uint32_t ASize, std::vector<std::uint32_t>* ATornSectors) {
+  auto* record = static_cast<std::uint8_t*>(ARecord);
+  const std::uint16_t usaOffset = PMFTRecord(TByteView(record, ASize)).UsaOffset();
+  if (!FixupSectorEnds(record, ASize, usaOffset, ATornSectors) && ASize >= sizeof(BadRecordIdentifier))
+    std::memcpy(record + MFTRecordField::Identifier, BadRecordIdentifier, sizeof(BadRecordIdentifier));
 }
 
 bool NTFSUtils::FixupSectorEnds(void* AData, std::uint32_t ADataSize, std::uint16_t AUsaOffset,

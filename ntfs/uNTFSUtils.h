@@ -22,6 +22,10 @@ public:
   static std::uint32_t GetMFTRecord(PNTFSVolume AVolume, MFT_REF AMFTNumber, void* ADest,
                                     std::vector<std::uint32_t>* ATornSectors = nullptr);
 
+  // Applies the fix-up to a record of ASize bytes as read from the MFT; a
+  // record whose fix-up does not fit in it becomes not a FILE record.
+  // ATornSectors as for FixupSectorEnds.
+  static void FixupRecord(void* ARecord, std::uint32_t ASize, std::vector<std::uint32_t>* ATornSectors = nullptr);
   // Puts the true values from the update sequence array at AUsaOffset back
   // into the last word of every 512-byte sector of the record. Returns False
   // and changes nothing when the array does not fit in the record. A sector

@@ -5,6 +5,7 @@
 void TUnreadRanges::Note(std::int64_t AOffset, std::int64_t ALength) {
   if (ALength <= 0)
     return;
+  FNotedBytes += ALength;
   if (!FRanges.empty()) {
     TByteRange& last = FRanges.back();
     const bool joins = AOffset >= last.Offset && AOffset <= last.Offset + last.Length;

@@ -22,9 +22,13 @@ public:
 
   void Note(std::int64_t AOffset, std::int64_t ALength);
   const std::vector<TByteRange>& Ranges() const { return FRanges; }
+  // The lengths of every note added up, bytes noted twice counted twice:
+  // it grows with each note, where the ranges may not.
+  std::int64_t NotedBytes() const { return FNotedBytes; }
 
 private:
   std::vector<TByteRange> FRanges;
+  std::int64_t FNotedBytes = 0;
 };
 
 // A stream that can tell which of its bytes the device did not deliver.
@@ -33,4 +37,7 @@ public:
   virtual ~IUnreadReporter() = default;
   // Sparse and unmapped clusters are not listed: they hold zeros by right.
   virtual const std::vector<TByteRange>& UnreadRanges() const = 0;
+  // Grows with every read that had to fill bytes with zeros, also one
+  // whose bytes were noted before.
+  virtual std::int64_t UnreadBytesNoted() const = 0;
 };

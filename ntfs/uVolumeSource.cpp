@@ -80,6 +80,11 @@ std::int64_t TFileSource::ReadAt(std::int64_t APos, void* ADest, std::int64_t AS
   return got;
 }
 
+// Linux widens the read-ahead of the whole file for it.
+void TFileSource::ExpectSequentialReads() {
+  posix_fadvise(FHandle, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
 std::int64_t TFileSource::Size() {
   if (!S_ISBLK(FIdentity.st_mode))
     return FIdentity.st_size;

@@ -29,6 +29,10 @@ public:
   // The byte ranges known before any read to be undeliverable (the areas a
   // rescue never read), in order; none for a source that cannot tell.
   virtual std::vector<TByteRange> KnownUnreadable() const { return {}; }
+  // Says that a long run of reads in order of position comes, so that the
+  // system may read further ahead. ReadAt may be called from two threads
+  // at once: the MFT's reader and the one that parses it.
+  virtual void ExpectSequentialReads() {}
 };
 using IVolumeSourcePtr = std::shared_ptr<IVolumeSource>;
 
@@ -52,6 +56,7 @@ public:
   std::int64_t ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) override;
   std::int64_t Size() override;
   const struct stat& UnderlyingFileIdentity() const override { return FIdentity; }
+  void ExpectSequentialReads() override;
 
 private:
   TFileSource(int AHandle, const struct stat& AIdentity) : FHandle(AHandle), FIdentity(AIdentity) {}
@@ -72,6 +77,7 @@ public:
   // The underlying source's ranges that fall into the slice, as the slice
   // counts its bytes.
   std::vector<TByteRange> KnownUnreadable() const override;
+  void ExpectSequentialReads() override { FSource->ExpectSequentialReads(); }
 
 private:
   IVolumeSourcePtr FSource;

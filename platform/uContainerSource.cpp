@@ -13,6 +13,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -59,6 +60,8 @@ public:
       return -1;
     if (APos >= FSize)
       return 0;
+    // The container libraries keep one read position and cache per handle.
+    const std::lock_guard<std::mutex> lock(FReadLock);
     TError* error = nullptr;
     const ssize_t got = FLibrary.Read(FHandle, ADest, static_cast<size_t>(std::min(ASize, FSize - APos)),
                                       static_cast<off64_t>(APos), &error);
@@ -73,6 +76,7 @@ private:
   THandle* FHandle;
   struct stat FIdentity;
   std::int64_t FSize = 0;
+  std::mutex FReadLock;
 };
 
 template <class THandle, class TError>

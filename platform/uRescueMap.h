@@ -36,6 +36,7 @@ public:
   const struct stat& UnderlyingFileIdentity() const override { return FImage->UnderlyingFileIdentity(); }
   // Everything between and after the finished areas.
   std::vector<TByteRange> KnownUnreadable() const override;
+  void ExpectSequentialReads() override { FImage->ExpectSequentialReads(); }
 
 private:
   IVolumeSourcePtr FImage;

@@ -5,6 +5,7 @@
 #include "VolumeReading.h"
 
 #include "foundation/uMemoryEx.h"
+#include "ntfs/uMFTReader.h"
 #include "ntfs/uNTFSAttribute.h"
 #include "ntfs/uNTFSNode.h"
 #include "ntfs/uNTFSUtils.h"
@@ -93,6 +94,34 @@ TEST_P(FixtureVolumeTest, GeometryMatchesFsstatAndManifest) {
   EXPECT_EQ(volume->MFTRecordSize, built.RecordSize);
   EXPECT_EQ(volume->NumberOfClusters, static_cast<std::int64_t>(built.TotalClusters));
   EXPECT_EQ(CountExtents(MFTRuns(volume.Get())), built.MftExtents);
+}
+
+// The record pass gets every record in order from the reader, exactly as a
+// read of each record on its own gives it, whatever the block size; a
+// reader let go while its thread waits for room stops at once.
+TEST_P(FixtureVolumeTest, MFTReaderHandsOutEveryRecordAsReadAlone) {
+  const TOpenedVolume volume(FImage);
+  ASSERT_TRUE(volume->Initialized);
+  std::vector<std::uint8_t> alone(volume->MFTRecordSize);
+  for (const std::int64_t perBlock : {1, 7, 0}) {
+    TMFTRecordReader reader(volume.Get(), volume->MFTRecordCount, perBlock);
+    std::int64_t next = 0;
+    while (const TMFTRecordBlock* block = reader.Next()) {
+      ASSERT_EQ(block->FirstRecord(), next);
+      for (std::int64_t i = 0; i < block->Count(); ++i) {
+        NTFSUtils::GetMFTRecord(volume.Get(), MFT_REF::Build(next + i), alone.data());
+        const TByteView record = block->Record(i);
+        ASSERT_TRUE(std::equal(alone.begin(), alone.end(), record.Data(), record.Data() + record.Size()))
+            << "record " << next + i << ", " << perBlock << " per block";
+        EXPECT_FALSE(block->WasUnread(i));
+        EXPECT_TRUE(block->TornSectors(i).empty());
+      }
+      next += block->Count();
+    }
+    EXPECT_EQ(next, volume->MFTRecordCount) << perBlock << " per block";
+  }
+  TMFTRecordReader stopped(volume.Get(), volume->MFTRecordCount, 1);
+  ASSERT_NE(stopped.Next(), nullptr);
 }
 
 // Names, data as written (hash) and data as icat reads it, for every entry

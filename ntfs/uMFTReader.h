@@ -1,0 +1,81 @@
+#pragma once
+
+#include "ntfs/uNTFSBytes.h"
+#include "ntfs/uNTFSVolume.h"
+#include "ntfs/uUnreadRanges.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+// Consecutive MFT records as the record pass gets them: fixed up, with what
+// reading them found wrong.
+class TMFTRecordBlock {
+public:
+  std::int64_t FirstRecord() const { return FFirstRecord; }
+  std::int64_t Count() const { return FCount; }
+  // Record AIndex of the block, counted from FirstRecord.
+  TByteView Record(std::int64_t AIndex) const;
+  // Whether the device failed to deliver some of record AIndex's bytes
+  // (they read as zeros).
+  bool WasUnread(std::int64_t AIndex) const;
+  // The sectors of record AIndex that were torn while being written.
+  std::vector<std::uint32_t> TornSectors(std::int64_t AIndex) const;
+
+private:
+  friend class TMFTRecordReader;
+
+  std::int64_t FFirstRecord = 0;
+  std::int64_t FCount = 0;
+  std::uint32_t FRecordSize = 0;
+  std::vector<std::uint8_t> FBytes;
+  std::vector<std::int64_t> FUnreadRecords;
+  std::vector<std::pair<std::int64_t, std::uint32_t>> FTornSectors;
+};
+
+// Hands out the volume's MFT records in order, a block at a time. The MFT
+// is read in large sequential requests by a thread of its own while the
+// caller works on the block before, so that on a disk the parsing hides
+// behind the reading. An MFT whose data is not a plain run list (only a
+// damaged or crafted volume has one) is read by the caller itself.
+class TMFTRecordReader {
+public:
+  // Records 0 to ARecordCount - 1 of AVolume, which must outlive the
+  // reader, in blocks of ARecordsPerBlock (0: a mebibyte's worth).
+  TMFTRecordReader(PNTFSVolume AVolume, std::int64_t ARecordCount, std::int64_t ARecordsPerBlock = 0);
+  ~TMFTRecordReader();
+  TMFTRecordReader(const TMFTRecordReader&) = delete;
+  TMFTRecordReader& operator=(const TMFTRecordReader&) = delete;
+
+  // The next block, valid until the next call; nil after the last record.
+  // Raises what stopped the reading.
+  const TMFTRecordBlock* Next();
+
+private:
+  void ReadAhead();
+  void ReadBlock(TMFTRecordBlock& ABlock, std::int64_t AFirstRecord) const;
+  void ReadUnreadAgain(TMFTRecordBlock& ABlock, const IUnreadReporter& AUnread, std::size_t ARangesBefore) const;
+  std::unique_ptr<TMFTRecordBlock> TakeFilled();
+
+  IStreamExPtr FStream; // the MFT's data, read through a device of its own
+  std::uint32_t FRecordSize;
+  std::int64_t FRecordCount;
+  std::int64_t FRecordsPerBlock;
+  std::int64_t FNextRecord = 0; // the first record of the next block to read
+
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  std::deque<std::unique_ptr<TMFTRecordBlock>> FFree;
+  std::deque<std::unique_ptr<TMFTRecordBlock>> FFilled;
+  std::unique_ptr<TMFTRecordBlock> FHandedOut;
+  bool FStopping = false;
+  bool FFinished = false;
+  std::exception_ptr FFailure;
+  std::thread FThread;
+};
