@@ -158,7 +158,9 @@ int RunScan(const TScanOptions& AOptions, std::ostream& AOut, TTerminal& ATermin
   session.ProcessScan();
   if (session.View().Canceled())
     ATerminal.WriteLine("Scan canceled: the tree shows what was found until then.", TTerminal::tnWarning);
-  WriteListing(AOut, ListingRows(session.Context()), AOptions.Format);
+  TListingWriter writer(AOut, AOptions.Format);
+  ForEachListingRow(session.Context(), [&writer](const TListingRow& ARow) { writer.Write(ARow); });
+  writer.Finish();
   // A listing cut short (a full disk, a closed pipe) is no listing.
   if (!AOut.flush())
     throw OutputError("The listing could not be written to standard output.");
