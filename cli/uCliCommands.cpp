@@ -19,6 +19,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// What a scan built is hundreds of thousands of small blocks (the tree, the
+// lists, the cluster map); freeing them one by one took a sixth of a whole
+// scan, and the command is the last thing the process does. The process's
+// exit gives them back instead; until then they stay reachable from here,
+// so leak checkers do not count them.
+void KeepUntilExit(std::unique_ptr<TNTFSRecoveryContext> AContext) {
+  static auto* const kept = new std::vector<std::unique_ptr<TNTFSRecoveryContext>>;
+  kept->push_back(std::move(AContext));
+}
+
 // The engine with the terminal's prompt and progress view, for one command.
 class TCliSession {
 public:
@@ -26,20 +36,23 @@ public:
       : FTerminal(ATerminal),
         FPrompt(std::make_shared<TTerminalPrompt>(ATerminal, AAnswers)),
         FView(std::make_shared<TTerminalProgressView>(ATerminal)),
-        FContext(FPrompt) {
+        FContext(std::make_unique<TNTFSRecoveryContext>(FPrompt)) {
     ProgressEx::AddView(FView);
     // In a desktop session polkit's agent can ask for the password, so
     // udisks2 opens the devices the user may not; elsewhere the permission
     // message stands.
     if (InDesktopSession())
-      FContext.SetSourceOpener(WithDeniedDeviceFallback(
+      FContext->SetSourceOpener(WithDeniedDeviceFallback(
           [](const std::u16string& AName) { return DriveTable().OpenSource(AName); }, OpenThroughUDisksBus));
   }
-  ~TCliSession() { ProgressEx::RemoveView(FView); }
+  ~TCliSession() {
+    ProgressEx::RemoveView(FView);
+    KeepUntilExit(std::move(FContext));
+  }
   TCliSession(const TCliSession&) = delete;
   TCliSession& operator=(const TCliSession&) = delete;
 
-  TNTFSRecoveryContext& Context() { return FContext; }
+  TNTFSRecoveryContext& Context() { return *FContext; }
   TTerminalProgressView& View() { return *FView; }
   TTerminal& Terminal() { return FTerminal; }
 
@@ -55,15 +68,15 @@ public:
     const TDriveLetter letter = ResolveSource(AOptions.Source, AOptions.Partition);
     if (!AOptions.MapFile.empty())
       ChooseRescueMap(DriveTable().PathOf(letter).value_or(""), AOptions.MapFile);
-    FContext.SetSourceDrive(std::u16string{letter, u':', u'\\'});
-    FContext.SetMask(mask);
+    FContext->SetSourceDrive(std::u16string{letter, u':', u'\\'});
+    FContext->SetMask(mask);
   }
 
   // Everything but a volume that cannot be opened is reported through the
   // prompt and the view.
   void ProcessScan() {
     try {
-      FContext.ProcessScan();
+      FContext->ProcessScan();
     } catch (const std::exception& error) {
       throw SourceError(error.what());
     }
@@ -79,7 +92,7 @@ private:
   TTerminal& FTerminal;
   std::shared_ptr<TTerminalPrompt> FPrompt;
   std::shared_ptr<TTerminalProgressView> FView;
-  TNTFSRecoveryContext FContext;
+  std::unique_ptr<TNTFSRecoveryContext> FContext;
 };
 
 // Every node a --path names: by its path as the listing shows it
@@ -158,7 +171,9 @@ int RunScan(const TScanOptions& AOptions, std::ostream& AOut, TTerminal& ATermin
   session.ProcessScan();
   if (session.View().Canceled())
     ATerminal.WriteLine("Scan canceled: the tree shows what was found until then.", TTerminal::tnWarning);
-  WriteListing(AOut, ListingRows(session.Context()), AOptions.Format);
+  TListingWriter writer(AOut, AOptions.Format);
+  ForEachListingRow(session.Context(), [&writer](const TListingRow& ARow) { writer.Write(ARow); });
+  writer.Finish();
   // A listing cut short (a full disk, a closed pipe) is no listing.
   if (!AOut.flush())
     throw OutputError("The listing could not be written to standard output.");

@@ -57,6 +57,8 @@ struct TRestoreOptions {
 // The source drives as the source drive page lists them, with the volume
 // and disk images AImages listed first.
 int RunDrives(const std::vector<std::string>& AImages, std::ostream& AOut);
+// RunScan and RunRestore leave what the scan built to the process's exit:
+// each is the last thing a process does.
 // Scans the source and writes its folder tree to AOut.
 int RunScan(const TScanOptions& AOptions, std::ostream& AOut, TTerminal& ATerminal);
 // Scans the source, ticks the selection and restores it into the target.

@@ -6,8 +6,8 @@
 
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <string_view>
 #include <unordered_map>
 
@@ -20,6 +20,8 @@ constexpr std::int64_t kEpochDifference = 11644473600;
 constexpr std::int64_t kUnitsPerSecond = 10000000;
 constexpr char kWhitespace[] = " \t";
 constexpr double kKiB = 1024.0;
+// What the listing gathers before it goes to the stream in one write.
+constexpr std::size_t kWritePiece = 256 * 1024;
 
 std::string Trimmed(const std::string& AText) {
   const std::size_t first = AText.find_first_not_of(kWhitespace);
@@ -29,46 +31,55 @@ std::string Trimmed(const std::string& AText) {
 }
 
 // Two decimals with "." whatever the locale.
-std::string TwoDecimals(double AValue) {
+void AppendTwoDecimals(std::string& AOut, double AValue) {
   std::array<char, 64> buffer{};
   const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), AValue, std::chars_format::fixed, 2);
-  return std::string(buffer.data(), result.ptr);
+  AOut.append(buffer.data(), result.ptr);
+}
+
+template <class TNumber>
+void AppendNumber(std::string& AOut, TNumber AValue) {
+  std::array<char, 24> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), AValue);
+  AOut.append(buffer.data(), result.ptr);
+}
+
+// A separator, then two digits with a leading zero.
+void AppendTwoDigits(std::string& AOut, char ASeparator, unsigned AValue) {
+  AOut += ASeparator;
+  AOut += static_cast<char>('0' + AValue / 10);
+  AOut += static_cast<char>('0' + AValue % 10);
 }
 
 const char* KindOf(const TListingRow& ARow) { return ARow.IsDirectory ? "dir" : "file"; }
 
-// The numbers of a row as text, for Fields to point into.
-struct TRowNumbers {
-  std::string Record, Size, Overwrite;
-};
-
-// The columns in listing order, as text.
-std::array<std::string_view, kColumns.size()> Fields(const TListingRow& ARow, TRowNumbers& ANumbers) {
-  ANumbers = {std::to_string(ARow.Record), std::to_string(ARow.Size), TwoDecimals(ARow.Overwrite)};
-  return {ANumbers.Record, KindOf(ARow), ARow.Deleted ? "1" : "0", ANumbers.Size,
-          ANumbers.Overwrite, ARow.Created, ARow.Attributes, ARow.Path};
+// The first of AChars in AText: string_view's find_first_of looks each
+// character up with a call of its own, which shows in a listing's time.
+std::size_t FirstOf(std::string_view AText, std::string_view AChars) {
+  for (std::size_t i = 0; i < AText.size(); ++i)
+    for (const char c : AChars)
+      if (AText[i] == c)
+        return i;
+  return std::string_view::npos;
 }
 
 // Names come from a volume anyone may have crafted: a tab or a line break
 // in one must not split a row.
 void AppendTsvField(std::string& ALine, std::string_view AText) {
-  if (AText.find_first_of("\t\n\r\\") == std::string_view::npos) {
-    ALine += AText;
-    return;
+  static constexpr std::string_view kSpecial = "\t\n\r\\";
+  static constexpr std::string_view kEscaped = "tnr\\";
+  for (std::size_t special = FirstOf(AText, kSpecial); special != std::string_view::npos;
+       special = FirstOf(AText, kSpecial)) {
+    ALine.append(AText.substr(0, special));
+    ALine += '\\';
+    ALine += kEscaped[kSpecial.find(AText[special])];
+    AText.remove_prefix(special + 1);
   }
-  for (const char c : AText) {
-    switch (c) {
-    case '\t': ALine += "\\t"; break;
-    case '\n': ALine += "\\n"; break;
-    case '\r': ALine += "\\r"; break;
-    case '\\': ALine += "\\\\"; break;
-    default: ALine += c;
-    }
-  }
+  ALine.append(AText);
 }
 
 void AppendCsvField(std::string& ALine, std::string_view AText) {
-  if (AText.find_first_of(",\"\r\n") == std::string_view::npos) {
+  if (FirstOf(AText, ",\"\r\n") == std::string_view::npos) {
     ALine += AText;
     return;
   }
@@ -81,65 +92,78 @@ void AppendCsvField(std::string& ALine, std::string_view AText) {
   ALine += '"';
 }
 
-std::string JsonString(const std::string& AText) {
-  std::string out = "\"";
+void AppendJsonString(std::string& AOut, std::string_view AText) {
+  AOut += '"';
   for (const char c : AText) {
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
+      AOut += '\\';
+      AOut += c;
     } else if (byte < 0x20) {
       std::array<char, 8> escaped{};
       std::snprintf(escaped.data(), escaped.size(), "\\u%04x", byte);
-      out += escaped.data();
+      AOut += escaped.data();
     } else {
-      out += c;
+      AOut += c;
     }
   }
-  return out + "\"";
+  AOut += '"';
 }
 
-// One write per row: a scan lists hundreds of thousands of them.
+// The columns in listing order.
 template <class TAppendField>
-void WriteSeparated(std::ostream& AOut, const std::vector<TListingRow>& ARows, char ASeparator,
-                    TAppendField AAppendField) {
-  std::string line;
+void AppendSeparatedRow(std::string& AOut, const TListingRow& ARow, char ASeparator, TAppendField AAppendField) {
+  AppendNumber(AOut, ARow.Record);
+  AOut += ASeparator;
+  AOut += KindOf(ARow);
+  AOut += ASeparator;
+  AOut += ARow.Deleted ? '1' : '0';
+  AOut += ASeparator;
+  AppendNumber(AOut, ARow.Size);
+  AOut += ASeparator;
+  AppendTwoDecimals(AOut, ARow.Overwrite);
+  for (const std::string* field : {&ARow.Created, &ARow.Attributes, &ARow.Path}) {
+    AOut += ASeparator;
+    AAppendField(AOut, *field);
+  }
+  AOut += '\n';
+}
+
+void AppendSeparatedHeader(std::string& AOut, char ASeparator) {
   for (std::size_t i = 0; i < kColumns.size(); ++i) {
     if (i)
-      line += ASeparator;
-    line += kColumns[i];
+      AOut += ASeparator;
+    AOut += kColumns[i];
   }
-  line += '\n';
-  AOut << line;
-  TRowNumbers numbers;
-  for (const TListingRow& row : ARows) {
-    line.clear();
-    const auto fields = Fields(row, numbers);
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      if (i)
-        line += ASeparator;
-      AAppendField(line, fields[i]);
-    }
-    line += '\n';
-    AOut.write(line.data(), static_cast<std::streamsize>(line.size()));
-  }
+  AOut += '\n';
 }
 
-void WriteJson(std::ostream& AOut, const std::vector<TListingRow>& ARows) {
-  AOut << '[';
-  for (std::size_t r = 0; r < ARows.size(); ++r) {
-    const TListingRow& row = ARows[r];
-    AOut << (r ? ",\n " : "\n ") << "{\"record\": " << row.Record << ", \"kind\": " << JsonString(KindOf(row))
-         << ", \"deleted\": " << (row.Deleted ? 1 : 0) << ", \"size\": " << row.Size
-         << ", \"overwrite\": " << TwoDecimals(row.Overwrite) << ", \"created\": " << JsonString(row.Created)
-         << ", \"attributes\": " << JsonString(row.Attributes) << ", \"path\": " << JsonString(row.Path) << '}';
-  }
-  AOut << (ARows.empty() ? "]\n" : "\n]\n");
+void AppendJsonRow(std::string& AOut, const TListingRow& ARow, bool AFirst) {
+  AOut += AFirst ? "\n {\"record\": " : ",\n {\"record\": ";
+  AppendNumber(AOut, ARow.Record);
+  AOut += ", \"kind\": ";
+  AppendJsonString(AOut, KindOf(ARow));
+  AOut += ", \"deleted\": ";
+  AOut += ARow.Deleted ? '1' : '0';
+  AOut += ", \"size\": ";
+  AppendNumber(AOut, ARow.Size);
+  AOut += ", \"overwrite\": ";
+  AppendTwoDecimals(AOut, ARow.Overwrite);
+  AOut += ", \"created\": ";
+  AppendJsonString(AOut, ARow.Created);
+  AOut += ", \"attributes\": ";
+  AppendJsonString(AOut, ARow.Attributes);
+  AOut += ", \"path\": ";
+  AppendJsonString(AOut, ARow.Path);
+  AOut += '}';
 }
 
-std::string SizeText(std::int64_t ASize) {
-  if (ASize < 1024)
-    return std::to_string(ASize) + " B";
+void AppendSizeText(std::string& AOut, std::int64_t ASize) {
+  if (ASize < 1024) {
+    AppendNumber(AOut, ASize);
+    AOut += " B";
+    return;
+  }
   static constexpr std::array<const char*, 5> units = {"KiB", "MiB", "GiB", "TiB", "PiB"};
   double value = static_cast<double>(ASize) / kKiB;
   std::size_t unit = 0;
@@ -147,84 +171,139 @@ std::string SizeText(std::int64_t ASize) {
     value /= kKiB;
   std::array<char, 64> buffer{};
   const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, 1);
-  return std::string(buffer.data(), result.ptr) + " " + units[unit];
+  AOut.append(buffer.data(), result.ptr);
+  AOut += ' ';
+  AOut += units[unit];
 }
 
 // An indented line per node: folders end in "/", files show their size and
 // how much of them is estimated overwritten.
-void WriteTree(std::ostream& AOut, const std::vector<TListingRow>& ARows) {
-  for (const TListingRow& row : ARows) {
-    AOut << std::string(static_cast<std::size_t>(row.Depth) * 2, ' ') << EscapeControls(row.Name);
-    if (row.IsDirectory)
-      AOut << (row.Name.ends_with('/') ? "" : "/");
-    else
-      AOut << "  " << SizeText(row.Size) << ", " << TwoDecimals(row.Overwrite) << "% overwritten";
-    if (row.Deleted && row.Depth > 0)
-      AOut << "  [deleted]";
-    AOut << '\n';
+void AppendTreeRow(std::string& AOut, const TListingRow& ARow) {
+  AOut.append(static_cast<std::size_t>(ARow.Depth) * 2, ' ');
+  AOut += EscapeControls(ARow.Name);
+  if (ARow.IsDirectory) {
+    if (!ARow.Name.ends_with('/'))
+      AOut += '/';
+  } else {
+    AOut += "  ";
+    AppendSizeText(AOut, ARow.Size);
+    AOut += ", ";
+    AppendTwoDecimals(AOut, ARow.Overwrite);
+    AOut += "% overwritten";
   }
+  if (ARow.Deleted && ARow.Depth > 0)
+    AOut += "  [deleted]";
+  AOut += '\n';
 }
 
 } // namespace
 
 std::string UtcIso8601(std::int64_t AFileTime) {
+  using namespace std::chrono;
   // Floor division, so that times before 1601 still fall on whole seconds.
   std::int64_t seconds = AFileTime / kUnitsPerSecond;
   if (AFileTime % kUnitsPerSecond < 0)
     --seconds;
-  const std::time_t unixTime = static_cast<std::time_t>(seconds - kEpochDifference);
-  std::tm calendar{};
-  if (gmtime_r(&unixTime, &calendar) == nullptr)
-    return {};
-  std::array<char, 64> buffer{};
-  const std::size_t length = std::strftime(buffer.data(), buffer.size(), "%Y-%m-%dT%H:%M:%SZ", &calendar);
-  return std::string(buffer.data(), length);
+  const sys_seconds time{std::chrono::seconds(seconds - kEpochDifference)};
+  const sys_days day = floor<days>(time);
+  const year_month_day date(day);
+  const hh_mm_ss clock(time - day);
+  // The year as the C library writes it: without leading zeros, signed
+  // before year 0, as every 64-bit NTFS time falls between -27627 and 30828.
+  std::string text;
+  AppendNumber(text, static_cast<int>(date.year()));
+  AppendTwoDigits(text, '-', static_cast<unsigned>(date.month()));
+  AppendTwoDigits(text, '-', static_cast<unsigned>(date.day()));
+  AppendTwoDigits(text, 'T', static_cast<unsigned>(clock.hours().count()));
+  AppendTwoDigits(text, ':', static_cast<unsigned>(clock.minutes().count()));
+  AppendTwoDigits(text, ':', static_cast<unsigned>(clock.seconds().count()));
+  return text + 'Z';
+}
+
+void ForEachListingRow(const TNTFSRecoveryContext& AContext, const std::function<void(const TListingRow&)>& AVisit) {
+  // The pre-order walk meets a folder before what it holds, so the folders
+  // open above a node form a stack whose top is the node's folder; the
+  // row's path keeps the path of each of them as a prefix, so each folder's
+  // path is spelt once and nothing is allocated per row.
+  struct TOpenFolder {
+    PTreeItemInfo Node;
+    std::size_t PathLength;
+  };
+  std::vector<TOpenFolder> folders;
+  // Few distinct sets of attribute bits occur; each is spelt once.
+  std::unordered_map<std::uint32_t, std::string> attributeTexts;
+  TListingRow row;
+  ForEachTreeNode(AContext.TreeItems(), [&](PTreeItemInfo ANode) {
+    const PItemInfo item = TNTFSRecoveryContext::ItemInfo(ANode);
+    while (!folders.empty() && folders.back().Node != ANode->Parent)
+      folders.pop_back();
+    row.Name.clear();
+    AppendNativePath(row.Name, item->Name);
+    row.Path.resize(folders.empty() ? 0 : folders.back().PathLength);
+    if (!folders.empty())
+      row.Path += '/';
+    row.Path += row.Name;
+    row.Depth = static_cast<std::int32_t>(folders.size());
+    if (ANode->SubItems)
+      folders.push_back({ANode, row.Path.size()});
+    const auto [attributes, added] = attributeTexts.try_emplace(item->Attributes);
+    if (added)
+      attributes->second = Trimmed(ToNativePath(NTFSUtils::FileAttributesToString(item->Attributes)));
+    row.Node = ANode;
+    row.Record = static_cast<std::uint64_t>(item->MFTNumber.Address());
+    row.IsDirectory = item->IsDirectory;
+    row.Deleted = item->IsDeleted;
+    row.Size = item->DataSize;
+    row.Overwrite = item->OverwritePercent;
+    row.Created = UtcIso8601(item->CreationTime);
+    row.Attributes = attributes->second;
+    AVisit(row);
+  });
 }
 
 std::vector<TListingRow> ListingRows(const TNTFSRecoveryContext& AContext) {
   std::vector<TListingRow> rows;
-  // The pre-order walk meets a folder before what it holds, so a node's path
-  // and depth follow from its folder's row: each folder's path is spelt once.
-  std::unordered_map<PTreeItemInfo, std::size_t> folderRows;
-  // Few distinct sets of attribute bits occur; each is spelt once.
-  std::unordered_map<std::uint32_t, std::string> attributeTexts;
-  ForEachTreeNode(AContext.TreeItems(), [&rows, &folderRows, &attributeTexts](PTreeItemInfo ANode) {
-    const PItemInfo item = TNTFSRecoveryContext::ItemInfo(ANode);
-    std::string name = ToNativePath(item->Name);
-    std::string path;
-    std::int32_t depth = 0;
-    if (ANode->Parent != nullptr) {
-      const TListingRow& folder = rows[folderRows.at(ANode->Parent)];
-      path = folder.Path + '/' + name;
-      depth = folder.Depth + 1;
-    } else {
-      path = name;
-    }
-    if (ANode->SubItems)
-      folderRows.emplace(ANode, rows.size());
-    const auto [attributes, added] = attributeTexts.try_emplace(item->Attributes);
-    if (added)
-      attributes->second = Trimmed(ToNativePath(NTFSUtils::FileAttributesToString(item->Attributes)));
-    rows.push_back({ANode, static_cast<std::uint64_t>(item->MFTNumber.Address()), item->IsDirectory, item->IsDeleted,
-                    item->DataSize, item->OverwritePercent, UtcIso8601(item->CreationTime), attributes->second,
-                    std::move(path), std::move(name), depth});
-  });
+  ForEachListingRow(AContext, [&rows](const TListingRow& ARow) { rows.push_back(ARow); });
   return rows;
 }
 
-void WriteListing(std::ostream& AOut, const std::vector<TListingRow>& ARows, TListingFormat AFormat) {
-  switch (AFormat) {
+TListingWriter::TListingWriter(std::ostream& AOut, TListingFormat AFormat) : FOut(AOut), FFormat(AFormat) {
+  FBuffer.reserve(kWritePiece + kWritePiece / 4);
+  if (FFormat == TListingFormat::lfTsv)
+    AppendSeparatedHeader(FBuffer, '\t');
+  else if (FFormat == TListingFormat::lfCsv)
+    AppendSeparatedHeader(FBuffer, ',');
+  else if (FFormat == TListingFormat::lfJson)
+    FBuffer += '[';
+}
+
+void TListingWriter::Write(const TListingRow& ARow) {
+  switch (FFormat) {
   case TListingFormat::lfTsv:
-    WriteSeparated(AOut, ARows, '\t', AppendTsvField);
+    AppendSeparatedRow(FBuffer, ARow, '\t', AppendTsvField);
     break;
   case TListingFormat::lfCsv:
-    WriteSeparated(AOut, ARows, ',', AppendCsvField);
+    AppendSeparatedRow(FBuffer, ARow, ',', AppendCsvField);
     break;
   case TListingFormat::lfJson:
-    WriteJson(AOut, ARows);
+    AppendJsonRow(FBuffer, ARow, FRows == 0);
     break;
   case TListingFormat::lfTree:
-    WriteTree(AOut, ARows);
+    AppendTreeRow(FBuffer, ARow);
     break;
   }
+  ++FRows;
+  if (FBuffer.size() >= kWritePiece)
+    Flush();
+}
+
+void TListingWriter::Finish() {
+  if (FFormat == TListingFormat::lfJson)
+    FBuffer += FRows == 0 ? "]\n" : "\n]\n";
+  Flush();
+}
+
+void TListingWriter::Flush() {
+  FOut.write(FBuffer.data(), static_cast<std::streamsize>(FBuffer.size()));
+  FBuffer.clear();
 }

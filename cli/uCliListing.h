@@ -3,6 +3,7 @@
 #include "engine/uAppContext.h"
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -26,11 +27,35 @@ struct TListingRow {
 
 enum class TListingFormat { lfTree, lfTsv, lfCsv, lfJson };
 
+// Hands every node of the context's tree to AVisit in depth-first pre-order.
+// The row is only valid during the call: it is reused for the next node.
+void ForEachListingRow(const TNTFSRecoveryContext& AContext, const std::function<void(const TListingRow&)>& AVisit);
+
 // Every node of the context's tree in depth-first pre-order.
 std::vector<TListingRow> ListingRows(const TNTFSRecoveryContext& AContext);
 
-void WriteListing(std::ostream& AOut, const std::vector<TListingRow>& ARows, TListingFormat AFormat);
+// Writes a listing row by row, in large pieces: a scan lists hundreds of
+// thousands of rows. Nothing reaches the stream before a piece is full or
+// Finish is called.
+class TListingWriter {
+public:
+  TListingWriter(std::ostream& AOut, TListingFormat AFormat);
+  TListingWriter(const TListingWriter&) = delete;
+  TListingWriter& operator=(const TListingWriter&) = delete;
 
-// An NTFS time (100 ns units since 1601) as UTC ISO 8601; empty when it
-// lies beyond what the calendar functions represent.
+  void Write(const TListingRow& ARow);
+  // Ends the listing (JSON's closing bracket) and hands the rest to the stream.
+  void Finish();
+
+private:
+  void Flush();
+
+  std::ostream& FOut;
+  TListingFormat FFormat;
+  std::string FBuffer;
+  std::size_t FRows = 0;
+};
+
+// An NTFS time (100 ns units since 1601) as UTC ISO 8601, to the second;
+// every 64-bit time has one (years -27627 to 30828).
 std::string UtcIso8601(std::int64_t AFileTime);

@@ -77,21 +77,25 @@ char32_t DecodeUtf8(const std::string& AText, std::size_t& APos) {
 
 } // namespace
 
-std::string ToNativePath(const std::u16string& APath) {
-  std::string out;
-  out.reserve(APath.size());
+void AppendNativePath(std::string& AOut, std::u16string_view APath) {
   for (std::size_t i = 0; i < APath.size(); ++i) {
     const char16_t unit = APath[i];
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < APath.size() && APath[i + 1] >= 0xDC00 &&
         APath[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (APath[i + 1] - 0xDC00));
+      AppendUtf8(AOut, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (APath[i + 1] - 0xDC00));
       ++i;
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      AppendUtf8(out, kReplacement);
+      AppendUtf8(AOut, kReplacement);
     } else {
-      AppendUtf8(out, unit);
+      AppendUtf8(AOut, unit);
     }
   }
+}
+
+std::string ToNativePath(const std::u16string& APath) {
+  std::string out;
+  out.reserve(APath.size());
+  AppendNativePath(out, APath);
   return out;
 }
 

@@ -7,6 +7,8 @@
 // UTF-8 both ways, with whatever does not convert cleanly (an unpaired
 // surrogate, a malformed byte sequence) becoming U+FFFD.
 std::string ToNativePath(const std::u16string& APath);
+// The same, appended to AOut, for callers that reuse one buffer.
+void AppendNativePath(std::string& AOut, std::u16string_view APath);
 std::u16string FromNativePath(const std::string& APath);
 
 // Appends one code point as UTF-8; surrogates are the caller's business.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <sstream>
 
 namespace {
@@ -21,7 +22,10 @@ TListingRow Row(std::string APath, std::string AName, bool AIsDirectory = false)
 
 std::string Listing(const std::vector<TListingRow>& ARows, TListingFormat AFormat) {
   std::ostringstream out;
-  WriteListing(out, ARows, AFormat);
+  TListingWriter writer(out, AFormat);
+  for (const TListingRow& row : ARows)
+    writer.Write(row);
+  writer.Finish();
   return out.str();
 }
 
@@ -60,10 +64,29 @@ TEST(CliListing, NtfsTimesBecomeUtcSeconds) {
     std::int64_t FileTime;
     const char* Expected;
   };
+  // Every 64-bit time has a date: a crafted record may hold any of them, and
+  // years before 1000 or before year 1 are written as the C library does.
   for (const Case& c : {Case{0, "1601-01-01T00:00:00Z"}, Case{116444736000000000, "1970-01-01T00:00:00Z"},
-                        Case{133326864009999999, "2023-07-01T12:00:00Z"}, Case{-1, "1600-12-31T23:59:59Z"}}) {
+                        Case{133326864009999999, "2023-07-01T12:00:00Z"}, Case{-1, "1600-12-31T23:59:59Z"},
+                        Case{133537247990000000, "2024-02-29T23:59:59Z"}, Case{157520160000000000, "2100-03-01T00:00:00Z"},
+                        Case{-504911232000000000, "1-01-01T00:00:00Z"}, Case{-504911232000000001, "0-12-31T23:59:59Z"},
+                        Case{std::numeric_limits<std::int64_t>::max(), "30828-09-14T02:48:05Z"},
+                        Case{std::numeric_limits<std::int64_t>::min(), "-27627-04-19T21:11:54Z"}}) {
     EXPECT_EQ(UtcIso8601(c.FileTime), c.Expected) << c.FileTime;
   }
+}
+
+// A scan's listing goes out in pieces: rows that straddle a piece's end
+// arrive whole and in order, and the last piece is not lost.
+TEST(CliListing, ListingsLongerThanOneWriteArriveWhole) {
+  std::vector<TListingRow> rows;
+  std::string expected = kHeader;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string name = "file-" + std::to_string(i) + std::string(static_cast<std::size_t>(i % 37), 'x') + ".txt";
+    rows.push_back(Row("D:/Folder/" + name, name));
+    expected += "70\tfile\t1\t1536\t37.04\t2023-07-01T12:00:00Z\tA\tD:/Folder/" + name + "\n";
+  }
+  EXPECT_EQ(Listing(rows, TListingFormat::lfTsv), expected);
 }
 
 } // namespace
