@@ -155,19 +155,25 @@ bool TProgressExService::DoProgress(std::int64_t AProgress) {
     return false;
   top->Progress = AProgress;
   const bool goOn = !top->Canceled;
-
-  top->_ElapsedSeconds = std::abs(FClock() - top->StartTime) / 1000;
   top->_ProgressPercent = static_cast<double>(AProgress) / static_cast<double>(top->Count) * 100;
-  const double secondsPerUnit =
-      AProgress != 0 ? static_cast<double>(top->_ElapsedSeconds) / static_cast<double>(AProgress) : 0;
-  top->_EstimatedSeconds = RoundHalfEven(static_cast<double>(top->Count) * secondsPerUnit);
 
+  // The clock is read only when the views are told: loops report every
+  // record, and reading it each time would cost more than the record.
   const std::int64_t updateNum = RoundHalfEven(static_cast<double>(AProgress) / top->_UpdateStepKoef);
   if (updateNum != top->_LastUpdateNum) {
     top->_LastUpdateNum = updateNum;
+    RefreshTimes(*top);
     NotifyViews([](IProgressExView& AView, IProgressExInfo& AItem) { AView.UpdateItem(AItem); });
   }
   return goOn;
+}
+
+void TProgressExService::RefreshTimes(TProgressExRec& ALevel) const {
+  ALevel._ElapsedSeconds = std::abs(FClock() - ALevel.StartTime) / 1000;
+  const double secondsPerUnit = ALevel.Progress != 0
+                                    ? static_cast<double>(ALevel._ElapsedSeconds) / static_cast<double>(ALevel.Progress)
+                                    : 0;
+  ALevel._EstimatedSeconds = RoundHalfEven(static_cast<double>(ALevel.Count) * secondsPerUnit);
 }
 
 bool TProgressExService::Detail(TProgressDetailStatus AStatus, const std::string& AMessage) {
@@ -192,6 +198,7 @@ void TProgressExService::Cancel() {
 void TProgressExService::Close() {
   if (FLevels.empty())
     return;
+  RefreshTimes(*Top());
   std::exception_ptr failure = Attempt([&] {
     NotifyViews([](IProgressExView& AView, IProgressExInfo& AItem) { AView.CloseItem(AItem); });
   });

@@ -103,6 +103,8 @@ private:
 
   template <class TNotification>
   void NotifyViews(TNotification ANotify);
+  // Works out the level's elapsed and estimated times from the clock.
+  void RefreshTimes(TProgressExRec& ALevel) const;
   bool IsRegistered(const IProgressExViewPtr& AView) const;
   void CloseQuietly() noexcept;
   TProgressExRec* Top() const;
