@@ -20,8 +20,6 @@ namespace {
 
 constexpr std::int64_t kOrphansRecord = 1;
 constexpr char16_t kOrphansName[] = u"???";
-// How often the record pass reports progress and looks for a cancel.
-constexpr std::int64_t kRecordsPerProgress = 64;
 // Enough of a file's start for every signature libmagic knows by its first bytes.
 constexpr std::size_t kSniffedBytes = 4096;
 
@@ -140,6 +138,9 @@ std::string HexOf(std::uint32_t AValue) {
 void ReportDamage(std::int64_t ANumber, TByteView ARecord, const std::vector<std::uint32_t>& ATornSectors) {
   if (!PMFTRecord(ARecord).IsFileRecord())
     return;
+  const std::vector<TAttributeDamage> damaged = NTFSAttribute::DamagedAttributes(ARecord);
+  if (ATornSectors.empty() && damaged.empty())
+    return;
   const std::string record = "MFT record " + std::to_string(ANumber);
   for (const std::uint32_t sector : ATornSectors) {
     const std::uint64_t first = std::uint64_t{sector} * NTFSUtils::FixupStride;
@@ -148,7 +149,7 @@ void ReportDamage(std::int64_t ANumber, TByteView ARecord, const std::vector<std
                                        std::to_string(first + NTFSUtils::FixupStride - 1) +
                                        ") does not carry the update sequence number.");
   }
-  for (const TAttributeDamage& damage : NTFSAttribute::DamagedAttributes(ARecord))
+  for (const TAttributeDamage& damage : damaged)
     ProgressEx::Detail(pdsWarning, record + ": the attribute of type " + HexOf(damage.TypeCode) + " at offset " +
                                        std::to_string(damage.Offset) + " is skipped: " + damage.Problem + ".");
 }
@@ -240,9 +241,7 @@ void TNTFSRecoveryContext::ScanDrive(PNTFSVolume AVolume, const IExListPtr& ALis
       const TByteView record = block->Record(i);
       ReportDamage(number, record, block->TornSectors(i));
       ScanRecord(AVolume, number, record, AList, runs);
-      // Telling every record would cost more than parsing it.
-      if (number % kRecordsPerProgress == 0 || i + 1 == block->Count())
-        goOn = ProgressEx::DoProgress(number);
+      goOn = ProgressEx::DoProgress(number);
     }
   }
   // Records the MFT claims beyond what the device can hold cannot be read,
