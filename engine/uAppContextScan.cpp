@@ -125,6 +125,12 @@ std::optional<TScannedName> FormerFileNameOf(std::int64_t ANumber, PNTFSNode ANo
   return name;
 }
 
+// The bytes AClusters clusters hold; as many as can be counted when that
+// overflows.
+std::int64_t MappedBytes(std::int64_t AClusters, std::uint32_t AClusterSize) {
+  return CheckedMul<std::int64_t>(AClusters, AClusterSize).value_or(std::numeric_limits<std::int64_t>::max());
+}
+
 std::string HexOf(std::uint32_t AValue) {
   char digits[8];
   const auto end = std::to_chars(std::begin(digits), std::end(digits), AValue, 16).ptr;
@@ -262,15 +268,20 @@ void TNTFSRecoveryContext::ScanDrive(PNTFSVolume AVolume, const IExListPtr& ALis
   if (AVolume->MFTRecordsClaimed > AVolume->MFTRecordCount)
     unread.Add(AVolume->MFTRecordCount, AVolume->MFTRecordsClaimed - AVolume->MFTRecordCount);
   unread.Flush();
+  TakeFreedExtents(AVolume);
 }
 
 void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber, const TMem& ARecord,
                                       const IExListPtr& AList, const IMFTRunListPtr& ARunList) {
   const TByteView record(ARecord.Ptr, static_cast<std::size_t>(ARecord.Size));
   const PMFTRecord header(record);
-  // Extension records are reached through their base record's attribute list.
-  if (!header.IsFileRecord() || header.BaseMFTRecord().Value != 0)
+  if (!header.IsFileRecord())
     return;
+  // Extension records are reached through their base record's attribute list.
+  if (header.BaseMFTRecord().Value != 0) {
+    NoteExtension(ANumber, header);
+    return;
+  }
   const bool inUse = (header.Flags() & MFT_RECORD_IN_USE) != 0;
   const bool isFolder = (header.Flags() & MFT_RECORD_IS_DIRECTORY) != 0;
 
@@ -321,36 +332,108 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
 
 void TNTFSRecoveryContext::TakeData(PNTFSVolume AVolume, PItemInfo AItem, const TAttributeSearchRec& AData,
                                     const IMFTRunListPtr& ARunList) {
-  AItem->DataSize = NTFSAttribute::GetAttributeDataSize(AData.AttributeRecord);
+  const PMFTAttributeRecord& attribute = AData.AttributeRecord;
+  AItem->DataSize = NTFSAttribute::GetAttributeDataSize(attribute);
   AItem->StoredSize = AItem->DataSize;
-  if (AItem->IsDirectory || NTFSAttribute::IsResident(AData.AttributeRecord))
+  if (AItem->IsDirectory || NTFSAttribute::IsResident(attribute))
     return;
   ARunList->Clear();
   NTFSAttribute::RunListBuild(AData, ARunList);
   FDataRuns.Keep(AItem, *ARunList);
+  const std::size_t kept = FDataRuns.Count() - 1;
+  const bool compressed = NTFSAttribute::IsCompressed(attribute);
+  if (MappedBytes(ARunList->VCNCount(), AVolume->ClusterSize) < AItem->DataSize) {
+    const TByteView name = attribute.Name();
+    FShortData.push_back({kept, AItem->DataSize, compressed, {name.Data(), name.Data() + name.Size()}});
+  }
+  SizeByKeptRuns(kept, AItem->DataSize, compressed, AVolume->ClusterSize);
+}
+
+void TNTFSRecoveryContext::SizeByKeptRuns(std::size_t AKept, std::int64_t ADataSize, bool ACompressed,
+                                          std::uint32_t AClusterSize) {
+  const PItemInfo item = FDataRuns.Item(AKept);
   // Reading ends where the runs end: a damaged or crafted size beyond them
   // must not make the restore ask for room it will never fill.
-  const std::int64_t mapped = CheckedMul<std::int64_t>(ARunList->VCNCount(), AVolume->ClusterSize)
-                                  .value_or(std::numeric_limits<std::int64_t>::max());
-  if (mapped < AItem->DataSize)
-    ProgressEx::Detail(pdsWarning, "The data runs of MFT record " + std::to_string(AItem->MFTNumber.Address()) +
-                                       " break off at VCN " + std::to_string(ARunList->VCNCount()) + ": bytes " +
-                                       std::to_string(mapped) + " to " + std::to_string(AItem->DataSize - 1) +
-                                       " have no clusters.");
-  AItem->DataSize = std::min(AItem->DataSize, mapped);
+  item->DataSize = std::min(ADataSize, MappedBytes(FDataRuns.VCNCount(AKept), AClusterSize));
   // A compressed file's runs without clusters are what compression saved,
   // which the restored copy needs again; a sparse file's are holes, which
   // it keeps.
-  if (NTFSAttribute::IsCompressed(AData.AttributeRecord)) {
-    AItem->StoredSize = AItem->DataSize;
+  if (ACompressed) {
+    item->StoredSize = item->DataSize;
     return;
   }
   std::int64_t stored = 0;
-  for (std::int32_t i = 0; i < ARunList->ItemCount(); ++i) {
-    const RunListElement run = ARunList->Item(i);
+  for (const RunListElement& run : FDataRuns.Runs(AKept))
     if (run.LCN != 0)
       stored = CheckedAdd(stored, run.Length).value_or(std::numeric_limits<std::int64_t>::max());
+  item->StoredSize = std::min(item->DataSize, MappedBytes(stored, AClusterSize));
+}
+
+void TNTFSRecoveryContext::NoteExtension(std::int64_t ANumber, const PMFTRecord& AHeader) {
+  if ((AHeader.Flags() & MFT_RECORD_IN_USE) == 0)
+    FFreedExtensions.emplace_back(AHeader.BaseMFTRecord().Address(), ANumber);
+}
+
+// ntfs-3g frees a deleted file's extension records with their extents as
+// they were, but its attribute list no longer names them: they are found by
+// the base record their headers name, and taken in VCN order, each where
+// the runs so far end.
+void TNTFSRecoveryContext::TakeFreedExtents(PNTFSVolume AVolume) {
+  std::sort(FFreedExtensions.begin(), FFreedExtensions.end());
+  TMemHolder record(static_cast<std::int32_t>(AVolume->MFTRecordSize));
+  const TByteView block(record.Ptr(), static_cast<std::size_t>(record.Size()));
+  for (const TShortData& data : FShortData) {
+    const PItemInfo item = FDataRuns.Item(data.Kept);
+    const std::int64_t number = item->MFTNumber.Address();
+    const auto first =
+        std::lower_bound(FFreedExtensions.begin(), FFreedExtensions.end(), std::pair{number, std::int64_t{0}});
+    const auto last =
+        std::upper_bound(first, FFreedExtensions.end(), std::pair{number, std::numeric_limits<std::int64_t>::max()});
+    NTFS_VCN end = FDataRuns.VCNCount(data.Kept);
+    std::vector<RunListElement> taken;
+    for (auto candidate = first; candidate != last && MappedBytes(end, AVolume->ClusterSize) < data.DataSize;) {
+      NTFSUtils::GetMFTRecord(AVolume, MFT_REF::Build(candidate->second), record.Ptr());
+      const std::optional<std::vector<RunListElement>> extent =
+          NTFSAttribute::IsFreedExtension(PMFTRecord(block), number, item->SequenceNumber)
+              ? NTFSAttribute::FormerExtent(block, AttributeType::Data, TByteView(data.Name.data(), data.Name.size()),
+                                            end, AVolume->NumberOfClusters)
+              : std::nullopt;
+      if (!extent) {
+        ++candidate;
+        continue;
+      }
+      ProgressEx::Detail(pdsInformation, "MFT record " + std::to_string(number) + " takes the data runs from VCN " +
+                                             std::to_string(end) + " on from the freed extension record " +
+                                             std::to_string(candidate->second) + ".");
+      taken.insert(taken.end(), extent->begin(), extent->end());
+      end = extent->back().VCN + extent->back().Length;
+      // The extents need not lie in the order of their records.
+      candidate = first;
+    }
+    if (!taken.empty()) {
+      FDataRuns.Extend(data.Kept, taken);
+      const std::span<const RunListElement> runs = FDataRuns.Runs(data.Kept);
+      FTakenRuns[number] = MFTRunList::New({runs.begin(), runs.end()});
+      // Taken late, they still claim their clusters against what was
+      // deleted before the file.
+      for (const RunListElement& run : taken) {
+        std::int64_t firstCluster = 0, lastCluster = 0;
+        if (RunClusters(run, firstCluster, lastCluster))
+          FDriveMap->AddUsing(firstCluster, lastCluster, item, item->ChangeTime);
+      }
+    }
+    const std::int64_t mapped = MappedBytes(end, AVolume->ClusterSize);
+    if (mapped < data.DataSize)
+      ProgressEx::Detail(pdsWarning, "The data runs of MFT record " + std::to_string(number) + " break off at VCN " +
+                                         std::to_string(end) + ": bytes " + std::to_string(mapped) + " to " +
+                                         std::to_string(data.DataSize - 1) + " have no clusters.");
+    SizeByKeptRuns(data.Kept, data.DataSize, data.Compressed, AVolume->ClusterSize);
   }
-  stored = CheckedMul<std::int64_t>(stored, AVolume->ClusterSize).value_or(std::numeric_limits<std::int64_t>::max());
-  AItem->StoredSize = std::min(AItem->DataSize, stored);
+  std::vector<TShortData>().swap(FShortData);
+  std::vector<std::pair<std::int64_t, std::int64_t>>().swap(FFreedExtensions);
+}
+
+IMFTRunListPtr TNTFSRecoveryContext::TakenRunsOf(PItemInfo AItem) const {
+  const auto taken = FTakenRuns.find(AItem->MFTNumber.Address());
+  return taken == FTakenRuns.end() ? nullptr : taken->second;
 }

@@ -274,6 +274,22 @@ public:
   // freed with it, when that record still holds it (see the unit); nothing
   // otherwise. The first long name wins, else the last name found.
   static std::optional<TFormerFileName> FormerFileName(PNTFSNode ABase);
+  // Whether the record block is an extension record freed while it held
+  // part of base record ABase in use with sequence number ABaseSequence:
+  // its base reference carries the number ABase had then, which freeing
+  // ABase raised.
+  static bool IsFreedExtension(const PMFTRecord& AHeader, std::int64_t ABase, std::uint16_t ABaseSequence);
+  // The runs of the extent of a non-resident attribute (ATypeCode, AName)
+  // from ALowVCN on that the record block holds, their VCNs counted from
+  // ALowVCN; nothing unless it passes every check of a sound extent: its
+  // form, a HighVCN not below its LowVCN, a run list that decodes to exactly
+  // the VCNs from the one to the other, clusters inside a volume of
+  // AClusterCount clusters. Made for freed extension records: ntfs-3g frees
+  // a deleted file's extension records with their extents intact, but drops
+  // them from its attribute list.
+  static std::optional<std::vector<RunListElement>> FormerExtent(TByteView ARecord, ATTRIBUTE_TYPE_CODE ATypeCode,
+                                                                 TByteView AName, NTFS_VCN ALowVCN,
+                                                                 std::int64_t AClusterCount);
   // One step of the walk over the node's attribute list, loading the list
   // and the extension records as needed.
   static bool FindInAttributeList(bool AFindFirst, TAttributeSearchRec& ASearchRec);
@@ -307,8 +323,10 @@ public:
   // the compression units of compressed data, or a run-list stream over the
   // clusters as they are (encrypted data among them). Throws
   // CompressedDataException for a compression method other than LZNT1 or a
-  // compression unit no writer makes.
-  static IStreamExPtr GetDataStream(const TAttributeSearchRec& ASearchRec);
+  // compression unit no writer makes. ARuns, when given, are the match's
+  // runs with its further extents, as the caller found them; else they are
+  // built from the record and its attribute list.
+  static IStreamExPtr GetDataStream(const TAttributeSearchRec& ASearchRec, IMFTRunListPtr ARuns = nullptr);
   // Reads the first ASize bytes of the match's data into ADest.
   static void ReadData(const TAttributeSearchRec& ASearchRec, std::int64_t ASize, void* ADest);
 };
