@@ -12,6 +12,7 @@
 #include <charconv>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -375,9 +376,10 @@ void TNTFSRecoveryContext::NoteExtension(std::int64_t ANumber, const PMFTRecord&
 }
 
 // ntfs-3g frees a deleted file's extension records with their extents as
-// they were, but its attribute list no longer names them: they are found by
-// the base record their headers name, and taken in VCN order, each where
-// the runs so far end.
+// they were, but its attribute list no longer names the last of them: they
+// are found by the base record their headers name, and chained by VCN, each
+// where the runs so far end. Each record is read once: a crafted volume may
+// name one base record from every record it has.
 void TNTFSRecoveryContext::TakeFreedExtents(PNTFSVolume AVolume) {
   std::sort(FFreedExtensions.begin(), FFreedExtensions.end());
   TMemHolder record(static_cast<std::int32_t>(AVolume->MFTRecordSize));
@@ -387,28 +389,28 @@ void TNTFSRecoveryContext::TakeFreedExtents(PNTFSVolume AVolume) {
     const std::int64_t number = item->MFTNumber.Address();
     const auto first =
         std::lower_bound(FFreedExtensions.begin(), FFreedExtensions.end(), std::pair{number, std::int64_t{0}});
-    const auto last =
-        std::upper_bound(first, FFreedExtensions.end(), std::pair{number, std::numeric_limits<std::int64_t>::max()});
+    // The sound extents of the records that name the file as their base,
+    // by the VCN each starts at, with the record holding it.
+    std::map<NTFS_VCN, std::pair<std::int64_t, std::vector<RunListElement>>> extents;
+    for (auto candidate = first; candidate != FFreedExtensions.end() && candidate->first == number; ++candidate) {
+      NTFSUtils::GetMFTRecord(AVolume, MFT_REF::Build(candidate->second), record.Ptr());
+      if (!NTFSAttribute::IsFreedExtension(PMFTRecord(block), number, item->SequenceNumber))
+        continue;
+      for (std::vector<RunListElement>& runs :
+           NTFSAttribute::FormerExtents(block, AttributeType::Data, TByteView(data.Name.data(), data.Name.size()),
+                                        AVolume->NumberOfClusters))
+        extents.try_emplace(runs.front().VCN, candidate->second, std::move(runs));
+    }
     NTFS_VCN end = FDataRuns.VCNCount(data.Kept);
     std::vector<RunListElement> taken;
-    for (auto candidate = first; candidate != last && MappedBytes(end, AVolume->ClusterSize) < data.DataSize;) {
-      NTFSUtils::GetMFTRecord(AVolume, MFT_REF::Build(candidate->second), record.Ptr());
-      const std::optional<std::vector<RunListElement>> extent =
-          NTFSAttribute::IsFreedExtension(PMFTRecord(block), number, item->SequenceNumber)
-              ? NTFSAttribute::FormerExtent(block, AttributeType::Data, TByteView(data.Name.data(), data.Name.size()),
-                                            end, AVolume->NumberOfClusters)
-              : std::nullopt;
-      if (!extent) {
-        ++candidate;
-        continue;
-      }
+    for (auto next = extents.find(end); next != extents.end() && MappedBytes(end, AVolume->ClusterSize) < data.DataSize;
+         next = extents.find(end)) {
+      const auto& [holder, runs] = next->second;
       ProgressEx::Detail(pdsInformation, "MFT record " + std::to_string(number) + " takes the data runs from VCN " +
                                              std::to_string(end) + " on from the freed extension record " +
-                                             std::to_string(candidate->second) + ".");
-      taken.insert(taken.end(), extent->begin(), extent->end());
-      end = extent->back().VCN + extent->back().Length;
-      // The extents need not lie in the order of their records.
-      candidate = first;
+                                             std::to_string(holder) + ".");
+      taken.insert(taken.end(), runs.begin(), runs.end());
+      end = runs.back().VCN + runs.back().Length;
     }
     if (!taken.empty()) {
       FDataRuns.Extend(data.Kept, taken);

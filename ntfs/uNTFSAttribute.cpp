@@ -486,17 +486,18 @@ void NTFSAttribute::ReadData(const TAttributeSearchRec& ASearchRec, std::int64_t
   GetDataStream(ASearchRec)->Read(0, ASize, ADest);
 }
 
-std::optional<std::vector<RunListElement>> NTFSAttribute::FormerExtent(TByteView ARecord, ATTRIBUTE_TYPE_CODE ATypeCode,
-                                                                      TByteView AName, NTFS_VCN ALowVCN,
-                                                                      std::int64_t AClusterCount) {
+std::vector<std::vector<RunListElement>> NTFSAttribute::FormerExtents(TByteView ARecord,
+                                                                     ATTRIBUTE_TYPE_CODE ATypeCode, TByteView AName,
+                                                                     std::int64_t AClusterCount) {
+  std::vector<std::vector<RunListElement>> extents;
   PMFTAttributeRecord extent;
   for (bool first = true; FindInternal(first, ARecord, ATypeCode, 0, extent); first = false) {
-    if (IsResident(extent) || extent.LowVCN() != ALowVCN || extent.HighVCN() < ALowVCN ||
-        !extent.Name().SameBytes(AName))
+    const NTFS_VCN low = extent.LowVCN();
+    if (IsResident(extent) || low < 0 || extent.HighVCN() < low || !extent.Name().SameBytes(AName))
       continue;
     const IMFTRunListPtr decoded = MFTRunList::New();
     RunListAddNonResidentPart(extent, decoded);
-    if (CheckedAdd<NTFS_VCN>(extent.HighVCN() - ALowVCN, 1) != decoded->VCNCount())
+    if (CheckedAdd<NTFS_VCN>(extent.HighVCN() - low, 1) != decoded->VCNCount())
       continue;
     std::vector<RunListElement> runs;
     for (std::int32_t i = 0; i < decoded->ItemCount(); ++i) {
@@ -504,13 +505,13 @@ std::optional<std::vector<RunListElement>> NTFSAttribute::FormerExtent(TByteView
       const std::optional<std::int64_t> end = CheckedAdd(run.LCN, run.Length);
       if (run.LCN != 0 && (!end || *end > AClusterCount))
         break;
-      run.VCN += ALowVCN;
+      run.VCN += low;
       runs.push_back(run);
     }
     if (runs.size() == static_cast<std::size_t>(decoded->ItemCount()))
-      return runs;
+      extents.push_back(std::move(runs));
   }
-  return std::nullopt;
+  return extents;
 }
 
 std::optional<TFormerFileName> NTFSAttribute::FormerFileName(PNTFSNode ABase) {

@@ -279,17 +279,16 @@ public:
   // its base reference carries the number ABase had then, which freeing
   // ABase raised.
   static bool IsFreedExtension(const PMFTRecord& AHeader, std::int64_t ABase, std::uint16_t ABaseSequence);
-  // The runs of the extent of a non-resident attribute (ATypeCode, AName)
-  // from ALowVCN on that the record block holds, their VCNs counted from
-  // ALowVCN; nothing unless it passes every check of a sound extent: its
-  // form, a HighVCN not below its LowVCN, a run list that decodes to exactly
-  // the VCNs from the one to the other, clusters inside a volume of
-  // AClusterCount clusters. Made for freed extension records: ntfs-3g frees
-  // a deleted file's extension records with their extents intact, but drops
-  // them from its attribute list.
-  static std::optional<std::vector<RunListElement>> FormerExtent(TByteView ARecord, ATTRIBUTE_TYPE_CODE ATypeCode,
-                                                                 TByteView AName, NTFS_VCN ALowVCN,
-                                                                 std::int64_t AClusterCount);
+  // The runs of each extent of a non-resident attribute (ATypeCode, AName)
+  // that the record block holds and that passes every check of a sound
+  // extent: its form, a LowVCN not below 0 and a HighVCN not below it, a run
+  // list that decodes to exactly the VCNs from the one to the other, clusters
+  // inside a volume of AClusterCount clusters. Each extent's runs start at
+  // its LowVCN. Made for freed extension records: ntfs-3g frees a deleted
+  // file's extension records with their extents intact, but its attribute
+  // list no longer names them all.
+  static std::vector<std::vector<RunListElement>> FormerExtents(TByteView ARecord, ATTRIBUTE_TYPE_CODE ATypeCode,
+                                                                TByteView AName, std::int64_t AClusterCount);
   // One step of the walk over the node's attribute list, loading the list
   // and the extension records as needed.
   static bool FindInAttributeList(bool AFindFirst, TAttributeSearchRec& ASearchRec);
