@@ -278,7 +278,9 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
   const PMFTRecord header(record);
   if (!header.IsFileRecord())
     return;
-  // Extension records are reached through their base record's attribute list.
+  // Extension records are reached through their base record's attribute
+  // list; a freed one is noted for the base record it names, whose list may
+  // no longer name it.
   if (header.BaseMFTRecord().Value != 0) {
     NoteExtension(ANumber, header);
     return;
