@@ -62,6 +62,9 @@ void TNTFSRecoveryContext::Clear() {
   FreeItemsOf(FRootItems);
   FDriveMap->Clear();
   FDataRuns.Clear();
+  FShortData.clear();
+  FFreedExtensions.clear();
+  FTakenRuns.clear();
 }
 
 void TNTFSRecoveryContext::FreeTree(const IExListPtr& ATreeItems) {

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct TAttributeSearchRec;
@@ -199,6 +200,18 @@ private:
   // the analysis will need.
   void TakeData(PNTFSVolume AVolume, PItemInfo AItem, const TAttributeSearchRec& AData,
                 const IMFTRunListPtr& ARunList);
+  // Notes a freed extension record by the base record it names.
+  void NoteExtension(std::int64_t ANumber, const PMFTRecord& AHeader);
+  // After the record pass: the deleted files whose runs end short of their
+  // data take the further extents their freed extension records still
+  // hold; what is still missing then is named in the log.
+  void TakeFreedExtents(PNTFSVolume AVolume);
+  // Sizes the file of kept runs AKept by them: its data as far as they
+  // reach (at most ADataSize), and what of it keeps clusters on disk.
+  void SizeByKeptRuns(std::size_t AKept, std::int64_t ADataSize, bool ACompressed, std::uint32_t AClusterSize);
+  // The runs the restore reads an item's data by when the record pass found
+  // more of them than its record names; nil otherwise.
+  IMFTRunListPtr TakenRunsOf(PItemInfo AItem) const;
 
   // Analysis and view (uAppContextView.cpp)
   // Estimates the deleted files from the runs the record pass kept, then
@@ -255,6 +268,20 @@ private:
   IExListPtr FTreeItems;
   std::unique_ptr<TDriveMap> FDriveMap;
   TDataRunsStore FDataRuns; // from the record pass to the analysis
+  // A deleted file whose kept runs end short of its $DATA's size.
+  struct TShortData {
+    std::size_t Kept = 0; // in FDataRuns
+    std::int64_t DataSize = 0;
+    bool Compressed = false;
+    std::vector<std::uint8_t> Name; // the $DATA's name, UTF-16LE
+  };
+  // From the record pass to TakeFreedExtents: the files short of runs, and
+  // the freed extension records as (base record, extension record).
+  std::vector<TShortData> FShortData;
+  std::vector<std::pair<std::int64_t, std::int64_t>> FFreedExtensions;
+  // The whole runs of the files that took extents from freed extension
+  // records, by record number: their records no longer name those extents.
+  std::unordered_map<std::int64_t, IMFTRunListPtr> FTakenRuns;
   // Clusters whose bytes cannot be had, in order, both ends inclusive: past
   // the end of the volume or of the device, or in an area a rescue never
   // read. Whatever a deleted file had there is lost.

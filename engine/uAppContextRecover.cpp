@@ -179,7 +179,7 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode,
   if (!search.FindFirst(AttributeType::Data, 0))
     return;
 
-  const IStreamExPtr stream = NTFSAttribute::GetDataStream(search.Rec());
+  const IStreamExPtr stream = NTFSAttribute::GetDataStream(search.Rec(), TakenRunsOf(item));
   const IOutputFilePtr output = ATargets.CreateFile(plan);
   TProgressExLevel level((plan.Replace ? "Overwrite file " : "Create file ") + plan.Path, stream->Size(), "bytes");
   // EFS data cannot be decrypted without its owner's keys; the copy is
@@ -239,7 +239,7 @@ std::string TNTFSRecoveryContext::ReadFileStart(PTreeItemInfo ANode, std::int64_
   TAttributeSearch search(node.Get());
   if (!search.FindFirst(AttributeType::Data, 0))
     return {};
-  const IStreamExPtr stream = NTFSAttribute::GetDataStream(search.Rec());
+  const IStreamExPtr stream = NTFSAttribute::GetDataStream(search.Rec(), TakenRunsOf(item));
   std::string bytes(static_cast<std::size_t>(std::min(stream->Size(), AMaxBytes)), '\0');
   TProgressExLevel level("Reading...", static_cast<std::int64_t>(bytes.size()), "bytes");
   std::size_t position = 0;

@@ -13,6 +13,7 @@
 #include <charconv>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -124,6 +125,12 @@ std::optional<TScannedName> FormerFileNameOf(std::int64_t ANumber, PNTFSNode ANo
                                          ToNativePath(name.Name) + "\" from the freed extension record " +
                                          std::to_string(former->Record) + ".");
   return name;
+}
+
+// The bytes AClusters clusters hold; as many as can be counted when that
+// overflows.
+std::int64_t MappedBytes(std::int64_t AClusters, std::uint32_t AClusterSize) {
+  return CheckedMul<std::int64_t>(AClusters, AClusterSize).value_or(std::numeric_limits<std::int64_t>::max());
 }
 
 std::string HexOf(std::uint32_t AValue) {
@@ -249,14 +256,21 @@ void TNTFSRecoveryContext::ScanDrive(PNTFSVolume AVolume, const IExListPtr& ALis
   if (AVolume->MFTRecordsClaimed > AVolume->MFTRecordCount)
     unread.Add(AVolume->MFTRecordCount, AVolume->MFTRecordsClaimed - AVolume->MFTRecordCount);
   unread.Flush();
+  TakeFreedExtents(AVolume);
 }
 
 void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber, TByteView ARecord,
                                       const IExListPtr& AList, const IMFTRunListPtr& ARunList) {
   const PMFTRecord header(ARecord);
-  // Extension records are reached through their base record's attribute list.
-  if (!header.IsFileRecord() || header.BaseMFTRecord().Value != 0)
+  if (!header.IsFileRecord())
     return;
+  // Extension records are reached through their base record's attribute
+  // list; a freed one is noted for the base record it names, whose list may
+  // no longer name it.
+  if (header.BaseMFTRecord().Value != 0) {
+    NoteExtension(ANumber, header);
+    return;
+  }
   const bool inUse = (header.Flags() & MFT_RECORD_IN_USE) != 0;
   const bool isFolder = (header.Flags() & MFT_RECORD_IS_DIRECTORY) != 0;
 
@@ -307,36 +321,109 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
 
 void TNTFSRecoveryContext::TakeData(PNTFSVolume AVolume, PItemInfo AItem, const TAttributeSearchRec& AData,
                                     const IMFTRunListPtr& ARunList) {
-  AItem->DataSize = NTFSAttribute::GetAttributeDataSize(AData.AttributeRecord);
+  const PMFTAttributeRecord& attribute = AData.AttributeRecord;
+  AItem->DataSize = NTFSAttribute::GetAttributeDataSize(attribute);
   AItem->StoredSize = AItem->DataSize;
-  if (AItem->IsDirectory || NTFSAttribute::IsResident(AData.AttributeRecord))
+  if (AItem->IsDirectory || NTFSAttribute::IsResident(attribute))
     return;
   ARunList->Clear();
   NTFSAttribute::RunListBuild(AData, ARunList);
   FDataRuns.Keep(AItem, *ARunList);
+  const std::size_t kept = FDataRuns.Count() - 1;
+  const bool compressed = NTFSAttribute::IsCompressed(attribute);
+  if (MappedBytes(ARunList->VCNCount(), AVolume->ClusterSize) < AItem->DataSize) {
+    const TByteView name = attribute.Name();
+    FShortData.push_back({kept, AItem->DataSize, compressed, {name.Data(), name.Data() + name.Size()}});
+  }
+  SizeByKeptRuns(kept, AItem->DataSize, compressed, AVolume->ClusterSize);
+}
+
+void TNTFSRecoveryContext::SizeByKeptRuns(std::size_t AKept, std::int64_t ADataSize, bool ACompressed,
+                                          std::uint32_t AClusterSize) {
+  const PItemInfo item = FDataRuns.Item(AKept);
   // Reading ends where the runs end: a damaged or crafted size beyond them
   // must not make the restore ask for room it will never fill.
-  const std::int64_t mapped = CheckedMul<std::int64_t>(ARunList->VCNCount(), AVolume->ClusterSize)
-                                  .value_or(std::numeric_limits<std::int64_t>::max());
-  if (mapped < AItem->DataSize)
-    ProgressEx::Detail(pdsWarning, "The data runs of MFT record " + std::to_string(AItem->MFTNumber.Address()) +
-                                       " break off at VCN " + std::to_string(ARunList->VCNCount()) + ": bytes " +
-                                       std::to_string(mapped) + " to " + std::to_string(AItem->DataSize - 1) +
-                                       " have no clusters.");
-  AItem->DataSize = std::min(AItem->DataSize, mapped);
+  item->DataSize = std::min(ADataSize, MappedBytes(FDataRuns.VCNCount(AKept), AClusterSize));
   // A compressed file's runs without clusters are what compression saved,
   // which the restored copy needs again; a sparse file's are holes, which
   // it keeps.
-  if (NTFSAttribute::IsCompressed(AData.AttributeRecord)) {
-    AItem->StoredSize = AItem->DataSize;
+  if (ACompressed) {
+    item->StoredSize = item->DataSize;
     return;
   }
   std::int64_t stored = 0;
-  for (std::int32_t i = 0; i < ARunList->ItemCount(); ++i) {
-    const RunListElement run = ARunList->Item(i);
+  for (const RunListElement& run : FDataRuns.Runs(AKept))
     if (run.LCN != 0)
       stored = CheckedAdd(stored, run.Length).value_or(std::numeric_limits<std::int64_t>::max());
+  item->StoredSize = std::min(item->DataSize, MappedBytes(stored, AClusterSize));
+}
+
+void TNTFSRecoveryContext::NoteExtension(std::int64_t ANumber, const PMFTRecord& AHeader) {
+  if ((AHeader.Flags() & MFT_RECORD_IN_USE) == 0)
+    FFreedExtensions.emplace_back(AHeader.BaseMFTRecord().Address(), ANumber);
+}
+
+// ntfs-3g frees a deleted file's extension records with their extents as
+// they were, but its attribute list no longer names the last of them: they
+// are found by the base record their headers name, and chained by VCN, each
+// where the runs so far end. Each record is read once: a crafted volume may
+// name one base record from every record it has.
+void TNTFSRecoveryContext::TakeFreedExtents(PNTFSVolume AVolume) {
+  std::sort(FFreedExtensions.begin(), FFreedExtensions.end());
+  TMemHolder record(static_cast<std::int32_t>(AVolume->MFTRecordSize));
+  const TByteView block(record.Ptr(), static_cast<std::size_t>(record.Size()));
+  for (const TShortData& data : FShortData) {
+    const PItemInfo item = FDataRuns.Item(data.Kept);
+    const std::int64_t number = item->MFTNumber.Address();
+    const auto first =
+        std::lower_bound(FFreedExtensions.begin(), FFreedExtensions.end(), std::pair{number, std::int64_t{0}});
+    // The sound extents of the records that name the file as their base,
+    // by the VCN each starts at, with the record holding it.
+    std::map<NTFS_VCN, std::pair<std::int64_t, std::vector<RunListElement>>> extents;
+    for (auto candidate = first; candidate != FFreedExtensions.end() && candidate->first == number; ++candidate) {
+      NTFSUtils::GetMFTRecord(AVolume, MFT_REF::Build(candidate->second), record.Ptr());
+      if (!NTFSAttribute::IsFreedExtension(PMFTRecord(block), number, item->SequenceNumber))
+        continue;
+      for (std::vector<RunListElement>& runs :
+           NTFSAttribute::FormerExtents(block, AttributeType::Data, TByteView(data.Name.data(), data.Name.size()),
+                                        AVolume->NumberOfClusters))
+        extents.try_emplace(runs.front().VCN, candidate->second, std::move(runs));
+    }
+    NTFS_VCN end = FDataRuns.VCNCount(data.Kept);
+    std::vector<RunListElement> taken;
+    for (auto next = extents.find(end); next != extents.end() && MappedBytes(end, AVolume->ClusterSize) < data.DataSize;
+         next = extents.find(end)) {
+      const auto& [holder, runs] = next->second;
+      ProgressEx::Detail(pdsInformation, "MFT record " + std::to_string(number) + " takes the data runs from VCN " +
+                                             std::to_string(end) + " on from the freed extension record " +
+                                             std::to_string(holder) + ".");
+      taken.insert(taken.end(), runs.begin(), runs.end());
+      end = runs.back().VCN + runs.back().Length;
+    }
+    if (!taken.empty()) {
+      FDataRuns.Extend(data.Kept, taken);
+      const std::span<const RunListElement> runs = FDataRuns.Runs(data.Kept);
+      FTakenRuns[number] = MFTRunList::New({runs.begin(), runs.end()});
+      // Taken late, they still claim their clusters against what was
+      // deleted before the file.
+      for (const RunListElement& run : taken) {
+        std::int64_t firstCluster = 0, lastCluster = 0;
+        if (RunClusters(run, firstCluster, lastCluster))
+          FDriveMap->AddUsing(firstCluster, lastCluster, item, item->ChangeTime);
+      }
+    }
+    const std::int64_t mapped = MappedBytes(end, AVolume->ClusterSize);
+    if (mapped < data.DataSize)
+      ProgressEx::Detail(pdsWarning, "The data runs of MFT record " + std::to_string(number) + " break off at VCN " +
+                                         std::to_string(end) + ": bytes " + std::to_string(mapped) + " to " +
+                                         std::to_string(data.DataSize - 1) + " have no clusters.");
+    SizeByKeptRuns(data.Kept, data.DataSize, data.Compressed, AVolume->ClusterSize);
   }
-  stored = CheckedMul<std::int64_t>(stored, AVolume->ClusterSize).value_or(std::numeric_limits<std::int64_t>::max());
-  AItem->StoredSize = std::min(AItem->DataSize, stored);
+  std::vector<TShortData>().swap(FShortData);
+  std::vector<std::pair<std::int64_t, std::int64_t>>().swap(FFreedExtensions);
+}
+
+IMFTRunListPtr TNTFSRecoveryContext::TakenRunsOf(PItemInfo AItem) const {
+  const auto taken = FTakenRuns.find(AItem->MFTNumber.Address());
+  return taken == FTakenRuns.end() ? nullptr : taken->second;
 }

@@ -7,6 +7,22 @@ void TDataRunsStore::Keep(TItemInfo* AItem, IMFTRunList& ARuns) {
     FRuns.push_back(ARuns.Item(i));
 }
 
+// The file's runs move to the end of the block, where the new ones can
+// follow them; only the few files whose runs went on elsewhere move.
+void TDataRunsStore::Extend(std::size_t AIndex, std::span<const RunListElement> AMore) {
+  TKept& kept = FKept.at(AIndex);
+  const std::size_t first = FRuns.size();
+  FRuns.reserve(first + kept.Count + AMore.size());
+  for (std::size_t i = 0; i < kept.Count; ++i)
+    FRuns.push_back(FRuns[kept.First + i]);
+  for (const RunListElement& run : AMore) {
+    FRuns.push_back(run);
+    kept.VCNCount += run.Length;
+  }
+  kept.First = first;
+  kept.Count += AMore.size();
+}
+
 std::span<const RunListElement> TDataRunsStore::Runs(std::size_t AIndex) const {
   const TKept& kept = FKept.at(AIndex);
   return std::span<const RunListElement>(FRuns).subspan(kept.First, kept.Count);

@@ -17,6 +17,8 @@ class TDataRunsStore {
 public:
   // Keeps the runs ARuns holds now as AItem's.
   void Keep(TItemInfo* AItem, IMFTRunList& ARuns);
+  // Appends AMore, which go on where the runs of file AIndex end, to them.
+  void Extend(std::size_t AIndex, std::span<const RunListElement> AMore);
 
   // The files kept, in the order kept, each with its runs and their VCN
   // count (sparse runs included).

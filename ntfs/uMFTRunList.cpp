@@ -31,6 +31,14 @@ IMFTRunListPtr MFTRunList::New() {
   return IMFTRunListPtr(new MFTRunList());
 }
 
+IMFTRunListPtr MFTRunList::New(std::vector<RunListElement> ARuns) {
+  const IMFTRunListPtr list = New();
+  auto& runs = static_cast<MFTRunList&>(*list);
+  runs.FItems = std::move(ARuns);
+  runs.FVCNCount = runs.FItems.empty() ? 0 : runs.FItems.back().VCN + runs.FItems.back().Length;
+  return list;
+}
+
 NTFS_LCN MFTRunList::VCN2LCN(NTFS_VCN AVCN) {
   return RunAt(AVCN).LCN;
 }

@@ -46,6 +46,8 @@ using IMFTRunListPtr = std::shared_ptr<IMFTRunList>;
 class MFTRunList : public IMFTRunList {
 public:
   static IMFTRunListPtr New();
+  // A list of runs decoded before, back to back from VCN 0 on.
+  static IMFTRunListPtr New(std::vector<RunListElement> ARuns);
 
   NTFS_LCN VCN2LCN(NTFS_VCN AVCN) override;
   RunListElement RunAt(NTFS_VCN AVCN) override;

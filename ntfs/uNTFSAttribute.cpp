@@ -141,16 +141,12 @@ PMFTAttributeRecord AttributeAt(TByteView ARecord, std::size_t AStart) {
   return PMFTAttributeRecord(ARecord.Sub(AStart, length));
 }
 
-// A freed extension record that held part of ABase while both lived: its
-// header names ABase as its base with the sequence number ABase had then
-// (it was raised when ABase was freed), and its own sequence number is the
-// one after the number the list entry AEntry names it by.
+// A freed extension record that held part of ABase while both lived, and
+// whose own sequence number is the one after the number the list entry
+// AEntry names it by.
 bool IsFreedExtensionOf(PNTFSNode ARecord, PNTFSNode ABase, const PMFTAttributeListEntry& AEntry) {
   const PMFTRecord& header = ARecord->MFTRecordHeader;
-  const PMFTRecord& base = ABase->MFTRecordHeader;
-  return header.IsFileRecord() && (header.Flags() & MFT_RECORD_IN_USE) == 0 &&
-         header.BaseMFTRecord().Address() == ABase->MFTNumber.Address() &&
-         SequenceAfterFreeing(header.BaseMFTRecord().Number()) == base.SequenceNumber() &&
+  return NTFSAttribute::IsFreedExtension(header, ABase->MFTNumber.Address(), ABase->MFTRecordHeader.SequenceNumber()) &&
          header.SequenceNumber() == SequenceAfterFreeing(AEntry.BaseMFTRecord().Number());
 }
 
@@ -194,6 +190,12 @@ std::vector<TByteView> FormerFileNames(TByteView ARecord, std::vector<std::uint8
 }
 
 } // namespace
+
+bool NTFSAttribute::IsFreedExtension(const PMFTRecord& AHeader, std::int64_t ABase, std::uint16_t ABaseSequence) {
+  return AHeader.IsFileRecord() && (AHeader.Flags() & MFT_RECORD_IN_USE) == 0 &&
+         AHeader.BaseMFTRecord().Address() == ABase &&
+         SequenceAfterFreeing(AHeader.BaseMFTRecord().Number()) == ABaseSequence;
+}
 
 TAttributeSearch::TAttributeSearch(PNTFSVolume AVolume, MFT_REF AMFTNumber, TByteView ARecord) {
   if (!NTFSAttribute::HasAttributeList(ARecord)) {
@@ -441,7 +443,7 @@ void NTFSAttribute::RunListBuild(const TAttributeSearchRec& ASearchRec, const IM
   RunListAddPartsFromAttributeList(ASearchRec, ARunList);
 }
 
-IStreamExPtr NTFSAttribute::GetDataStream(const TAttributeSearchRec& ASearchRec) {
+IStreamExPtr NTFSAttribute::GetDataStream(const TAttributeSearchRec& ASearchRec, IMFTRunListPtr ARuns) {
   const PMFTAttributeRecord& match = ASearchRec.AttributeRecord;
   if (!match)
     return StreamEx::Null();
@@ -452,8 +454,10 @@ IStreamExPtr NTFSAttribute::GetDataStream(const TAttributeSearchRec& ASearchRec)
     return StreamEx::GetMemoryStream(content.Data(), static_cast<std::int32_t>(content.Size()));
   }
   const PNTFSVolume volume = ASearchRec.Node->Volume;
-  const IMFTRunListPtr runs = MFTRunList::New();
-  RunListBuild(ASearchRec, runs);
+  if (!ARuns) {
+    ARuns = MFTRunList::New();
+    RunListBuild(ASearchRec, ARuns);
+  }
   // Resident data is never compressed, whatever the flags say. Encrypted
   // data is handed out as it lies on disk: Windows does not compress it,
   // and expanding its cipher text would only garble it further.
@@ -463,15 +467,43 @@ IStreamExPtr NTFSAttribute::GetDataStream(const TAttributeSearchRec& ASearchRec)
       throw CompressedDataException("Compressed data cannot be read: compression method " + std::to_string(method) +
                                     " is unknown.");
     return std::make_shared<TCompressedRunListStream>(volume->Device, volume->ClusterSize,
-                                                      match.CompressionUnitSize(), runs, match.DataSize(),
+                                                      match.CompressionUnitSize(), ARuns, match.DataSize(),
                                                       match.InitializedSize());
   }
-  return std::make_shared<TMFTRunListStream>(volume->Device, volume->ClusterSize, runs, match.DataSize(),
+  return std::make_shared<TMFTRunListStream>(volume->Device, volume->ClusterSize, ARuns, match.DataSize(),
                                              match.InitializedSize());
 }
 
 void NTFSAttribute::ReadData(const TAttributeSearchRec& ASearchRec, std::int64_t ASize, void* ADest) {
   GetDataStream(ASearchRec)->Read(0, ASize, ADest);
+}
+
+std::vector<std::vector<RunListElement>> NTFSAttribute::FormerExtents(TByteView ARecord,
+                                                                     ATTRIBUTE_TYPE_CODE ATypeCode, TByteView AName,
+                                                                     std::int64_t AClusterCount) {
+  std::vector<std::vector<RunListElement>> extents;
+  PMFTAttributeRecord extent;
+  for (bool first = true; FindInternal(first, ARecord, ATypeCode, 0, extent); first = false) {
+    const NTFS_VCN low = extent.LowVCN();
+    if (IsResident(extent) || low < 0 || extent.HighVCN() < low || !extent.Name().SameBytes(AName))
+      continue;
+    const IMFTRunListPtr decoded = MFTRunList::New();
+    RunListAddNonResidentPart(extent, decoded);
+    if (CheckedAdd<NTFS_VCN>(extent.HighVCN() - low, 1) != decoded->VCNCount())
+      continue;
+    std::vector<RunListElement> runs;
+    for (std::int32_t i = 0; i < decoded->ItemCount(); ++i) {
+      RunListElement run = decoded->Item(i);
+      const std::optional<std::int64_t> end = CheckedAdd(run.LCN, run.Length);
+      if (run.LCN != 0 && (!end || *end > AClusterCount))
+        break;
+      run.VCN += low;
+      runs.push_back(run);
+    }
+    if (runs.size() == static_cast<std::size_t>(decoded->ItemCount()))
+      extents.push_back(std::move(runs));
+  }
+  return extents;
 }
 
 std::optional<TFormerFileName> NTFSAttribute::FormerFileName(PNTFSNode ABase) {

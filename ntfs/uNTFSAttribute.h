@@ -274,6 +274,21 @@ public:
   // freed with it, when that record still holds it (see the unit); nothing
   // otherwise. The first long name wins, else the last name found.
   static std::optional<TFormerFileName> FormerFileName(PNTFSNode ABase);
+  // Whether the record block is an extension record freed while it held
+  // part of base record ABase in use with sequence number ABaseSequence:
+  // its base reference carries the number ABase had then, which freeing
+  // ABase raised.
+  static bool IsFreedExtension(const PMFTRecord& AHeader, std::int64_t ABase, std::uint16_t ABaseSequence);
+  // The runs of each extent of a non-resident attribute (ATypeCode, AName)
+  // that the record block holds and that passes every check of a sound
+  // extent: its form, a LowVCN not below 0 and a HighVCN not below it, a run
+  // list that decodes to exactly the VCNs from the one to the other, clusters
+  // inside a volume of AClusterCount clusters. Each extent's runs start at
+  // its LowVCN. Made for freed extension records: ntfs-3g frees a deleted
+  // file's extension records with their extents intact, but its attribute
+  // list no longer names them all.
+  static std::vector<std::vector<RunListElement>> FormerExtents(TByteView ARecord, ATTRIBUTE_TYPE_CODE ATypeCode,
+                                                                TByteView AName, std::int64_t AClusterCount);
   // One step of the walk over the node's attribute list, loading the list
   // and the extension records as needed.
   static bool FindInAttributeList(bool AFindFirst, TAttributeSearchRec& ASearchRec);
@@ -309,8 +324,10 @@ public:
   // the compression units of compressed data, or a run-list stream over the
   // clusters as they are (encrypted data among them). Throws
   // CompressedDataException for a compression method other than LZNT1 or a
-  // compression unit no writer makes.
-  static IStreamExPtr GetDataStream(const TAttributeSearchRec& ASearchRec);
+  // compression unit no writer makes. ARuns, when given, are the match's
+  // runs with its further extents, as the caller found them; else they are
+  // built from the record and its attribute list.
+  static IStreamExPtr GetDataStream(const TAttributeSearchRec& ASearchRec, IMFTRunListPtr ARuns = nullptr);
   // Reads the first ASize bytes of the match's data into ADest.
   static void ReadData(const TAttributeSearchRec& ASearchRec, std::int64_t ASize, void* ADest);
 };

@@ -316,8 +316,8 @@ TEST_F(RealVolumeTest, DeletedFilesHangBelowTheirRealFolderAndCarryTheirOverwrit
       ASSERT_NE(item, nullptr);
       // A name ntfs-3g freed with its extension record is taken back from
       // there where it can be, else the file is listed by its record
-      // number. Either way only the runs its base record kept are left to
-      // size it and to estimate it by.
+      // number. Either way its later extents are taken back from the freed
+      // extension records that hold them.
       const bool nameless = LostItsName(image, *entry);
       const std::string path = TreePathOf(entry->Record);
       const std::string numbered = "?\?\?/record-" + std::to_string(entry->Record);
@@ -327,19 +327,13 @@ TEST_F(RealVolumeTest, DeletedFilesHangBelowTheirRealFolderAndCarryTheirOverwrit
         EXPECT_TRUE(path.starts_with(numbered) && (path.size() == numbered.size() || path[numbered.size()] == '.'))
             << path;
       }
-      if (nameless) {
-        EXPECT_LE(item->DataSize, static_cast<std::int64_t>(entry->Size));
-      } else {
-        EXPECT_EQ(item->DataSize, static_cast<std::int64_t>(entry->Size));
-      }
+      EXPECT_EQ(item->DataSize, static_cast<std::int64_t>(entry->Size));
       switch (entry->Overwritten) {
       case Overwrite::Entirely:
         EXPECT_EQ(item->OverwritePercent, 100.0);
         break;
       case Overwrite::Partly:
-        if (!nameless) {
-          EXPECT_NEAR(item->OverwritePercent, 100.0 * entry->TakenClusters / VcnCount(*entry), 1e-9);
-        }
+        EXPECT_NEAR(item->OverwritePercent, 100.0 * entry->TakenClusters / VcnCount(*entry), 1e-9);
         break;
       default:
         EXPECT_EQ(item->OverwritePercent, 0.0);
@@ -353,10 +347,10 @@ TEST_F(RealVolumeTest, DeletedFilesHangBelowTheirRealFolderAndCarryTheirOverwrit
 // restored at the paths the builder gave them; test_RestoreTargets checks it.
 bool NamesMeetOnTheTarget(const std::string& ARecipe) { return ARecipe == "collisions"; }
 
-// Compressed files included: the reader expands their units. A file that
-// lost its name lost its later extents with it.
-bool CanBeRestoredIntact(const std::string& AImage, const ManifestEntry& AEntry) {
-  return !AEntry.IsFolder && AEntry.Overwritten == Overwrite::None && !LostItsName(AImage, AEntry);
+// Compressed files included: the reader expands their units. So are files
+// whose later extents only freed extension records still hold.
+bool CanBeRestoredIntact(const ManifestEntry& AEntry) {
+  return !AEntry.IsFolder && AEntry.Overwritten == Overwrite::None;
 }
 
 TEST_F(RealVolumeTest, RecoveryWritesTheOriginalBytesOfEveryIntactFileAndLeavesTheSourceAlone) {
@@ -371,7 +365,7 @@ TEST_F(RealVolumeTest, RecoveryWritesTheOriginalBytesOfEveryIntactFileAndLeavesT
 
     std::vector<const ManifestEntry*> restorable;
     for (const ManifestEntry* entry : StillDeleted(manifest)) {
-      if (!CanBeRestoredIntact(image, *entry))
+      if (!CanBeRestoredIntact(*entry))
         continue;
       restorable.push_back(entry);
       Tick(NodeOfRecord(static_cast<std::int64_t>(entry->Record)));
@@ -402,7 +396,7 @@ TEST_F(RealVolumeTest, ReadFileStartGivesTheFirstBytesOfADeletedFileUpToTheLimit
     const testsupport::Manifest manifest = testsupport::FixtureManifest(recipe);
     Scan(image);
     for (const ManifestEntry* entry : StillDeleted(manifest)) {
-      if (entry->IsFolder || !CanBeRestoredIntact(image, *entry))
+      if (entry->IsFolder || !CanBeRestoredIntact(*entry))
         continue;
       SCOPED_TRACE(entry->Path);
       const std::string content =
@@ -442,7 +436,7 @@ TEST_F(RealVolumeTest, RestoredFilesCarryTheModificationTimeTheSleuthKitReads) {
   Scan(image);
   std::vector<const ManifestEntry*> restorable;
   for (const ManifestEntry* entry : StillDeleted(manifest)) {
-    if (CanBeRestoredIntact(image, *entry)) {
+    if (CanBeRestoredIntact(*entry)) {
       restorable.push_back(entry);
       Tick(NodeOfRecord(static_cast<std::int64_t>(entry->Record)));
     }

@@ -1,11 +1,17 @@
-// What the scan and the restore make of records that lost their name, of
-// damage (torn records, attributes that do not hold together, run lists
-// that break off), and what they keep of a file: its times and its holes.
-// Hand-made records, for the states a real volume cannot be forced into.
+// What the scan and the restore make of records that lost their name or
+// their later extents, of damage (torn records, attributes that do not hold
+// together, run lists that break off), and what they keep of a file: its
+// times and its holes. Hand-made records, for the states a real volume
+// cannot be forced into, and the fixture volume of a deleted file whose
+// runs filled several extension records.
 
 #include "EngineHarness.h"
 
 #include "HandMadeRecords.h"
+#include "tests/support/Content.h"
+#include "tests/support/FixtureVolumes.h"
+#include "tests/support/Sha256.h"
+#include "tests/support/SleuthKit.h"
 #include "tests/support/uTestFiles.h"
 
 #include <gmock/gmock.h>
@@ -13,6 +19,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
+#include <regex>
+#include <set>
 
 namespace {
 
@@ -227,6 +236,183 @@ TEST_F(RecoveryQualityTest, ANamelessRecordCountsAsALaterWriterByItsStandardInfo
   EXPECT_EQ(ItemOfRecord(41)->OverwritePercent, 0.0);
   EXPECT_THAT(TreeLines(), Contains("?\?\?/record-41"));
   EXPECT_THAT(TreeLines(), Not(Contains("?\?\?/record-34")));
+}
+
+// A deleted file whose $DATA went on in two extension records, freed with
+// it and named by no attribute list: one cluster pair in its base record,
+// the next in record 52, the last in record 51.
+constexpr std::int64_t kSplit = 50;
+constexpr std::int64_t kSplitSize = 6 * kClusterSize;
+
+TBytes SplitBase() {
+  TBytes base = Deleted({{kRoot, u"split.bin"}}).NonResident(0x80, handmade::EncodeRuns({{2, 140}}), 0, 1, kSplitSize, 2)
+                    .Build();
+  // Raised from 1 when the file was deleted.
+  handmade::PutLE(base, 16, 2, 2);
+  return base;
+}
+
+TRecordBuilder FreedExtension() {
+  return std::move(TRecordBuilder().InUse(false).BaseRecord(kSplit | std::int64_t{1} << 48));
+}
+
+handmade::TVolumeImage SplitVolume(const TBytes& AFromVCN2) {
+  handmade::TVolumeImage image = QualityVolume();
+  image.Records[kSplit] = SplitBase();
+  image.Records[51] = FreedExtension().NonResident(0x80, handmade::EncodeRuns({{2, 150}}), 4, 5, 0, 0).Build();
+  image.Records[52] = AFromVCN2;
+  for (std::int64_t cluster = 140; cluster < 152; ++cluster)
+    image.Clusters[cluster] = TBytes(kClusterSize, static_cast<std::uint8_t>('a' + (cluster - 140) / 2));
+  return image;
+}
+
+std::vector<std::string> TakenExtentLines(const std::vector<std::string>& ADetails, std::int64_t ARecord) {
+  const std::string start = "MFT record " + std::to_string(ARecord) + " takes the data runs";
+  std::vector<std::string> lines;
+  for (const std::string& line : ADetails)
+    if (line.starts_with(start))
+      lines.push_back(line);
+  return lines;
+}
+
+TEST_F(RecoveryQualityTest, ADeletedFileTakesItsLaterExtentsFromItsFreedExtensionRecordsInVCNOrder) {
+  SplitVolume(FreedExtension().NonResident(0x80, handmade::EncodeRuns({{2, 144}}), 2, 3, 0, 0).Build())
+      .WriteTo(FImage->Path());
+  ScanQuality();
+  EXPECT_THAT(TakenExtentLines(Progress->Details(), kSplit),
+              ElementsAre("MFT record 50 takes the data runs from VCN 2 on from the freed extension record 52.",
+                          "MFT record 50 takes the data runs from VCN 4 on from the freed extension record 51."));
+  const PItemInfo split = ItemOfRecord(kSplit);
+  ASSERT_NE(split, nullptr);
+  EXPECT_EQ(split->DataSize, kSplitSize);
+  EXPECT_EQ(split->StoredSize, kSplitSize);
+  EXPECT_EQ(split->OverwritePercent, 0.0);
+
+  Tick(NodeOfRecord(kSplit));
+  const std::filesystem::path target = FTarget / "out";
+  Context.SetTargetDir(FromNativePath(target.string()));
+  Context.ProcessRecover();
+  TBytes expected;
+  for (const std::uint8_t fill : {'a', 'c', 'f'})
+    expected.insert(expected.end(), 2 * kClusterSize, fill);
+  EXPECT_EQ(testfiles::ReadWholeFile(target / "split.bin"), expected);
+  EXPECT_THAT(Progress->Details(), Not(Contains(testing::HasSubstr("have no data runs"))));
+}
+
+// Only an extent that passes every check of a sound one is taken; the file
+// then ends where its runs end, and says so.
+TEST_F(RecoveryQualityTest, AFreedExtensionRecordWhoseExtentDoesNotFitIsNotTaken) {
+  struct TCase {
+    const char* What;
+    std::function<TBytes()> FromVCN2;
+  };
+  const std::vector<TCase> cases = {
+      {"its base reference carries another sequence number",
+       [] {
+         return TRecordBuilder()
+             .InUse(false)
+             .BaseRecord(kSplit | std::int64_t{2} << 48)
+             .NonResident(0x80, handmade::EncodeRuns({{2, 144}}), 2, 3, 0, 0)
+             .Build();
+       }},
+      {"it is in use again",
+       [] {
+         return TRecordBuilder()
+             .BaseRecord(kSplit | std::int64_t{1} << 48)
+             .NonResident(0x80, handmade::EncodeRuns({{2, 144}}), 2, 3, 0, 0)
+             .Build();
+       }},
+      {"its extent starts at another VCN",
+       [] { return FreedExtension().NonResident(0x80, handmade::EncodeRuns({{2, 144}}), 3, 4, 0, 0).Build(); }},
+      {"its HighVCN lies below its LowVCN",
+       [] { return FreedExtension().NonResident(0x80, handmade::EncodeRuns({{2, 144}}), 2, 1, 0, 0).Build(); }},
+      {"its run list decodes to another cluster count",
+       [] { return FreedExtension().NonResident(0x80, handmade::EncodeRuns({{3, 144}}), 2, 3, 0, 0).Build(); }},
+      {"its clusters lie past the end of the volume",
+       [] { return FreedExtension().NonResident(0x80, handmade::EncodeRuns({{2, 255}}), 2, 3, 0, 0).Build(); }},
+      {"its extent belongs to a named stream",
+       [] {
+         return FreedExtension().NonResident(0x80, handmade::EncodeRuns({{2, 144}}), 2, 3, 0, 0, u"alt").Build();
+       }},
+      {"its run list lies outside the attribute",
+       [] {
+         TBytes extent = FreedExtension().NonResident(0x80, handmade::EncodeRuns({{2, 144}}), 2, 3, 0, 0)
+                             .BuildUnprotected();
+         handmade::PutLE(extent, 56 + 32, 16, 2);
+         return TRecordBuilder().InUse(false).BaseRecord(kSplit | std::int64_t{1} << 48)
+             .Raw(TBytes(extent.begin() + 56, extent.begin() + 56 + (extent[60] | extent[61] << 8)))
+             .Build();
+       }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    SplitVolume(c.FromVCN2()).WriteTo(FImage->Path());
+    ScanQuality();
+    EXPECT_THAT(TakenExtentLines(Progress->Details(), kSplit), testing::IsEmpty());
+    EXPECT_THAT(Progress->Details(),
+                Contains("The data runs of MFT record 50 break off at VCN 2: bytes 8192 to 24575 have no clusters."));
+    ASSERT_NE(ItemOfRecord(kSplit), nullptr);
+    EXPECT_EQ(ItemOfRecord(kSplit)->DataSize, 2 * kClusterSize);
+    Context.Clear();
+    Progress->Lines.clear();
+  }
+}
+
+// ntfs-3g frees a deleted file's extension records with the extents in
+// them, but the file's attribute list no longer names the last of them. The
+// file takes them back from there: it is sized, estimated and restored
+// whole, and their clusters count against the file deleted before it.
+TEST_F(RecoveryQualityTest, ADeletedFileOfARealVolumeTakesBackTheExtentsItsListNoLongerNames) {
+  const std::string image = testsupport::FixtureImage("extents");
+  const testsupport::Manifest manifest = testsupport::FixtureManifest("extents");
+  const testsupport::ManifestEntry* gone = manifest.Find("/Spread/gone.bin");
+  const testsupport::ManifestEntry* old = manifest.Find("/Spread/old.bin");
+  ASSERT_TRUE(gone && old && gone->Deleted && old->Deleted && !gone->RecordReused && !old->RecordReused);
+  ASSERT_EQ(gone->Overwritten, testsupport::Overwrite::None);
+  ASSERT_GT(old->TakenClusters, 0u);
+  // The freed extension records holding gone.bin's data that its list no
+  // longer names, as The Sleuth Kit reads them.
+  const testsupport::IstatInfo base = testsupport::Istat(image, gone->Record);
+  std::set<std::int64_t> unlisted;
+  // The Sleuth Kit's last record is one past the last it reads.
+  for (std::uint64_t record = 16; record < testsupport::Fsstat(image).LastRecord; ++record) {
+    const testsupport::IstatInfo info = testsupport::Istat(image, record);
+    if (info.BaseRecord == gone->Record && !info.Allocated && info.Find(0x80) &&
+        std::find(base.ListedRecords.begin(), base.ListedRecords.end(), record) == base.ListedRecords.end())
+      unlisted.insert(static_cast<std::int64_t>(record));
+  }
+  ASSERT_FALSE(unlisted.empty());
+
+  Scan(image);
+  const std::regex taken("MFT record " + std::to_string(gone->Record) +
+                         R"( takes the data runs from VCN \d+ on from the freed extension record (\d+)\.)");
+  std::set<std::int64_t> named;
+  for (const std::string& line : TakenExtentLines(Progress->Details(), static_cast<std::int64_t>(gone->Record))) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, taken)) << line;
+    named.insert(std::stoll(match[1]));
+  }
+  EXPECT_EQ(named, unlisted);
+  const PItemInfo item = ItemOfRecord(static_cast<std::int64_t>(gone->Record));
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->DataSize, static_cast<std::int64_t>(gone->Size));
+  EXPECT_EQ(item->OverwritePercent, 0.0);
+  EXPECT_NEAR(ItemOfRecord(static_cast<std::int64_t>(old->Record))->OverwritePercent,
+              100.0 * static_cast<double>(old->TakenClusters) / static_cast<double>(old->Clusters), 1e-9);
+  EXPECT_THAT(Progress->Details(), Not(Contains(testing::HasSubstr("break off"))));
+
+  const std::string content =
+      testsupport::GenerateContent(testsupport::ContentLayout::Parse(gone->Layout), gone->Seed);
+  const PTreeItemInfo node = NodeOfRecord(static_cast<std::int64_t>(gone->Record));
+  EXPECT_EQ(Context.ReadFileStart(node, std::int64_t{1} << 30), content);
+  Tick(node);
+  const std::filesystem::path target = FTarget / "out";
+  Context.SetTargetDir(FromNativePath(target.string()));
+  Context.ProcessRecover();
+  const std::vector<std::uint8_t> restored = testfiles::ReadWholeFile(target / "Spread/gone.bin");
+  EXPECT_EQ(testsupport::Sha256Hex(std::string_view(reinterpret_cast<const char*>(restored.data()), restored.size())),
+            gone->Sha256);
+  EXPECT_THAT(Progress->Details(), Not(Contains(testing::HasSubstr("have no data runs"))));
 }
 
 } // namespace

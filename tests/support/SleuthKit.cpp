@@ -137,6 +137,8 @@ IstatInfo Istat(const std::string& AImage, std::uint64_t ARecord) {
       info.Sequence = static_cast<std::uint16_t>(Number(v->substr(v->find("Sequence:") + 9)));
     } else if (line == "Allocated File" || line == "Not Allocated File") {
       info.Allocated = line == "Allocated File";
+    } else if (auto v = ValueAfter(line, "Base File Record:")) {
+      info.BaseRecord = Number(*v);
     } else if (auto v = ValueAfter(line, "Parent MFT Entry:")) {
       info.ParentRecord = Number(*v);
     } else if (std::regex_search(line, m, kListEntry)) {

@@ -64,6 +64,7 @@ struct IstatInfo {
   std::uint16_t Sequence = 0;
   bool Allocated = false;
   std::uint64_t ParentRecord = 0;
+  std::uint64_t BaseRecord = 0; // of an extension record; 0 for a base record
   bool HasAttributeList = false;
   // "File Modified" of $STANDARD_INFORMATION, UTC, as istat prints it:
   // "2021-06-01 12:00:00.000000100 (UTC)".
