@@ -55,10 +55,12 @@ TMFTRecordReader::TMFTRecordReader(PNTFSVolume AVolume, std::int64_t ARecordCoun
     : FStream(OwnMFTStream(AVolume)),
       FRecordSize(AVolume->MFTRecordSize),
       FRecordCount(ARecordCount),
-      FRecordsPerBlock(ARecordsPerBlock > 0 ? ARecordsPerBlock
-                                            : std::max<std::int64_t>(1, kBlockBytes / AVolume->MFTRecordSize)) {
+      FRecordsPerBlock(ARecordsPerBlock > 0
+                           ? ARecordsPerBlock
+                           : std::max<std::int64_t>(1, kBlockBytes / std::max<std::uint32_t>(FRecordSize, 1))) {
   FHandedOut = std::make_unique<TMFTRecordBlock>();
-  if (!FStream) {
+  // A volume that delivered no bytes has no records, and no size for them.
+  if (!FStream || FRecordCount <= 0) {
     FStream = AVolume->MFTDataStream;
     return;
   }
