@@ -142,14 +142,13 @@ std::string HexOf(std::uint32_t AValue) {
 // Damage a FILE record shows, one warning each: sectors of a torn write
 // (the record is still read, as it came), and attributes whose form does
 // not hold together (every search passes over them).
-void ReportDamage(std::int64_t ANumber, TByteView ARecord, const std::vector<std::uint32_t>& ATornSectors) {
-  if (!PMFTRecord(ARecord).IsFileRecord())
-    return;
-  const std::vector<TAttributeDamage> damaged = NTFSAttribute::DamagedAttributes(ARecord);
-  if (ATornSectors.empty() && damaged.empty())
+void ReportDamage(std::int64_t ANumber, const TMFTRecordBlock& ABlock, std::int64_t AIndex) {
+  const std::vector<std::uint32_t> tornSectors = ABlock.TornSectors(AIndex);
+  const std::vector<TAttributeDamage> damaged = ABlock.DamagedAttributes(AIndex);
+  if (tornSectors.empty() && damaged.empty())
     return;
   const std::string record = "MFT record " + std::to_string(ANumber);
-  for (const std::uint32_t sector : ATornSectors) {
+  for (const std::uint32_t sector : tornSectors) {
     const std::uint64_t first = std::uint64_t{sector} * NTFSUtils::FixupStride;
     ProgressEx::Detail(pdsWarning, record + " was torn while being written: its sector " + std::to_string(sector) +
                                        " (bytes " + std::to_string(first) + " to " +
@@ -246,7 +245,7 @@ void TNTFSRecoveryContext::ScanDrive(PNTFSVolume AVolume, const IExListPtr& ALis
       if (block->WasUnread(i))
         unread.Add(number, 1);
       const TByteView record = block->Record(i);
-      ReportDamage(number, record, block->TornSectors(i));
+      ReportDamage(number, *block, i);
       ScanRecord(AVolume, number, record, AList, runs);
       goOn = ProgressEx::DoProgress(number);
     }

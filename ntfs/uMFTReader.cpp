@@ -43,12 +43,26 @@ bool TMFTRecordBlock::WasUnread(std::int64_t AIndex) const {
   return std::binary_search(FUnreadRecords.begin(), FUnreadRecords.end(), AIndex);
 }
 
-std::vector<std::uint32_t> TMFTRecordBlock::TornSectors(std::int64_t AIndex) const {
-  std::vector<std::uint32_t> sectors;
-  for (const auto& [record, sector] : FTornSectors)
+namespace {
+
+// The second of every pair whose first is AIndex.
+template <typename T>
+std::vector<T> OfRecord(const std::vector<std::pair<std::int64_t, T>>& APairs, std::int64_t AIndex) {
+  std::vector<T> found;
+  for (const auto& [record, value] : APairs)
     if (record == AIndex)
-      sectors.push_back(sector);
-  return sectors;
+      found.push_back(value);
+  return found;
+}
+
+} // namespace
+
+std::vector<std::uint32_t> TMFTRecordBlock::TornSectors(std::int64_t AIndex) const {
+  return OfRecord(FTornSectors, AIndex);
+}
+
+std::vector<TAttributeDamage> TMFTRecordBlock::DamagedAttributes(std::int64_t AIndex) const {
+  return OfRecord(FDamagedAttributes, AIndex);
 }
 
 TMFTRecordReader::TMFTRecordReader(PNTFSVolume AVolume, std::int64_t ARecordCount, std::int64_t ARecordsPerBlock)
@@ -174,6 +188,7 @@ void TMFTRecordReader::ReadBlock(TMFTRecordBlock& ABlock, std::int64_t AFirstRec
   ABlock.FRecordSize = FRecordSize;
   ABlock.FUnreadRecords.clear();
   ABlock.FTornSectors.clear();
+  ABlock.FDamagedAttributes.clear();
   const std::int64_t start = AFirstRecord * FRecordSize;
   const std::int64_t length = ABlock.FCount * FRecordSize;
   ABlock.FBytes.resize(static_cast<std::size_t>(length));
@@ -189,7 +204,12 @@ void TMFTRecordReader::ReadBlock(TMFTRecordBlock& ABlock, std::int64_t AFirstRec
   std::vector<std::uint32_t> torn;
   for (std::int64_t i = 0; i < ABlock.FCount; ++i) {
     NTFSUtils::FixupRecord(ABlock.FBytes.data() + i * FRecordSize, FRecordSize, &torn);
+    const TByteView record = ABlock.Record(i);
+    if (!PMFTRecord(record).IsFileRecord())
+      continue;
     for (const std::uint32_t sector : torn)
       ABlock.FTornSectors.emplace_back(i, sector);
+    for (const TAttributeDamage& damage : NTFSAttribute::DamagedAttributes(record))
+      ABlock.FDamagedAttributes.emplace_back(i, damage);
   }
 }

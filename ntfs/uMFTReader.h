@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ntfs/uNTFSAttribute.h"
 #include "ntfs/uNTFSBytes.h"
 #include "ntfs/uNTFSVolume.h"
 #include "ntfs/uUnreadRanges.h"
@@ -14,8 +15,9 @@
 #include <utility>
 #include <vector>
 
-// Consecutive MFT records as the record pass gets them: fixed up, with what
-// reading them found wrong.
+// Consecutive MFT records as the record pass gets them: fixed up, with the
+// damage the FILE records among them show. Working that out here leaves
+// the caller's thread more time for the rest.
 class TMFTRecordBlock {
 public:
   std::int64_t FirstRecord() const { return FFirstRecord; }
@@ -25,8 +27,11 @@ public:
   // Whether the device failed to deliver some of record AIndex's bytes
   // (they read as zeros).
   bool WasUnread(std::int64_t AIndex) const;
-  // The sectors of record AIndex that were torn while being written.
+  // The sectors of record AIndex that were torn while being written, when
+  // it is a FILE record.
   std::vector<std::uint32_t> TornSectors(std::int64_t AIndex) const;
+  // The attributes of record AIndex whose form does not hold together.
+  std::vector<TAttributeDamage> DamagedAttributes(std::int64_t AIndex) const;
 
 private:
   friend class TMFTRecordReader;
@@ -37,6 +42,7 @@ private:
   std::vector<std::uint8_t> FBytes;
   std::vector<std::int64_t> FUnreadRecords;
   std::vector<std::pair<std::int64_t, std::uint32_t>> FTornSectors;
+  std::vector<std::pair<std::int64_t, TAttributeDamage>> FDamagedAttributes;
 };
 
 // Hands out the volume's MFT records in order, a block at a time. The MFT
