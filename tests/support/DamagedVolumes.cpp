@@ -170,7 +170,7 @@ std::vector<TDamageCase> MakeCases() {
   // Runs that decode to nothing: the file's one cluster has no run.
   for (const auto& [name, runs] : {std::pair{"NegativeFirstRunOffset", TBytes{0x11, 0x01, 0x80, 0x00}},
                                    std::pair{"RunLengthOfTwoToThe63", TBytes{0x18, 0, 0, 0, 0, 0, 0, 0, 0x80, 40, 0}}}) {
-    TDamageCase noRuns{name, VictimRecord([runs] { return VictimWithRuns(runs, kClusterSize); }), nullptr,
+    TDamageCase noRuns{name, VictimRecord([bytes = runs] { return VictimWithRuns(bytes, kClusterSize); }), nullptr,
                        HealthyFilesAnd(u"victim.bin", TBytes(kClusterSize, 0))};
     noRuns.NoRuns[u"victim.bin"] = {{0, kClusterSize}};
     noRuns.RunWarnings = {"The data runs of MFT record 26 break off at VCN 0: bytes 0 to 4095 have no clusters."};
