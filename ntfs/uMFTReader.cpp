@@ -45,13 +45,15 @@ bool TMFTRecordBlock::WasUnread(std::int64_t AIndex) const {
 
 namespace {
 
-// The second of every pair whose first is AIndex.
+// The second of every pair whose first is AIndex. The pairs come in record
+// order, so a damaged volume does not make each record search them all.
 template <typename T>
 std::vector<T> OfRecord(const std::vector<std::pair<std::int64_t, T>>& APairs, std::int64_t AIndex) {
+  auto pair = std::lower_bound(APairs.begin(), APairs.end(), AIndex,
+                               [](const auto& APair, std::int64_t ARecord) { return APair.first < ARecord; });
   std::vector<T> found;
-  for (const auto& [record, value] : APairs)
-    if (record == AIndex)
-      found.push_back(value);
+  for (; pair != APairs.end() && pair->first == AIndex; ++pair)
+    found.push_back(pair->second);
   return found;
 }
 
