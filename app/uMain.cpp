@@ -19,8 +19,8 @@
 #include "engine/uAppContext.h"
 #include "foundation/uMemoryEx.h"
 #include "foundation/uSysPath.h"
-#include "platform/uDriveTable.h"
-#include "wizard/uDiskUtils.h"
+#include "platform/uDriveList.h"
+#include "platform/uDrivePart.h"
 #include "wizard/uRestorePage.h"
 #include "wizard/uUDisksSource.h"
 #include "wizard/uSelectSourceDrivePage.h"
@@ -125,19 +125,17 @@ TProcessWideObjects CreateProcessObjects(TProcessObjects& AObjects) {
   TProcessWideObjects Created;
   Created.ProgressView =
       &AObjects.Keep(std::make_unique<TProgressExFormRegistration>()).View();
-  // The records live for the whole process; nothing to release.
-  AObjects.Add([] { RefreshDriveTable(); }, [] {});
+  Created.Drives = &AObjects.Keep(std::make_unique<TDriveList>());
+  Created.Drives->Refresh();
   AObjects.Add(
       [] {
         SysPaths();
         SetErrorLogPath(ErrorLogPath);
       },
       [] { SetErrorLogPath(nullptr); });
-  Created.Context = &AObjects.Keep(std::make_unique<TNTFSRecoveryContext>(std::make_shared<TMessageBoxPrompt>()));
-  // Started from a desktop's menu, the wizard runs as the user: udisks2
-  // opens the devices the user may not.
-  Created.Context->SetSourceOpener(
-      WithUDisksFallback([](const std::u16string& AName) { return DriveTable().OpenSource(AName); }));
+  Created.Context = &AObjects.Keep(std::make_unique<TNTFSRecoveryContext>(
+      std::make_shared<TMessageBoxPrompt>(), nullptr,
+      [Drives = Created.Drives](const std::string& APath) { return SystemDrivePart(Drives->Table(), APath); }));
   AObjects.Add([] { SetErrorMessageObject(std::make_unique<TTarnwickErrorMessage>()); },
                [] { SetErrorMessageObject(nullptr); });
   return Created;
@@ -145,9 +143,12 @@ TProcessWideObjects CreateProcessObjects(TProcessObjects& AObjects) {
 
 // In the order the user walks through them: start page, source drive page,
 // file selection page, target folder page, restore page.
-void AssemblePages(IWizardApplication& AApp, TNTFSRecoveryContext& AContext) {
+void AssemblePages(IWizardApplication& AApp, TNTFSRecoveryContext& AContext, TDriveList& ADrives) {
   AApp.AddPage(std::make_unique<TStartPage>());
-  AApp.AddPage(std::make_unique<TSelectSourceDrivePage>(AContext));
+  // Started from a desktop's menu, the wizard runs as the user: udisks2
+  // opens the devices the user may not.
+  AApp.AddPage(std::make_unique<TSelectSourceDrivePage>(AContext, ADrives,
+                                                        TSourceResolver(TFileSource::Open, OpenThroughUDisks)));
   AApp.AddPage(std::make_unique<TViewSourcePage>(AContext));
   AApp.AddPage(std::make_unique<TSelectTargetDirPage>(AContext));
   AApp.AddPage(std::make_unique<TRestorePage>(AContext));
@@ -298,7 +299,7 @@ int TarnwickMain(int argc, char** argv) {
       // Destroyed before the process objects: the pages save their state
       // while the recovery context still exists.
       TfMain Window(Shell, [&ProcessWide](IWizardApplication& AApp) {
-        AssemblePages(AApp, *ProcessWide.Context);
+        AssemblePages(AApp, *ProcessWide.Context, *ProcessWide.Drives);
       });
       ProcessWide.ProgressView->SetAnchor(&Window);
       const TDeviceChangeRelay DeviceChanges(Window);

@@ -15,6 +15,7 @@
 
 class QAction;
 class QMenu;
+class TDriveList;
 class TNTFSRecoveryContext;
 
 // What the program asks of the desktop. The desktop implementation opens
@@ -83,6 +84,7 @@ private:
 struct TProcessWideObjects {
   TProgressExFormView* ProgressView = nullptr;
   TNTFSRecoveryContext* Context = nullptr;
+  TDriveList* Drives = nullptr; // what the source drive page lists
 };
 
 // Creates the process-wide objects of Tarnwick in their start-up order.
@@ -90,7 +92,7 @@ TProcessWideObjects CreateProcessObjects(TProcessObjects& AObjects);
 
 // Creates the wizard's pages in their order, each given what it works on,
 // and adds them through AApp.
-void AssemblePages(IWizardApplication& AApp, TNTFSRecoveryContext& AContext);
+void AssemblePages(IWizardApplication& AApp, TNTFSRecoveryContext& AContext, TDriveList& ADrives);
 
 // The application window: the wizard with the program's title, menu, help,
 // web links and exception message box.

@@ -5,7 +5,7 @@
 
 #include "engine/uAppContext.h"
 #include "foundation/uUnicode.h"
-#include "platform/uDriveTable.h"
+#include "platform/uSourceResolver.h"
 #include "platform/uPrompt.h"
 #include "progress/uProgressEx.h"
 
@@ -59,7 +59,7 @@ public:
     if (!std::filesystem::exists(VolumeImage()))
       throw std::runtime_error("no benchmark volume at " + VolumeImage() +
                                " (build the target bench_volume_large first)");
-    DriveTable().Assign(kBenchLetter, VolumeImage());
+    Context.SetSource(TSourceResolver().Open({VolumeImage()}));
     ProgressEx::AddView(FStages);
     Context.SetSourceDrive(std::u16string{kBenchLetter, u':', u'\\'});
     // Every deleted file, with or without a dot in its name.
@@ -68,7 +68,6 @@ public:
   ~TBenchContext() {
     Context.Clear();
     ProgressEx::RemoveView(FStages);
-    DriveTable().Remove(kBenchLetter);
   }
   TBenchContext(const TBenchContext&) = delete;
   TBenchContext& operator=(const TBenchContext&) = delete;

@@ -5,8 +5,7 @@
 #include "cli/uCliSource.h"
 #include "engine/uFileMask.h"
 #include "foundation/uUnicode.h"
-#include "platform/uDriveTable.h"
-#include "platform/uRescueMap.h"
+#include "platform/uDrivePart.h"
 #include "platform/uUDisksBus.h"
 
 #include <algorithm>
@@ -29,21 +28,25 @@ void KeepUntilExit(std::unique_ptr<TNTFSRecoveryContext> AContext) {
   kept->push_back(std::move(AContext));
 }
 
-// The engine with the terminal's prompt and progress view, for one command.
+// In a desktop session polkit's agent can ask for the password, so udisks2
+// opens the devices the user may not; elsewhere the permission message
+// stands.
+TSourceResolver CliResolver() {
+  return TSourceResolver(TFileSource::Open, InDesktopSession() ? TDeviceOpener(OpenThroughUDisksBus) : nullptr);
+}
+
+// The engine with the terminal's prompt and progress view, and the drive
+// list that names the source, for one command.
 class TCliSession {
 public:
   TCliSession(TTerminal& ATerminal, TTerminalPrompt::TAnswerMode AAnswers)
       : FTerminal(ATerminal),
         FPrompt(std::make_shared<TTerminalPrompt>(ATerminal, AAnswers)),
         FView(std::make_shared<TTerminalProgressView>(ATerminal)),
-        FContext(std::make_unique<TNTFSRecoveryContext>(FPrompt)) {
+        FContext(std::make_unique<TNTFSRecoveryContext>(
+            FPrompt, nullptr,
+            [this](const std::string& APath) { return SystemDrivePart(FDrives.Table(), APath); })) {
     ProgressEx::AddView(FView);
-    // In a desktop session polkit's agent can ask for the password, so
-    // udisks2 opens the devices the user may not; elsewhere the permission
-    // message stands.
-    if (InDesktopSession())
-      FContext->SetSourceOpener(WithDeniedDeviceFallback(
-          [](const std::u16string& AName) { return DriveTable().OpenSource(AName); }, OpenThroughUDisksBus));
   }
   ~TCliSession() {
     ProgressEx::RemoveView(FView);
@@ -65,10 +68,14 @@ public:
     } catch (const InvalidMaskError& error) {
       throw UsageError(error.what());
     }
-    const TDriveLetter letter = ResolveSource(AOptions.Source, AOptions.Partition);
-    if (!AOptions.MapFile.empty())
-      ChooseRescueMap(DriveTable().PathOf(letter).value_or(""), AOptions.MapFile);
-    FContext->SetSourceDrive(std::u16string{letter, u':', u'\\'});
+    const TCliSource source = ResolveSource(FDrives, CliResolver(), AOptions.Source, AOptions.Partition,
+                                            AOptions.MapFile);
+    // Said before anything is read: a mapfile passed over, a volume the
+    // system may write to while it is scanned.
+    for (const std::string& warning : source.Opened->Warnings())
+      FTerminal.WriteLine(warning, TTerminal::tnWarning);
+    FContext->SetSource(source.Opened);
+    FContext->SetSourceDrive(std::u16string{source.Letter, u':', u'\\'});
     FContext->SetMask(mask);
   }
 
@@ -90,6 +97,7 @@ public:
 
 private:
   TTerminal& FTerminal;
+  TDriveList FDrives;
   std::shared_ptr<TTerminalPrompt> FPrompt;
   std::shared_ptr<TTerminalProgressView> FView;
   std::unique_ptr<TNTFSRecoveryContext> FContext;
@@ -143,14 +151,15 @@ std::string ColumnText(const std::string& AText, std::size_t AWidth) {
 } // namespace
 
 int RunDrives(const std::vector<std::string>& AImages, std::ostream& AOut) {
+  TDriveList drives;
   for (const std::string& image : AImages)
-    ListImage(image);
-  RefreshDriveTable();
+    ListImage(drives, image);
+  drives.Refresh();
   std::vector<std::vector<std::string>> rows = {{"DRIVE", "LABEL", "FILE SYSTEM", "KIND", "PATH"}};
-  for (const PVolumeInformationRecord drive : ListedSourceDrives()) {
-    const TDriveSource source = DriveTable().SourceOf(drive->Letter).value_or(TDriveSource{});
+  for (const PVolumeInformationRecord drive : drives.ListedSourceDrives()) {
+    const TDriveSource source = drives.Table().SourceOf(drive->Letter).value_or(TDriveSource{});
     rows.push_back({ToNativePath(std::u16string{drive->Letter, u':'}), ToNativePath(drive->VolumeName),
-                    ToNativePath(drive->FileSystemName), DriveKindName(*drive),
+                    ToNativePath(drive->FileSystemName), DriveKindName(drives, *drive),
                     source.Partition != 0 ? PartitionText(source.Partition, source.Path) : source.Path});
   }
   std::vector<std::size_t> widths(rows.front().size(), 0);

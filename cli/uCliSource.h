@@ -1,6 +1,7 @@
 #pragma once
 
-#include "wizard/uDiskUtils.h"
+#include "platform/uDriveList.h"
+#include "platform/uSourceResolver.h"
 
 #include <stdexcept>
 #include <string>
@@ -12,17 +13,26 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// The drive letter of a source given on the command line: a drive name
-// ("D:") from the drive table, or a block device or volume image file, which
-// gets the next free letter unless the table already lists it. A disk or
-// disk image gives the NTFS partition numbered APartition, or its only one
-// when APartition is 0; several without a number are a UsageError that
-// lists them. Fills the drive table first.
-TDriveLetter ResolveSource(const std::string& ASource, int APartition = 0);
+// What a command reads: the source, opened once, and the drive letter that
+// labels it in the listing.
+struct TCliSource {
+  TOpenedSourcePtr Opened;
+  TDriveLetter Letter = 0;
+};
 
-// Lists a volume or disk image file as AddVolumeImage does; SourceError
-// when it cannot.
-void ListImage(const std::string& APath);
+// Opens the source given on the command line through AResolver: a drive
+// name ("D:") from ADrives, or a block device or volume image file, which
+// ADrives lists under the next free letter unless it lists it already. A
+// disk or disk image gives the NTFS partition numbered APartition, or its
+// only one when APartition is 0; several without a number are a UsageError
+// that lists them. AMapFile, when given, is the image's ddrescue mapfile.
+// Refreshes ADrives first.
+TCliSource ResolveSource(TDriveList& ADrives, const TSourceResolver& AResolver, const std::string& ASource,
+                         int APartition = 0, const std::string& AMapFile = {});
+
+// Lists a volume or disk image file in ADrives as AddVolumeImage does;
+// SourceError when it cannot.
+void ListImage(TDriveList& ADrives, const std::string& APath);
 
 // "fixed", "removable", "image", ... for the drive list.
-std::string DriveKindName(const TVolumeInformationRecord& ARecord);
+std::string DriveKindName(const TDriveList& ADrives, const TVolumeInformationRecord& ARecord);

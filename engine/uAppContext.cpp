@@ -3,7 +3,7 @@
 #include "engine/uTreeWalk.h"
 #include "foundation/uSysPath.h"
 #include "platform/uDrivePart.h"
-#include "platform/uDriveTable.h"
+#include "ntfs/uFSError.h"
 
 #include <algorithm>
 
@@ -46,8 +46,10 @@ TNTFSRecoveryContext::TNTFSRecoveryContext(std::shared_ptr<IPrompt> APrompt,
                                            TDrivePartFunction ADrivePart)
     : FPrompt(std::move(APrompt)),
       FFileSystem(AFileSystem ? std::move(AFileSystem) : std::make_shared<TLinuxFileSystem>()),
-      FDrivePart(ADrivePart ? std::move(ADrivePart) : TDrivePartFunction(SystemDrivePart)),
-      FSourceOpener([](const std::u16string& ADriveName) { return DriveTable().OpenSource(ADriveName); }),
+      FDrivePart(ADrivePart ? std::move(ADrivePart) : TDrivePartFunction([](const std::string& APath) {
+        static const TDriveTable noDrives;
+        return SystemDrivePart(noDrives, APath);
+      })),
       FItems(ExListBuilder::CreateList(kPointerSize)),
       FRootItems(ExListBuilder::CreateList(kPointerSize)),
       FTreeItems(ExListBuilder::CreateList(kPointerSize)),
@@ -95,12 +97,11 @@ std::u16string TNTFSRecoveryContext::GetFullName(PTreeItemInfo AInfo, bool Inclu
   return result;
 }
 
-PNTFSVolume TNTFSRecoveryContext::OpenSourceVolume(IVolumeSourcePtr* AOpened) const {
-  const std::u16string driveName{GetSourceDriveLetter(), u':'};
-  IVolumeSourcePtr source = FSourceOpener(driveName);
-  if (AOpened)
-    *AOpened = source;
-  return NTFSVolumeInit(driveName, std::move(source));
+PNTFSVolume TNTFSRecoveryContext::OpenSourceVolume() const {
+  if (!FSource)
+    throw NoDriveException();
+  FSource->CheckUnchanged();
+  return NTFSVolumeInit(std::u16string{GetSourceDriveLetter(), u':'}, FSource->Source());
 }
 
 char16_t TNTFSRecoveryContext::GetSourceDriveLetter() const {
@@ -130,8 +131,7 @@ bool TNTFSRecoveryContext::TargetDirIsValid(const std::u16string& Value) {
 }
 
 TSourceIdentity TNTFSRecoveryContext::SourceIdentity() const {
-  const std::optional<std::string> path = DriveTable().PathOf(GetSourceDriveLetter());
-  return path ? TSourceIdentity::Of(*path) : TSourceIdentity();
+  return FSource ? FSource->Identity() : TSourceIdentity();
 }
 
 void TNTFSRecoveryContext::StoreState(CSimpleIniA& AIniFile) const {

@@ -8,6 +8,7 @@
 #include "ntfs/uNTFSNode.h"
 #include "ntfs/uNTFSVolume.h"
 #include "platform/uFileSystem.h"
+#include "platform/uOpenedSource.h"
 #include "platform/uPrompt.h"
 
 #include <SimpleIni.h>
@@ -96,10 +97,6 @@ protected:
 // SystemDrivePart tells it.
 using TDrivePartFunction = std::function<std::string(const std::string& APath)>;
 
-// Opens the source a drive name ("D:") stands for; raises NoDriveException
-// saying why it cannot. By default the process drive table's OpenSource.
-using TSourceOpener = std::function<IVolumeSourcePtr(const std::u16string& ADriveName)>;
-
 // The recovery engine: the wizard's settings, the items of the last scan with
 // their folder tree, the cluster usage map, the ticks and the recovery. One
 // instance lives for the whole program; the pages borrow it.
@@ -127,11 +124,14 @@ public:
 
   // The first character of SourceDrive, or 0 when it is empty.
   char16_t GetSourceDriveLetter() const;
+  // The drive the user chose, as its letter labels it ("D:\"): the root of
+  // the tree and what the state file keeps.
   const std::u16string& SourceDrive() const { return FSourceDrive; }
   void SetSourceDrive(const std::u16string& AValue) { FSourceDrive = AValue; }
-  // Replaces how the source drive's bytes are reached (a volume in memory,
-  // a failing device in tests).
-  void SetSourceOpener(TSourceOpener AOpener) { FSourceOpener = std::move(AOpener); }
+  // The source the scan, every preview and the restore read, opened once
+  // by the front end; nothing here opens it again.
+  const TOpenedSourcePtr& Source() const { return FSource; }
+  void SetSource(TOpenedSourcePtr ASource) { FSource = std::move(ASource); }
   const IExListPtr& Items() const { return FItems; }
   const IExListPtr& TreeItems() const { return FTreeItems; }
   const IExListPtr& RootItems() const { return FRootItems; }
@@ -231,9 +231,10 @@ private:
   // for a sparse run or one whose numbers do not add up.
   static bool RunClusters(const RunListElement& ARun, std::int64_t& AFirst, std::int64_t& ALast);
 
-  // The source drive's volume, opened afresh for a scan or a restore.
-  // AOpened, when given, gets the source the volume reads.
-  PNTFSVolume OpenSourceVolume(IVolumeSourcePtr* AOpened = nullptr) const;
+  // The volume of the opened source, for a scan, a preview or a restore;
+  // raises NoDriveException when there is no source, or when it no longer
+  // holds the volume it held when opened.
+  PNTFSVolume OpenSourceVolume() const;
 
   // Recovery (uAppContextRecover.cpp)
   // What one recovery did, for the lines that sum it up.
@@ -259,7 +260,7 @@ private:
   std::shared_ptr<IPrompt> FPrompt;
   std::shared_ptr<const IFileSystem> FFileSystem;
   TDrivePartFunction FDrivePart;
-  TSourceOpener FSourceOpener;
+  TOpenedSourcePtr FSource;
 
   std::u16string FSourceDrive;
   std::u16string FTargetDir;

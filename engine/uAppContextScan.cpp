@@ -208,9 +208,8 @@ PItemInfo TNTFSRecoveryContext::NewItem(const IExListPtr& AList, MFT_REF AMFTNum
 void TNTFSRecoveryContext::ProcessScan() {
   Clear();
   const std::u16string driveName{GetSourceDriveLetter(), u':'};
-  IVolumeSourcePtr source;
-  TNTFSVolumeRef volume(OpenSourceVolume(&source));
-  NoteUnreadableClusters(volume.Get(), *source);
+  TNTFSVolumeRef volume(OpenSourceVolume());
+  NoteUnreadableClusters(volume.Get(), *FSource->Source());
   TProgressExLevel level("Scanning...", 3, "");
   try {
     NewItem(FRootItems, volume->RootDirRef, MFT_REF{}, driveName, true, false)->SequenceNumber =

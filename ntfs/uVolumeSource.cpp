@@ -67,7 +67,7 @@ IVolumeSourcePtr TFileSource::Adopt(int AHandle, const std::string& APath) {
     close(AHandle);
     throw NoDriveException(NotAVolume(APath, info));
   }
-  return IVolumeSourcePtr(new TFileSource(AHandle, info));
+  return IVolumeSourcePtr(new TFileSource(AHandle, TSourcePiece{APath, info}));
 }
 
 TFileSource::~TFileSource() { close(FHandle); }
@@ -86,8 +86,8 @@ void TFileSource::ExpectSequentialReads() {
 }
 
 std::int64_t TFileSource::Size() {
-  if (!S_ISBLK(FIdentity.st_mode))
-    return FIdentity.st_size;
+  if (!S_ISBLK(FPiece.Identity.st_mode))
+    return FPiece.Identity.st_size;
   std::uint64_t bytes = 0;
   if (ioctl(FHandle, BLKGETSIZE64, &bytes) != 0)
     return 0;

@@ -9,6 +9,13 @@
 #include <string>
 #include <vector>
 
+// One file or block device a source reads its bytes from, as it was when
+// the source opened it.
+struct TSourcePiece {
+  std::string Path;
+  struct stat Identity {}; // st_dev/st_ino of a file, st_rdev of a device
+};
+
 // Where a volume's bytes come from, read-only: a block device or image file
 // opened here, a partition inside one, a container read through its library.
 // The volume is handed its source; nothing in the process decides it behind
@@ -22,10 +29,10 @@ public:
   virtual std::int64_t ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) = 0;
   // Length in bytes; 0 when the source cannot tell.
   virtual std::int64_t Size() = 0;
-  // The fstat of the file or block device the bytes finally come from
-  // (st_dev/st_ino of an image, st_rdev of a device), so that a restore can
-  // refuse to write into the source by another path.
-  virtual const struct stat& UnderlyingFileIdentity() const = 0;
+  // Every file and block device the bytes come from (the image or device,
+  // a container's segment and extent files, a rescue's mapfile), so that a
+  // restore can refuse to write into any of them by another path.
+  virtual std::vector<TSourcePiece> Pieces() const = 0;
   // The byte ranges known before any read to be undeliverable (the areas a
   // rescue never read), in order; none for a source that cannot tell.
   virtual std::vector<TByteRange> KnownUnreadable() const { return {}; }
@@ -55,14 +62,16 @@ public:
 
   std::int64_t ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) override;
   std::int64_t Size() override;
-  const struct stat& UnderlyingFileIdentity() const override { return FIdentity; }
+  std::vector<TSourcePiece> Pieces() const override { return {FPiece}; }
   void ExpectSequentialReads() override;
+  // The open descriptor, for probes that read through one.
+  int Descriptor() const { return FHandle; }
 
 private:
-  TFileSource(int AHandle, const struct stat& AIdentity) : FHandle(AHandle), FIdentity(AIdentity) {}
+  TFileSource(int AHandle, TSourcePiece APiece) : FHandle(AHandle), FPiece(std::move(APiece)) {}
 
   int FHandle;
-  struct stat FIdentity;
+  TSourcePiece FPiece;
 };
 
 // The bytes [AOffset, AOffset + ALength) of another source, seen as a source
@@ -73,7 +82,7 @@ public:
 
   std::int64_t ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) override;
   std::int64_t Size() override { return FLength; }
-  const struct stat& UnderlyingFileIdentity() const override { return FSource->UnderlyingFileIdentity(); }
+  std::vector<TSourcePiece> Pieces() const override { return FSource->Pieces(); }
   // The underlying source's ranges that fall into the slice, as the slice
   // counts its bytes.
   std::vector<TByteRange> KnownUnreadable() const override;

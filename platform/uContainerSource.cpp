@@ -12,8 +12,12 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
+#include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -33,25 +37,33 @@ struct TLibrary {
   int (*Free)(THandle**, TError**);
   int (*ErrorText)(TError*, char*, size_t);
   void (*ErrorFree)(TError**);
+  // The files besides APath that the opened handle reads: segments, extents.
+  std::vector<std::string> (*MoreFiles)(const char* APath, THandle*);
+  // The image a differencing image holds only the changes to; empty for a
+  // whole image.
+  std::string (*ParentOf)(THandle*);
 };
+
+template <class THandle, class TError>
+void FreeHandle(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle) {
+  TError* error = nullptr;
+  ALibrary.Close(AHandle, &error);
+  ALibrary.Free(&AHandle, &error);
+  ALibrary.ErrorFree(&error);
+}
 
 template <class THandle, class TError>
 class TLibraryContainer final : public IVolumeSource {
 public:
-  TLibraryContainer(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle, const struct stat& AIdentity)
-      : FLibrary(ALibrary), FHandle(AHandle), FIdentity(AIdentity) {
+  TLibraryContainer(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle, std::vector<TSourcePiece> APieces)
+      : FLibrary(ALibrary), FHandle(AHandle), FPieces(std::move(APieces)) {
     size64_t size = 0;
     TError* error = nullptr;
     if (FLibrary.MediaSize(FHandle, &size, &error) == 1)
       FSize = static_cast<std::int64_t>(size);
     FLibrary.ErrorFree(&error);
   }
-  ~TLibraryContainer() override {
-    TError* error = nullptr;
-    FLibrary.Close(FHandle, &error);
-    FLibrary.Free(&FHandle, &error);
-    FLibrary.ErrorFree(&error);
-  }
+  ~TLibraryContainer() override { FreeHandle(FLibrary, FHandle); }
   TLibraryContainer(const TLibraryContainer&) = delete;
   TLibraryContainer& operator=(const TLibraryContainer&) = delete;
 
@@ -69,12 +81,12 @@ public:
     return got;
   }
   std::int64_t Size() override { return FSize; }
-  const struct stat& UnderlyingFileIdentity() const override { return FIdentity; }
+  std::vector<TSourcePiece> Pieces() const override { return FPieces; }
 
 private:
   const TLibrary<THandle, TError>& FLibrary;
   THandle* FHandle;
-  struct stat FIdentity;
+  std::vector<TSourcePiece> FPieces;
   std::int64_t FSize = 0;
   std::mutex FReadLock;
 };
@@ -87,7 +99,26 @@ std::string ErrorTextOf(const TLibrary<THandle, TError>& ALibrary, TError* AErro
   return text.data();
 }
 
+// The file at APath and the further files the handle reads; a file that
+// cannot be looked at is named all the same, with no identity to match.
+template <class THandle, class TError>
+std::vector<TSourcePiece> PiecesOf(const TLibrary<THandle, TError>& ALibrary, const std::string& APath,
+                                   const struct stat& AIdentity, THandle* AHandle) {
+  std::vector<TSourcePiece> pieces{{APath, AIdentity}};
+  for (const std::string& file : ALibrary.MoreFiles(APath.c_str(), AHandle)) {
+    TSourcePiece piece{file, {}};
+    if (stat(file.c_str(), &piece.Identity) == 0 &&
+        std::none_of(pieces.begin(), pieces.end(), [&piece](const TSourcePiece& AKnown) {
+          return AKnown.Identity.st_dev == piece.Identity.st_dev && AKnown.Identity.st_ino == piece.Identity.st_ino;
+        }))
+      pieces.push_back(std::move(piece));
+  }
+  return pieces;
+}
+
 // The container when the file is in the library's format; nullptr when not.
+// A differencing image is refused: its parent holds most of the disk, and
+// reading it would bring another file into what must never be written.
 template <class THandle, class TError>
 IVolumeSourcePtr TryOpen(const TLibrary<THandle, TError>& ALibrary, const std::string& APath,
                          const struct stat& AIdentity) {
@@ -106,19 +137,52 @@ IVolumeSourcePtr TryOpen(const TLibrary<THandle, TError>& ALibrary, const std::s
     throw NoDriveException("The " + std::string(ALibrary.Format) + " image \"" + APath + "\" cannot be opened: " +
                            why);
   }
-  return std::make_shared<TLibraryContainer<THandle, TError>>(ALibrary, handle, AIdentity);
+  if (const std::string parent = ALibrary.ParentOf(handle); !parent.empty()) {
+    FreeHandle(ALibrary, handle);
+    throw NoDriveException("The " + std::string(ALibrary.Format) + " image \"" + APath +
+                           "\" holds only the changes to its parent image \"" + parent +
+                           "\": open the parent, or a copy merged with it (qemu-img convert).");
+  }
+  return std::make_shared<TLibraryContainer<THandle, TError>>(ALibrary, handle,
+                                                              PiecesOf(ALibrary, APath, AIdentity, handle));
 }
 
-// E01 images come in segment files (.E01, .E02, ...) that are opened together.
-bool OpenEwf(const char* APath, libewf_handle_t** AHandle, libewf_error_t** AError) {
+// A text the library writes into a buffer it gives the size of first.
+template <class THandle, class TError>
+std::string LibraryText(THandle* AHandle, int (*ASize)(THandle*, size_t*, TError**),
+                        int (*AText)(THandle*, std::uint8_t*, size_t, TError**), void (*AErrorFree)(TError**)) {
+  TError* error = nullptr;
+  size_t size = 0;
+  std::string text;
+  if (ASize(AHandle, &size, &error) == 1 && size > 1) {
+    std::vector<std::uint8_t> buffer(size);
+    if (AText(AHandle, buffer.data(), size, &error) == 1)
+      text.assign(reinterpret_cast<const char*>(buffer.data()), strnlen(reinterpret_cast<const char*>(buffer.data()), size));
+  }
+  AErrorFree(&error);
+  return text;
+}
+
+
+// The segment files (.E01, .E02, ...) of the E01 image at APath.
+std::vector<std::string> EwfSegments(const char* APath, libewf_handle_t*) {
   char** segments = nullptr;
   int count = 0;
-  if (libewf_glob(APath, std::strlen(APath), LIBEWF_FORMAT_UNKNOWN, &segments, &count, AError) != 1)
-    return false;
-  const bool opened = libewf_handle_initialize(AHandle, AError) == 1 &&
-                      libewf_handle_open(*AHandle, segments, count, LIBEWF_OPEN_READ, AError) == 1;
+  std::vector<std::string> files;
+  if (libewf_glob(APath, std::strlen(APath), LIBEWF_FORMAT_UNKNOWN, &segments, &count, nullptr) == 1)
+    files.assign(segments, segments + count);
   libewf_glob_free(segments, count, nullptr);
-  return opened;
+  return files;
+}
+
+// E01 images come in segment files that are opened together.
+bool OpenEwf(const char* APath, libewf_handle_t** AHandle, libewf_error_t** AError) {
+  const std::vector<std::string> segments = EwfSegments(APath, nullptr);
+  std::vector<char*> names;
+  for (const std::string& segment : segments)
+    names.push_back(const_cast<char*>(segment.c_str()));
+  return !names.empty() && libewf_handle_initialize(AHandle, AError) == 1 &&
+         libewf_handle_open(*AHandle, names.data(), static_cast<int>(names.size()), LIBEWF_OPEN_READ, AError) == 1;
 }
 
 bool OpenVhdi(const char* APath, libvhdi_file_t** AHandle, libvhdi_error_t** AError) {
@@ -131,6 +195,45 @@ bool OpenVmdk(const char* APath, libvmdk_handle_t** AHandle, libvmdk_error_t** A
   return libvmdk_handle_initialize(AHandle, AError) == 1 &&
          libvmdk_handle_open(*AHandle, APath, LIBVMDK_OPEN_READ, AError) == 1 &&
          libvmdk_handle_open_extent_data_files(*AHandle, AError) == 1;
+}
+
+// Extent files are named relative to the descriptor's folder.
+std::vector<std::string> VmdkExtents(const char* APath, libvmdk_handle_t* AHandle) {
+  std::vector<std::string> files;
+  int count = 0;
+  if (libvmdk_handle_get_number_of_extents(AHandle, &count, nullptr) != 1)
+    return files;
+  for (int i = 0; i < count; ++i) {
+    libvmdk_extent_descriptor_t* extent = nullptr;
+    if (libvmdk_handle_get_extent_descriptor(AHandle, i, &extent, nullptr) != 1)
+      continue;
+    const std::string name =
+        LibraryText(extent, libvmdk_extent_descriptor_get_utf8_filename_size,
+                    libvmdk_extent_descriptor_get_utf8_filename, libvmdk_error_free);
+    libvmdk_extent_descriptor_free(&extent, nullptr);
+    if (!name.empty())
+      files.push_back((fs::path(APath).parent_path() / name).lexically_normal().string());
+  }
+  return files;
+}
+
+std::string VhdiParent(libvhdi_file_t* AHandle) {
+  std::uint32_t type = 0;
+  if (libvhdi_file_get_disk_type(AHandle, &type, nullptr) != 1 || type != LIBVHDI_DISK_TYPE_DIFFERENTIAL)
+    return {};
+  const std::string parent = LibraryText(AHandle, libvhdi_file_get_utf8_parent_filename_size,
+                                         libvhdi_file_get_utf8_parent_filename, libvhdi_error_free);
+  return parent.empty() ? "(not named)" : parent;
+}
+
+std::string VmdkParent(libvmdk_handle_t* AHandle) {
+  return LibraryText(AHandle, libvmdk_handle_get_utf8_parent_filename_size, libvmdk_handle_get_utf8_parent_filename,
+                     libvmdk_error_free);
+}
+
+std::string QcowBackingFile(libqcow_file_t* AHandle) {
+  return LibraryText(AHandle, libqcow_file_get_utf8_backing_filename_size, libqcow_file_get_utf8_backing_filename,
+                     libqcow_error_free);
 }
 
 bool OpenQcow(const char* APath, libqcow_file_t** AHandle, libqcow_error_t** AError) {
@@ -146,7 +249,9 @@ const TLibrary<libewf_handle_t, libewf_error_t> kEwf{.Format = "E01",
                                                     .Close = libewf_handle_close,
                                                     .Free = libewf_handle_free,
                                                     .ErrorText = libewf_error_sprint,
-                                                    .ErrorFree = libewf_error_free};
+                                                    .ErrorFree = libewf_error_free,
+                                                    .MoreFiles = EwfSegments,
+                                                    .ParentOf = [](libewf_handle_t*) { return std::string(); }};
 const TLibrary<libvhdi_file_t, libvhdi_error_t> kVhdi{.Format = "VHD",
                                                       .CheckSignature = libvhdi_check_file_signature,
                                                       .Open = OpenVhdi,
@@ -155,7 +260,11 @@ const TLibrary<libvhdi_file_t, libvhdi_error_t> kVhdi{.Format = "VHD",
                                                       .Close = libvhdi_file_close,
                                                       .Free = libvhdi_file_free,
                                                       .ErrorText = libvhdi_error_sprint,
-                                                      .ErrorFree = libvhdi_error_free};
+                                                      .ErrorFree = libvhdi_error_free,
+                                                      .MoreFiles = [](const char*, libvhdi_file_t*) {
+                                                        return std::vector<std::string>();
+                                                      },
+                                                      .ParentOf = VhdiParent};
 const TLibrary<libvmdk_handle_t, libvmdk_error_t> kVmdk{.Format = "VMDK",
                                                         .CheckSignature = libvmdk_check_file_signature,
                                                         .Open = OpenVmdk,
@@ -164,7 +273,9 @@ const TLibrary<libvmdk_handle_t, libvmdk_error_t> kVmdk{.Format = "VMDK",
                                                         .Close = libvmdk_handle_close,
                                                         .Free = libvmdk_handle_free,
                                                         .ErrorText = libvmdk_error_sprint,
-                                                        .ErrorFree = libvmdk_error_free};
+                                                        .ErrorFree = libvmdk_error_free,
+                                                        .MoreFiles = VmdkExtents,
+                                                        .ParentOf = VmdkParent};
 const TLibrary<libqcow_file_t, libqcow_error_t> kQcow{.Format = "QCOW",
                                                       .CheckSignature = libqcow_check_file_signature,
                                                       .Open = OpenQcow,
@@ -173,7 +284,11 @@ const TLibrary<libqcow_file_t, libqcow_error_t> kQcow{.Format = "QCOW",
                                                       .Close = libqcow_file_close,
                                                       .Free = libqcow_file_free,
                                                       .ErrorText = libqcow_error_sprint,
-                                                      .ErrorFree = libqcow_error_free};
+                                                      .ErrorFree = libqcow_error_free,
+                                                      .MoreFiles = [](const char*, libqcow_file_t*) {
+                                                        return std::vector<std::string>();
+                                                      },
+                                                      .ParentOf = QcowBackingFile};
 
 } // namespace
 

@@ -87,7 +87,8 @@ std::vector<TMountEntry> ParseMountInfo(std::string_view AText) {
     const std::optional<dev_t> device = ParseDeviceNumber(fields[2]);
     if (!device)
       continue;
-    entries.push_back({UnescapeMountField(fields[4]), *device, UnescapeMountField(fields[separator + 2])});
+    const bool writable = fields[5] == "rw" || fields[5].starts_with("rw,");
+    entries.push_back({UnescapeMountField(fields[4]), *device, UnescapeMountField(fields[separator + 2]), writable});
   }
   return entries;
 }
@@ -115,10 +116,9 @@ std::vector<TListedVolume> TDriveTableVolumes::ListedVolumes() const {
   return volumes;
 }
 
-std::string SystemDrivePart(const std::string& APath) {
-  static const TDriveTableVolumes volumes(DriveTable());
-  static const TDrivePartResolver resolver(volumes);
-  return resolver.DrivePart(APath);
+std::string SystemDrivePart(const TDriveTable& ATable, const std::string& APath) {
+  const TDriveTableVolumes volumes(ATable);
+  return TDrivePartResolver(volumes).DrivePart(APath);
 }
 
 std::string TDrivePartResolver::DrivePart(const std::string& APath) const {

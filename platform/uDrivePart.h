@@ -49,6 +49,7 @@ struct TMountEntry {
   std::string MountPoint;
   dev_t Device;        // the mounted file system, as stat reports it in st_dev
   std::string Source;  // what was mounted, such as "/dev/sdb1"
+  bool Writable = false; // mounted "rw": the system may write to it
 };
 
 std::vector<TMountEntry> ParseMountInfo(std::string_view AText);
@@ -78,5 +79,5 @@ private:
 };
 
 // The drive part as this process sees it: the system's mount table and the
-// process-wide drive table.
-std::string SystemDrivePart(const std::string& APath);
+// drive letters of ATable.
+std::string SystemDrivePart(const TDriveTable& ATable, const std::string& APath);

@@ -1,10 +1,5 @@
 #include "platform/uDriveTable.h"
 
-#include "foundation/uSysPath.h"
-#include "ntfs/uFSError.h"
-#include "platform/uContainerSource.h"
-#include "platform/uRescueMap.h"
-#include "platform/uVolumeProbe.h"
 
 #include <stdexcept>
 
@@ -19,22 +14,6 @@ bool IsLetterInRange(char16_t ALetter) {
 }
 
 } // namespace
-
-IVolumeSourcePtr OpenDriveSource(const TDriveSource& ASource) {
-  // Opening the file first says why it cannot be read.
-  IVolumeSourcePtr file = TFileSource::Open(ASource.Path);
-  if (IVolumeSourcePtr container = OpenContainer(ASource.Path))
-    file = std::move(container);
-  // A rescue's mapfile describes the whole image; partitions lie inside it.
-  else if (const std::optional<std::string> map = RescueMapOf(ASource.Path))
-    file = std::make_shared<TRescuedSource>(std::move(file), TRescueMap::Load(*map));
-  if (ASource.Partition == 0)
-    return file;
-  for (const TPartition& partition : ProbePartitions(ASource.Path))
-    if (partition.Number == ASource.Partition)
-      return std::make_shared<TSliceSource>(std::move(file), partition.Offset, partition.Length);
-  throw NoDriveException("\"" + ASource.Path + "\" has no partition " + std::to_string(ASource.Partition) + ".");
-}
 
 std::optional<char16_t> TDriveTable::DriveLetter(const std::u16string& AName) {
   const bool separated = AName.size() == 3 && (AName[2] == u'\\' || AName[2] == u'/');
@@ -97,24 +76,9 @@ std::vector<char16_t> TDriveTable::Letters() const {
   return letters;
 }
 
-IVolumeSourcePtr TDriveTable::OpenSource(const std::u16string& AName) const {
-  const std::optional<char16_t> letter = DriveLetter(AName);
-  if (!letter)
-    return TFileSource::Open(ToNativePath(AName));
-  const std::optional<TDriveSource> source = SourceOf(*letter);
-  if (!source)
-    throw NoDriveException("There is no drive " + ToNativePath(DriveName(*letter)) + ".");
-  return OpenDriveSource(*source);
-}
-
 char16_t TDriveTable::Normalized(char16_t ALetter) {
   const char16_t letter = UpperAscii(ALetter);
   if (!IsLetterInRange(letter))
     throw std::out_of_range("Drive letters run from C to Z.");
   return letter;
-}
-
-TDriveTable& DriveTable() {
-  static TDriveTable table;
-  return table;
 }

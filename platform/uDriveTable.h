@@ -1,7 +1,5 @@
 #pragma once
 
-#include "ntfs/uVolumeSource.h"
-
 #include <map>
 #include <optional>
 #include <string>
@@ -18,8 +16,8 @@ struct TDriveSource {
 };
 
 // Drive letters C to Z handed out to the volumes the program can read: each
-// letter names a block device or a volume image file. The drive enumeration
-// fills the table; the volume's source is opened through it.
+// letter names a block device or a volume image file, or a partition of one.
+// The drive list fills the table.
 class TDriveTable {
 public:
   static constexpr char16_t kFirstLetter = u'C';
@@ -49,22 +47,8 @@ public:
   std::optional<std::string> PathOf(char16_t ALetter) const;
   std::vector<char16_t> Letters() const;
 
-  // The source a drive name stands for: a letter in the table opens its
-  // device or image, or the partition of it, any other name is opened as a
-  // path. Raises NoDriveException saying why, also for a letter the table
-  // does not hold and a partition the disk no longer has.
-  IVolumeSourcePtr OpenSource(const std::u16string& AName) const;
-
 private:
   static char16_t Normalized(char16_t ALetter);
 
   std::map<char16_t, TDriveSource> FSources;
 };
-
-// Opens a device, image or container, or the partition ASource names in it,
-// a plain image read through its rescue mapfile when it has one; raises
-// NoDriveException saying why it cannot.
-IVolumeSourcePtr OpenDriveSource(const TDriveSource& ASource);
-
-// The process-wide table.
-TDriveTable& DriveTable();

@@ -10,7 +10,6 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
-#include <map>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -43,20 +42,17 @@ std::optional<std::int64_t> Number(const std::string& AText) {
   return value;
 }
 
-std::map<std::string, std::string>& ChosenMaps() {
-  static std::map<std::string, std::string> maps;
-  return maps;
-}
-
-std::string Normalized(const std::string& APath) { return fs::absolute(APath).lexically_normal().string(); }
-
 } // namespace
 
 TRescueMap TRescueMap::Load(const std::string& APath) {
   std::ifstream in(APath, std::ios::binary);
   if (!in)
     throw NoDriveException("The mapfile \"" + APath + "\" cannot be read: " + std::strerror(errno) + ".");
-  return Parse(std::string(std::istreambuf_iterator<char>(in), {}), APath);
+  TRescueMap map = Parse(std::string(std::istreambuf_iterator<char>(in), {}), APath);
+  TSourcePiece file{APath, {}};
+  if (stat(APath.c_str(), &file.Identity) == 0)
+    map.FFile = std::move(file);
+  return map;
 }
 
 TRescueMap TRescueMap::Parse(const std::string& AText, const std::string& AName) {
@@ -132,21 +128,25 @@ std::int64_t TRescuedSource::ReadAt(std::int64_t APos, void* ADest, std::int64_t
   return FImage->ReadAt(APos, ADest, std::min(ASize, area->Offset + area->Length - APos));
 }
 
-std::optional<std::string> RescueMapOf(const std::string& AImage) {
-  const auto chosen = ChosenMaps().find(Normalized(AImage));
-  if (chosen != ChosenMaps().end())
-    return chosen->second;
-  for (const char* suffix : kBesideSuffixes) {
-    std::error_code error;
-    if (fs::is_regular_file(AImage + suffix, error))
-      return AImage + suffix;
-  }
-  return std::nullopt;
+std::vector<TSourcePiece> TRescuedSource::Pieces() const {
+  std::vector<TSourcePiece> pieces = FImage->Pieces();
+  if (FMap.File())
+    pieces.push_back(*FMap.File());
+  return pieces;
 }
 
-void ChooseRescueMap(const std::string& AImage, const std::string& AMap) {
-  if (AMap.empty())
-    ChosenMaps().erase(Normalized(AImage));
-  else
-    ChosenMaps()[Normalized(AImage)] = AMap;
+std::optional<TRescueMap> RescueMapBeside(const std::string& AImage, std::vector<std::string>& AIgnored) {
+  for (const char* suffix : kBesideSuffixes) {
+    const std::string candidate = AImage + suffix;
+    std::error_code error;
+    if (!fs::is_regular_file(candidate, error))
+      continue;
+    try {
+      return TRescueMap::Load(candidate);
+    } catch (const NoDriveException& notAMap) {
+      AIgnored.push_back("The file \"" + candidate + "\" beside the image is not read as its mapfile. " +
+                         notAMap.what());
+    }
+  }
+  return std::nullopt;
 }

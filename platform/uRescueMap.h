@@ -20,9 +20,12 @@ public:
 
   // The finished areas, in order, none touching another.
   const std::vector<TByteRange>& Finished() const { return FFinished; }
+  // The mapfile it was loaded from; none for one parsed from a text.
+  const std::optional<TSourcePiece>& File() const { return FFile; }
 
 private:
   std::vector<TByteRange> FFinished;
+  std::optional<TSourcePiece> FFile;
 };
 
 // An image read through its mapfile: bytes outside the finished areas fail
@@ -33,7 +36,8 @@ public:
 
   std::int64_t ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) override;
   std::int64_t Size() override { return FImage->Size(); }
-  const struct stat& UnderlyingFileIdentity() const override { return FImage->UnderlyingFileIdentity(); }
+  // The image's and the mapfile's.
+  std::vector<TSourcePiece> Pieces() const override;
   // Everything between and after the finished areas.
   std::vector<TByteRange> KnownUnreadable() const override;
   void ExpectSequentialReads() override { FImage->ExpectSequentialReads(); }
@@ -43,10 +47,7 @@ private:
   TRescueMap FMap;
 };
 
-// The mapfile to read an image with: the one chosen for it (--map, or with
-// the image in the wizard), else IMAGE.map, IMAGE.mapfile or IMAGE.log
-// beside it. None for an image without one.
-std::optional<std::string> RescueMapOf(const std::string& AImage);
-// Chooses AMap for the image AImage from now on; an empty AMap takes the
-// choice back.
-void ChooseRescueMap(const std::string& AImage, const std::string& AMap);
+// The mapfile beside the image AImage (IMAGE.map, IMAGE.mapfile or
+// IMAGE.log) that reads as one. A file of those names that does not (a log
+// of anything) is named in AIgnored with the reason, and passed over.
+std::optional<TRescueMap> RescueMapBeside(const std::string& AImage, std::vector<std::string>& AIgnored);

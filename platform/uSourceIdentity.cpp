@@ -69,33 +69,45 @@ std::vector<dev_t> TSystemSourceView::PartitionsOf(dev_t ADisk) const {
   return partitions;
 }
 
-TSourceIdentity TSourceIdentity::Of(const std::string& ASourcePath) { return Of(ASourcePath, TSystemSourceView()); }
+TSourceIdentity TSourceIdentity::Of(const std::vector<TSourcePiece>& APieces) {
+  return Of(APieces, TSystemSourceView());
+}
 
-TSourceIdentity TSourceIdentity::Of(const std::string& ASourcePath, const ISourceSystemView& AView) {
+TSourceIdentity TSourceIdentity::Of(const std::vector<TSourcePiece>& APieces, const ISourceSystemView& AView) {
   TSourceIdentity identity;
-  const std::optional<struct stat> source = AView.Stat(ASourcePath);
-  if (!source)
-    return identity;
-  std::optional<struct stat> image;
-  if (S_ISREG(source->st_mode))
-    image = source;
   const auto loops = AView.LoopDevices();
-  if (S_ISBLK(source->st_mode)) {
-    identity.AddDevice(source->st_rdev, AView);
-    // A loop device given as the source writes through to its backing file.
-    for (const auto& [device, backing] : loops)
-      if (device == source->st_rdev)
-        image = AView.Stat(backing);
-  }
-  if (image) {
-    identity.FFiles.emplace(image->st_dev, image->st_ino);
-    // Every loop device over the image is the source by another name.
-    for (const auto& [device, backing] : loops)
-      if (const std::optional<struct stat> info = AView.Stat(backing); info && SameFile(*info, *image))
-        identity.AddDevice(device, AView);
-  }
+  for (const TSourcePiece& piece : APieces)
+    identity.AddPiece(piece.Identity, AView, loops);
   identity.AddMounts(AView);
   return identity;
+}
+
+TSourceIdentity TSourceIdentity::Of(const std::string& ASourcePath, const ISourceSystemView& AView) {
+  const std::optional<struct stat> source = AView.Stat(ASourcePath);
+  if (!source)
+    return TSourceIdentity();
+  return Of({TSourcePiece{ASourcePath, *source}}, AView);
+}
+
+void TSourceIdentity::AddPiece(const struct stat& AInfo, const ISourceSystemView& AView,
+                               const std::vector<std::pair<dev_t, std::string>>& ALoops) {
+  std::optional<struct stat> image;
+  if (S_ISREG(AInfo.st_mode))
+    image = AInfo;
+  if (S_ISBLK(AInfo.st_mode)) {
+    AddDevice(AInfo.st_rdev, AView);
+    // A loop device given as the source writes through to its backing file.
+    for (const auto& [device, backing] : ALoops)
+      if (device == AInfo.st_rdev)
+        image = AView.Stat(backing);
+  }
+  if (!image)
+    return;
+  FFiles.emplace(image->st_dev, image->st_ino);
+  // Every loop device over the image is the source by another name.
+  for (const auto& [device, backing] : ALoops)
+    if (const std::optional<struct stat> info = AView.Stat(backing); info && SameFile(*info, *image))
+      AddDevice(device, AView);
 }
 
 void TSourceIdentity::AddDevice(dev_t ADevice, const ISourceSystemView& AView) {
@@ -110,8 +122,11 @@ void TSourceIdentity::AddMounts(const ISourceSystemView& AView) {
     // mounted: the image, or a device of the source.
     if (!mount.Source.starts_with('/'))
       continue;
-    if (const std::optional<struct stat> info = AView.Stat(mount.Source); info && IsSource(*info))
+    if (const std::optional<struct stat> info = AView.Stat(mount.Source); info && IsSource(*info)) {
       FFileSystems.insert(mount.Device);
+      if (mount.Writable)
+        FWritableMounts.push_back(mount.MountPoint);
+    }
   }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ntfs/uVolumeSource.h"
+
 #include <optional>
 #include <set>
 #include <string>
@@ -44,10 +46,13 @@ public:
   // Nothing is the source: for a source that is not known.
   TSourceIdentity() = default;
 
-  // The identity of the device or image file at ASourcePath. A path that
-  // cannot be looked at gives an identity that matches nothing.
+  // The identity of an opened source: every file and device it reads, as
+  // its handles saw them, whatever they are called now.
+  static TSourceIdentity Of(const std::vector<TSourcePiece>& APieces, const ISourceSystemView& AView);
+  static TSourceIdentity Of(const std::vector<TSourcePiece>& APieces);
+  // The identity of the device or image file at ASourcePath, as it is now.
+  // A path that cannot be looked at gives an identity that matches nothing.
   static TSourceIdentity Of(const std::string& ASourcePath, const ISourceSystemView& AView);
-  static TSourceIdentity Of(const std::string& ASourcePath);
 
   // Whether the file system with device number ADevice (st_dev) is the
   // source or is mounted from it.
@@ -58,12 +63,18 @@ public:
   // Whether the file AInfo describes is the source itself: the image file,
   // one of the source's block devices, or a file on a mount of the source.
   bool IsSource(const struct stat& AInfo) const;
+  // Where the source, or a file system on it, is mounted read-write: the
+  // system may write over deleted files there at any time.
+  const std::vector<std::string>& WritableMounts() const { return FWritableMounts; }
 
 private:
+  void AddPiece(const struct stat& AInfo, const ISourceSystemView& AView,
+                const std::vector<std::pair<dev_t, std::string>>& ALoops);
   void AddDevice(dev_t ADevice, const ISourceSystemView& AView);
   void AddMounts(const ISourceSystemView& AView);
 
   std::set<std::pair<dev_t, ino_t>> FFiles;  // image files
   std::set<dev_t> FDevices;                  // block devices (st_rdev)
   std::set<dev_t> FFileSystems;              // mounted file systems (st_dev)
+  std::vector<std::string> FWritableMounts;
 };

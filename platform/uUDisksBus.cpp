@@ -39,8 +39,12 @@ struct TBusError {
   ~TBusError() { sd_bus_error_free(&Error); }
 };
 
-[[noreturn]] void Refused(const std::string& ADevice, const std::string& AWhy) {
-  throw NoDriveException(UDisksRefusal(ADevice, AWhy));
+// polkit's answers: refused outright, or the password prompt dismissed.
+constexpr char kNotAuthorized[] = "org.freedesktop.UDisks2.Error.NotAuthorized";
+constexpr char kWaysOut[] = "run Tarnwick as root, or join the \"disk\" group and log in again.";
+
+[[noreturn]] void Refused(const std::string& ADevice, const std::string& AWhy, const std::string& AErrorName = {}) {
+  throw NoDriveException(UDisksRefusal(ADevice, AErrorName, AWhy));
 }
 
 // Sends ACall and gives the answer; a D-Bus error ends the opening.
@@ -49,9 +53,11 @@ TMessage Call(sd_bus* ABus, sd_bus_message* ACall, const std::string& ADevice) {
   sd_bus_message* answer = nullptr;
   const int result = sd_bus_call(ABus, ACall, kAnswerTimeout, &error.Error, &answer);
   if (result < 0)
-    Refused(ADevice, error.Error.message != nullptr ? error.Error.message
-                     : error.Error.name != nullptr  ? error.Error.name
-                                                    : std::string(std::strerror(-result)));
+    Refused(ADevice,
+            error.Error.message != nullptr ? error.Error.message
+            : error.Error.name != nullptr  ? error.Error.name
+                                           : std::string(std::strerror(-result)),
+            error.Error.name != nullptr ? error.Error.name : "");
   return TMessage(answer);
 }
 
@@ -67,9 +73,11 @@ TMessage NewCall(sd_bus* ABus, const char* APath, const char* AInterface, const 
 
 } // namespace
 
-std::string UDisksRefusal(const std::string& ADevice, const std::string& AWhy) {
-  return "udisks2 did not open \"" + ADevice + "\" (" + AWhy +
-         "): run Tarnwick as root, or join the \"disk\" group and log in again.";
+std::string UDisksRefusal(const std::string& ADevice, const std::string& AErrorName, const std::string& AWhy) {
+  if (AErrorName.starts_with(kNotAuthorized))
+    return "Authentication to read \"" + ADevice + "\" was refused or cancelled (" + AWhy +
+           "): give the administrator's password when asked, " + kWaysOut;
+  return "udisks2 did not open \"" + ADevice + "\" (" + AWhy + "): " + kWaysOut;
 }
 
 IVolumeSourcePtr OpenThroughUDisksBus(const std::string& ADevice) {
@@ -90,8 +98,8 @@ IVolumeSourcePtr OpenThroughUDisksBus(const std::string& ADevice) {
     Refused(ADevice, "udisks2 does not know the device");
   const std::string blockPath = block;
 
-  const TMessage open = NewCall(bus.get(), blockPath.c_str(), kBlockInterface, "OpenForBackup", ADevice);
-  if (sd_bus_message_append(open.get(), "a{sv}", 0) < 0)
+  const TMessage open = NewCall(bus.get(), blockPath.c_str(), kBlockInterface, "OpenDevice", ADevice);
+  if (sd_bus_message_append(open.get(), "s", "r") < 0 || sd_bus_message_append(open.get(), "a{sv}", 0) < 0)
     Refused(ADevice, "the call could not be made");
   const TMessage answer = Call(bus.get(), open.get(), ADevice);
   int descriptor = -1;
@@ -107,16 +115,4 @@ IVolumeSourcePtr OpenThroughUDisksBus(const std::string& ADevice) {
 bool InDesktopSession() {
   const char* type = std::getenv("XDG_SESSION_TYPE");
   return type != nullptr && (std::string_view(type) == "x11" || std::string_view(type) == "wayland");
-}
-
-TDriveSourceOpener WithDeniedDeviceFallback(TDriveSourceOpener AOpener, TDeviceOpener ADeviceOpener) {
-  return [AOpener = std::move(AOpener), ADeviceOpener = std::move(ADeviceOpener)](const std::u16string& ADriveName) {
-    try {
-      return AOpener(ADriveName);
-    } catch (const AccessDeniedException& denied) {
-      if (!denied.IsBlockDevice())
-        throw;
-      return ADeviceOpener(denied.Path());
-    }
-  };
 }

@@ -264,11 +264,21 @@ std::optional<TPartitionEntry> PartitionEntryFromUdev(const std::string& AUdevDa
   return TPartitionEntry{std::stoi(number), UdevDecoded(properties["ID_PART_ENTRY_NAME"])};
 }
 
+std::vector<TPartition> ProbePartitions(const IVolumeSourcePtr& ASource) {
+  // A device or plain image is probed through its own descriptor.
+  if (const auto* file = dynamic_cast<const TFileSource*>(ASource.get()))
+    return PartitionsOn(file->Descriptor(), TableOn(file->Descriptor()), [](const TPartition&) {});
+  TProbeMirror mirror(ASource);
+  return PartitionsOn(mirror.Descriptor(), mirror.TablesOf(), [&mirror](const TPartition& APartition) {
+    mirror.CopyMFTStart(APartition.Offset, APartition.Length);
+  });
+}
+
 std::vector<TPartition> ProbePartitions(const std::string& APath) {
-  if (std::unique_ptr<TProbeMirror> mirror = MirrorOfContainer(APath))
-    return PartitionsOn(mirror->Descriptor(), mirror->TablesOf(), [&mirror](const TPartition& APartition) {
-      mirror->CopyMFTStart(APartition.Offset, APartition.Length);
-    });
-  const THandle disk(open(APath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  return PartitionsOn(disk.Get(), TableOn(disk.Get()), [](const TPartition&) {});
+  try {
+    IVolumeSourcePtr container = OpenContainer(APath);
+    return ProbePartitions(container ? container : TFileSource::Open(APath));
+  } catch (const NoDriveException&) {
+    return {};
+  }
 }

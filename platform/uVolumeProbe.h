@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ntfs/uVolumeSource.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,3 +50,5 @@ struct TPartition {
 // extended partition, which only holds the logical ones, is left out. Empty
 // when APath cannot be read or holds no partition table.
 std::vector<TPartition> ProbePartitions(const std::string& APath);
+// The same, read through the opened source ASource.
+std::vector<TPartition> ProbePartitions(const IVolumeSourcePtr& ASource);

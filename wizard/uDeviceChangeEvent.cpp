@@ -7,3 +7,10 @@ QEvent::Type TDeviceChangeEvent::EventType() {
   static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
   return Type;
 }
+
+TVolumeImageChosenEvent::TVolumeImageChosenEvent(std::string APath) : QEvent(EventType()), FPath(std::move(APath)) {}
+
+QEvent::Type TVolumeImageChosenEvent::EventType() {
+  static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return Type;
+}

@@ -4,7 +4,9 @@
 
 #include <QEvent>
 
-#include "wizard/uDiskUtils.h"
+#include <string>
+
+#include "platform/uDriveList.h"
 
 // What the system says about a drive, with the codes of the device-change
 // message the pages were written against: a drive has arrived, or has gone.
@@ -29,4 +31,18 @@ public:
 private:
   std::uint32_t FDeviceEvent;
   TDriveLetter FArrivedDrive;
+};
+
+// The volume image the user chose with "Add volume image...", offered to
+// the pages like a device change: the drive page lists it in its drives.
+class TVolumeImageChosenEvent : public QEvent {
+public:
+  explicit TVolumeImageChosenEvent(std::string APath);
+
+  static QEvent::Type EventType();
+
+  const std::string& Path() const { return FPath; }
+
+private:
+  std::string FPath;
 };

@@ -3,7 +3,7 @@
 #include <QList>
 #include <QPixmap>
 
-#include "wizard/uDiskUtils.h"
+#include "platform/uDriveList.h"
 
 // The pictures of the drive list, 24 x 24 pixels, one per TDriveType value in
 // its order, so that a drive's type is the index of its picture.

@@ -16,7 +16,6 @@
 #include "engine/uAppContext.h"
 #include "foundation/uSysPath.h"
 #include "ntfs/uFSError.h"
-#include "platform/uDriveTable.h"
 #include "platform/uRescueMap.h"
 #include "wizard/uDeviceChangeEvent.h"
 #include "wizard/uDriveTypeImages.h"
@@ -29,6 +28,9 @@ constexpr char16_t HistoryFileName[] = u"/history.ini";
 constexpr char16_t PlaceholderDelimiter[] = u"*";
 constexpr char ImagesSection[] = "Images";
 constexpr char ImageKeyPrefix[] = "Image";
+// Each mapfile chosen with its image, as "ImageN" and "MapN".
+constexpr char MapfilesSection[] = "Mapfiles";
+constexpr char MapKeyPrefix[] = "Map";
 const QString AddVolumeImageCaption = QStringLiteral("Add volume image");
 const QString ChooseRescueMapCaption = QStringLiteral("Choose mapfile");
 
@@ -40,15 +42,40 @@ PVolumeInformationRecord RecordOf(const QTreeWidgetItem* ANode) {
 // TARNWICK_IMAGES come back with every start that names them, so they are
 // not kept. A value must come back from the file as written: no line breaks,
 // no spaces at its ends (the INI reader trims them).
-void StoreImages(CSimpleIniA& AIni) {
+bool Storable(const std::string& APath) {
+  return !APath.empty() && APath.find_first_of("\r\n") == std::string::npos && APath.back() != ' ';
+}
+
+void StoreImages(CSimpleIniA& AIni, const TDriveList& ADrives) {
   TVolumeImageList FromEnvironment;
   FromEnvironment.Merge(ImagePathsFromEnvironment());
   AIni.Delete(ImagesSection, nullptr);
   int Number = 0;
-  for (const std::string& Path : VolumeImages().Paths()) {
-    const bool Storable = !Path.empty() && Path.find_first_of("\r\n") == std::string::npos && Path.back() != ' ';
-    if (Storable && !FromEnvironment.Contains(Path))
+  for (const std::string& Path : ADrives.Images().Paths())
+    if (Storable(Path) && !FromEnvironment.Contains(Path))
       AIni.SetValue(ImagesSection, (ImageKeyPrefix + std::to_string(++Number)).c_str(), Path.c_str());
+}
+
+void StoreRescueMaps(CSimpleIniA& AIni, const TDriveList& ADrives) {
+  AIni.Delete(MapfilesSection, nullptr);
+  int Number = 0;
+  for (const auto& [Image, Map] : ADrives.ChosenRescueMaps())
+    if (Storable(Image) && Storable(Map)) {
+      const std::string Suffix = std::to_string(++Number);
+      AIni.SetValue(MapfilesSection, (ImageKeyPrefix + Suffix).c_str(), Image.c_str());
+      AIni.SetValue(MapfilesSection, (MapKeyPrefix + Suffix).c_str(), Map.c_str());
+    }
+}
+
+// A pair with either half missing is passed over.
+void LoadRescueMaps(const CSimpleIniA& AIni, TDriveList& ADrives) {
+  for (int Number = 1;; ++Number) {
+    const std::string Suffix = std::to_string(Number);
+    const char* Image = AIni.GetValue(MapfilesSection, (ImageKeyPrefix + Suffix).c_str(), nullptr);
+    const char* Map = AIni.GetValue(MapfilesSection, (MapKeyPrefix + Suffix).c_str(), nullptr);
+    if (Image == nullptr || Map == nullptr)
+      return;
+    ADrives.ChooseRescueMap(Image, Map);
   }
 }
 
@@ -73,29 +100,31 @@ void LoadIfPresent(CSimpleIniA& AIni, const std::string& APath) {
 
 // Without a file the context takes its defaults. Images that are gone by now
 // leave the list at the refresh.
-void LoadHistory(TNTFSRecoveryContext& AContext) {
+void LoadHistory(TNTFSRecoveryContext& AContext, TDriveList& ADrives) {
   const std::string Path = HistoryFilePath();
   if (Path.empty())
     return;
   CSimpleIniA Ini;
   LoadIfPresent(Ini, Path);
   AContext.RestoreState(Ini);
-  const std::size_t ImagesBefore = VolumeImages().Paths().size();
-  VolumeImages().Merge(StoredImages(Ini));
-  if (VolumeImages().Paths().size() != ImagesBefore)
-    RefreshDriveTable();
+  LoadRescueMaps(Ini, ADrives);
+  const std::size_t ImagesBefore = ADrives.Images().Paths().size();
+  ADrives.Images().Merge(StoredImages(Ini));
+  if (ADrives.Images().Paths().size() != ImagesBefore)
+    ADrives.Refresh();
 }
 
 // Keeps whatever else the file holds. Nothing creates the data folder: when
 // it is missing, the write fails and the state is not kept.
-void SaveHistory(const TNTFSRecoveryContext& AContext) {
+void SaveHistory(const TNTFSRecoveryContext& AContext, const TDriveList& ADrives) {
   const std::string Path = HistoryFilePath();
   if (Path.empty())
     return;
   CSimpleIniA Ini;
   LoadIfPresent(Ini, Path);
   AContext.StoreState(Ini);
-  StoreImages(Ini);
+  StoreImages(Ini, ADrives);
+  StoreRescueMaps(Ini, ADrives);
   Ini.SaveFile(Path.c_str(), false);
 }
 
@@ -122,8 +151,9 @@ QString ChooseRescueMapFile(QWidget* AOwner, const QString& AImage) {
 
 }  // namespace
 
-TSelectSourceDrivePage::TSelectSourceDrivePage(TNTFSRecoveryContext& AContext)
-    : ilDriveTypes(DrawDriveTypeImages()), FContext(AContext) {
+TSelectSourceDrivePage::TSelectSourceDrivePage(TNTFSRecoveryContext& AContext, TDriveList& ADrives,
+                                               TSourceResolver AResolver)
+    : ilDriveTypes(DrawDriveTypeImages()), FContext(AContext), FDrives(ADrives), FResolver(std::move(AResolver)) {
   lblDriveCaption = new QLabel(QStringLiteral("Please select drive you want to restore files from."), this);
   lblDriveCaption->setObjectName(QStringLiteral("lblDriveCaption"));
   lblDriveCaption->setWordWrap(true);
@@ -186,12 +216,12 @@ bool TSelectSourceDrivePage::NeedToListenMessages() { return true; }
 
 void TSelectSourceDrivePage::WizardRun(IWizardApplication* AApp) {
   TWizardPage::WizardRun(AApp);
-  IgnoringHistoryErrors([this] { LoadHistory(FContext); });
+  IgnoringHistoryErrors([this] { LoadHistory(FContext, FDrives); });
 }
 
 void TSelectSourceDrivePage::WizardStop(IWizardApplication* AApp) {
   TWizardPage::WizardStop(AApp);
-  IgnoringHistoryErrors([this] { SaveHistory(FContext); });
+  IgnoringHistoryErrors([this] { SaveHistory(FContext, FDrives); });
 }
 
 void TSelectSourceDrivePage::PageAfterEnter(bool AForward) {
@@ -205,13 +235,41 @@ void TSelectSourceDrivePage::PageBeforeExit(bool AForward, bool& AllowExit) {
   TWizardPage::PageBeforeExit(AForward, AllowExit);
   if (!AForward)
     return;
+  AllowExit = OpenSelectedDrive();
+}
+
+bool TSelectSourceDrivePage::OpenSelectedDrive() {
   const QList<QTreeWidgetItem*> Selected = tvDrive->selectedItems();
-  if (!Selected.isEmpty())
-    FContext.SetSourceDrive(RecordOf(Selected.first())->RootPathName);
+  if (Selected.isEmpty())
+    return true;
+  const TVolumeInformationRecord& Record = *RecordOf(Selected.first());
+  TOpenedSourcePtr Source;
+  try {
+    const std::optional<TSourceSpec> Spec = FDrives.SpecOf(Record.Letter);
+    if (!Spec)
+      throw NoDriveException();
+    Source = FResolver.Open(*Spec);
+  } catch (const NoDriveException& E) {
+    QMessageBox::warning(window(), GetTitle(), QString::fromStdString(E.what()));
+    return false;
+  }
+  // Said before anything is read: a mapfile passed over, a volume the
+  // system may write to while it is scanned.
+  if (!Source->Warnings().empty()) {
+    QStringList Warnings;
+    for (const std::string& Warning : Source->Warnings())
+      Warnings << QString::fromStdString(Warning);
+    QMessageBox::warning(window(), GetTitle(), Warnings.join(QStringLiteral("\n\n")));
+  }
+  FContext.SetSourceDrive(Record.RootPathName);
+  FContext.SetSource(std::move(Source));
+  return true;
 }
 
 void TSelectSourceDrivePage::ListenWizardMessage(QEvent& Message) {
   TWizardPage::ListenWizardMessage(Message);
+  if (Message.type() == TVolumeImageChosenEvent::EventType())
+    AddChosenImage(static_cast<const TVolumeImageChosenEvent&>(Message).Path());
   if (Message.type() != TDeviceChangeEvent::EventType())
     return;
   const auto& Change = static_cast<const TDeviceChangeEvent&>(Message);
@@ -219,8 +277,16 @@ void TSelectSourceDrivePage::ListenWizardMessage(QEvent& Message) {
     DrivesChanged(Change.ArrivedDrive());
 }
 
+void TSelectSourceDrivePage::AddChosenImage(const std::string& APath) {
+  try {
+    DrivesChanged(FDrives.AddVolumeImage(APath));
+  } catch (const VolumeImageError& E) {
+    QMessageBox::warning(window(), AddVolumeImageCaption, QString::fromStdString(E.what()));
+  }
+}
+
 void TSelectSourceDrivePage::DrivesChanged(TDriveLetter AArrivedDrive) {
-  RefreshDriveTable();
+  FDrives.Refresh();
   FDriveListChanged = true;
   if (AArrivedDrive != 0)
     FArrivedDrive = AArrivedDrive;
@@ -232,7 +298,7 @@ void TSelectSourceDrivePage::RefreshDriveList() {
   if (!FDriveListChanged)
     return;
   tvDrive->clear();
-  for (const PVolumeInformationRecord Record : ListedSourceDrives())
+  for (const PVolumeInformationRecord Record : FDrives.ListedSourceDrives())
     AddDriveNode(*Record);
   const bool HasDrives = tvDrive->topLevelItemCount() > 0;
   tvDrive->setVisible(HasDrives);
@@ -272,8 +338,8 @@ std::string TSelectSourceDrivePage::SelectedImage() const {
   const QList<QTreeWidgetItem*> Selected = tvDrive->selectedItems();
   if (Selected.isEmpty())
     return std::string();
-  const std::optional<std::string> Path = DriveTable().PathOf(RecordOf(Selected.first())->Letter);
-  return Path && VolumeImages().Contains(*Path) ? *Path : std::string();
+  const std::optional<std::string> Path = FDrives.Table().PathOf(RecordOf(Selected.first())->Letter);
+  return Path && FDrives.Images().Contains(*Path) ? *Path : std::string();
 }
 
 void TSelectSourceDrivePage::tvDriveChange() {
@@ -296,7 +362,7 @@ void TSelectSourceDrivePage::btnChooseRescueMapClick() {
   const std::string Map = QFile::encodeName(File).toStdString();
   try {
     TRescueMap::Load(Map);
-    ChooseRescueMap(Image, Map);
+    FDrives.ChooseRescueMap(Image, Map);
   } catch (const NoDriveException& E) {
     QMessageBox::warning(window(), ChooseRescueMapCaption, QString::fromStdString(E.what()));
   }
@@ -324,11 +390,6 @@ void AddVolumeImageTo(QWidget& AWizard) {
   const QString File = VolumeImageChooser()(&AWizard);
   if (File.isEmpty())
     return;
-  try {
-    const TDriveLetter Letter = AddVolumeImage(QFile::encodeName(File).toStdString());
-    TDeviceChangeEvent Arrival(DBT_DEVICEARRIVAL, Letter);
-    QCoreApplication::sendEvent(&AWizard, &Arrival);
-  } catch (const VolumeImageError& E) {
-    QMessageBox::warning(&AWizard, AddVolumeImageCaption, QString::fromStdString(E.what()));
-  }
+  TVolumeImageChosenEvent Chosen(QFile::encodeName(File).toStdString());
+  QCoreApplication::sendEvent(&AWizard, &Chosen);
 }

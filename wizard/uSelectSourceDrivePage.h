@@ -3,7 +3,8 @@
 #include <functional>
 #include <string>
 
-#include "wizard/uDiskUtils.h"
+#include "platform/uDriveList.h"
+#include "platform/uSourceResolver.h"
 #include "wizard/uWizardPage.h"
 
 class QLabel;
@@ -13,11 +14,13 @@ class QTreeWidgetItem;
 class TNTFSRecoveryContext;
 
 // The second page: the NTFS drives to recover from, one of which the user
-// picks. It also loads the wizard's state file when the wizard starts and
-// saves it when the wizard stops, and follows drives as they come and go.
+// picks; leaving it opens that drive once, through AResolver, for the scan,
+// the previews and the restore. It also loads the wizard's state file when
+// the wizard starts and saves it when the wizard stops, and follows drives
+// as they come and go.
 class TSelectSourceDrivePage : public TWizardPage {
 public:
-  explicit TSelectSourceDrivePage(TNTFSRecoveryContext& AContext);
+  TSelectSourceDrivePage(TNTFSRecoveryContext& AContext, TDriveList& ADrives, TSourceResolver AResolver);
 
   QString GetTitle() override;
   QString GetDescription() override;
@@ -30,7 +33,7 @@ public:
   void PageBeforeExit(bool AForward, bool& AllowExit) override;
   void ListenWizardMessage(QEvent& Message) override;
 
-  // Rebuilds the tree from the drive table, when the table has changed.
+  // Rebuilds the tree from the drive list, when the list has changed.
   void RefreshDriveList();
   // Selects the context's source drive, else the first drive listed.
   void SelectCurrentDrive();
@@ -55,11 +58,17 @@ private:
   // The node of ALetter, or null when it is not listed.
   QTreeWidgetItem* FindDriveNode(TDriveLetter ALetter) const;
   void DrivesChanged(TDriveLetter AArrivedDrive);
+  void AddChosenImage(const std::string& APath);
+  // Opens the selected drive for the context; false, with the reason shown,
+  // when it cannot be opened.
+  bool OpenSelectedDrive();
 
   bool FDriveListChanged = true;
   // An image the user has just added, selected when the tree is next built.
   TDriveLetter FArrivedDrive = 0;
   TNTFSRecoveryContext& FContext;
+  TDriveList& FDrives;
+  TSourceResolver FResolver;
 };
 
 // "history.ini" in the per-user data folder; empty while that folder is
@@ -77,7 +86,7 @@ TVolumeImageChooser& VolumeImageChooser();
 using TRescueMapChooser = std::function<QString(QWidget* AOwner, const QString& AImage)>;
 TRescueMapChooser& RescueMapChooser();
 
-// The command "Add volume image...": asks for an image file and lists it as a
-// drive. The wizard window AWizard then hears of it as of a drive arrival; a
-// refused file is explained in a message box and changes nothing.
+// The command "Add volume image...": asks for an image file and offers it to
+// the pages of the wizard window AWizard, where the drive page lists it as a
+// drive; a refused file is explained in a message box and changes nothing.
 void AddVolumeImageTo(QWidget& AWizard);

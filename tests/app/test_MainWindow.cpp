@@ -17,7 +17,7 @@
 #include "foundation/uSysPath.h"
 #include "tests/support/QtTestMain.h"
 #include "tests/support/uFakeBlockDevices.h"
-#include "platform/uDriveTable.h"
+#include "platform/uDriveList.h"
 #include "wizard/uSelectSourceDrivePage.h"
 
 namespace {
@@ -206,14 +206,15 @@ TEST_F(MainWindow, AboutShowsTheAboutDialogModallyOverTheWindow) {
 
 TEST_F(MainWindow, StartsOnTheStartPageAndAddsVolumeImagesFromTheFileMenu) {
   testfiles::TFakeBlockDevices NoDevices;
-  BlockDeviceRoots() = NoDevices.Roots();
+  TDriveList DriveList;
+  DriveList.DeviceRoots() = NoDevices.Roots();
   const std::filesystem::path Image = NoDevices.Folder() / "evidence.img";
   testfiles::MakeNTFSImage(Image, "Evidence");
   VolumeImageChooser() = [&Image](QWidget*) { return QString::fromStdString(Image.string()); };
-  RefreshDriveTable();
+  DriveList.Refresh();
   TNTFSRecoveryContext Context(std::make_shared<TScriptedPrompt>());
 
-  Open([&Context](IWizardApplication& AApp) { AssemblePages(AApp, Context); });
+  Open([&Context, &DriveList](IWizardApplication& AApp) { AssemblePages(AApp, Context, DriveList); });
   auto* Title = Window->findChild<QLabel*>("lblPageTitle");
   EXPECT_EQ(Title->text(), "Tarnwick");
   MenuItem("File", "Add volume image...")->trigger();
@@ -226,9 +227,6 @@ TEST_F(MainWindow, StartsOnTheStartPageAndAddsVolumeImagesFromTheFileMenu) {
 
   Window.reset();
   VolumeImageChooser() = nullptr;
-  VolumeImages().Clear();
-  DriveTable().Clear();
-  BlockDeviceRoots() = TBlockDeviceRoots();
 }
 
 TEST(ProcessObjects, AreReleasedInReverseOrderAlsoWhenOneFailsToComeUp) {

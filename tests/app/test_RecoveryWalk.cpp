@@ -21,14 +21,13 @@
 #include "app/uMain.h"
 #include "engine/uAppContext.h"
 #include "foundation/uSysPath.h"
-#include "platform/uDriveTable.h"
+#include "platform/uDriveList.h"
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/QtTestMain.h"
 #include "tests/support/Sha256.h"
 #include "tests/support/uFakeBlockDevices.h"
 #include "tests/support/uFileViewDriving.h"
 #include "tests/support/uLogPaneLines.h"
-#include "wizard/uDiskUtils.h"
 
 namespace {
 
@@ -68,24 +67,25 @@ std::string FileSha256(const fs::path& APath) {
 class RecoveryWalk : public testing::Test {
 protected:
   void SetUp() override {
-    BlockDeviceRoots() = Devices.Roots();
-    DriveTable().Clear();
-    VolumeImages().Clear();
-    VolumeImages().Merge({testsupport::FixtureImage("demo")});
-    RefreshDriveTable();
+    std::filesystem::copy_file(testsupport::FixtureImage("demo"), Demo());
+    Drives.DeviceRoots() = Devices.Roots();
+    Drives.Images().Clear();
+    Drives.Images().Merge({Demo().string()});
+    Drives.Refresh();
     SetAppDataFolder(FromNativePath(Data.Path().string()));
-    Window = std::make_unique<TfMain>(Shell, [this](IWizardApplication& AApp) { AssemblePages(AApp, Context); });
+    Window = std::make_unique<TfMain>(Shell,
+                                      [this](IWizardApplication& AApp) { AssemblePages(AApp, Context, Drives); });
     Progress.View().SetAnchor(Window.get());
     Window->show();
   }
 
   void TearDown() override {
     Window.reset();
-    VolumeImages().Clear();
-    DriveTable().Clear();
-    BlockDeviceRoots() = TBlockDeviceRoots();
     SetAppDataFolder(u"");
   }
+
+  // The demo volume, copied for the test: one test takes it away.
+  std::filesystem::path Demo() const { return Sources.Path() / "demo.img"; }
 
   void Click(const char* AName) {
     QTest::mouseClick(Window->findChild<QPushButton*>(QLatin1String(AName)), Qt::LeftButton);
@@ -142,6 +142,8 @@ protected:
   }
 
   testfiles::TFakeBlockDevices Devices;
+  TDriveList Drives;
+  testfiles::TTempFolder Sources;
   testfiles::TTempFolder Data;
   testfiles::TTempFolder Target;
   TQuietShell Shell;
@@ -267,9 +269,9 @@ TEST_F(RecoveryWalk, TheButtonsDoNothingWhileTheRecoveryRuns) {
   EXPECT_EQ(testfiles::LogPaneLines(*Log()).back(), "Recovering completed.");
 }
 
-TEST_F(RecoveryWalk, AVolumeThatCannotBeOpenedIsShownAndTheLogStaysEmpty) {
+TEST_F(RecoveryWalk, AVolumeGoneBeforeTheRestoreIsShownAndTheLogStaysEmpty) {
   WalkToTarget();
-  DriveTable().Remove(u'C');
+  std::filesystem::resize_file(Demo(), 0);
   Click("btnNext");
   EXPECT_EQ(Title(), "Restore data");
   ASSERT_EQ(Shell.Boxes.size(), 1);

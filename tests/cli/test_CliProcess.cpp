@@ -7,7 +7,8 @@
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/Sha256.h"
 #include "tests/support/uTestFiles.h"
-#include "wizard/uDiskUtils.h"
+#include "platform/uDriveList.h"
+#include "platform/uSourceResolver.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -61,8 +62,11 @@ std::string Trim(std::string AText) {
 
 // The tree of the engine scanning the image in this process, as tsv rows.
 std::vector<std::string> EngineRows(const std::string& AImage) {
-  const TDriveLetter letter = AddVolumeImage(AImage);
+  TDriveList drives;
+  drives.Refresh();
+  const TDriveLetter letter = drives.AddVolumeImage(AImage);
   TNTFSRecoveryContext context(std::make_shared<TScriptedPrompt>());
+  context.SetSource(TSourceResolver().Open(*drives.SpecOf(letter)));
   context.SetSourceDrive(std::u16string{letter, u':', u'\\'});
   context.SetMask(u"*");
   context.ProcessScan();

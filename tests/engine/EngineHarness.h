@@ -7,7 +7,7 @@
 #include "engine/uAppContext.h"
 #include "foundation/uMemoryEx.h"
 #include "foundation/uSysPath.h"
-#include "platform/uDriveTable.h"
+#include "platform/uSourceResolver.h"
 #include "progress/uProgressEx.h"
 
 #include <gtest/gtest.h>
@@ -82,9 +82,6 @@ private:
   }
 };
 
-// Gives the volume image the letter K for the test's life.
-inline constexpr char16_t kTestLetter = u'K';
-
 class EngineTest : public ::testing::Test {
 protected:
   EngineTest()
@@ -94,10 +91,7 @@ protected:
     ProgressEx::AddView(Progress);
   }
 
-  ~EngineTest() override {
-    ProgressEx::RemoveView(Progress);
-    DriveTable().Remove(kTestLetter);
-  }
+  ~EngineTest() override { ProgressEx::RemoveView(Progress); }
 
   void TearDown() override {
     Context.Clear();
@@ -106,8 +100,12 @@ protected:
     EXPECT_EQ(Progress->Opened(), Progress->Closed());
   }
 
-  void UseVolume(const std::string& AImage) {
-    DriveTable().Assign(kTestLetter, AImage);
+  void UseVolume(const std::string& AImage) { UseSource(TSourceResolver().Open({AImage})); }
+
+  // A source in memory or a stand-in, under the letter K.
+  void UseSource(IVolumeSourcePtr ASource) { UseSource(std::make_shared<const TOpenedSource>(TSourceSpec{}, ASource)); }
+  void UseSource(TOpenedSourcePtr ASource) {
+    Context.SetSource(std::move(ASource));
     Context.SetSourceDrive(u"K:\\");
   }
 

@@ -53,7 +53,7 @@ protected:
 
 TEST_P(DamagedVolumeRecovery, ScanAndRecoveryEndWithAClearErrorOrAPartialResult) {
   const TDamageCase& c = GetParam();
-  Context.SetSourceOpener([device = c.Device()](const std::u16string&) { return device; });
+  Context.SetSource(std::make_shared<const TOpenedSource>(TSourceSpec{}, c.Device()));
   if (c.Error != nullptr) {
     try {
       Context.ProcessScan();

@@ -3,6 +3,7 @@
 // keeps the files already written and names the one that failed.
 
 #include "EngineHarness.h"
+#include "ntfs/uFSError.h"
 
 #include "HandMadeRecords.h"
 #include "tests/support/FixtureVolumes.h"
@@ -40,29 +41,84 @@ TFileState StateOf(const std::filesystem::path& APath) {
           info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
 }
 
-TEST_F(EngineTest, SourceIsOpenedReadOnlyAndLeftAsItWasByScanAndRecovery) {
+TEST_F(EngineTest, ScanPreviewsAndRecoveryReadTheSourceOpenedOnceReadOnlyAndLeaveItAsItWas) {
   testfiles::TTempFolder folder;
   const std::filesystem::path image = folder.Path() / "source.img";
   std::filesystem::copy_file(testsupport::FixtureImage("deleted"), image);
   const TFileState before = StateOf(image);
-  // The flags of every descriptor held on the image, each time the engine
-  // has just opened it.
+  // Every open of the image, and the flags of every descriptor held on it
+  // each time it has just been opened.
+  int opens = 0;
   std::vector<int> flags;
-  Context.SetSourceOpener([&flags, &image](const std::u16string& AName) {
-    IVolumeSourcePtr source = DriveTable().OpenSource(AName);
+  const TSourceResolver resolver([&](const std::string& APath) {
+    IVolumeSourcePtr source = TFileSource::Open(APath);
+    ++opens;
     for (const int held : testfiles::DescriptorFlagsOn(image))
       flags.push_back(held);
     return source;
   });
-  Scan(image.string());
+  UseSource(resolver.Open({image.string()}));
+  Context.SetMask(u"*");
+  Context.ProcessScan();
+  std::vector<PTreeItemInfo> files;
+  Walk([&files](PTreeItemInfo ANode, int) {
+    if (!ANode->Data->IsDirectory && ANode->Data->DataSize > 0)
+      files.push_back(ANode);
+  });
+  ASSERT_GE(files.size(), 3u);
+  for (int preview = 0; preview < 3; ++preview)
+    EXPECT_FALSE(Context.ReadFileStart(files[static_cast<std::size_t>(preview)], 4096).empty());
   Context.CheckAll(Context.TreeItems(), true);
   Context.SetTargetDir(FromNativePath((folder.Path() / "restored").string()));
   Context.ProcessRecover();
   ASSERT_FALSE(std::filesystem::is_empty(folder.Path() / "restored"));
-  ASSERT_EQ(flags.size(), 2u);
-  for (const int held : flags)
-    EXPECT_EQ(held & O_ACCMODE, O_RDONLY);
+  EXPECT_EQ(opens, 1);
+  ASSERT_EQ(flags.size(), 1u);
+  EXPECT_EQ(flags.front() & O_ACCMODE, O_RDONLY);
   EXPECT_EQ(StateOf(image), before);
+}
+
+// The image replaced under its name after the scan: written over in place
+// with another volume, the preview and the restore stop and say so; put
+// there by a rename, they read on from the volume that was scanned.
+TEST_F(EngineTest, APreviewAfterTheSourceWasReplacedReadsOnlyTheVolumeThatWasScanned) {
+  testfiles::TTempFolder folder;
+  const std::filesystem::path image = folder.Path() / "source.img";
+  std::filesystem::copy_file(testsupport::FixtureImage("deleted"), image);
+  Scan(image.string());
+  PTreeItemInfo file = nullptr;
+  Walk([&file](PTreeItemInfo ANode, int) {
+    if (!ANode->Data->IsDirectory && ANode->Data->DataSize > 0 && !file)
+      file = ANode;
+  });
+  ASSERT_NE(file, nullptr);
+  const std::string scanned = Context.ReadFileStart(file, 1 << 20);
+
+  const std::filesystem::path other = folder.Path() / "other.img";
+  std::filesystem::copy_file(testsupport::FixtureImage("demo"), other);
+  std::filesystem::rename(other, image);
+  EXPECT_EQ(Context.ReadFileStart(file, 1 << 20), scanned) << "the scanned volume is still open";
+
+  std::filesystem::copy_file(testsupport::FixtureImage("deleted"), other);
+  UseVolume(other.string());
+  Context.ProcessScan();
+  file = nullptr;
+  Walk([&file](PTreeItemInfo ANode, int) {
+    if (!ANode->Data->IsDirectory && ANode->Data->DataSize > 0 && !file)
+      file = ANode;
+  });
+  ASSERT_NE(file, nullptr);
+  std::filesystem::copy_file(testsupport::FixtureImage("demo"), other, std::filesystem::copy_options::overwrite_existing);
+  try {
+    Context.ReadFileStart(file, 1 << 20);
+    ADD_FAILURE() << "the preview read another volume";
+  } catch (const NoDriveException& error) {
+    EXPECT_THAT(error.what(), ::testing::HasSubstr("no longer holds the volume that was scanned"));
+  }
+  Context.CheckAll(Context.TreeItems(), true);
+  Context.SetTargetDir(FromNativePath((folder.Path() / "restored").string()));
+  EXPECT_THROW(Context.ProcessRecover(), NoDriveException);
+  EXPECT_FALSE(std::filesystem::exists(folder.Path() / "restored"));
 }
 
 constexpr std::int64_t kClusterSize = 4096;
@@ -104,7 +160,7 @@ TEST_F(EngineTest, ARestoreThatFailsHalfWayKeepsWhatWasWrittenAndNamesTheFailedF
   };
   target->FailCreate = [](const std::string& APath) { return APath == "/restored/refused.txt"; };
   TNTFSRecoveryContext context(Prompt, target);
-  context.SetSourceOpener([device = FourFiles()](const std::u16string&) { return device; });
+  context.SetSource(std::make_shared<const TOpenedSource>(TSourceSpec{}, FourFiles()));
   context.SetSourceDrive(u"K:\\");
   context.ProcessScan();
   context.CheckAll(context.TreeItems(), true);

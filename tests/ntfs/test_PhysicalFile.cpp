@@ -35,7 +35,7 @@ public:
     return FReal->ReadAt(APos, ADest, ASize);
   }
   std::int64_t Size() override { return FReal->Size(); }
-  const struct stat& UnderlyingFileIdentity() const override { return FReal->UnderlyingFileIdentity(); }
+  std::vector<TSourcePiece> Pieces() const override { return FReal->Pieces(); }
 
   std::vector<std::pair<std::int64_t, std::int64_t>> Reads;
   int FailAfter = -1;  // reads beyond this many fail, when not negative
@@ -166,7 +166,8 @@ TEST_F(PhysicalFile, ASliceReadsOnlyInsideItsWindow) {
   EXPECT_EQ(buffer, PatternBytes(4096, 10000));
   EXPECT_EQ(file.Read(10000, 1, buffer.data()), 0);
   EXPECT_THAT(FIO->Reads, ElementsAre(Pair(4096, 10000)));
-  EXPECT_EQ(slice->UnderlyingFileIdentity().st_ino, FIO->UnderlyingFileIdentity().st_ino);
+  ASSERT_EQ(slice->Pieces().size(), 1u);
+  EXPECT_EQ(slice->Pieces().front().Identity.st_ino, FIO->Pieces().front().Identity.st_ino);
 }
 
 TEST_F(PhysicalFile, OpensReadOnlyAndLeavesTheImageUntouched) {
@@ -183,8 +184,10 @@ TEST_F(PhysicalFile, OpensReadOnlyAndLeavesTheImageUntouched) {
     EXPECT_EQ(flags[0] & O_ACCMODE, O_RDONLY);
     struct stat identity {};
     ASSERT_EQ(stat(ImagePath().c_str(), &identity), 0);
-    EXPECT_EQ(file.Source()->UnderlyingFileIdentity().st_dev, identity.st_dev);
-    EXPECT_EQ(file.Source()->UnderlyingFileIdentity().st_ino, identity.st_ino);
+    ASSERT_EQ(file.Source()->Pieces().size(), 1u);
+    EXPECT_EQ(file.Source()->Pieces().front().Path, ImagePath());
+    EXPECT_EQ(file.Source()->Pieces().front().Identity.st_dev, identity.st_dev);
+    EXPECT_EQ(file.Source()->Pieces().front().Identity.st_ino, identity.st_ino);
     // Others stay free to write while the image is open.
     ASSERT_EQ(chmod(ImagePath().c_str(), 0644), 0);
     const int writer = open(ImagePath().c_str(), O_WRONLY);

@@ -41,7 +41,7 @@ TEST(DrivePartMountInfo, ParsesLinesUndoingEscapes) {
   const std::string text =
       "22 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw\n"
       "36 22 0:55 / /media/u/My\\040Disk rw,nosuid shared:7 master:2 - fuseblk /dev/sdb1 rw\n"
-      "37 22 259:3 / /mnt/no\\134optional rw - ntfs3 /dev/nvme0n1p3 rw\n"
+      "37 22 259:3 / /mnt/no\\134optional ro,noatime - ntfs3 /dev/nvme0n1p3 rw\n"
       "garbage line\n"
       "38 22 x:y / /mnt/bad rw - ext4 /dev/sdc1 rw\n"
       "39 22 8:33 / /mnt/short rw - ext4\n";
@@ -55,6 +55,10 @@ TEST(DrivePartMountInfo, ParsesLinesUndoingEscapes) {
   EXPECT_EQ(entries[1].Source, "/dev/sdb1");
   EXPECT_EQ(entries[2].MountPoint, "/mnt/no\\optional");
   EXPECT_EQ(entries[2].Device, makedev(259, 3));
+  // Whether the system may write there: the mount's own options decide.
+  EXPECT_TRUE(entries[0].Writable);
+  EXPECT_TRUE(entries[1].Writable);
+  EXPECT_FALSE(entries[2].Writable);
 }
 
 // A mount table and device nodes made up over real temporary folders, so
@@ -136,12 +140,12 @@ TEST_F(DrivePartTest, RelativePathsStartInTheCurrentFolder) {
   EXPECT_EQ(part, "D:");
 }
 
-// The process as it runs: the real mount table and the process-wide drive
-// table, which nothing has filled in this test.
+// The process as it runs: the real mount table and an empty drive table.
 TEST(DrivePartSystem, RealMountTableGivesTheFileSystemIdentity) {
-  EXPECT_EQ(SystemDrivePart("/"), IdentityOf("/"));
-  EXPECT_EQ(SystemDrivePart(::testing::TempDir()), IdentityOf(::testing::TempDir()));
-  EXPECT_EQ(SystemDrivePart("c:\\restore"), "C:");
+  const TDriveTable noDrives;
+  EXPECT_EQ(SystemDrivePart(noDrives, "/"), IdentityOf("/"));
+  EXPECT_EQ(SystemDrivePart(noDrives, ::testing::TempDir()), IdentityOf(::testing::TempDir()));
+  EXPECT_EQ(SystemDrivePart(noDrives, "c:\\restore"), "C:");
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 #include "platform/uDriveTable.h"
 
-#include "foundation/uSysPath.h"
-#include "ntfs/uFSError.h"
-#include "ntfs/uPhysicalFile.h"
-#include "tests/support/uTestFiles.h"
+#include "foundation/uUnicode.h"
+
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -50,34 +48,6 @@ TEST(DriveTable, LettersAreHandedOutFromCToZ) {
   EXPECT_EQ(table.NextFreeLetter(), std::nullopt);
   table.Clear();
   EXPECT_TRUE(table.Letters().empty());
-}
-
-class DriveTableSources : public ::testing::Test {
-protected:
-  void SetUp() override { testfiles::WriteFile(FImage, testfiles::PatternBytes(0, 4096)); }
-
-  static std::int64_t ReadFirstBytes(const TDriveTable& ATable, const std::u16string& AName) {
-    TPhysicalFile file(AName, ATable.OpenSource(AName));
-    std::uint8_t bytes[16];
-    return file.Read(0, sizeof bytes, bytes);
-  }
-
-  testfiles::TTempFolder FFolder;
-  std::string FImage = (FFolder / "volume.img").string();
-};
-
-TEST_F(DriveTableSources, LettersOpenTheirImageAndOtherNamesArePaths) {
-  TDriveTable table;
-  table.Assign(u'E', FImage);
-  EXPECT_EQ(ReadFirstBytes(table, u"E:"), 16);
-  EXPECT_EQ(ReadFirstBytes(table, u"e:"), 16);
-  EXPECT_EQ(ReadFirstBytes(table, FromNativePath(FImage)), 16);
-  try {
-    table.OpenSource(u"F:");
-    ADD_FAILURE() << "F: opened";
-  } catch (const NoDriveException& e) {
-    EXPECT_STREQ(e.what(), "There is no drive F:.");
-  }
 }
 
 } // namespace

@@ -15,6 +15,8 @@
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 
 // As ddrescue 1.27 writes it, with a comment and a blank line on the way.
 const std::string kMapfile = R"(# Mapfile. Created by GNU ddrescue version 1.27
@@ -97,19 +99,33 @@ TEST(RescueMap, ReadsStopAtTheFirstByteNotRescued) {
   EXPECT_EQ(file.Read(0x1000, 0x10, buffer.data()), 0);
 }
 
-TEST(RescueMap, AMapfileBesideTheImageIsFoundUnlessAnotherIsChosen) {
+// ddrescue's users keep the mapfile beside the image, but a log of
+// anything else may carry the same name: only a file that reads as a
+// mapfile is taken, and one that does not is named and passed over.
+TEST(RescueMap, AMapfileBesideTheImageIsTakenOnlyWhenItReadsAsOne) {
   testfiles::TTempFolder folder;
   const std::string image = (folder / "disk.img").string();
   testfiles::WriteFile(image, {});
-  EXPECT_EQ(RescueMapOf(image), std::nullopt);
-  for (const std::string suffix : {".log", ".mapfile", ".map"}) {
-    testfiles::WriteFile(image + suffix, {});
-    EXPECT_EQ(RescueMapOf(image), image + suffix);
+  std::vector<std::string> ignored;
+  EXPECT_FALSE(RescueMapBeside(image, ignored));
+  EXPECT_THAT(ignored, IsEmpty());
+
+  const std::string log = "copying disk.img: 100 % done\n";
+  testfiles::WriteFile(image + ".log", std::vector<std::uint8_t>(log.begin(), log.end()));
+  EXPECT_FALSE(RescueMapBeside(image, ignored));
+  ASSERT_EQ(ignored.size(), 1u);
+  EXPECT_THAT(ignored.front(), HasSubstr("\"" + image + ".log\" beside the image is not read as its mapfile"));
+  EXPECT_THAT(ignored.front(), HasSubstr("line 1"));
+
+  for (const std::string suffix : {".mapfile", ".map"}) {
+    testfiles::WriteFile(image + suffix, std::vector<std::uint8_t>(kMapfile.begin(), kMapfile.end()));
+    ignored.clear();
+    const std::optional<TRescueMap> map = RescueMapBeside(image, ignored);
+    ASSERT_TRUE(map) << suffix;
+    ASSERT_TRUE(map->File());
+    EXPECT_EQ(map->File()->Path, image + suffix) << ".map is looked for first";
+    EXPECT_EQ(map->Finished(), TRescueMap::Parse(kMapfile, "m").Finished());
   }
-  ChooseRescueMap(image, "/elsewhere/rescue.map");
-  EXPECT_EQ(RescueMapOf(image), "/elsewhere/rescue.map");
-  ChooseRescueMap(image, "");
-  EXPECT_EQ(RescueMapOf(image), image + ".map");
 }
 
 } // namespace

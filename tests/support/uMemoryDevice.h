@@ -61,7 +61,7 @@ public:
 
   std::int64_t Size() override { return FSize; }
   // No file lies behind the bytes.
-  const struct stat& UnderlyingFileIdentity() const override { return FIdentity; }
+  std::vector<TSourcePiece> Pieces() const override { return {}; }
 
 private:
   struct TBad {
@@ -71,7 +71,6 @@ private:
   };
 
   std::int64_t FSize;
-  struct stat FIdentity {};
   std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> FChunks;
   std::vector<TBad> FBad;
 };

@@ -23,10 +23,9 @@
 #include "engine/uAppContext.h"
 #include "foundation/uSysPath.h"
 #include "foundation/uUnicode.h"
-#include "platform/uDriveTable.h"
 #include "tests/support/uFakeBlockDevices.h"
 #include "tests/support/uFileViewDriving.h"
-#include "wizard/uDiskUtils.h"
+#include "platform/uDriveList.h"
 #include "wizard/uFileViewModels.h"
 
 namespace {
@@ -57,13 +56,14 @@ int main(int argc, char** argv) {
   QTemporaryDir Settings;
   SetAppDataFolder(FromNativePath(Settings.path().toStdString()));
   testfiles::TFakeBlockDevices Devices;
-  BlockDeviceRoots() = Devices.Roots();
-  VolumeImages().Merge({argv[1]});
-  RefreshDriveTable();
+  TDriveList Drives;
+  Drives.DeviceRoots() = Devices.Roots();
+  Drives.Images().Merge({argv[1]});
+  Drives.Refresh();
 
   TSilentShell Shell;
   TNTFSRecoveryContext Context(std::make_shared<TScriptedPrompt>());
-  TfMain Window(Shell, [&Context](IWizardApplication& AApp) { AssemblePages(AApp, Context); });
+  TfMain Window(Shell, [&Context, &Drives](IWizardApplication& AApp) { AssemblePages(AApp, Context, Drives); });
   Window.resize(1000, 620);
   Window.show();
   Click(Window, "btnNext");
@@ -91,6 +91,5 @@ int main(int argc, char** argv) {
     return 1;
   }
   SetAppDataFolder(u"");
-  BlockDeviceRoots() = TBlockDeviceRoots();
   return 0;
 }

@@ -15,7 +15,8 @@
 #include "engine/uAppContext.h"
 #include "foundation/uSysPath.h"
 #include "tests/support/QtTestMain.h"
-#include "platform/uDriveTable.h"
+#include "platform/uDriveList.h"
+#include "platform/uSourceResolver.h"
 #include "platform/uRescueMap.h"
 #include "tests/support/uFakeBlockDevices.h"
 #include "wizard/uDeviceChangeEvent.h"
@@ -58,9 +59,9 @@ protected:
   static void TearDownTestSuite() { Volumes.reset(); }
 
   void SetUp() override {
-    BlockDeviceRoots() = Devices.Roots();
-    VolumeImages().Clear();
-    DriveTable().Clear();
+    Drives = std::make_unique<TDriveList>();
+    Drives->DeviceRoots() = Devices.Roots();
+    Drives->Images().Clear();
     SetAppDataFolder(FromNativePath(Data.Path().string()));
   }
 
@@ -69,31 +70,36 @@ protected:
     unsetenv("TARNWICK_IMAGES");
     VolumeChooser() = nullptr;
     RescueMapChooser() = nullptr;
-    VolumeImages().Clear();
-    DriveTable().Clear();
-    BlockDeviceRoots() = TBlockDeviceRoots();
     SetAppDataFolder(u"");
   }
 
   static TVolumeImageChooser& VolumeChooser() { return VolumeImageChooser(); }
 
-  // Lists the images as the drive table does at start.
-  static void StartWithImages(const std::vector<std::string>& ANames) {
+  // Lists the images as the drive list does at start.
+  void StartWithImages(const std::vector<std::string>& ANames) {
     std::vector<std::string> Paths;
     for (const std::string& Name : ANames)
       Paths.push_back((*Volumes / Name).string());
-    VolumeImages().Merge(Paths);
-    RefreshDriveTable();
+    Drives->Images().Merge(Paths);
+    Drives->Refresh();
+  }
+
+  // The mapfile chosen for AImage, if any.
+  std::optional<std::string> ChosenMap(const std::string& AImage) const {
+    const auto Chosen = Drives->ChosenRescueMaps().find(AImage);
+    if (Chosen == Drives->ChosenRescueMaps().end())
+      return std::nullopt;
+    return Chosen->second;
   }
 
   void Open() {
     Wizard = std::make_unique<TWizardMain>();
     auto Start = std::make_unique<TStartPage>();
-    auto Drives = std::make_unique<TSelectSourceDrivePage>(Context);
+    auto DriveChoice = std::make_unique<TSelectSourceDrivePage>(Context, *Drives, TSourceResolver());
     StartPage = Start.get();
-    DrivePage = Drives.get();
+    DrivePage = DriveChoice.get();
     Wizard->AddPage(std::move(Start));
-    Wizard->AddPage(std::move(Drives));
+    Wizard->AddPage(std::move(DriveChoice));
     Wizard->AddPage(std::make_unique<TNextPage>());
     Wizard->show();
     Wizard->Run();
@@ -147,6 +153,7 @@ protected:
   std::unique_ptr<TWizardMain> Wizard;
   TStartPage* StartPage = nullptr;
   TSelectSourceDrivePage* DrivePage = nullptr;
+  std::unique_ptr<TDriveList> Drives;
 };
 
 std::unique_ptr<testfiles::TTempFolder> SourceDrivePage::Volumes;
@@ -229,9 +236,12 @@ TEST_F(SourceDrivePage, OnlyLeavingForwardStoresTheDriveRoot) {
 
   Click("btnNext");
   EXPECT_EQ(Selected(), "Archive (D: [NTFS])") << "a return keeps the user's choice";
+  EXPECT_EQ(Context.Source(), nullptr) << "nothing is opened before the user leaves forward";
   Click("btnNext");
   EXPECT_EQ(Title(), "Next page");
   EXPECT_EQ(Context.SourceDrive(), u"D:\\");
+  ASSERT_NE(Context.Source(), nullptr) << "leaving opens the drive for the scan";
+  EXPECT_EQ(Context.Source()->Spec().Path, (*Volumes / "archive.img").string());
 }
 
 TEST_F(SourceDrivePage, WithoutAnNTFSDriveOnlyAnImageCanBeAdded) {
@@ -253,7 +263,7 @@ TEST_F(SourceDrivePage, ADriveChangeWhileTheDrivePageIsShownRefreshesItAtOnce) {
   Click("btnNext");
   const fs::path Stick = Data.Path() / "stick.img";
   testfiles::MakeNTFSImage(Stick, "Stick");
-  VolumeImages().Merge({Stick.string()});
+  Drives->Images().Merge({Stick.string()});
 
   SendDeviceChange(0x0007);  // nodes changed: not an arrival or a removal
   EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])"}));
@@ -290,7 +300,10 @@ TEST_F(SourceDrivePage, TheStateFileKeepsTheDriveAndTheAddedImagesAcrossRuns) {
   testfiles::MakeNTFSImage(Gone, "Gone");
   setenv("TARNWICK_IMAGES", (*Volumes / "data.img").c_str(), 1);
   StartWithImages({"data.img", "archive.img"});
-  VolumeImages().Merge({Gone.string()});
+  Drives->Images().Merge({Gone.string()});
+  const fs::path Map = Data.Path() / "archive.map";
+  WriteFile(Map, "0x00000000 +\n0x00000000 0x00100000 +\n");
+  Drives->ChooseRescueMap((*Volumes / "archive.img").string(), Map.string());
   WriteFile(HistoryFile(), "[Other]\nKept=yes\n");
   Open();
   Click("btnNext");
@@ -305,16 +318,21 @@ TEST_F(SourceDrivePage, TheStateFileKeepsTheDriveAndTheAddedImagesAcrossRuns) {
   EXPECT_EQ(Saved.find("data.img"), std::string::npos) << "images named by the environment are not kept";
   EXPECT_NE(Saved.find("Kept = yes"), std::string::npos) << "other sections stay";
 
+  EXPECT_NE(Saved.find("[Mapfiles]\nImage1 = " + (*Volumes / "archive.img").string() + "\nMap1 = " + Map.string()),
+            std::string::npos)
+      << Saved;
+
   // The next run, with one stored image gone.
   fs::remove(Gone);
-  VolumeImages().Clear();
-  DriveTable().Clear();
-  StartWithImages({"data.img"});
+  Drives = std::make_unique<TDriveList>();
+  Drives->DeviceRoots() = Devices.Roots();
+    StartWithImages({"data.img"});
   Context.SetSourceDrive(u"");
   Open();
   Click("btnNext");
   EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])", "Archive (D: [NTFS])"}));
   EXPECT_EQ(Selected(), "Archive (D: [NTFS])");
+  EXPECT_EQ(ChosenMap((*Volumes / "archive.img").string()), Map.string()) << "the chosen mapfile comes back";
 }
 
 TEST_F(SourceDrivePage, StateFileErrorsAreSwallowed) {
@@ -406,22 +424,21 @@ TEST_F(SourceDrivePage, AMapfileIsChosenForTheSelectedImage) {
   EXPECT_EQ(AskedFor, QString::fromStdString(Image));
   EXPECT_TRUE(Shown.startsWith("Choose mapfile: ")) << Shown.toStdString();
   EXPECT_TRUE(Shown.contains("at line 2")) << Shown.toStdString();
-  EXPECT_EQ(RescueMapOf(Image), std::nullopt) << "a broken mapfile is not chosen";
+  EXPECT_EQ(ChosenMap(Image), std::nullopt) << "a broken mapfile is not chosen";
 
   Chosen = Good;
   Click("btnChooseRescueMap");
-  EXPECT_EQ(RescueMapOf(Image), Good.string());
+  EXPECT_EQ(ChosenMap(Image), Good.string());
   // The source opened for the drive now reads only the rescued areas.
-  const std::vector<TByteRange> Unread = DriveTable().OpenSource(u"D:")->KnownUnreadable();
+  const std::vector<TByteRange> Unread = TSourceResolver().Open(*Drives->SpecOf(u'D'))->Source()->KnownUnreadable();
   EXPECT_EQ(Unread, std::vector<TByteRange>({{0x100000, 0x100000}}));
 
   Chosen.clear();  // the dialog cancelled: the choice stays
   Click("btnChooseRescueMap");
-  EXPECT_EQ(RescueMapOf(Image), Good.string());
+  EXPECT_EQ(ChosenMap(Image), Good.string());
 
   ClickDrive(0);
   EXPECT_FALSE(Choose->isEnabled());
-  ChooseRescueMap(Image, "");
 }
 
 }  // namespace

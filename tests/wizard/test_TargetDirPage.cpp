@@ -59,19 +59,16 @@ private:
 class TargetDirPage : public testing::Test {
 protected:
   TargetDirPage()
-      : Volumes(DriveTable()), Resolver(Volumes, (Folder / "source").string()),
+      : Volumes(Table), Resolver(Volumes, (Folder / "source").string()),
         Context(std::make_shared<TScriptedPrompt>(), nullptr,
                 [this](const std::string& APath) { return Resolver.DrivePart(APath); }) {
     for (const char* Name : {"source/inner", "elsewhere", "other"})
       fs::create_directories(Folder / Name);
-    DriveTable().Assign(u'C', "/dev/sdb1");
+    Table.Assign(u'C', "/dev/sdb1");
     Context.SetSourceDrive(u"C:\\");
     Context.SetResolveConflictMode(rcmRename);
   }
-  ~TargetDirPage() override {
-    Wizard.reset();
-    DriveTable().Remove(u'C');
-  }
+  ~TargetDirPage() override { Wizard.reset(); }
 
   void Open() {
     Wizard = std::make_unique<TWizardMain>();
@@ -117,6 +114,7 @@ protected:
   }
 
   testfiles::TTempFolder Folder;
+  TDriveTable Table;
   TDriveTableVolumes Volumes;
   TMountedSource Resolver;
   TNTFSRecoveryContext Context;

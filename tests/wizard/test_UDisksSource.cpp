@@ -1,13 +1,16 @@
-// A desktop user's way to a device: udisks2's OpenForBackup, asked through
-// QtDBus by the wizard and through sd-bus by the command line, here answered
-// by a stand-in UDisks2 service on a private bus started by the test, which
-// hands back a read-only descriptor of a fixture volume. No real udisksd or
-// polkit takes part.
+// A desktop user's way to a device: udisks2's OpenDevice, asked through one
+// sd-bus client by the wizard and by the command line, here answered by a
+// stand-in UDisks2 service on a private bus started by the test, which hands
+// back a read-only descriptor of a fixture volume. No real udisksd or polkit
+// takes part.
 
 #include "wizard/uUDisksSource.h"
 
 #include "engine/uAppContext.h"
 #include "ntfs/uFSError.h"
+#include "platform/uSourceResolver.h"
+#include "foundation/uUnicode.h"
+#include "platform/uUDisksBus.h"
 #include "tests/support/Command.h"
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/QtTestMain.h"
@@ -92,6 +95,7 @@ public:
   std::string Device = kDevice;
   bool Refuse = false;
   QStringList Calls;
+  QStringList Modes; // what each OpenDevice asked for
 
   QString introspect(const QString&) const override { return {}; }
 
@@ -106,7 +110,8 @@ public:
       AConnection.send(AMessage.createReply(QVariant::fromValue(found)));
       return true;
     }
-    if (AMessage.member() == QStringLiteral("OpenForBackup") && AMessage.path() == kBlockPath) {
+    if (AMessage.member() == QStringLiteral("OpenDevice") && AMessage.path() == kBlockPath) {
+      Modes << AMessage.arguments().constFirst().toString();
       if (Refuse) {
         AConnection.send(AMessage.createErrorReply(QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized"),
                                                    QStringLiteral("Not authorized to perform operation")));
@@ -121,10 +126,14 @@ public:
   }
 };
 
-// What the drive table would do for a block device the user may not open.
-IVolumeSourcePtr DeniedDevice(const std::u16string&) {
+// What opening a block device the user may not open does.
+IVolumeSourcePtr DeniedDevice(const std::string&) {
   throw AccessDeniedException("Permission denied reading \"/dev/sdz1\".", kDevice, true);
 }
+
+// The wizard's way to its source: the device opened once, through udisks2
+// where the user may not open it.
+const TSourceResolver kWizardResolver(DeniedDevice, OpenThroughUDisks);
 
 class UDisksSource : public ::testing::Test {
 protected:
@@ -147,10 +156,10 @@ protected:
     ASSERT_TRUE(Service->registerService(kService));
   }
 
-  // Scans the drive through the opener, as the wizard's context does.
-  std::string ScanError(TNTFSRecoveryContext& AContext) {
+  // Opens the drive as the wizard's drive page does.
+  static std::string OpenError() {
     try {
-      AContext.ProcessScan();
+      kWizardResolver.Open({kDevice});
     } catch (const NoDriveException& error) {
       return error.what();
     }
@@ -164,40 +173,55 @@ protected:
 
 TPrivateBus UDisksSource::Bus;
 
-TEST_F(UDisksSource, ADeviceTheUserMayNotOpenIsReadThroughTheDescriptorUDisksGives) {
+// The scan, three previews and the restore read what udisks2 handed over
+// once: polkit asks for the password once, not at every step.
+TEST_F(UDisksSource, ADeviceTheUserMayNotOpenIsOpenedOnceThroughUDisksForScanPreviewsAndRestore) {
   ServeUDisks();
   TNTFSRecoveryContext context(std::make_shared<TScriptedPrompt>());
   context.SetSourceDrive(u"D:\\");
   context.SetMask(u"*");
-  context.SetSourceOpener(WithUDisksFallback(DeniedDevice));
-  EXPECT_EQ(ScanError(context), "");
+  context.SetSource(kWizardResolver.Open({kDevice}));
+  context.ProcessScan();
   EXPECT_GT(context.Items()->Count(), 10);
+  std::vector<PTreeItemInfo> files;
+  context.CheckAll(context.TreeItems(), true);
+  std::int64_t size = 0;
+  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*context.GetCheckedList(size)))
+    if (!node->Data->IsDirectory && node->Data->DataSize > 0 && files.size() < 3)
+      files.push_back(node);
+  ASSERT_EQ(files.size(), 3u);
+  for (PTreeItemInfo file : files)
+    EXPECT_FALSE(context.ReadFileStart(file, 4096).empty());
+  testfiles::TTempFolder target;
+  context.SetTargetDir(FromNativePath((target.Path() / "restored").string()));
+  context.ProcessRecover();
+  EXPECT_FALSE(std::filesystem::is_empty(target.Path() / "restored"));
+
   EXPECT_EQ(StandIn.Calls, QStringList({QStringLiteral("/org/freedesktop/UDisks2/Manager ResolveDevice"),
-                                        kBlockPath + QStringLiteral(" OpenForBackup")}));
-  // What udisks2 handed over is read-only.
-  const IVolumeSourcePtr source = OpenThroughUDisks(kDevice);
-  EXPECT_EQ(source->Size(), static_cast<std::int64_t>(std::filesystem::file_size(StandIn.Image)));
+                                        kBlockPath + QStringLiteral(" OpenDevice")}));
+  EXPECT_EQ(StandIn.Modes, QStringList({QStringLiteral("r")})) << "read-only, and a mounted device opens too";
+  EXPECT_EQ(context.Source()->Source()->Size(), static_cast<std::int64_t>(std::filesystem::file_size(StandIn.Image)));
 }
 
 TEST_F(UDisksSource, ARefusalOrNoUDisksNamesBothWaysOut) {
-  TNTFSRecoveryContext context(std::make_shared<TScriptedPrompt>());
-  context.SetSourceDrive(u"D:\\");
-  context.SetSourceOpener(WithUDisksFallback(DeniedDevice));
   const std::string waysOut = "run Tarnwick as root, or join the \"disk\" group and log in again.";
-  EXPECT_THAT(ScanError(context), HasSubstr(waysOut)) << "without udisks2";
+  EXPECT_THAT(OpenError(), HasSubstr(waysOut)) << "without udisks2";
   ServeUDisks();
   StandIn.Refuse = true;
-  const std::string refused = ScanError(context);
-  EXPECT_THAT(refused, HasSubstr("udisks2 did not open \"/dev/sdz1\" (Not authorized to perform operation)"));
+  const std::string refused = OpenError();
+  EXPECT_THAT(refused, HasSubstr("Authentication to read \"/dev/sdz1\" was refused or cancelled (Not authorized to "
+                                 "perform operation)"));
   EXPECT_THAT(refused, HasSubstr(waysOut));
 }
 
 TEST_F(UDisksSource, OnlyBlockDevicesAreAskedFor) {
   ServeUDisks();
-  const TDriveSourceOpener opener = WithUDisksFallback([](const std::u16string&) -> IVolumeSourcePtr {
-    throw AccessDeniedException("Permission denied reading \"/home/u/x.img\".", "/home/u/x.img", false);
-  });
-  EXPECT_THROW(opener(u"D:"), AccessDeniedException);
+  const TSourceResolver resolver(
+      [](const std::string& APath) -> IVolumeSourcePtr {
+        throw AccessDeniedException("Permission denied reading \"" + APath + "\".", APath, false);
+      },
+      OpenThroughUDisks);
+  EXPECT_THROW(resolver.Open({"/home/u/x.img"}), AccessDeniedException);
   EXPECT_TRUE(StandIn.Calls.isEmpty());
 }
 
@@ -230,7 +254,7 @@ TEST_F(UDisksSource, TheCommandLineClientReadsTheSameDescriptor) {
   ASSERT_EQ(source->ReadAt(3, oemName, sizeof oemName), 8);
   EXPECT_EQ(std::string(oemName, 8), "NTFS    ");
   EXPECT_EQ(StandIn.Calls, QStringList({QStringLiteral("/org/freedesktop/UDisks2/Manager ResolveDevice"),
-                                        kBlockPath + QStringLiteral(" OpenForBackup")}));
+                                        kBlockPath + QStringLiteral(" OpenDevice")}));
 }
 
 TEST_F(UDisksSource, TheCommandLineClientNamesBothWaysOut) {
@@ -239,8 +263,10 @@ TEST_F(UDisksSource, TheCommandLineClientNamesBothWaysOut) {
   EXPECT_THAT(OpenedThroughSDBus(&source), HasSubstr(waysOut)) << "without udisks2";
   ServeUDisks();
   StandIn.Refuse = true;
-  EXPECT_EQ(OpenedThroughSDBus(&source),
-            "udisks2 did not open \"/dev/sdz1\" (Not authorized to perform operation): " + waysOut);
+  EXPECT_EQ(OpenedThroughSDBus(&source), "Authentication to read \"/dev/sdz1\" was refused or cancelled (Not "
+                                         "authorized to perform operation): give the administrator's password when "
+                                         "asked, " +
+                                             waysOut);
   EXPECT_EQ(source, nullptr);
 }
 

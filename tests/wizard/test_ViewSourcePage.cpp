@@ -25,7 +25,8 @@
 #include <functional>
 
 #include "engine/uAppContext.h"
-#include "platform/uDriveTable.h"
+#include "platform/uDriveList.h"
+#include "platform/uSourceResolver.h"
 #include "tests/support/Content.h"
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/QtTestMain.h"
@@ -67,28 +68,24 @@ void WalkTree(const IExListPtr& AItems, const std::function<void(PTreeItemInfo)>
 class ViewSourcePage : public testing::Test {
 protected:
   void SetUp() override {
-    BlockDeviceRoots() = Devices.Roots();
-    VolumeImages().Clear();
-    DriveTable().Clear();
+    Drives.DeviceRoots() = Devices.Roots();
+    Drives.Images().Clear();
   }
 
   void TearDown() override {
     Wizard.reset();
     Context.Clear();
-    VolumeImages().Clear();
-    DriveTable().Clear();
-    BlockDeviceRoots() = TBlockDeviceRoots();
   }
 
   void Open(const std::string& AImage) {
-    VolumeImages().Merge({AImage});
-    RefreshDriveTable();
+    Drives.Images().Merge({AImage});
+    Drives.Refresh();
     Context.SetSourceDrive(u"");
     Wizard = std::make_unique<TWizardMain>();
     auto Page = std::make_unique<TViewSourcePage>(Context);
     Files = Page.get();
     Wizard->AddPage(std::make_unique<TStartPage>());
-    Wizard->AddPage(std::make_unique<TSelectSourceDrivePage>(Context));
+    Wizard->AddPage(std::make_unique<TSelectSourceDrivePage>(Context, Drives, TSourceResolver()));
     Wizard->AddPage(std::move(Page));
     Wizard->AddPage(std::make_unique<TNextPage>());
     Wizard->resize(900, 650);
@@ -162,6 +159,7 @@ protected:
   }
 
   testfiles::TFakeBlockDevices Devices;
+  TDriveList Drives;
   std::shared_ptr<TScriptedPrompt> Prompt = std::make_shared<TScriptedPrompt>();
   TNTFSRecoveryContext Context{Prompt};
   std::unique_ptr<TWizardMain> Wizard;

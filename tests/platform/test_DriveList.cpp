@@ -1,9 +1,9 @@
-#include "wizard/uDiskUtils.h"
+#include "platform/uDriveList.h"
 
 #include "foundation/uSysPath.h"
 #include "ntfs/uFSError.h"
 #include "ntfs/uPhysicalFile.h"
-#include "platform/uDriveTable.h"
+#include "platform/uSourceResolver.h"
 #include "tests/support/uFakeBlockDevices.h"
 
 #include <gmock/gmock.h>
@@ -27,37 +27,39 @@ std::string Hex(std::uint32_t AValue) {
 
 // The drive table as one line per letter C to Z that names something:
 // "letter: display name, type, serial, path".
-std::vector<std::string> Table() {
+std::vector<std::string> Table(TDriveList& ADrives) {
   std::vector<std::string> lines;
-  for (const TDriveLetter letter : DriveTable().Letters()) {
-    const TVolumeInformationRecord& record = DriveTable(letter);
+  for (const TDriveLetter letter : ADrives.Table().Letters()) {
+    const TVolumeInformationRecord& record = ADrives.Record(letter);
     lines.push_back(ToNativePath(DriveDisplayName(record)) + " type=" + std::to_string(record.DriveType) +
                     " serial=" + Hex(record.SerialNumber) + " " +
-                    fs::path(*DriveTable().PathOf(letter)).filename().string());
+                    fs::path(*ADrives.Table().PathOf(letter)).filename().string());
   }
   return lines;
 }
 
-std::vector<std::string> ListedNames() {
+std::vector<std::string> ListedNames(TDriveList& ADrives) {
   std::vector<std::string> names;
-  for (const PVolumeInformationRecord record : ListedSourceDrives())
+  for (const PVolumeInformationRecord record : ADrives.ListedSourceDrives())
     names.push_back(ToNativePath(DriveDisplayName(*record)));
   return names;
 }
 
-class DiskUtils : public ::testing::Test {
+class DriveList : public ::testing::Test {
 protected:
   void SetUp() override {
-    BlockDeviceRoots() = FDevices.Roots();
-    VolumeImages().Clear();
-    DriveTable().Clear();
+    Drives.DeviceRoots() = FDevices.Roots();
+    Drives.Images().Clear();
   }
 
-  void TearDown() override {
-    unsetenv("TARNWICK_IMAGES");
-    VolumeImages().Clear();
-    DriveTable().Clear();
-    BlockDeviceRoots() = TBlockDeviceRoots();
+  void TearDown() override { unsetenv("TARNWICK_IMAGES"); }
+
+  // What the letter stands for, opened as the front ends open it.
+  IVolumeSourcePtr Opened(TDriveLetter ALetter) const {
+    const std::optional<TSourceSpec> spec = Drives.SpecOf(ALetter);
+    if (!spec)
+      throw NoDriveException();
+    return TSourceResolver().Open(*spec)->Source();
   }
 
   fs::path NTFSImage(const std::string& AName, const std::string& ALabel = "") {
@@ -67,9 +69,10 @@ protected:
   }
 
   testfiles::TFakeBlockDevices FDevices;
+  TDriveList Drives;
 };
 
-TEST_F(DiskUtils, DevicesThenImagesGetTheLettersFromC) {
+TEST_F(DriveList, DevicesThenImagesGetTheLettersFromC) {
   testfiles::MakeNTFSImage(FDevices.AddPartition("sda", "sda1"), "System");
   testfiles::MakeNTFSImage(FDevices.AddPartition("sda", "sda2"));
   testfiles::MakeExt2Image(FDevices.AddPartition("sda", "sda3"), "Linux");
@@ -82,12 +85,12 @@ TEST_F(DiskUtils, DevicesThenImagesGetTheLettersFromC) {
   fs::remove(FDevices.DevicePath("sdd"));  // cannot be opened
   const fs::path labelled = NTFSImage("labelled.img", "Evidence");
   const fs::path unlabelled = NTFSImage("unlabelled.img");
-  VolumeImages().Merge({labelled.string(), unlabelled.string()});
+  Drives.Images().Merge({labelled.string(), unlabelled.string()});
 
-  RefreshDriveTable();
+  Drives.Refresh();
 
   const auto serial = [&](const std::string& ANode) { return Hex(testfiles::NTFSSerialOf(FDevices.DevicePath(ANode))); };
-  EXPECT_THAT(Table(), ElementsAre("System (C: [NTFS]) type=3 serial=" + serial("sda1") + " sda1",
+  EXPECT_THAT(Table(Drives), ElementsAre("System (C: [NTFS]) type=3 serial=" + serial("sda1") + " sda1",
                                    "Local Drive (D: [NTFS]) type=3 serial=" + serial("sda2") + " sda2",
                                    "Linux (E: [ext2]) type=3 serial=00000000 sda3",
                                    "Stick (F: [NTFS]) type=2 serial=" + serial("sdb") + " sdb",
@@ -99,22 +102,22 @@ TEST_F(DiskUtils, DevicesThenImagesGetTheLettersFromC) {
                                        " labelled.img",
                                    "unlabelled.img (L: [NTFS]) type=3 serial=" +
                                        Hex(testfiles::NTFSSerialOf(unlabelled)) + " unlabelled.img"));
-  EXPECT_THAT(ListedNames(), ElementsAre("System (C: [NTFS])", "Local Drive (D: [NTFS])", "Stick (F: [NTFS])",
+  EXPECT_THAT(ListedNames(Drives), ElementsAre("System (C: [NTFS])", "Local Drive (D: [NTFS])", "Stick (F: [NTFS])",
                                          "Disc (I: [NTFS])", "Scratch (J: [NTFS])", "Evidence (K: [NTFS])",
                                          "unlabelled.img (L: [NTFS])"));
 
-  const TVolumeInformationRecord& system = DriveTable(u'C');
+  const TVolumeInformationRecord& system = Drives.Record(u'C');
   EXPECT_EQ(system.Letter, u'C');
   EXPECT_EQ(system.RootPathName, u"C:\\");
   EXPECT_EQ(system.MaximumComponentLength, 255u);
   for (const TDriveLetter letter : {u'A', u'B', u'M', u'Z'})
-    EXPECT_EQ(DriveTable(letter).DriveType, dtUnknown) << static_cast<char>(letter);
-  EXPECT_THROW(DriveTable(u'c'), std::out_of_range);
+    EXPECT_EQ(Drives.Record(letter).DriveType, dtUnknown) << static_cast<char>(letter);
+  EXPECT_THROW(Drives.Record(u'c'), std::out_of_range);
 }
 
 // A desktop user may not open the devices: udev's database, which anyone may
 // read, still names the NTFS volumes on them, and opening one says why not.
-TEST_F(DiskUtils, DevicesTheProcessMayNotOpenAreListedFromUdev) {
+TEST_F(DriveList, DevicesTheProcessMayNotOpenAreListedFromUdev) {
   FDevices.AddDisk("sda");
   FDevices.SetUdevProperties("sda", "8:0",
                              {"ID_FS_TYPE=ntfs", "ID_FS_LABEL=My_Files", "ID_FS_LABEL_ENC=My\\x20Files",
@@ -126,18 +129,18 @@ TEST_F(DiskUtils, DevicesTheProcessMayNotOpenAreListedFromUdev) {
   for (const std::string node : {"sda", "sdb", "sdc"})
     fs::remove(FDevices.DevicePath(node));  // cannot be opened
 
-  RefreshDriveTable();
+  Drives.Refresh();
 
-  EXPECT_THAT(Table(), ElementsAre("My Files (C: [NTFS]) type=3 serial=89ABCDEF sda",
+  EXPECT_THAT(Table(Drives), ElementsAre("My Files (C: [NTFS]) type=3 serial=89ABCDEF sda",
                                    "Backup (D: [NTFS]) type=3 serial=00000000 sdb",
                                    "Local Drive (E:) type=3 serial=00000000 sdc"));
-  EXPECT_THAT(ListedNames(), ElementsAre("My Files (C: [NTFS])", "Backup (D: [NTFS])"));
-  EXPECT_THROW(DriveTable().OpenSource(u"C:"), NoDriveException);
+  EXPECT_THAT(ListedNames(Drives), ElementsAre("My Files (C: [NTFS])", "Backup (D: [NTFS])"));
+  EXPECT_THROW(Opened(u'C'), NoDriveException);
 }
 
 // Partitions without a label are told apart by their table entries: the GPT
 // entry's name where there is one, and always the number and the disk.
-TEST_F(DiskUtils, UnlabelledPartitionsTheProcessMayNotOpenAreNamedByTheirEntries) {
+TEST_F(DriveList, UnlabelledPartitionsTheProcessMayNotOpenAreNamedByTheirEntries) {
   FDevices.AddDisk("sdb");
   FDevices.AddPartition("sdb", "sdb1");
   FDevices.SetUdevProperties("sdb1", "8:17",
@@ -160,105 +163,106 @@ TEST_F(DiskUtils, UnlabelledPartitionsTheProcessMayNotOpenAreNamedByTheirEntries
   for (const std::string node : {"sdb1", "sdb5", "sdc2", "sdc3", "sdd"})
     fs::remove(FDevices.DevicePath(node));
 
-  RefreshDriveTable();
+  Drives.Refresh();
 
   const std::string sdb = FDevices.DevicePath("sdb").string();
   const std::string sdc = FDevices.DevicePath("sdc").string();
-  EXPECT_THAT(ListedNames(),
+  EXPECT_THAT(ListedNames(Drives),
               ElementsAre("Windows (C: [NTFS])", "partition 5 of " + sdb + " (D: [NTFS])",
                           "Old photos, partition 2 of " + sdc + " (E: [NTFS])", "Local Drive (F: [NTFS])",
                           "Local Drive (G: [NTFS])"));
 }
 
-TEST_F(DiskUtils, TheLetterOpensItsVolume) {
+TEST_F(DriveList, TheLetterOpensItsVolume) {
   testfiles::MakeNTFSImage(FDevices.AddDisk("sda"), "System");
-  VolumeImages().Merge({NTFSImage("evidence.img", "Evidence").string()});
-  RefreshDriveTable();
+  Drives.Images().Merge({NTFSImage("evidence.img", "Evidence").string()});
+  Drives.Refresh();
 
-  for (const std::u16string name : {u"C:", u"D:\\"}) {
-    TPhysicalFile volume(name, DriveTable().OpenSource(name));
+  for (const TDriveLetter letter : {u'C', u'D'}) {
+    const std::u16string name{letter, u':'};
+    TPhysicalFile volume(name, Opened(letter));
     char oemName[8];
     ASSERT_EQ(volume.Read(3, sizeof oemName, oemName), 8) << ToNativePath(name);
     EXPECT_EQ(std::string(oemName, 8), "NTFS    ");
   }
-  EXPECT_EQ(DriveTable().PathOf(u'D'), (FDevices.Folder() / "evidence.img").string());
+  EXPECT_EQ(Drives.Table().PathOf(u'D'), (FDevices.Folder() / "evidence.img").string());
 }
 
-TEST_F(DiskUtils, DrivesKeepTheirLettersWhenOthersComeAndGo) {
+TEST_F(DriveList, DrivesKeepTheirLettersWhenOthersComeAndGo) {
   testfiles::MakeNTFSImage(FDevices.AddDisk("sda"), "System");
   testfiles::MakeNTFSImage(FDevices.AddDisk("sdb", true), "Stick");
-  VolumeImages().Merge({NTFSImage("evidence.img", "Evidence").string()});
-  RefreshDriveTable();
-  ASSERT_THAT(ListedNames(), ElementsAre("System (C: [NTFS])", "Stick (D: [NTFS])", "Evidence (E: [NTFS])"));
+  Drives.Images().Merge({NTFSImage("evidence.img", "Evidence").string()});
+  Drives.Refresh();
+  ASSERT_THAT(ListedNames(Drives), ElementsAre("System (C: [NTFS])", "Stick (D: [NTFS])", "Evidence (E: [NTFS])"));
 
   FDevices.Remove("sdb");
-  RefreshDriveTable();
-  EXPECT_THAT(ListedNames(), ElementsAre("System (C: [NTFS])", "Evidence (E: [NTFS])"));
-  EXPECT_EQ(DriveTable(u'D').DriveType, dtUnknown);
-  EXPECT_EQ(DriveTable().PathOf(u'D'), std::nullopt);
+  Drives.Refresh();
+  EXPECT_THAT(ListedNames(Drives), ElementsAre("System (C: [NTFS])", "Evidence (E: [NTFS])"));
+  EXPECT_EQ(Drives.Record(u'D').DriveType, dtUnknown);
+  EXPECT_EQ(Drives.Table().PathOf(u'D'), std::nullopt);
 
   // A newcomer takes the first free letter, even one before the images.
   testfiles::MakeNTFSImage(FDevices.AddDisk("sdc", true), "Other");
-  RefreshDriveTable();
-  EXPECT_THAT(ListedNames(), ElementsAre("System (C: [NTFS])", "Other (D: [NTFS])", "Evidence (E: [NTFS])"));
+  Drives.Refresh();
+  EXPECT_THAT(ListedNames(Drives), ElementsAre("System (C: [NTFS])", "Other (D: [NTFS])", "Evidence (E: [NTFS])"));
 }
 
-TEST_F(DiskUtils, ImagesComeFromTheEnvironmentVariable) {
+TEST_F(DriveList, ImagesComeFromTheEnvironmentVariable) {
   const fs::path first = NTFSImage("first.img", "First");
   const fs::path second = NTFSImage("second.img");
   setenv("TARNWICK_IMAGES", (":" + first.string() + "::" + second.string() + ":").c_str(), 1);
   EXPECT_THAT(ImagePathsFromEnvironment(), ElementsAre(first.string(), second.string()));
 
-  VolumeImages().Merge(ImagePathsFromEnvironment());
-  VolumeImages().Merge({first.string()});
-  EXPECT_THAT(VolumeImages().Paths(), ElementsAre(first.string(), second.string()));
-  RefreshDriveTable();
-  EXPECT_THAT(ListedNames(), ElementsAre("First (C: [NTFS])", "second.img (D: [NTFS])"));
+  Drives.Images().Merge(ImagePathsFromEnvironment());
+  Drives.Images().Merge({first.string()});
+  EXPECT_THAT(Drives.Images().Paths(), ElementsAre(first.string(), second.string()));
+  Drives.Refresh();
+  EXPECT_THAT(ListedNames(Drives), ElementsAre("First (C: [NTFS])", "second.img (D: [NTFS])"));
 
   unsetenv("TARNWICK_IMAGES");
   EXPECT_THAT(ImagePathsFromEnvironment(), IsEmpty());
 }
 
-TEST_F(DiskUtils, RelativeImagePathsAreKeptAbsolute) {
+TEST_F(DriveList, RelativeImagePathsAreKeptAbsolute) {
   const fs::path image = NTFSImage("relative.img");
   const fs::path previous = fs::current_path();
   fs::current_path(FDevices.Folder());
-  VolumeImages().Merge({"./relative.img"});
+  Drives.Images().Merge({"./relative.img"});
   fs::current_path(previous);
 
-  EXPECT_THAT(VolumeImages().Paths(), ElementsAre(image.string()));
-  EXPECT_TRUE(VolumeImages().Contains(image.string()));
+  EXPECT_THAT(Drives.Images().Paths(), ElementsAre(image.string()));
+  EXPECT_TRUE(Drives.Images().Contains(image.string()));
 }
 
-TEST_F(DiskUtils, ImagesThatNoLongerHoldNTFSAreDroppedSilently) {
+TEST_F(DriveList, ImagesThatNoLongerHoldNTFSAreDroppedSilently) {
   const fs::path vanishing = NTFSImage("vanishing.img", "Vanishing");
   const fs::path wiped = NTFSImage("wiped.img", "Wiped");
   const fs::path staying = NTFSImage("staying.img", "Staying");
-  VolumeImages().Merge({vanishing.string(), wiped.string(), staying.string()});
-  RefreshDriveTable();
-  ASSERT_THAT(ListedNames(), ElementsAre("Vanishing (C: [NTFS])", "Wiped (D: [NTFS])", "Staying (E: [NTFS])"));
+  Drives.Images().Merge({vanishing.string(), wiped.string(), staying.string()});
+  Drives.Refresh();
+  ASSERT_THAT(ListedNames(Drives), ElementsAre("Vanishing (C: [NTFS])", "Wiped (D: [NTFS])", "Staying (E: [NTFS])"));
 
   fs::remove(vanishing);
   testfiles::MakeBlankImage(wiped);
-  RefreshDriveTable();
+  Drives.Refresh();
 
-  EXPECT_THAT(ListedNames(), ElementsAre("Staying (E: [NTFS])"));
-  EXPECT_THAT(VolumeImages().Paths(), ElementsAre(staying.string()));
-  EXPECT_THAT(DriveTable().Letters(), ElementsAre(u'E'));
+  EXPECT_THAT(ListedNames(Drives), ElementsAre("Staying (E: [NTFS])"));
+  EXPECT_THAT(Drives.Images().Paths(), ElementsAre(staying.string()));
+  EXPECT_THAT(Drives.Table().Letters(), ElementsAre(u'E'));
 }
 
-TEST_F(DiskUtils, AddingAnImageListsItUnderTheNextFreeLetter) {
+TEST_F(DriveList, AddingAnImageListsItUnderTheNextFreeLetter) {
   testfiles::MakeNTFSImage(FDevices.AddDisk("sda"), "System");
-  RefreshDriveTable();
+  Drives.Refresh();
   const fs::path image = NTFSImage("evidence.img", "Evidence");
 
-  EXPECT_EQ(AddVolumeImage(image.string()), u'D');
-  EXPECT_THAT(ListedNames(), ElementsAre("System (C: [NTFS])", "Evidence (D: [NTFS])"));
-  EXPECT_EQ(AddVolumeImage(image.string()), u'D');
-  EXPECT_THAT(VolumeImages().Paths(), ElementsAre(image.string()));
+  EXPECT_EQ(Drives.AddVolumeImage(image.string()), u'D');
+  EXPECT_THAT(ListedNames(Drives), ElementsAre("System (C: [NTFS])", "Evidence (D: [NTFS])"));
+  EXPECT_EQ(Drives.AddVolumeImage(image.string()), u'D');
+  EXPECT_THAT(Drives.Images().Paths(), ElementsAre(image.string()));
 }
 
-TEST_F(DiskUtils, AddingSomethingElseThanAnNTFSImageIsRefused) {
+TEST_F(DriveList, AddingSomethingElseThanAnNTFSImageIsRefused) {
   testfiles::MakeBlankImage(FDevices.Folder() / "blank.img");
   testfiles::MakeExt2Image(FDevices.Folder() / "linux.img", "Linux");
   const struct {
@@ -273,34 +277,34 @@ TEST_F(DiskUtils, AddingSomethingElseThanAnNTFSImageIsRefused) {
   for (const auto& c : cases) {
     const std::string path = (FDevices.Folder() / c.Name).string();
     try {
-      AddVolumeImage(path);
+      Drives.AddVolumeImage(path);
       ADD_FAILURE() << path << " was added";
     } catch (const VolumeImageError& E) {
       EXPECT_THAT(E.what(), HasSubstr(c.Message)) << path;
       EXPECT_THAT(E.what(), HasSubstr(fs::path(path).lexically_normal().string())) << path;
     }
   }
-  EXPECT_THAT(VolumeImages().Paths(), IsEmpty());
-  EXPECT_THAT(DriveTable().Letters(), IsEmpty());
+  EXPECT_THAT(Drives.Images().Paths(), IsEmpty());
+  EXPECT_THAT(Drives.Table().Letters(), IsEmpty());
 }
 
-TEST_F(DiskUtils, AnImageWithoutAFreeLetterIsRefused) {
+TEST_F(DriveList, AnImageWithoutAFreeLetterIsRefused) {
   for (char disk = 'a'; disk < 'a' + 24; ++disk)
     FDevices.AddDisk(std::string("sd") + disk);
-  RefreshDriveTable();
-  ASSERT_EQ(DriveTable().Letters().size(), 24u);
+  Drives.Refresh();
+  ASSERT_EQ(Drives.Table().Letters().size(), 24u);
 
   const fs::path image = NTFSImage("evidence.img", "Evidence");
   try {
-    AddVolumeImage(image.string());
+    Drives.AddVolumeImage(image.string());
     ADD_FAILURE() << "added without a letter";
   } catch (const VolumeImageError& E) {
     EXPECT_THAT(E.what(), HasSubstr("No drive letter is left"));
   }
-  EXPECT_THAT(VolumeImages().Paths(), IsEmpty());
+  EXPECT_THAT(Drives.Images().Paths(), IsEmpty());
 }
 
-TEST(DriveList, ListsKnownKindsHoldingNTFS) {
+TEST(DriveRecords, ListsKnownKindsHoldingNTFS) {
   const struct {
     TDriveType DriveType;
     std::u16string FileSystemName;

@@ -1,9 +1,9 @@
-#include "wizard/uDiskUtils.h"
+#include "platform/uDriveList.h"
 
 #include "foundation/uSysPath.h"
 #include "ntfs/uFSError.h"
 #include "ntfs/uNTFSVolume.h"
-#include "platform/uDriveTable.h"
+#include "platform/uSourceResolver.h"
 #include "platform/uVolumeProbe.h"
 
 #include <algorithm>
@@ -39,11 +39,6 @@ struct TDriveCandidate {
   // table entry as udev knows it, and its disk's node.
   std::optional<std::pair<TPartitionEntry, std::string>> EntryOnDisk;
 };
-
-std::array<TVolumeInformationRecord, 26>& Records() {
-  static std::array<TVolumeInformationRecord, 26> records;
-  return records;
-}
 
 TDriveType DriveTypeOf(TBlockDeviceKind AKind) {
   switch (AKind) {
@@ -108,34 +103,33 @@ std::vector<TDriveCandidate> CandidatesOf(const std::string& APath, TDriveType A
 
 // Drops the images that are gone or no longer hold NTFS and gives the rest
 // with what their probe found.
-std::vector<TDriveCandidate> CurrentImages() {
+std::vector<TDriveCandidate> CurrentImages(TVolumeImageList& AImages) {
   std::vector<TDriveCandidate> images;
-  for (const std::string& path : std::vector<std::string>(VolumeImages().Paths())) {
+  for (const std::string& path : std::vector<std::string>(AImages.Paths())) {
     std::vector<TDriveCandidate> volumes = CandidatesOf(path, dtFixed, true);
     if (HoldsNTFS(volumes.front().Probe))
       images.insert(images.end(), std::make_move_iterator(volumes.begin()), std::make_move_iterator(volumes.end()));
     else
-      VolumeImages().Remove(path);
+      AImages.Remove(path);
   }
   return images;
 }
 
-std::vector<TDriveCandidate> CurrentVolumes() {
+std::vector<TDriveCandidate> CurrentVolumes(const TBlockDeviceRoots& ARoots, TVolumeImageList& AImages) {
   std::vector<TDriveCandidate> volumes;
-  for (const TBlockDevice& device : ListBlockDevices(BlockDeviceRoots())) {
+  for (const TBlockDevice& device : ListBlockDevices(ARoots)) {
     std::vector<TDriveCandidate> found = CandidatesOf(device.DevicePath, DriveTypeOf(device.Kind), false);
     // A device the process may not open (a desktop user without root) is
     // still listed with what udev knows of it; opening it then says why not.
     if (!found.front().Probe) {
-      found.front().Probe = ProbeFromUdev(BlockDeviceRoots().UdevData, device.DeviceNumber);
-      const std::optional<TPartitionEntry> entry =
-          PartitionEntryFromUdev(BlockDeviceRoots().UdevData, device.DeviceNumber);
+      found.front().Probe = ProbeFromUdev(ARoots.UdevData, device.DeviceNumber);
+      const std::optional<TPartitionEntry> entry = PartitionEntryFromUdev(ARoots.UdevData, device.DeviceNumber);
       if (entry && !device.DiskPath.empty())
         found.front().EntryOnDisk.emplace(*entry, device.DiskPath);
     }
     volumes.insert(volumes.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
   }
-  std::vector<TDriveCandidate> images = CurrentImages();
+  std::vector<TDriveCandidate> images = CurrentImages(AImages);
   volumes.insert(volumes.end(), std::make_move_iterator(images.begin()), std::make_move_iterator(images.end()));
   return volumes;
 }
@@ -214,23 +208,25 @@ std::string WhyNotNTFS(const std::string& APath, IVolumeSourcePtr ASource) {
 
 } // namespace
 
-TVolumeInformationRecord& DriveTable(TDriveLetter ALetter) {
+TDriveList::TDriveList() { FImages.Merge(ImagePathsFromEnvironment()); }
+
+TVolumeInformationRecord& TDriveList::Record(TDriveLetter ALetter) {
   if (ALetter < u'A' || ALetter > u'Z')
-    throw std::out_of_range("DriveTable: drive letters run from A to Z.");
-  return Records()[ALetter - u'A'];
+    throw std::out_of_range("TDriveList: drive letters run from A to Z.");
+  return FRecords[ALetter - u'A'];
 }
 
-void RefreshDriveTable() {
-  const std::vector<TDriveCandidate> volumes = CurrentVolumes();
-  const std::vector<std::optional<TDriveLetter>> letters = AssignLetters(DriveTable(), volumes);
+void TDriveList::Refresh() {
+  const std::vector<TDriveCandidate> volumes = CurrentVolumes(FRoots, FImages);
+  const std::vector<std::optional<TDriveLetter>> letters = AssignLetters(FTable, volumes);
 
-  DriveTable().Clear();
+  FTable.Clear();
   for (TDriveLetter letter = TDriveTable::kFirstLetter; letter <= TDriveTable::kLastLetter; ++letter)
-    DriveTable(letter).DriveType = dtUnknown;
+    Record(letter).DriveType = dtUnknown;
   for (std::size_t i = 0; i < volumes.size(); ++i)
     if (letters[i]) {
-      DriveTable().Assign(*letters[i], volumes[i].Source);
-      FillRecord(DriveTable(*letters[i]), *letters[i], volumes[i]);
+      FTable.Assign(*letters[i], volumes[i].Source);
+      FillRecord(Record(*letters[i]), *letters[i], volumes[i]);
     }
 }
 
@@ -245,17 +241,12 @@ bool IsListedSourceDrive(const TVolumeInformationRecord& ARecord) {
   return ARecord.DriveType >= dtFloppy && ARecord.FileSystemName.find(u"NTFS") != std::u16string::npos;
 }
 
-std::vector<PVolumeInformationRecord> ListedSourceDrives() {
+std::vector<PVolumeInformationRecord> TDriveList::ListedSourceDrives() {
   std::vector<PVolumeInformationRecord> drives;
   for (TDriveLetter letter = TDriveTable::kFirstLetter; letter <= TDriveTable::kLastLetter; ++letter)
-    if (IsListedSourceDrive(DriveTable(letter)))
-      drives.push_back(&DriveTable(letter));
+    if (IsListedSourceDrive(Record(letter)))
+      drives.push_back(&Record(letter));
   return drives;
-}
-
-TBlockDeviceRoots& BlockDeviceRoots() {
-  static TBlockDeviceRoots roots;
-  return roots;
 }
 
 bool TVolumeImageList::Contains(const std::string& APath) const {
@@ -270,15 +261,6 @@ void TVolumeImageList::Merge(const std::vector<std::string>& APaths) {
 
 void TVolumeImageList::Remove(const std::string& APath) {
   std::erase(FPaths, AbsoluteImagePath(APath));
-}
-
-TVolumeImageList& VolumeImages() {
-  static TVolumeImageList images = [] {
-    TVolumeImageList list;
-    list.Merge(ImagePathsFromEnvironment());
-    return list;
-  }();
-  return images;
 }
 
 std::vector<std::string> ImagePathsFromEnvironment() {
@@ -297,12 +279,12 @@ std::vector<std::string> ImagePathsFromEnvironment() {
   return paths;
 }
 
-TDriveLetter AddVolumeImage(const std::string& APath) {
+TDriveLetter TDriveList::AddVolumeImage(const std::string& APath) {
   const std::string path = APath.empty() ? APath : AbsoluteImagePath(APath);
   IVolumeSourcePtr source;
   try {
     // Opening it first tells why a file cannot be read.
-    source = OpenDriveSource(TDriveSource{path});
+    source = TSourceResolver().Open(SpecOf(path))->Source();
   } catch (const NoDriveException& error) {
     throw VolumeImageError(error.what());
   }
@@ -317,18 +299,18 @@ TDriveLetter AddVolumeImage(const std::string& APath) {
                      [](const TPartition& APartition) { return APartition.Probe.Type == kNTFSType; }))
       throw VolumeImageError("The disk \"" + path + "\" holds no NTFS partition.");
   }
-  VolumeImages().Merge({path});
-  RefreshDriveTable();
-  if (const std::vector<TDriveLetter> letters = DriveLettersOf(path); !letters.empty())
+  FImages.Merge({path});
+  Refresh();
+  if (const std::vector<TDriveLetter> letters = LettersOf(path); !letters.empty())
     return letters.front();
-  VolumeImages().Remove(path);
+  FImages.Remove(path);
   throw VolumeImageError("No drive letter is left for the volume image \"" + path + "\".");
 }
 
-std::vector<TDriveLetter> DriveLettersOf(const std::string& APath) {
+std::vector<TDriveLetter> TDriveList::LettersOf(const std::string& APath) const {
   std::vector<std::pair<int, TDriveLetter>> found;
-  for (const TDriveLetter letter : DriveTable().Letters())
-    if (const std::optional<TDriveSource> source = DriveTable().SourceOf(letter); source->Path == APath)
+  for (const TDriveLetter letter : FTable.Letters())
+    if (const std::optional<TDriveSource> source = FTable.SourceOf(letter); source->Path == APath)
       found.emplace_back(source->Partition, letter);
   std::sort(found.begin(), found.end());
   std::vector<TDriveLetter> letters;
@@ -337,6 +319,23 @@ std::vector<TDriveLetter> DriveLettersOf(const std::string& APath) {
   return letters;
 }
 
-std::string PartitionText(int APartition, const std::string& ADisk) {
-  return "partition " + std::to_string(APartition) + " of " + ADisk;
+void TDriveList::ChooseRescueMap(const std::string& AImage, const std::string& AMap) {
+  if (AMap.empty())
+    FChosenMaps.erase(AbsoluteImagePath(AImage));
+  else
+    FChosenMaps[AbsoluteImagePath(AImage)] = AMap;
+}
+
+std::optional<TSourceSpec> TDriveList::SpecOf(TDriveLetter ALetter) const {
+  const std::optional<TDriveSource> source = FTable.SourceOf(ALetter);
+  if (!source)
+    return std::nullopt;
+  TSourceSpec spec = SpecOf(source->Path);
+  spec.Partition = source->Partition;
+  return spec;
+}
+
+TSourceSpec TDriveList::SpecOf(const std::string& APath) const {
+  const auto chosen = APath.empty() ? FChosenMaps.end() : FChosenMaps.find(AbsoluteImagePath(APath));
+  return TSourceSpec{APath, 0, chosen != FChosenMaps.end() ? chosen->second : std::string()};
 }

@@ -1,0 +1,59 @@
+#include "platform/uSourceResolver.h"
+
+#include "ntfs/uFSError.h"
+#include "platform/uContainerSource.h"
+#include "platform/uRescueMap.h"
+#include "platform/uVolumeProbe.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace {
+
+bool IsRegularFile(const IVolumeSourcePtr& ASource) {
+  const std::vector<TSourcePiece> pieces = ASource->Pieces();
+  return pieces.size() == 1 && S_ISREG(pieces.front().Identity.st_mode);
+}
+
+} // namespace
+
+TSourceResolver::TSourceResolver(TFileOpener AOpenFile, TDeviceOpener ADeniedDevice)
+    : FOpenFile(std::move(AOpenFile)), FDeniedDevice(std::move(ADeniedDevice)) {}
+
+IVolumeSourcePtr TSourceResolver::OpenFile(const std::string& APath) const {
+  try {
+    return FOpenFile(APath);
+  } catch (const AccessDeniedException& denied) {
+    if (!FDeniedDevice || !denied.IsBlockDevice())
+      throw;
+    return FDeniedDevice(denied.Path());
+  }
+}
+
+TOpenedSourcePtr TSourceResolver::Open(const TSourceSpec& ASpec) const {
+  // Opening the file first says why it cannot be read.
+  IVolumeSourcePtr source = OpenFile(ASpec.Path);
+  std::vector<std::string> warnings;
+  if (IVolumeSourcePtr container = IsRegularFile(source) ? OpenContainer(ASpec.Path) : nullptr) {
+    source = std::move(container);
+  } else {
+    // A rescue's mapfile describes the whole image; partitions lie inside it.
+    std::optional<TRescueMap> map =
+        !ASpec.MapFile.empty() ? std::optional(TRescueMap::Load(ASpec.MapFile))
+        : IsRegularFile(source) ? RescueMapBeside(ASpec.Path, warnings)
+                                : std::nullopt;
+    if (map)
+      source = std::make_shared<TRescuedSource>(std::move(source), std::move(*map));
+  }
+  if (ASpec.Partition != 0) {
+    const std::vector<TPartition> partitions = ProbePartitions(source);
+    const auto partition = std::find_if(partitions.begin(), partitions.end(), [&ASpec](const TPartition& AEntry) {
+      return AEntry.Number == ASpec.Partition;
+    });
+    if (partition == partitions.end())
+      throw NoDriveException("\"" + ASpec.Path + "\" has no partition " + std::to_string(ASpec.Partition) + ".");
+    source = std::make_shared<TSliceSource>(std::move(source), partition->Offset, partition->Length);
+  }
+  return std::make_shared<const TOpenedSource>(ASpec, std::move(source), std::move(warnings));
+}
