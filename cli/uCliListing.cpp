@@ -15,9 +15,6 @@ namespace {
 
 constexpr std::array<const char*, 8> kColumns = {"record",  "kind",       "deleted", "size",
                                                  "overwrite", "created", "attributes", "path"};
-// Seconds from 1601-01-01 to 1970-01-01, and NTFS time units per second.
-constexpr std::int64_t kEpochDifference = 11644473600;
-constexpr std::int64_t kUnitsPerSecond = 10000000;
 constexpr char kWhitespace[] = " \t";
 constexpr double kKiB = 1024.0;
 // What the listing gathers before it goes to the stream in one write.
@@ -201,10 +198,10 @@ void AppendTreeRow(std::string& AOut, const TListingRow& ARow) {
 std::string UtcIso8601(std::int64_t AFileTime) {
   using namespace std::chrono;
   // Floor division, so that times before 1601 still fall on whole seconds.
-  std::int64_t seconds = AFileTime / kUnitsPerSecond;
-  if (AFileTime % kUnitsPerSecond < 0)
+  std::int64_t seconds = AFileTime / FileTimeTicksPerSecond;
+  if (AFileTime % FileTimeTicksPerSecond < 0)
     --seconds;
-  const sys_seconds time{std::chrono::seconds(seconds - kEpochDifference)};
+  const sys_seconds time{std::chrono::seconds(seconds - SecondsFrom1601To1970)};
   const sys_days day = floor<days>(time);
   const year_month_day date(day);
   const hh_mm_ss clock(time - day);

@@ -15,6 +15,9 @@ function(tarnwick_target_defaults target)
     target_compile_options(${target} PRIVATE
       -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  elseif(TARNWICK_SANITIZE_THREAD)
+    target_compile_options(${target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=thread)
   endif()
 endfunction()
 

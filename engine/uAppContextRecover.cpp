@@ -3,6 +3,7 @@
 #include "engine/uRestoreTargets.h"
 #include "foundation/uSysPath.h"
 #include "ntfs/uNTFSAttribute.h"
+#include "ntfs/uNTFSUtils.h"
 #include "platform/uRestorePath.h"
 #include "progress/uProgressEx.h"
 
@@ -18,9 +19,7 @@ constexpr std::int32_t kCopyBlockSize = 65536;
 // Zeros are left as holes in pieces of this size, the block size of most
 // Linux file systems.
 constexpr std::size_t kHoleGrain = 4096;
-// NTFS counts time in 100-nanosecond steps from 1 January 1601.
-constexpr std::int64_t kFileTimeAt1970 = 116444736000000000;
-constexpr std::int64_t kNanosecondsPerFileTimeStep = 100;
+constexpr std::int64_t kNanosecondsPerFileTimeTick = 1000000000 / FileTimeTicksPerSecond;
 // Room left on the target beyond the data itself; decimal, as the message
 // to the user counts bytes.
 constexpr std::int64_t kFreeSpaceMargin = 1000000;
@@ -47,7 +46,7 @@ bool IsFileNode(PTreeItemInfo ANode) {
 std::optional<std::int64_t> UnixNanoseconds(std::int64_t AFileTime) {
   if (AFileTime <= 0)
     return std::nullopt;
-  return CheckedMul<std::int64_t>(AFileTime - kFileTimeAt1970, kNanosecondsPerFileTimeStep);
+  return CheckedMul<std::int64_t>(AFileTime - FileTimeOfUnixEpoch, kNanosecondsPerFileTimeTick);
 }
 
 // The modification and access times of a record's standard information.

@@ -13,8 +13,6 @@ constexpr std::size_t UsaWordSize = 2;
 // readers take it as "not a FILE record".
 constexpr char BadRecordIdentifier[4] = {'B', 'A', 'A', 'D'};
 
-constexpr std::int64_t FileTimeTicksPerSecond = 10000000;
-constexpr std::int64_t SecondsFrom1601To1970 = 11644473600LL;
 constexpr double SecondsPerDay = 86400.0;
 
 struct TAttributeCode {

@@ -10,6 +10,13 @@
 // Days since 30 December 1899 with the time of day as the fraction.
 using TDateTime = double;
 
+// NTFS file times count 100-nanosecond ticks from 1 January 1601, UTC.
+constexpr std::int64_t FileTimeTicksPerSecond = 10000000;
+// Unix time starts on 1 January 1970: 369 years, 89 of them leap years,
+// after the first file time.
+constexpr std::int64_t SecondsFrom1601To1970 = 11644473600;
+constexpr std::int64_t FileTimeOfUnixEpoch = SecondsFrom1601To1970 * FileTimeTicksPerSecond;
+
 class NTFSUtils {
 public:
   NTFSUtils() = delete;

@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include "engine/uTreeWalk.h"
+#include "ntfs/uNTFSUtils.h"
 #include "progress/uProgressEx.h"
 #include "progress/uProgressProblems.h"
 #include "progress/uWaitCursor.h"
@@ -62,14 +63,12 @@ const QString DeselectAllCaption = QStringLiteral("Deselect All");
 // Sizes in the filter are whole KiB; the spin boxes reach 2 TiB.
 constexpr std::int64_t FilterSizeUnit = 1024;
 constexpr int DefaultMaxSizeKiB = 1024 * 1024;
-// File times count 100-nanosecond steps from 1 January 1601, UTC.
-constexpr std::int64_t FileTimeStepsPerMillisecond = 10000;
-constexpr std::int64_t FileTimeOfUnixEpoch = 116444736000000000;
+constexpr std::int64_t FileTimeTicksPerMillisecond = FileTimeTicksPerSecond / 1000;
 
 // The file time of the start of ADate in the user's time zone, where the
 // list's date column counts its days.
 std::int64_t FileTimeOfLocalDay(const QDate& ADate) {
-  return QDateTime(ADate, QTime(0, 0)).toMSecsSinceEpoch() * FileTimeStepsPerMillisecond + FileTimeOfUnixEpoch;
+  return QDateTime(ADate, QTime(0, 0)).toMSecsSinceEpoch() * FileTimeTicksPerMillisecond + FileTimeOfUnixEpoch;
 }
 
 QString FilesText(std::int64_t ACount) {

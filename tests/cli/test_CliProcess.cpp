@@ -6,6 +6,7 @@
 #include "tests/support/Command.h"
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/Sha256.h"
+#include "tests/support/uOtherUser.h"
 #include "tests/support/uTestFiles.h"
 #include "platform/uDriveList.h"
 #include "platform/uSourceResolver.h"
@@ -428,11 +429,12 @@ TEST(CliSourceErrors, EachSaysWhyTheSourceCannotBeRead) {
 TEST(CliSourceErrors, AUserWithoutAccessIsToldPermissionIsDenied) {
   if (geteuid() != 0)
     GTEST_SKIP() << "running a child as another user needs root";
-  testfiles::TTempFolder folder;
-  ASSERT_EQ(chmod(folder.Path().c_str(), 0755), 0);
-  const std::string image = (folder / "private.img").string();
-  std::filesystem::copy_file(testsupport::FixtureImage("demo"), image);
-  ASSERT_EQ(chmod(image.c_str(), 0600), 0);
+  testfiles::TSharedTempFolder folder;
+  if (const std::string why = folder.WhyProgramsCannotRun(); !why.empty())
+    GTEST_SKIP() << why;
+  const std::string cli = folder.AddProgram(kCli);
+  const std::string image = folder.AddFile(testsupport::FixtureImage("demo"), std::filesystem::perms::owner_read |
+                                                                                  std::filesystem::perms::owner_write);
   std::vector<std::pair<std::string, std::string>> cases = {
       {image, "Permission denied reading \"" + image + "\": run Tarnwick as root, or as a user who may read the file."}};
   std::istringstream attached(testfiles::CommandOutput("losetup -r -f --show '" + image + "' 2>/dev/null"));
@@ -443,9 +445,7 @@ TEST(CliSourceErrors, AUserWithoutAccessIsToldPermissionIsDenied) {
                                    "\": run Tarnwick as root, or join the \"disk\" group and log in again.");
   for (const auto& [source, message] : cases) {
     SCOPED_TRACE(source);
-    const CommandResult result =
-        RunCommand({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "env", "-u", "XDG_SESSION_TYPE",
-                    kCli, "scan", source});
+    const CommandResult result = RunCommand(testfiles::AsNobody({"env", "-u", "XDG_SESSION_TYPE", cli, "scan", source}));
     EXPECT_EQ(result.ExitCode, 3) << result.Err;
     EXPECT_EQ(LastErrorLine(result), "tarnwick-cli: " + message);
   }

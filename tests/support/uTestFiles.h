@@ -17,12 +17,13 @@
 
 namespace testfiles {
 
-// A fresh folder under the system's temporary folder, removed with everything
-// in it when the object goes.
+// A fresh folder under the system's temporary folder, or under AParent,
+// removed with everything in it when the object goes.
 class TTempFolder {
 public:
-  TTempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-test-XXXXXX").string();
+  TTempFolder() : TTempFolder(std::filesystem::temp_directory_path()) {}
+  explicit TTempFolder(const std::filesystem::path& AParent) {
+    std::string pattern = (AParent / "tarnwick-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr)
       throw std::runtime_error("cannot create a temporary folder");
     FPath = pattern;

@@ -14,6 +14,7 @@
 #include "tests/support/Command.h"
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/QtTestMain.h"
+#include "tests/support/uOtherUser.h"
 #include "tests/support/uTestFiles.h"
 
 #include <QCoreApplication>
@@ -276,21 +277,25 @@ TEST_F(UDisksSource, TheCommandLineClientNamesBothWaysOut) {
 TEST_F(UDisksSource, TheCommandLineInADesktopSessionScansTheDeviceUDisksOpens) {
   if (geteuid() != 0)
     GTEST_SKIP() << "attaching a loop device and running a child as nobody need root";
+  testfiles::TSharedTempFolder folder;
+  if (const std::string why = folder.WhyProgramsCannotRun(); !why.empty())
+    GTEST_SKIP() << why;
+  const std::string cli = folder.AddProgram(TARNWICK_CLI);
   std::istringstream attached(
       testfiles::CommandOutput("losetup -r -f --show '" + StandIn.Image + "' 2>/dev/null"));
   std::getline(attached, StandIn.Device);
   if (StandIn.Device.empty())
     GTEST_SKIP() << "no loop device could be attached";
   ServeUDisks();
-  const std::vector<std::string> command = {
-      "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "env", "XDG_SESSION_TYPE=x11",
-      "DBUS_SYSTEM_BUS_ADDRESS=" + Bus.Address().toStdString(), TARNWICK_CLI, "scan", StandIn.Device,
-      "--format", "tsv"};
-  const CommandResult scan = WhileServing([&command] { return RunCommand(command); });
+  const auto scanInSession = [&](const std::string& ASessionType) {
+    return testfiles::AsNobody({"env", "XDG_SESSION_TYPE=" + ASessionType,
+                                "DBUS_SYSTEM_BUS_ADDRESS=" + Bus.Address().toStdString(), cli, "scan",
+                                StandIn.Device, "--format", "tsv"});
+  };
+  const std::vector<std::string> desktopScan = scanInSession("x11");
+  const CommandResult scan = WhileServing([&desktopScan] { return RunCommand(desktopScan); });
   // Outside a graphical session the same user is only told why not.
-  std::vector<std::string> console = command;
-  console[5] = "XDG_SESSION_TYPE=tty";
-  const CommandResult denied = RunCommand(console);
+  const CommandResult denied = RunCommand(scanInSession("tty"));
   testfiles::CommandOutput("losetup -d '" + StandIn.Device + "'");
 
   EXPECT_EQ(scan.ExitCode, 0) << scan.Err;
