@@ -142,4 +142,38 @@ TEST_F(OpenedSource, ASourceWrittenOverOrCutShortIsToldApart) {
   }
 }
 
+// The system as a test describes it: real files, a made-up mount table.
+class TMountedView : public TSystemSourceView {
+public:
+  explicit TMountedView(std::string AMountInfo) : FMountInfo(std::move(AMountInfo)) {}
+  std::string MountInfo() const override { return FMountInfo; }
+  std::vector<std::pair<dev_t, std::string>> LoopDevices() const override { return {}; }
+
+private:
+  std::string FMountInfo;
+};
+
+// While a volume stays mounted read-write the system may write over its
+// deleted files: the user hears where it is mounted and how to stop that;
+// a read-only mount needs no warning.
+TEST_F(OpenedSource, ASourceMountedReadWriteIsWarnedAboutWithTheWaysOut) {
+  const fs::path image = Folder / "stick.img";
+  fs::copy_file(Volume(), image);
+  const struct {
+    const char* Options;
+    bool Warned;
+  } cases[] = {{"rw,nosuid,nodev", true}, {"ro,nosuid,nodev", false}};
+  for (const auto& c : cases) {
+    const TMountedView view("40 22 0:55 / /media/u/STICK " + std::string(c.Options) + " shared:7 - fuseblk " +
+                            image.string() + " rw\n");
+    const TOpenedSource source({image.string()}, TFileSource::Open(image.string()), {}, view);
+    ASSERT_EQ(source.Warnings().size(), c.Warned ? 1u : 0u) << c.Options;
+    if (c.Warned) {
+      EXPECT_THAT(source.Warnings().front(), HasSubstr("is mounted read-write at \"/media/u/STICK\""));
+      EXPECT_THAT(source.Warnings().front(), HasSubstr("Unmount it first"));
+      EXPECT_THAT(source.Warnings().front(), HasSubstr("mount -o remount,ro \"/media/u/STICK\""));
+    }
+  }
+}
+
 } // namespace

@@ -112,14 +112,19 @@ protected:
   void Click(const char* AName) { QTest::mouseClick(Button(AName), Qt::LeftButton); }
   // "caption: text" of the message box the click shows, which is accepted;
   // empty when none shows.
+  // The box may come after events the click processes first (a page
+  // change does), so the first modal box is waited for.
   QString ClickAndAcceptMessage(const char* AName) {
     QString Shown;
-    QTimer::singleShot(0, [&Shown] {
+    QTimer Poll;
+    QObject::connect(&Poll, &QTimer::timeout, [&Shown, &Poll] {
       if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         Shown = Box->windowTitle() + ": " + Box->text();
         Box->accept();
+        Poll.stop();
       }
     });
+    Poll.start(5);
     Click(AName);
     return Shown;
   }
@@ -242,6 +247,20 @@ TEST_F(SourceDrivePage, OnlyLeavingForwardStoresTheDriveRoot) {
   EXPECT_EQ(Context.SourceDrive(), u"D:\\");
   ASSERT_NE(Context.Source(), nullptr) << "leaving opens the drive for the scan";
   EXPECT_EQ(Context.Source()->Spec().Path, (*Volumes / "archive.img").string());
+}
+
+TEST_F(SourceDrivePage, ADriveThatCannotBeOpenedIsExplainedAndThePageStays) {
+  testfiles::MakeNTFSImage(Data.Path() / "vanishing.img", "Vanishing");
+  Drives->Images().Merge({(Data.Path() / "vanishing.img").string()});
+  Drives->Refresh();
+  Open();
+  Click("btnNext");
+  ASSERT_EQ(Selected(), "Vanishing (C: [NTFS])");
+  fs::remove(Data.Path() / "vanishing.img");
+  const QString Shown = ClickAndAcceptMessage("btnNext");
+  EXPECT_TRUE(Shown.contains("does not exist")) << Shown.toStdString();
+  EXPECT_EQ(Title(), "Select source disk");
+  EXPECT_EQ(Context.Source(), nullptr);
 }
 
 TEST_F(SourceDrivePage, WithoutAnNTFSDriveOnlyAnImageCanBeAdded) {

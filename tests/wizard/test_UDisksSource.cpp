@@ -294,11 +294,24 @@ TEST_F(UDisksSource, TheCommandLineInADesktopSessionScansTheDeviceUDisksOpens) {
   };
   const std::vector<std::string> desktopScan = scanInSession("x11");
   const CommandResult scan = WhileServing([&desktopScan] { return RunCommand(desktopScan); });
+  const int scanCalls = static_cast<int>(StandIn.Calls.size());
+  // A restore scans and restores from the one descriptor it asked for.
+  const std::filesystem::path target = folder.Path() / "restored";
+  std::filesystem::create_directory(target);
+  std::filesystem::permissions(target, std::filesystem::perms::all);
+  const std::vector<std::string> desktopRestore = testfiles::AsNobody(
+      {"env", "XDG_SESSION_TYPE=x11", "DBUS_SYSTEM_BUS_ADDRESS=" + Bus.Address().toStdString(), cli, "restore",
+       StandIn.Device, "--select", "all", "--target", target.string()});
+  const CommandResult restore = WhileServing([&desktopRestore] { return RunCommand(desktopRestore); });
   // Outside a graphical session the same user is only told why not.
   const CommandResult denied = RunCommand(scanInSession("tty"));
   testfiles::CommandOutput("losetup -d '" + StandIn.Device + "'");
 
   EXPECT_EQ(scan.ExitCode, 0) << scan.Err;
+  EXPECT_LE(restore.ExitCode, 1) << restore.Err;
+  EXPECT_FALSE(std::filesystem::is_empty(target));
+  EXPECT_EQ(scanCalls, 2) << "ResolveDevice and OpenDevice, once for the whole scan";
+  EXPECT_EQ(StandIn.Calls.filter(QStringLiteral(" OpenDevice")).size(), 2) << "one for each command";
   // As many rows as a scan of the image itself.
   const std::string image = RunCommandChecked({TARNWICK_CLI, "scan", StandIn.Image, "--format", "tsv"});
   EXPECT_GT(SplitLines(image).size(), 10u);
