@@ -4,6 +4,7 @@
 
 #include "foundation/uUnicode.h"
 #include "ntfs/uFSError.h"
+#include "platform/uSourceIdentity.h"
 
 #include <filesystem>
 #include <optional>
@@ -15,15 +16,12 @@ namespace {
 
 std::string LetterText(TDriveLetter ALetter) { return ToNativePath(std::u16string{ALetter, u':'}); }
 
-// The path under which ADrives already lists APath: devices are listed
-// under their node in /dev, images under their absolute path.
+// The path under which ADrives already lists APath, by whatever name or
+// link the user gave it.
 std::optional<std::string> ListedPathOf(const TDriveList& ADrives, const std::string& APath) {
-  std::error_code error;
-  const std::string canonical = fs::canonical(APath, error).string();
-  const std::string absolute = fs::absolute(APath, error).lexically_normal().string();
   for (const char16_t letter : ADrives.Table().Letters()) {
     const std::optional<std::string> path = ADrives.Table().PathOf(letter);
-    if (path == canonical || path == absolute)
+    if (path && IsSameSourcePath(*path, APath))
       return path;
   }
   return std::nullopt;

@@ -1,5 +1,6 @@
 #include "foundation/uStreamEx.h"
 
+#include "foundation/uDescriptor.h"
 #include "foundation/uMemoryEx.h"
 #include "foundation/uSysPath.h"
 
@@ -71,10 +72,9 @@ private:
 class TFileStreamEx final : public IStreamEx {
 public:
   explicit TFileStreamEx(const std::string& AFileName) : FHandle(open(AFileName.c_str(), O_RDONLY | O_CLOEXEC)) {
-    if (FHandle < 0)
+    if (FHandle.Get() < 0)
       throw std::system_error(errno, std::generic_category(), "Cannot open file \"" + AFileName + "\"");
   }
-  ~TFileStreamEx() override { close(FHandle); }
   TFileStreamEx(const TFileStreamEx&) = delete;
   TFileStreamEx& operator=(const TFileStreamEx&) = delete;
 
@@ -85,7 +85,7 @@ public:
     // (negative) fails and leaves the count at 0.
     while (total < ASize) {
       const auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(ASize - total, kMaxChunk));
-      const ssize_t got = pread(FHandle, dest + total, chunk, APos + total);
+      const ssize_t got = pread(FHandle.Get(), dest + total, chunk, APos + total);
       if (got < 0 && errno == EINTR)
         continue;
       if (got <= 0)
@@ -97,12 +97,12 @@ public:
 
   std::int64_t Size() override {
     struct stat info {};
-    return fstat(FHandle, &info) == 0 ? info.st_size : 0;
+    return fstat(FHandle.Get(), &info) == 0 ? info.st_size : 0;
   }
 
 private:
   static constexpr std::int64_t kMaxChunk = 1 << 30;
-  int FHandle;
+  TDescriptor FHandle;
 };
 
 bool IsExistingFile(const std::string& AFileName) {

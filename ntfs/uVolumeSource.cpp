@@ -60,36 +60,33 @@ IVolumeSourcePtr TFileSource::Open(const std::string& APath) {
 }
 
 IVolumeSourcePtr TFileSource::Adopt(int AHandle, const std::string& APath) {
+  TDescriptor handle(AHandle);
   // A folder opens read-only too, and a character device has no end;
   // neither is a volume.
   struct stat info {};
-  if (fstat(AHandle, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISBLK(info.st_mode))) {
-    close(AHandle);
+  if (fstat(handle.Get(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISBLK(info.st_mode)))
     throw NoDriveException(NotAVolume(APath, info));
-  }
-  return IVolumeSourcePtr(new TFileSource(AHandle, TSourcePiece{APath, info}));
+  return IVolumeSourcePtr(new TFileSource(std::move(handle), TSourcePiece{APath, info}));
 }
-
-TFileSource::~TFileSource() { close(FHandle); }
 
 std::int64_t TFileSource::ReadAt(std::int64_t APos, void* ADest, std::int64_t ASize) {
   ssize_t got;
   do
-    got = pread(FHandle, ADest, static_cast<std::size_t>(ASize), APos);
+    got = pread(FHandle.Get(), ADest, static_cast<std::size_t>(ASize), APos);
   while (got < 0 && errno == EINTR);
   return got;
 }
 
 // Linux widens the read-ahead of the whole file for it.
 void TFileSource::ExpectSequentialReads() {
-  posix_fadvise(FHandle, 0, 0, POSIX_FADV_SEQUENTIAL);
+  posix_fadvise(FHandle.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 std::int64_t TFileSource::Size() {
   if (!S_ISBLK(FPiece.Identity.st_mode))
     return FPiece.Identity.st_size;
   std::uint64_t bytes = 0;
-  if (ioctl(FHandle, BLKGETSIZE64, &bytes) != 0)
+  if (ioctl(FHandle.Get(), BLKGETSIZE64, &bytes) != 0)
     return 0;
   return static_cast<std::int64_t>(bytes);
 }

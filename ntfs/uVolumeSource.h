@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/uDescriptor.h"
 #include "ntfs/uUnreadRanges.h"
 
 #include <sys/stat.h>
@@ -56,7 +57,6 @@ public:
   // for a desktop user); closes it and raises NoDriveException when it is
   // no file or block device.
   static IVolumeSourcePtr Adopt(int AHandle, const std::string& APath);
-  ~TFileSource() override;
   TFileSource(const TFileSource&) = delete;
   TFileSource& operator=(const TFileSource&) = delete;
 
@@ -65,12 +65,12 @@ public:
   std::vector<TSourcePiece> Pieces() const override { return {FPiece}; }
   void ExpectSequentialReads() override;
   // The open descriptor, for probes that read through one.
-  int Descriptor() const { return FHandle; }
+  int Descriptor() const { return FHandle.Get(); }
 
 private:
-  TFileSource(int AHandle, TSourcePiece APiece) : FHandle(AHandle), FPiece(std::move(APiece)) {}
+  TFileSource(TDescriptor AHandle, TSourcePiece APiece) : FHandle(std::move(AHandle)), FPiece(std::move(APiece)) {}
 
-  int FHandle;
+  TDescriptor FHandle;
   TSourcePiece FPiece;
 };
 

@@ -3,6 +3,7 @@
 #include "foundation/uSysPath.h"
 #include "ntfs/uFSError.h"
 #include "ntfs/uNTFSVolume.h"
+#include "platform/uSourceIdentity.h"
 #include "platform/uSourceResolver.h"
 #include "platform/uVolumeProbe.h"
 
@@ -250,7 +251,8 @@ std::vector<PVolumeInformationRecord> TDriveList::ListedSourceDrives() {
 }
 
 bool TVolumeImageList::Contains(const std::string& APath) const {
-  return std::find(FPaths.begin(), FPaths.end(), AbsoluteImagePath(APath)) != FPaths.end();
+  return std::any_of(FPaths.begin(), FPaths.end(),
+                     [&APath](const std::string& AListed) { return IsSameSourcePath(AListed, APath); });
 }
 
 void TVolumeImageList::Merge(const std::vector<std::string>& APaths) {
@@ -260,7 +262,7 @@ void TVolumeImageList::Merge(const std::vector<std::string>& APaths) {
 }
 
 void TVolumeImageList::Remove(const std::string& APath) {
-  std::erase(FPaths, AbsoluteImagePath(APath));
+  std::erase_if(FPaths, [&APath](const std::string& AListed) { return IsSameSourcePath(AListed, APath); });
 }
 
 std::vector<std::string> ImagePathsFromEnvironment() {
@@ -310,7 +312,7 @@ TDriveLetter TDriveList::AddVolumeImage(const std::string& APath) {
 std::vector<TDriveLetter> TDriveList::LettersOf(const std::string& APath) const {
   std::vector<std::pair<int, TDriveLetter>> found;
   for (const TDriveLetter letter : FTable.Letters())
-    if (const std::optional<TDriveSource> source = FTable.SourceOf(letter); source->Path == APath)
+    if (const std::optional<TDriveSource> source = FTable.SourceOf(letter); IsSameSourcePath(source->Path, APath))
       found.emplace_back(source->Partition, letter);
   std::sort(found.begin(), found.end());
   std::vector<TDriveLetter> letters;
@@ -320,9 +322,8 @@ std::vector<TDriveLetter> TDriveList::LettersOf(const std::string& APath) const 
 }
 
 void TDriveList::ChooseRescueMap(const std::string& AImage, const std::string& AMap) {
-  if (AMap.empty())
-    FChosenMaps.erase(AbsoluteImagePath(AImage));
-  else
+  std::erase_if(FChosenMaps, [&AImage](const auto& AChosen) { return IsSameSourcePath(AChosen.first, AImage); });
+  if (!AMap.empty())
     FChosenMaps[AbsoluteImagePath(AImage)] = AMap;
 }
 
@@ -336,6 +337,9 @@ std::optional<TSourceSpec> TDriveList::SpecOf(TDriveLetter ALetter) const {
 }
 
 TSourceSpec TDriveList::SpecOf(const std::string& APath) const {
-  const auto chosen = APath.empty() ? FChosenMaps.end() : FChosenMaps.find(AbsoluteImagePath(APath));
+  const auto chosen =
+      APath.empty() ? FChosenMaps.end()
+                    : std::find_if(FChosenMaps.begin(), FChosenMaps.end(),
+                                   [&APath](const auto& AChosen) { return IsSameSourcePath(AChosen.first, APath); });
   return TSourceSpec{APath, 0, chosen != FChosenMaps.end() ? chosen->second : std::string()};
 }

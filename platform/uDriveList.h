@@ -105,8 +105,8 @@ public:
   // that holds no NTFS volume or partition, and when no letter is free.
   TDriveLetter AddVolumeImage(const std::string& APath);
 
-  // The letters of a device or image: its own, or those of its partitions
-  // in the order of their numbers.
+  // The letters of a device or image, by whatever name or link: its own, or
+  // those of its partitions in the order of their numbers.
   std::vector<TDriveLetter> LettersOf(const std::string& APath) const;
 
   // Reads the image AImage through the mapfile AMap from now on; an empty

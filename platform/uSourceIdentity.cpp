@@ -137,3 +137,15 @@ bool TSourceIdentity::IsSource(const struct stat& AInfo) const {
     return true;
   return HoldsFileSystem(AInfo.st_dev);
 }
+
+bool IsSameSourcePath(const std::string& A, const std::string& B) {
+  struct stat a {};
+  struct stat b {};
+  if (stat(A.c_str(), &a) == 0 && stat(B.c_str(), &b) == 0) {
+    if (S_ISBLK(a.st_mode) || S_ISBLK(b.st_mode))
+      return S_ISBLK(a.st_mode) && S_ISBLK(b.st_mode) && a.st_rdev == b.st_rdev;
+    return SameFile(a, b);
+  }
+  std::error_code error;
+  return fs::absolute(A, error).lexically_normal() == fs::absolute(B, error).lexically_normal();
+}

@@ -78,3 +78,8 @@ private:
   std::set<dev_t> FFileSystems;              // mounted file systems (st_dev)
   std::vector<std::string> FWritableMounts;
 };
+
+// Whether two paths name the same source: the same file or block device,
+// through whatever links lead there. Paths that cannot be looked at (an
+// image that is gone) are the same when their absolute forms are.
+bool IsSameSourcePath(const std::string& A, const std::string& B);

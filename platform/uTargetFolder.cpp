@@ -1,5 +1,7 @@
 #include "platform/uTargetFolder.h"
 
+#include "foundation/uDescriptor.h"
+
 #include "platform/uFileSystem.h"
 
 #include <array>
@@ -24,26 +26,6 @@ std::runtime_error FileError(const char* AWhat, const std::string& APath, const 
 std::runtime_error FileError(const char* AWhat, const std::string& APath, int AErrno) {
   return FileError(AWhat, APath, std::string(std::strerror(AErrno)));
 }
-
-// A descriptor closed with its owner.
-class TDescriptor {
-public:
-  explicit TDescriptor(int AHandle = -1) : FHandle(AHandle) {}
-  ~TDescriptor() {
-    if (FHandle >= 0)
-      ::close(FHandle);
-  }
-  TDescriptor(TDescriptor&& AOther) noexcept : FHandle(std::exchange(AOther.FHandle, -1)) {}
-  TDescriptor& operator=(TDescriptor&& AOther) noexcept {
-    std::swap(FHandle, AOther.FHandle);
-    return *this;
-  }
-  int Get() const { return FHandle; }
-  int Release() { return std::exchange(FHandle, -1); }
-
-private:
-  int FHandle;
-};
 
 constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
 

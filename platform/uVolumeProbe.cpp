@@ -1,5 +1,7 @@
 #include "platform/uVolumeProbe.h"
 
+#include "foundation/uDescriptor.h"
+
 #include "ntfs/uFSError.h"
 #include "ntfs/uNTFSVolume.h"
 #include "platform/uContainerSource.h"
@@ -26,22 +28,6 @@ struct TProbeRelease {
   void operator()(blkid_probe AProbe) const { blkid_free_probe(AProbe); }
 };
 using TProbeHandle = std::unique_ptr<std::remove_pointer_t<blkid_probe>, TProbeRelease>;
-
-// A descriptor closed with the object.
-class THandle {
-public:
-  explicit THandle(int AHandle) : FHandle(AHandle) {}
-  ~THandle() {
-    if (FHandle >= 0)
-      close(FHandle);
-  }
-  THandle(const THandle&) = delete;
-  THandle& operator=(const THandle&) = delete;
-  int Get() const { return FHandle; }
-
-private:
-  int FHandle;
-};
 
 std::string ProbeValue(blkid_probe AProbe, const char* AName) {
   const char* data = nullptr;
@@ -212,7 +198,7 @@ private:
 
   IVolumeSourcePtr FSource;
   std::int64_t FSize;
-  THandle FDescriptor;
+  TDescriptor FDescriptor;
   bool FUsable = false;
 };
 
