@@ -146,4 +146,16 @@ TEST_F(CliRescueMaps, AChosenMapfileIsReadAndAMalformedOneNamesItsLine) {
                                     "\" is malformed at line 4: the block starts before the end of the one above it.");
 }
 
+// Before version 1.20 ddrescue called its mapfile IMAGE.log, but a log of
+// anything else may carry that name: the scan says it passed it over, and
+// reads the whole image.
+TEST_F(CliRescueMaps, ALogBesideTheImageThatIsNoMapfileIsNamedAndPassedOver) {
+  const CommandResult alone = Cli({"scan", Image, "--format", "tsv"});
+  std::ofstream(Image + ".log") << "dd: 16+0 records in\n16+0 records out\n";
+  const CommandResult scan = Cli({"scan", Image, "--format", "tsv"});
+  EXPECT_EQ(scan.ExitCode, 0) << scan.Err;
+  EXPECT_THAT(scan.Err, HasSubstr("The file \"" + Image + ".log\" beside the image is not read as its mapfile."));
+  EXPECT_EQ(scan.Out, alone.Out) << "no byte of the image counts as unread";
+}
+
 } // namespace
