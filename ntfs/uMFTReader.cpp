@@ -16,15 +16,19 @@ constexpr std::int64_t kBlockBytes = 1 << 20;
 constexpr std::size_t kBlocks = 4;
 
 // The MFT's data read through a device of its own, for the reading thread:
-// the volume's device keeps a cache that only one thread may use. Nil when
-// the MFT is not read through a run list over the source.
+// the volume's device keeps a cache that only one thread may use. The
+// reader's requests are large, and those it makes again must ask for just
+// one record, so its device has no cache; the stream leaves the asking
+// again to the reader. Nil when the MFT is not read through a run list
+// over the source.
 IStreamExPtr OwnMFTStream(PNTFSVolume AVolume) {
   const auto* mft = dynamic_cast<const TMFTRunListStream*>(AVolume->MFTDataStream.get());
   const auto* device = dynamic_cast<const TPhysicalFile*>(AVolume->Device.get());
   if (mft == nullptr || device == nullptr)
     return nullptr;
   device->Source()->ExpectSequentialReads();
-  return mft->ReadThrough(std::make_shared<TPhysicalFile>(device->Name(), device->Source()));
+  return mft->ReadThrough(std::make_shared<TPhysicalFile>(device->Name(), device->Source(), TPhysicalFile::kNoCache),
+                          TMFTRunListStream::TRereads::ByCaller);
 }
 
 // How many unread bytes AReporter noted so far, to tell whether a read
