@@ -238,7 +238,9 @@ void TNTFSRecoveryContext::ScanDrive(PNTFSVolume AVolume, const IExListPtr& ALis
   TUnreadRecordLog unread;
   TMFTRecordReader reader(AVolume, AVolume->MFTRecordCount);
   bool goOn = true;
-  while (const TMFTRecordBlock* block = goOn ? reader.Next() : nullptr) {
+  // While a failing disk keeps the next block away, the views still hear
+  // from the pass, and a cancel they hear stops the reading.
+  while (const TMFTRecordBlock* block = goOn ? reader.Next(ProgressEx::KeepAlive) : nullptr) {
     for (std::int64_t i = 0; goOn && i < block->Count(); ++i) {
       const std::int64_t number = block->FirstRecord() + i;
       if (block->WasUnread(i))

@@ -148,9 +148,12 @@ TMFTRunListStream::TMFTRunListStream(IStreamExPtr AVolumeStream, std::uint32_t A
       FClusterSize(AClusterSize),
       FClusterSizeBits(NTFSUtils::GetSizeBits(AClusterSize)) {}
 
-std::shared_ptr<TMFTRunListStream> TMFTRunListStream::ReadThrough(IStreamExPtr AVolumeStream) const {
-  return std::make_shared<TMFTRunListStream>(std::move(AVolumeStream), FClusterSize, FRunList, FDataSize,
-                                             FValidSize);
+std::shared_ptr<TMFTRunListStream> TMFTRunListStream::ReadThrough(IStreamExPtr AVolumeStream,
+                                                                   TRereads ARereads) const {
+  auto stream = std::make_shared<TMFTRunListStream>(std::move(AVolumeStream), FClusterSize, FRunList, FDataSize,
+                                                    FValidSize);
+  stream->FRereads = ARereads;
+  return stream;
 }
 
 std::int64_t TMFTRunListStream::Size() {
@@ -206,6 +209,10 @@ void TMFTRunListStream::ReadSpan(std::int64_t APosition, const RunListElement& A
   }
   const std::int64_t inCluster = APosition - (ARun.VCN << FClusterSizeBits);
   std::int64_t done = ReadClusterBytes(*FVolumeStream, FClusterSize, ARun.LCN, inCluster, written, ADest);
+  if (FRereads == TRereads::ByCaller) {
+    FUnread.Note(APosition + done, written - done);
+    return;
+  }
   // A device fails a whole request for one bad sector: what the span did
   // not deliver is asked for again a cluster at a time, so that only the
   // clusters that fail are lost.

@@ -90,9 +90,19 @@ public:
   std::int64_t Read(std::int64_t APos, std::int64_t ASize, void* ADest) override;
   std::int64_t Size() override;
 
+  // What becomes of a span of clusters the device did not deliver whole.
+  enum class TRereads {
+    // Asked for again a cluster at a time, so that only the clusters that
+    // fail are lost: restores read this way.
+    ByCluster,
+    // Noted as unread as it came: the caller asks again in pieces of its
+    // own, a record at a time for the MFT's reader.
+    ByCaller,
+  };
+
   // The same data read through another device stream, with reads of its own
   // to tell of: a second reader, on another thread, needs both.
-  std::shared_ptr<TMFTRunListStream> ReadThrough(IStreamExPtr AVolumeStream) const;
+  std::shared_ptr<TMFTRunListStream> ReadThrough(IStreamExPtr AVolumeStream, TRereads ARereads) const;
 
   // What reads so far had to fill with zeros for want of the device's bytes.
   const std::vector<TByteRange>& UnreadRanges() const override { return FUnread.Ranges(); }
@@ -113,6 +123,7 @@ private:
   IStreamExPtr FVolumeStream;
   std::uint32_t FClusterSize;
   std::uint8_t FClusterSizeBits;
+  TRereads FRereads = TRereads::ByCluster;
   TUnreadRanges FUnread;
   TUnreadRanges FNoRuns;
 };

@@ -3,36 +3,35 @@
 #include <algorithm>
 #include <cstring>
 
-TPhysicalFile::TPhysicalFile(std::u16string AName, IVolumeSourcePtr ASource)
-    : FCacheBuf(MemoryEx::AllocMem(kCacheSize)), FName(std::move(AName)), FSource(std::move(ASource)) {}
+TPhysicalFile::TPhysicalFile(std::u16string AName, IVolumeSourcePtr ASource, std::int32_t ACacheSize)
+    : FCacheBuf(MemoryEx::AllocMem(ACacheSize)), FName(std::move(AName)), FSource(std::move(ASource)) {}
 
 TPhysicalFile::~TPhysicalFile() { MemoryEx::FreeMem(FCacheBuf); }
 
 std::int64_t TPhysicalFile::Read(std::int64_t AOffset, std::int64_t ASize, void* ADest) {
   auto* dest = static_cast<std::uint8_t*>(ADest);
-  std::int64_t pos = AOffset;
-  std::int64_t remainder = ASize;
   std::int64_t total = 0;
-  while (remainder > 0) {
-    if (CacheHolds(pos)) {
-      const std::int64_t cacheOffset = pos - FCacheStart;
-      const std::int64_t count = std::min(FCacheSize - cacheOffset, remainder);
-      std::memcpy(dest, FCacheBuf.Ptr + cacheOffset, static_cast<std::size_t>(count));
-      dest += count;
-      pos += count;
-      remainder -= count;
-      total += count;
-    } else if (const std::int64_t direct = remainder >= kCacheSize ? FSource->ReadAt(pos, dest, remainder) : 0;
-               direct > 0) {
-      // A request as large as the cache goes straight to the source: a
-      // copy through the cache would only cost time.
-      dest += direct;
-      pos += direct;
-      remainder -= direct;
-      total += direct;
-    } else if (!FillCache(pos, remainder)) {
-      break;
+  while (total < ASize) {
+    const std::int64_t pos = AOffset + total;
+    const std::int64_t wanted = ASize - total;
+    if (!CacheHolds(pos)) {
+      // A fill fails for any bad sector in its block, also one in bytes
+      // only the cache wanted: then the caller's bytes are asked for alone.
+      const std::int64_t filled = MayWiden(pos, wanted) ? FillCache(pos) : -1;
+      if (filled == 0)
+        break;
+      if (filled < 0) {
+        total += ReadStraight(pos, dest + total, wanted);
+        break;
+      }
     }
+    const std::int64_t cacheOffset = pos - FCacheStart;
+    const std::int64_t count = std::min(FCacheSize - cacheOffset, wanted);
+    std::memcpy(dest + total, FCacheBuf.Ptr + cacheOffset, static_cast<std::size_t>(count));
+    total += count;
+    // A fill that came back short ends where the source delivers no more.
+    if (FCacheSize < FCacheBuf.Size && cacheOffset + count == FCacheSize)
+      break;
   }
   return total;
 }
@@ -45,20 +44,34 @@ bool TPhysicalFile::CacheHolds(std::int64_t APos) const {
   return APos >= FCacheStart && APos - FCacheStart < FCacheSize;
 }
 
-// The fill starts exactly at APos and asks for the whole block. A device
-// with a bad sector may fail the whole block rather than deliver the bytes
-// before it; asking again for just the AWanted bytes keeps a cluster that
-// lies before the bad sector from being lost with it.
-bool TPhysicalFile::FillCache(std::int64_t APos, std::int64_t AWanted) {
-  std::int64_t got = FSource->ReadAt(APos, FCacheBuf.Ptr, kCacheSize);
-  if (got < 0 && AWanted < kCacheSize)
-    got = FSource->ReadAt(APos, FCacheBuf.Ptr, AWanted);
-  if (got < 0) {
-    // A failed read may have left anything in the block: forget the window.
-    FCacheSize = 0;
-    return false;
-  }
+// Small requests are widened to a whole cache block, but not where the
+// source failed before: a caller asking there again, in pieces, gets just
+// its piece and no request that is bound to fail with it.
+bool TPhysicalFile::MayWiden(std::int64_t APos, std::int64_t AWanted) const {
+  const bool failedBefore = APos >= FFailed.Offset && APos - FFailed.Offset < FFailed.Length;
+  return AWanted < FCacheBuf.Size && !failedBefore;
+}
+
+// The fill starts exactly at APos and asks for the whole block; returns
+// what the source returned.
+std::int64_t TPhysicalFile::FillCache(std::int64_t APos) {
+  const std::int64_t got = FSource->ReadAt(APos, FCacheBuf.Ptr, FCacheBuf.Size);
+  // A failed read may have left anything in the block: it then holds nothing.
   FCacheStart = APos;
-  FCacheSize = std::min<std::int64_t>(got, kCacheSize);
-  return FCacheSize > 0;
+  FCacheSize = std::clamp<std::int64_t>(got, 0, FCacheBuf.Size);
+  NoteFailed(APos + FCacheSize, FCacheBuf.Size - FCacheSize);
+  return got;
+}
+
+std::int64_t TPhysicalFile::ReadStraight(std::int64_t APos, std::uint8_t* ADest, std::int64_t ASize) {
+  const std::int64_t delivered = std::clamp<std::int64_t>(FSource->ReadAt(APos, ADest, ASize), 0, ASize);
+  NoteFailed(APos + delivered, ASize - delivered);
+  return delivered;
+}
+
+// A short count at the end of the source is noted too: nothing lies there
+// that a wider request could have delivered.
+void TPhysicalFile::NoteFailed(std::int64_t APos, std::int64_t ALength) {
+  if (ALength > 0)
+    FFailed = {APos, ALength};
 }

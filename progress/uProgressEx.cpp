@@ -162,10 +162,22 @@ bool TProgressExService::DoProgress(std::int64_t AProgress) {
   const std::int64_t updateNum = RoundHalfEven(static_cast<double>(AProgress) / top->_UpdateStepKoef);
   if (updateNum != top->_LastUpdateNum) {
     top->_LastUpdateNum = updateNum;
-    RefreshTimes(*top);
-    NotifyViews([](IProgressExView& AView, IProgressExInfo& AItem) { AView.UpdateItem(AItem); });
+    UpdateViews(*top);
   }
   return goOn;
+}
+
+bool TProgressExService::KeepAlive() {
+  TProgressExRec* top = Top();
+  if (top == nullptr)
+    return true;
+  UpdateViews(*top);
+  return !IsCanceled();
+}
+
+void TProgressExService::UpdateViews(TProgressExRec& ALevel) {
+  RefreshTimes(ALevel);
+  NotifyViews([](IProgressExView& AView, IProgressExInfo& AItem) { AView.UpdateItem(AItem); });
 }
 
 void TProgressExService::RefreshTimes(TProgressExRec& ALevel) const {
@@ -252,6 +264,10 @@ void ProgressEx::Start(const std::string& ATitle, std::int64_t ACount, const std
 
 bool ProgressEx::DoProgress(std::int64_t AProgress) {
   return Service().DoProgress(AProgress);
+}
+
+bool ProgressEx::KeepAlive() {
+  return Service().KeepAlive();
 }
 
 bool ProgressEx::Detail(TProgressDetailStatus AStatus, const std::string& AMessage) {

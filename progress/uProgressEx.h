@@ -85,6 +85,11 @@ public:
              std::int32_t AUpdatesCount);
   // Returns False when the innermost level was canceled before this call.
   bool DoProgress(std::int64_t AProgress);
+  // Tells the views that the innermost level is still at work though its
+  // count does not move (it waits for a slow device), so that they show the
+  // time going on and may hear a cancel. Returns False when the level is
+  // canceled after the views were told.
+  bool KeepAlive();
   // Returns False when the innermost level is canceled after the views saw
   // the message.
   bool Detail(TProgressDetailStatus AStatus, const std::string& AMessage);
@@ -105,6 +110,8 @@ private:
   void NotifyViews(TNotification ANotify);
   // Works out the level's elapsed and estimated times from the clock.
   void RefreshTimes(TProgressExRec& ALevel) const;
+  // Refreshes the times of ALevel, the innermost, and shows it.
+  void UpdateViews(TProgressExRec& ALevel);
   bool IsRegistered(const IProgressExViewPtr& AView) const;
   void CloseQuietly() noexcept;
   TProgressExRec* Top() const;
@@ -130,6 +137,7 @@ public:
   static void Start(const std::string& ATitle, std::int64_t ACount, const std::string& AMeasure,
                     std::int32_t AUpdatesCount = DefaultUpdatesCount);
   static bool DoProgress(std::int64_t AProgress);
+  static bool KeepAlive();
   static bool Detail(TProgressDetailStatus AStatus, const std::string& AMessage);
   static bool IsCanceled();
   static void Close();

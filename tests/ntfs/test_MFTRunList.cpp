@@ -1,6 +1,8 @@
 #include "ntfs/uMFTRunList.h"
 
 #include "foundation/uStreamEx.h"
+#include "ntfs/uPhysicalFile.h"
+#include "tests/support/uMemoryDevice.h"
 
 #include <gtest/gtest.h>
 
@@ -220,6 +222,39 @@ TEST_F(RunListStreamTest, UnreadRangesJoinAcrossReadsAndLeaveSparseClustersOut) 
   EXPECT_EQ(stream->Read(3 * ClusterSize + 100, 2 * ClusterSize - 100, buffer.data()), 2 * ClusterSize - 100);
   EXPECT_EQ(UnreadRangesOf(*stream), (std::vector<TByteRange>{{2 * ClusterSize, 3 * ClusterSize}}));
   EXPECT_TRUE(UnreadRangesOf(*FDevice).empty());
+}
+
+// A span the device fails is asked for again a cluster at a time, so that
+// only its bad cluster is lost; a stream whose caller asks again in pieces
+// of its own leaves the whole span unread instead of asking itself.
+TEST_F(RunListStreamTest, ASpanTheDeviceFailsIsReadAgainByClusterOrLeftToTheCaller) {
+  // 4 clusters at LCN 10, on a device that fails any request touching LCN 12.
+  auto source = std::make_shared<testsupport::TMemorySource>(64 * ClusterSize);
+  TBytes bytes(64 * ClusterSize);
+  ASSERT_EQ(FDevice->Read(0, static_cast<std::int64_t>(bytes.size()), bytes.data()),
+            static_cast<std::int64_t>(bytes.size()));
+  source->Put(0, bytes);
+  source->FailRange(12 * ClusterSize + 512, 512, true);
+  const auto byCluster = std::make_shared<TMFTRunListStream>(std::make_shared<TPhysicalFile>(u"K:", source),
+                                                             ClusterSize, Decoded({0x11, 0x04, 0x0A, 0x00}),
+                                                             4 * ClusterSize);
+  const auto byCaller =
+      byCluster->ReadThrough(std::make_shared<TPhysicalFile>(u"K:", source), TMFTRunListStream::TRereads::ByCaller);
+  const struct {
+    IStreamExPtr Stream;
+    std::vector<std::uint8_t> ClusterBytes;
+    std::vector<TByteRange> Unread;
+  } cases[] = {
+      {byCluster, {11, 12, 0, 14}, {{2 * ClusterSize, ClusterSize}}},
+      {byCaller, {0, 0, 0, 0}, {{0, 4 * ClusterSize}}},
+  };
+  for (const auto& c : cases) {
+    TBytes read(4 * ClusterSize, 0xEE);
+    EXPECT_EQ(c.Stream->Read(0, static_cast<std::int64_t>(read.size()), read.data()), 4 * ClusterSize);
+    for (std::size_t cluster = 0; cluster < 4; ++cluster)
+      EXPECT_EQ(read[cluster * ClusterSize + 1000], c.ClusterBytes[cluster]) << "cluster " << cluster;
+    EXPECT_EQ(UnreadRangesOf(*c.Stream), c.Unread);
+  }
 }
 
 TEST_F(RunListStreamTest, UnreadRangesStopGrowingAtTheirLimit) {

@@ -32,6 +32,11 @@ public:
     Reads.emplace_back(APos, ASize);
     if (FailAfter >= 0 && static_cast<int>(Reads.size()) > FailAfter)
       return -1;
+    if (APos + ASize > Bad.Offset && APos < Bad.Offset + Bad.Length) {
+      if (FailWholeRead || APos >= Bad.Offset)
+        return -1;
+      ASize = Bad.Offset - APos;
+    }
     return FReal->ReadAt(APos, ADest, ASize);
   }
   std::int64_t Size() override { return FReal->Size(); }
@@ -39,6 +44,10 @@ public:
 
   std::vector<std::pair<std::int64_t, std::int64_t>> Reads;
   int FailAfter = -1;  // reads beyond this many fail, when not negative
+  // Reads that touch these bytes fail; one that starts before them
+  // delivers the bytes up to them, unless FailWholeRead.
+  TByteRange Bad;
+  bool FailWholeRead = false;
 
 private:
   IVolumeSourcePtr FReal;
@@ -126,6 +135,42 @@ TEST_F(PhysicalFile, AFailingDeviceReadEndsTheReadWithoutAnError) {
   ExpectRead(file, kWindow - 100, 200, 100);  // the fill after the window fails
   ExpectRead(file, 0, 10, 0);                 // and forgot the old window
   ExpectRead(file, 0, 2 * kWindow, 0);        // a read past the window fails the same
+}
+
+// Retrying is the caller's: the file asks the source for nothing twice,
+// and a caller that asks again in pieces where a request failed gets one
+// request to the source for each, not a block that is bound to fail too.
+TEST_F(PhysicalFile, ACallerAskingAgainWhereARequestFailedCostsOneRequestAPiece) {
+  constexpr std::int64_t kCluster = 4096;
+  constexpr std::int64_t kBadSector = 3 * kCluster + 512;
+  const struct {
+    const char* Name;
+    bool FailWholeRead;
+    std::int64_t Delivered;        // by the read of four clusters
+    std::int64_t LastDelivered;    // by the read of the fourth cluster alone
+    std::vector<std::pair<std::int64_t, std::int64_t>> Requests;
+  } cases[] = {
+      // The block the cache asked for may have failed for bytes beyond
+      // those wanted, which are then asked for alone; the clusters after
+      // that go to the source as they are asked for.
+      {"a bridge fails the whole request", true, 0, 0,
+       {{0, kWindow}, {0, 4 * kCluster}, {0, kCluster}, {kCluster, kCluster}, {2 * kCluster, kCluster},
+        {3 * kCluster, kCluster}}},
+      // What a short fill did not deliver would fail: it is not asked for.
+      {"a disk delivers up to the bad sector", false, kBadSector, 512, {{0, kWindow}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FIO.reset();
+    TPhysicalFile file(ImageName(), Recorded());
+    FIO->Bad = {kBadSector, 512};
+    FIO->FailWholeRead = c.FailWholeRead;
+    ExpectRead(file, 0, 4 * kCluster, c.Delivered);
+    // Cluster by cluster, as a restore reads a failed span again.
+    for (std::int64_t cluster = 0; cluster < 4; ++cluster)
+      ExpectRead(file, cluster * kCluster, kCluster, cluster < 3 ? kCluster : c.LastDelivered);
+    EXPECT_EQ(FIO->Reads, c.Requests);
+  }
 }
 
 // A path in the quotes the messages put around it.

@@ -219,6 +219,24 @@ TEST_F(ProgressExTest, CancelDuringDetailFailsThatVeryDetail) {
   FService.Close();
 }
 
+// An operation waiting for a slow device reports no units, yet the views
+// must go on showing the time and hearing a cancel.
+TEST_F(ProgressExTest, KeepAliveUpdatesTheViewsWithoutProgressAndFailsOnceCanceled) {
+  WatchLevels();
+  FService.Start("Scanning drive...", 1000, "records", 100);
+  EXPECT_TRUE(FService.DoProgress(5));
+  FNow += 7000;
+  EXPECT_TRUE(FService.KeepAlive());
+  EXPECT_EQ(LastSeen().Elapsed, 7);
+  EXPECT_DOUBLE_EQ(LastSeen().Progress, 0.5);
+  FView->OnNotify = [](const std::string&, IProgressExInfo& AItem) { AItem.Cancel(); };
+  EXPECT_FALSE(FService.KeepAlive());
+  FService.Close();
+  EXPECT_THAT(FView->Log, ElementsAre("add Scanning drive...", "update Scanning drive...", "update Scanning drive...",
+                                      "update Scanning drive...", "close Scanning drive..."));
+  EXPECT_TRUE(FService.KeepAlive()); // without a level, nothing to keep alive
+}
+
 TEST_F(ProgressExTest, CloseTellsTheClosingLevelThenItsParent) {
   FService.Start("outer", 2, "", 100);
   FService.Start("inner", 2, "", 100);

@@ -1,11 +1,13 @@
 #include "tests/support/FixtureVolumes.h"
 
 #include "tests/support/Command.h"
+#include "tests/support/SleuthKit.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <stdexcept>
 
 namespace testsupport {
 
@@ -33,6 +35,18 @@ std::string FixtureImage(const std::string& ARecipe) { return FixturesDir() + "/
 
 std::string FixtureManifestPath(const std::string& ARecipe) {
   return FixturesDir() + "/" + ARecipe + ".manifest.tsv";
+}
+
+std::pair<std::int64_t, std::int64_t> FixtureMFTRecordBytes(const std::string& ARecipe, std::int64_t AFirst,
+                                                            std::optional<std::int64_t> AEnd) {
+  if (FixtureManifest(ARecipe).Volume.MftExtents != 1)
+    throw std::runtime_error("The MFT of fixture " + ARecipe + " is not one extent.");
+  const FsGeometry geometry = Fsstat(FixtureImage(ARecipe));
+  // The Sleuth Kit's last entry is its virtual orphan folder, numbered
+  // right after the MFT's last record.
+  const auto end = AEnd.value_or(static_cast<std::int64_t>(geometry.LastRecord));
+  const auto mft = static_cast<std::int64_t>(geometry.MftStartCluster * geometry.ClusterSize);
+  return {mft + AFirst * geometry.RecordSize, (end - AFirst) * geometry.RecordSize};
 }
 
 Manifest FixtureManifest(const std::string& ARecipe) { return ReadManifest(FixtureManifestPath(ARecipe)); }

@@ -2,7 +2,10 @@
 
 #include "tests/support/Manifest.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Where the test build put its NTFS volumes: the images built from recipes
@@ -18,6 +21,11 @@ std::string FixturesDir();
 std::vector<std::string> FixtureRecipes();
 
 std::string FixtureImage(const std::string& ARecipe);
+// Where records AFirst to AEnd - 1 of a built fixture's MFT lie in its
+// image, as The Sleuth Kit places the MFT: the offset and the length. Up to
+// the MFT's last record without AEnd. The recipe's MFT must be one extent.
+std::pair<std::int64_t, std::int64_t> FixtureMFTRecordBytes(const std::string& ARecipe, std::int64_t AFirst,
+                                                            std::optional<std::int64_t> AEnd = std::nullopt);
 std::string FixtureManifestPath(const std::string& ARecipe);
 Manifest FixtureManifest(const std::string& ARecipe);
 

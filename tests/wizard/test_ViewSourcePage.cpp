@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <cstring>
@@ -27,11 +29,13 @@
 #include "engine/uAppContext.h"
 #include "platform/uDriveList.h"
 #include "platform/uSourceResolver.h"
+#include "progress/uProgressExForm.h"
 #include "tests/support/Content.h"
 #include "tests/support/FixtureVolumes.h"
 #include "tests/support/QtTestMain.h"
 #include "tests/support/uFakeBlockDevices.h"
 #include "tests/support/uFileViewDriving.h"
+#include "tests/support/uSlowFailingSource.h"
 #include "wizard/uCheckStateDelegate.h"
 #include "wizard/uFilePreview.h"
 #include "wizard/uFileViewModels.h"
@@ -85,7 +89,8 @@ protected:
     auto Page = std::make_unique<TViewSourcePage>(Context);
     Files = Page.get();
     Wizard->AddPage(std::make_unique<TStartPage>());
-    Wizard->AddPage(std::make_unique<TSelectSourceDrivePage>(Context, Drives, TSourceResolver()));
+    Wizard->AddPage(std::make_unique<TSelectSourceDrivePage>(
+        Context, Drives, TSourceResolver([this](const std::string& APath) { return OpenFile(APath); })));
     Wizard->AddPage(std::move(Page));
     Wizard->AddPage(std::make_unique<TNextPage>());
     Wizard->resize(900, 650);
@@ -160,6 +165,8 @@ protected:
 
   testfiles::TFakeBlockDevices Devices;
   TDriveList Drives;
+  // How the drive page opens the image; a test may put a failing disk there.
+  TFileOpener OpenFile = TFileSource::Open;
   std::shared_ptr<TScriptedPrompt> Prompt = std::make_shared<TScriptedPrompt>();
   TNTFSRecoveryContext Context{Prompt};
   std::unique_ptr<TWizardMain> Wizard;
@@ -695,6 +702,49 @@ TEST_F(ViewSourcePage, AScanOfAnMFTThatCannotBeReadWholeSaysSo) {
             "MFT records 79 to 84 could not be read from the source drive.");
   EXPECT_TRUE(TreeIndex({"C:", "Photos", "Holiday 2023"}).isValid());
   EXPECT_FALSE(TreeIndex({"C:", "Notes"}).isValid());
+}
+
+// A drive whose MFT reads fail after a delay from record 75 on, with the
+// progress window the program shows. The window's events are handled
+// between any two failed reads, and a click on its Cancel among them ends
+// the scan after at most one more; the page then opens.
+TEST_F(ViewSourcePage, ACancelWhileTheDiskFailsEndsTheScanWithinOneFailedRead) {
+  constexpr int CancelAtFailure = 3;
+  const TProgressExFormRegistration ProgressWindow;
+  const std::string Image = testsupport::FixtureImage("demo");
+  const auto [From, Length] = testsupport::FixtureMFTRecordBytes("demo", 75);
+  const auto Source =
+      std::make_shared<testsupport::TSlowFailingSource>(Image, TByteRange{From, Length}, std::chrono::milliseconds(20));
+  // Counted on the reading thread, handled on the window's.
+  struct TPumping {
+    std::atomic<int> Handled{0};   // the last failed read whose event the window handled
+    std::atomic<int> Unhandled{0}; // failed reads made before the event of the one before was handled
+  };
+  const auto Pumping = std::make_shared<TPumping>();
+  Source->SetAtFailure([Pumping, &ProgressWindow](int AFailure) {
+    if (Pumping->Handled < AFailure - 1)
+      ++Pumping->Unhandled;
+    QMetaObject::invokeMethod(qApp, [Pumping, AFailure] { Pumping->Handled = AFailure; }, Qt::QueuedConnection);
+    if (AFailure == CancelAtFailure)
+      QMetaObject::invokeMethod(
+          qApp,
+          [&ProgressWindow] {
+            if (TProgressExForm* Form = ProgressWindow.View().Form())
+              QTest::mouseClick(Form->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
+          },
+          Qt::QueuedConnection);
+  });
+  OpenFile = [Source](const std::string&) { return Source; };
+  Enter(Image);
+  // A click the scan never heard must not outlive the progress window.
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Title(), "Explorer of deleted files");
+  EXPECT_EQ(Pumping->Unhandled, 0);
+  EXPECT_GE(Source->Failures(), CancelAtFailure);
+  EXPECT_LE(Source->Failures(), CancelAtFailure + 1);
+  // The records the pass met unread before the cancel are named.
+  ASSERT_EQ(Prompt->Shown().size(), 1u);
+  EXPECT_EQ(Prompt->Shown()[0].Text.rfind("The source drive could not be read everywhere", 0), 0u);
 }
 
 }  // namespace
