@@ -85,7 +85,7 @@ TCliSource ResolveSource(TDriveList& ADrives, const TSourceResolver& AResolver, 
     ADrives.ChooseRescueMap(*path, AMapFile);
   TCliSource source{nullptr, letter};
   try {
-    source.Opened = AResolver.Open(*ADrives.SpecOf(letter));
+    source.Opened = AResolver.Open(*ADrives.RequestOf(letter));
   } catch (const NoDriveException& error) {
     throw SourceError(error.what());
   }

@@ -286,7 +286,7 @@ TDriveLetter TDriveList::AddVolumeImage(const std::string& APath) {
   IVolumeSourcePtr source;
   try {
     // Opening it first tells why a file cannot be read.
-    source = TSourceResolver().Open(SpecOf(path))->Source();
+    source = TSourceResolver().Open(RequestOf(path))->Source();
   } catch (const NoDriveException& error) {
     throw VolumeImageError(error.what());
   }
@@ -327,19 +327,19 @@ void TDriveList::ChooseRescueMap(const std::string& AImage, const std::string& A
     FChosenMaps[AbsoluteImagePath(AImage)] = AMap;
 }
 
-std::optional<TSourceSpec> TDriveList::SpecOf(TDriveLetter ALetter) const {
+std::optional<TSourceRequest> TDriveList::RequestOf(TDriveLetter ALetter) const {
   const std::optional<TDriveSource> source = FTable.SourceOf(ALetter);
   if (!source)
     return std::nullopt;
-  TSourceSpec spec = SpecOf(source->Path);
-  spec.Partition = source->Partition;
-  return spec;
+  TSourceRequest request = RequestOf(source->Path);
+  request.Partition = source->Partition;
+  return request;
 }
 
-TSourceSpec TDriveList::SpecOf(const std::string& APath) const {
+TSourceRequest TDriveList::RequestOf(const std::string& APath) const {
   const auto chosen =
       APath.empty() ? FChosenMaps.end()
                     : std::find_if(FChosenMaps.begin(), FChosenMaps.end(),
                                    [&APath](const auto& AChosen) { return IsSameSourcePath(AChosen.first, APath); });
-  return TSourceSpec{APath, 0, chosen != FChosenMaps.end() ? chosen->second : std::string()};
+  return TSourceRequest{APath, 0, chosen != FChosenMaps.end() ? chosen->second : std::string()};
 }

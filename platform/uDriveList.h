@@ -117,11 +117,11 @@ public:
 
   // What ALetter stands for, with the mapfile chosen for its image; none
   // when the letter names nothing.
-  std::optional<TSourceSpec> SpecOf(TDriveLetter ALetter) const;
+  std::optional<TSourceRequest> RequestOf(TDriveLetter ALetter) const;
 
 private:
   // The whole device or image at APath, with the mapfile chosen for it.
-  TSourceSpec SpecOf(const std::string& APath) const;
+  TSourceRequest RequestOf(const std::string& APath) const;
 
   TDriveTable FTable;
   std::array<TVolumeInformationRecord, 26> FRecords;

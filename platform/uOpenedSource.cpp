@@ -20,12 +20,12 @@ std::string PartitionText(int APartition, const std::string& ADisk) {
   return "partition " + std::to_string(APartition) + " of " + ADisk;
 }
 
-TOpenedSource::TOpenedSource(TSourceSpec ASpec, IVolumeSourcePtr ASource, std::vector<std::string> AWarnings)
-    : TOpenedSource(std::move(ASpec), std::move(ASource), std::move(AWarnings), TSystemSourceView()) {}
+TOpenedSource::TOpenedSource(TSourceRequest ARequest, IVolumeSourcePtr ASource, std::vector<std::string> AWarnings)
+    : TOpenedSource(std::move(ARequest), std::move(ASource), std::move(AWarnings), TSystemSourceView()) {}
 
-TOpenedSource::TOpenedSource(TSourceSpec ASpec, IVolumeSourcePtr ASource, std::vector<std::string> AWarnings,
+TOpenedSource::TOpenedSource(TSourceRequest ARequest, IVolumeSourcePtr ASource, std::vector<std::string> AWarnings,
                              const ISourceSystemView& ASystem)
-    : FSpec(std::move(ASpec)),
+    : FRequest(std::move(ARequest)),
       FSource(std::move(ASource)),
       FIdentity(TSourceIdentity::Of(FSource->Pieces(), ASystem)),
       FWarnings(std::move(AWarnings)),
@@ -35,7 +35,7 @@ TOpenedSource::TOpenedSource(TSourceSpec ASpec, IVolumeSourcePtr ASource, std::v
 }
 
 std::string TOpenedSource::DisplayName() const {
-  return FSpec.Partition != 0 ? PartitionText(FSpec.Partition, FSpec.Path) : FSpec.Path;
+  return FRequest.Partition != 0 ? PartitionText(FRequest.Partition, FRequest.Path) : FRequest.Path;
 }
 
 TOpenedSource::TFingerprint TOpenedSource::Fingerprint() const {

@@ -10,15 +10,15 @@
 
 // What the user names as the source: a block device, a volume or disk
 // image, a container; a partition in it; the mapfile of a rescued image.
-struct TSourceSpec {
-  TSourceSpec(std::string APath = {}, int APartition = 0, std::string AMapFile = {})
+struct TSourceRequest {
+  TSourceRequest(std::string APath = {}, int APartition = 0, std::string AMapFile = {})
       : Path(std::move(APath)), Partition(APartition), MapFile(std::move(AMapFile)) {}
 
   std::string Path;
   int Partition = 0;   // in the disk's table; 0 for the whole device or image
   std::string MapFile; // empty: a mapfile beside the image, when one reads as such
 
-  bool operator==(const TSourceSpec&) const = default;
+  bool operator==(const TSourceRequest&) const = default;
 };
 
 // "partition 2 of disk.img", as the partitions of a disk are named.
@@ -30,13 +30,13 @@ std::string PartitionText(int APartition, const std::string& ADisk);
 // what the user should hear before it is read.
 class TOpenedSource {
 public:
-  TOpenedSource(TSourceSpec ASpec, IVolumeSourcePtr ASource, std::vector<std::string> AWarnings,
+  TOpenedSource(TSourceRequest ARequest, IVolumeSourcePtr ASource, std::vector<std::string> AWarnings,
                 const ISourceSystemView& ASystem);
-  TOpenedSource(TSourceSpec ASpec, IVolumeSourcePtr ASource, std::vector<std::string> AWarnings = {});
+  TOpenedSource(TSourceRequest ARequest, IVolumeSourcePtr ASource, std::vector<std::string> AWarnings = {});
   TOpenedSource(const TOpenedSource&) = delete;
   TOpenedSource& operator=(const TOpenedSource&) = delete;
 
-  const TSourceSpec& Spec() const { return FSpec; }
+  const TSourceRequest& Request() const { return FRequest; }
   const IVolumeSourcePtr& Source() const { return FSource; }
   const TSourceIdentity& Identity() const { return FIdentity; }
   // The path, or the partition of it, for messages.
@@ -59,7 +59,7 @@ private:
   };
   TFingerprint Fingerprint() const;
 
-  TSourceSpec FSpec;
+  TSourceRequest FRequest;
   IVolumeSourcePtr FSource;
   TSourceIdentity FIdentity;
   std::vector<std::string> FWarnings;

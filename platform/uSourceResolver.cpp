@@ -31,29 +31,29 @@ IVolumeSourcePtr TSourceResolver::OpenFile(const std::string& APath) const {
   }
 }
 
-TOpenedSourcePtr TSourceResolver::Open(const TSourceSpec& ASpec) const {
+TOpenedSourcePtr TSourceResolver::Open(const TSourceRequest& ARequest) const {
   // Opening the file first says why it cannot be read.
-  IVolumeSourcePtr source = OpenFile(ASpec.Path);
+  IVolumeSourcePtr source = OpenFile(ARequest.Path);
   std::vector<std::string> warnings;
-  if (IVolumeSourcePtr container = IsRegularFile(source) ? OpenContainer(ASpec.Path) : nullptr) {
+  if (IVolumeSourcePtr container = IsRegularFile(source) ? OpenContainer(ARequest.Path) : nullptr) {
     source = std::move(container);
   } else {
     // A rescue's mapfile describes the whole image; partitions lie inside it.
     std::optional<TRescueMap> map =
-        !ASpec.MapFile.empty() ? std::optional(TRescueMap::Load(ASpec.MapFile))
-        : IsRegularFile(source) ? RescueMapBeside(ASpec.Path, warnings)
+        !ARequest.MapFile.empty() ? std::optional(TRescueMap::Load(ARequest.MapFile))
+        : IsRegularFile(source) ? RescueMapBeside(ARequest.Path, warnings)
                                 : std::nullopt;
     if (map)
       source = std::make_shared<TRescuedSource>(std::move(source), std::move(*map));
   }
-  if (ASpec.Partition != 0) {
+  if (ARequest.Partition != 0) {
     const std::vector<TPartition> partitions = ProbePartitions(source);
-    const auto partition = std::find_if(partitions.begin(), partitions.end(), [&ASpec](const TPartition& AEntry) {
-      return AEntry.Number == ASpec.Partition;
+    const auto partition = std::find_if(partitions.begin(), partitions.end(), [&ARequest](const TPartition& AEntry) {
+      return AEntry.Number == ARequest.Partition;
     });
     if (partition == partitions.end())
-      throw NoDriveException("\"" + ASpec.Path + "\" has no partition " + std::to_string(ASpec.Partition) + ".");
+      throw NoDriveException("\"" + ARequest.Path + "\" has no partition " + std::to_string(ARequest.Partition) + ".");
     source = std::make_shared<TSliceSource>(std::move(source), partition->Offset, partition->Length);
   }
-  return std::make_shared<const TOpenedSource>(ASpec, std::move(source), std::move(warnings));
+  return std::make_shared<const TOpenedSource>(ARequest, std::move(source), std::move(warnings));
 }

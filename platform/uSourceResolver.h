@@ -26,7 +26,7 @@ public:
   // Raises NoDriveException saying why the source cannot be opened: it
   // cannot be read, its container or mapfile is broken, its disk has no
   // such partition.
-  TOpenedSourcePtr Open(const TSourceSpec& ASpec) const;
+  TOpenedSourcePtr Open(const TSourceRequest& ARequest) const;
 
 private:
   IVolumeSourcePtr OpenFile(const std::string& APath) const;

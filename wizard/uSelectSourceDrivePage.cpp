@@ -245,7 +245,7 @@ bool TSelectSourceDrivePage::OpenSelectedDrive() {
   const TVolumeInformationRecord& Record = *RecordOf(Selected.first());
   TOpenedSourcePtr Source;
   try {
-    const std::optional<TSourceSpec> Spec = FDrives.SpecOf(Record.Letter);
+    const std::optional<TSourceRequest> Spec = FDrives.RequestOf(Record.Letter);
     if (!Spec)
       throw NoDriveException();
     Source = FResolver.Open(*Spec);

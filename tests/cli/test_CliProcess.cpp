@@ -67,7 +67,7 @@ std::vector<std::string> EngineRows(const std::string& AImage) {
   drives.Refresh();
   const TDriveLetter letter = drives.AddVolumeImage(AImage);
   TNTFSRecoveryContext context(std::make_shared<TScriptedPrompt>());
-  context.SetSource(TSourceResolver().Open(*drives.SpecOf(letter)));
+  context.SetSource(TSourceResolver().Open(*drives.RequestOf(letter)));
   context.SetSourceDrive(std::u16string{letter, u':', u'\\'});
   context.SetMask(u"*");
   context.ProcessScan();

@@ -103,7 +103,7 @@ protected:
   void UseVolume(const std::string& AImage) { UseSource(TSourceResolver().Open({AImage})); }
 
   // A source in memory or a stand-in, under the letter K.
-  void UseSource(IVolumeSourcePtr ASource) { UseSource(std::make_shared<const TOpenedSource>(TSourceSpec{}, ASource)); }
+  void UseSource(IVolumeSourcePtr ASource) { UseSource(std::make_shared<const TOpenedSource>(TSourceRequest{}, ASource)); }
   void UseSource(TOpenedSourcePtr ASource) {
     Context.SetSource(std::move(ASource));
     Context.SetSourceDrive(u"K:\\");

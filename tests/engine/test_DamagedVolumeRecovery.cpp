@@ -53,7 +53,7 @@ protected:
 
 TEST_P(DamagedVolumeRecovery, ScanAndRecoveryEndWithAClearErrorOrAPartialResult) {
   const TDamageCase& c = GetParam();
-  Context.SetSource(std::make_shared<const TOpenedSource>(TSourceSpec{}, c.Device()));
+  Context.SetSource(std::make_shared<const TOpenedSource>(TSourceRequest{}, c.Device()));
   if (c.Error != nullptr) {
     try {
       Context.ProcessScan();

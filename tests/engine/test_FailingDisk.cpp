@@ -60,7 +60,7 @@ protected:
       return CancelWanted.load();
     };
     ProgressEx::AddView(Progress);
-    Context.SetSource(std::make_shared<const TOpenedSource>(TSourceSpec{}, Source));
+    Context.SetSource(std::make_shared<const TOpenedSource>(TSourceRequest{}, Source));
     Context.SetSourceDrive(u"K:\\");
   }
   ~FailingDiskScan() override {

@@ -160,7 +160,7 @@ TEST_F(EngineTest, ARestoreThatFailsHalfWayKeepsWhatWasWrittenAndNamesTheFailedF
   };
   target->FailCreate = [](const std::string& APath) { return APath == "/restored/refused.txt"; };
   TNTFSRecoveryContext context(Prompt, target);
-  context.SetSource(std::make_shared<const TOpenedSource>(TSourceSpec{}, FourFiles()));
+  context.SetSource(std::make_shared<const TOpenedSource>(TSourceRequest{}, FourFiles()));
   context.SetSourceDrive(u"K:\\");
   context.ProcessScan();
   context.CheckAll(context.TreeItems(), true);

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
   target->FreeBytes = kTargetSpace;
   TNTFSRecoveryContext context(prompt, target);
   context.SetSourceDrive(u"F:\\");
-  context.SetSource(std::make_shared<const TOpenedSource>(TSourceSpec{}, device));
+  context.SetSource(std::make_shared<const TOpenedSource>(TSourceRequest{}, device));
   try {
     context.ProcessScan();
   } catch (const FSError&) {

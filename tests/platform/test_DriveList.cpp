@@ -56,10 +56,10 @@ protected:
 
   // What the letter stands for, opened as the front ends open it.
   IVolumeSourcePtr Opened(TDriveLetter ALetter) const {
-    const std::optional<TSourceSpec> spec = Drives.SpecOf(ALetter);
-    if (!spec)
+    const std::optional<TSourceRequest> request = Drives.RequestOf(ALetter);
+    if (!request)
       throw NoDriveException();
-    return TSourceResolver().Open(*spec)->Source();
+    return TSourceResolver().Open(*request)->Source();
   }
 
   fs::path NTFSImage(const std::string& AName, const std::string& ALabel = "") {

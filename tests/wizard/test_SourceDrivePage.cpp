@@ -246,7 +246,7 @@ TEST_F(SourceDrivePage, OnlyLeavingForwardStoresTheDriveRoot) {
   EXPECT_EQ(Title(), "Next page");
   EXPECT_EQ(Context.SourceDrive(), u"D:\\");
   ASSERT_NE(Context.Source(), nullptr) << "leaving opens the drive for the scan";
-  EXPECT_EQ(Context.Source()->Spec().Path, (*Volumes / "archive.img").string());
+  EXPECT_EQ(Context.Source()->Request().Path, (*Volumes / "archive.img").string());
 }
 
 TEST_F(SourceDrivePage, ADriveThatCannotBeOpenedIsExplainedAndThePageStays) {
@@ -449,7 +449,7 @@ TEST_F(SourceDrivePage, AMapfileIsChosenForTheSelectedImage) {
   Click("btnChooseRescueMap");
   EXPECT_EQ(ChosenMap(Image), Good.string());
   // The source opened for the drive now reads only the rescued areas.
-  const std::vector<TByteRange> Unread = TSourceResolver().Open(*Drives->SpecOf(u'D'))->Source()->KnownUnreadable();
+  const std::vector<TByteRange> Unread = TSourceResolver().Open(*Drives->RequestOf(u'D'))->Source()->KnownUnreadable();
   EXPECT_EQ(Unread, std::vector<TByteRange>({{0x100000, 0x100000}}));
 
   Chosen.clear();  // the dialog cancelled: the choice stays
