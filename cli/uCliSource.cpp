@@ -4,28 +4,13 @@
 
 #include "foundation/uUnicode.h"
 #include "ntfs/uFSError.h"
-#include "platform/uSourceIdentity.h"
 
-#include <filesystem>
 #include <optional>
 #include <vector>
-
-namespace fs = std::filesystem;
 
 namespace {
 
 std::string LetterText(TDriveLetter ALetter) { return ToNativePath(std::u16string{ALetter, u':'}); }
-
-// The path under which ADrives already lists APath, by whatever name or
-// link the user gave it.
-std::optional<std::string> ListedPathOf(const TDriveList& ADrives, const std::string& APath) {
-  for (const char16_t letter : ADrives.Table().Letters()) {
-    const std::optional<std::string> path = ADrives.Table().PathOf(letter);
-    if (path && IsSameSourcePath(*path, APath))
-      return path;
-  }
-  return std::nullopt;
-}
 
 std::string PartitionList(TDriveList& ADrives, const std::vector<TDriveLetter>& ALetters) {
   std::string list;
@@ -65,11 +50,14 @@ TDriveLetter ChosenLetter(TDriveList& ADrives, const std::string& ASource, int A
       throw UsageError("--partition goes with a disk or a disk image, not with a drive letter.");
     return static_cast<TDriveLetter>(*letter);
   }
-  if (const std::optional<std::string> listed = ListedPathOf(ADrives, ASource))
-    return ChosenDrive(ADrives, ASource, ADrives.LettersOf(*listed), APartition);
-  ListImage(ADrives, ASource);
-  return ChosenDrive(ADrives, ASource, ADrives.LettersOf(fs::absolute(ASource).lexically_normal().string()),
-                     APartition);
+  // A device or image the list holds already, by whatever name or link,
+  // keeps its letters; an image it does not hold is added.
+  std::vector<TDriveLetter> letters = ADrives.LettersOf(ASource);
+  if (letters.empty()) {
+    ListImage(ADrives, ASource);
+    letters = ADrives.LettersOf(ASource);
+  }
+  return ChosenDrive(ADrives, ASource, letters, APartition);
 }
 
 } // namespace
