@@ -136,10 +136,12 @@ TEST(CliFormats, CsvAndJsonCarryTheTsvRows) {
   const std::string tsv = Cli({"scan", image, "--format", "tsv"}).Out;
   const CommandResult csv = Cli({"scan", image, "--format", "csv"});
   ASSERT_EQ(csv.ExitCode, 0);
-  std::string fromTsv = tsv;
-  std::replace(fromTsv.begin(), fromTsv.end(), '\t', ',');
   // The demo volume's names hold no comma or quote, so nothing is quoted.
-  EXPECT_EQ(csv.Out, fromTsv);
+  // Another suite may attach a loop device between the two runs, which
+  // moves the image to another letter.
+  std::string csvAsTsv = csv.Out;
+  std::replace(csvAsTsv.begin(), csvAsTsv.end(), ',', '\t');
+  EXPECT_EQ(WithoutDriveLetters(SplitLines(csvAsTsv)), WithoutDriveLetters(SplitLines(tsv)));
   const CommandResult json = Cli({"scan", image, "--format", "json"});
   ASSERT_EQ(json.ExitCode, 0);
   EXPECT_EQ(std::count(json.Out.begin(), json.Out.end(), '{'), static_cast<long>(SplitLines(tsv).size() - 1));
