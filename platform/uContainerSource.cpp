@@ -1,6 +1,7 @@
 #include "platform/uContainerSource.h"
 
 #include "ntfs/uFSError.h"
+#include "platform/uContainerDamage.h"
 
 #include <libewf.h>
 #include <libqcow.h>
@@ -42,7 +43,22 @@ struct TLibrary {
   // The image a differencing image holds only the changes to; empty for a
   // whole image.
   std::string (*ParentOf)(THandle*);
+  // The disk bytes the opened container is known not to hold: a file cut
+  // short, segments missing, sectors the acquisition could not read.
+  std::vector<TByteRange> (*DamageAtOpen)(const std::string& APath, THandle*, std::int64_t AMediaSize);
+  // Adds the disk bytes that reads so far found damaged; null where the
+  // library reports damage only as a failed read.
+  void (*NoteDamageFound)(THandle*, TDamageMap& ADamage);
 };
+
+template <class THandle, class TError>
+std::int64_t MediaSizeOf(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle) {
+  size64_t size = 0;
+  TError* error = nullptr;
+  const bool known = ALibrary.MediaSize(AHandle, &size, &error) == 1;
+  ALibrary.ErrorFree(&error);
+  return known ? static_cast<std::int64_t>(size) : 0;
+}
 
 template <class THandle, class TError>
 void FreeHandle(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle) {
@@ -52,16 +68,19 @@ void FreeHandle(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle) {
   ALibrary.ErrorFree(&error);
 }
 
+// Bytes the container is known not to hold read as a bad sector does: the
+// read stops before them, and one that starts in them fails. Libraries hand
+// out zeros for some of these (a chunk whose checksum fails, a segment
+// that is missing), which must never pass for the disk's bytes.
 template <class THandle, class TError>
 class TLibraryContainer final : public IVolumeSource {
 public:
-  TLibraryContainer(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle, std::vector<TSourcePiece> APieces)
-      : FLibrary(ALibrary), FHandle(AHandle), FPieces(std::move(APieces)) {
-    size64_t size = 0;
-    TError* error = nullptr;
-    if (FLibrary.MediaSize(FHandle, &size, &error) == 1)
-      FSize = static_cast<std::int64_t>(size);
-    FLibrary.ErrorFree(&error);
+  TLibraryContainer(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle, const std::string& APath,
+                    std::vector<TSourcePiece> APieces)
+      : FLibrary(ALibrary), FHandle(AHandle), FPieces(std::move(APieces)), FSize(MediaSizeOf(ALibrary, AHandle)) {
+    for (const TByteRange& range : FLibrary.DamageAtOpen(APath, FHandle, FSize))
+      FDamage.Add(range);
+    NoteDamageFound();
   }
   ~TLibraryContainer() override { FreeHandle(FLibrary, FHandle); }
   TLibraryContainer(const TLibraryContainer&) = delete;
@@ -74,21 +93,39 @@ public:
       return 0;
     // The container libraries keep one read position and cache per handle.
     const std::lock_guard<std::mutex> lock(FReadLock);
+    const std::int64_t wanted = FDamage.UndamagedFrom(APos, std::min(ASize, FSize - APos));
+    if (wanted == 0)
+      return -1;
     TError* error = nullptr;
-    const ssize_t got = FLibrary.Read(FHandle, ADest, static_cast<size_t>(std::min(ASize, FSize - APos)),
-                                      static_cast<off64_t>(APos), &error);
+    const ssize_t got = FLibrary.Read(FHandle, ADest, static_cast<size_t>(wanted), static_cast<off64_t>(APos), &error);
     FLibrary.ErrorFree(&error);
-    return got;
+    if (got <= 0)
+      return got;
+    NoteDamageFound();
+    const std::int64_t delivered = FDamage.UndamagedFrom(APos, got);
+    return delivered > 0 ? delivered : -1;
   }
   std::int64_t Size() override { return FSize; }
   std::vector<TSourcePiece> Pieces() const override { return FPieces; }
+  // What the container was known not to hold when it was opened, and the
+  // damage reads have found since.
+  std::vector<TByteRange> KnownUnreadable() const override {
+    const std::lock_guard<std::mutex> lock(FReadLock);
+    return FDamage.Ranges();
+  }
 
 private:
+  void NoteDamageFound() {
+    if (FLibrary.NoteDamageFound != nullptr)
+      FLibrary.NoteDamageFound(FHandle, FDamage);
+  }
+
   const TLibrary<THandle, TError>& FLibrary;
   THandle* FHandle;
   std::vector<TSourcePiece> FPieces;
   std::int64_t FSize = 0;
-  std::mutex FReadLock;
+  TDamageMap FDamage;
+  mutable std::mutex FReadLock;
 };
 
 template <class THandle, class TError>
@@ -143,7 +180,7 @@ IVolumeSourcePtr TryOpen(const TLibrary<THandle, TError>& ALibrary, const std::s
                            "\" holds only the changes to its parent image \"" + parent +
                            "\": open the parent, or a copy merged with it (qemu-img convert).");
   }
-  return std::make_shared<TLibraryContainer<THandle, TError>>(ALibrary, handle,
+  return std::make_shared<TLibraryContainer<THandle, TError>>(ALibrary, handle, APath,
                                                               PiecesOf(ALibrary, APath, AIdentity, handle));
 }
 
@@ -173,6 +210,74 @@ std::vector<std::string> EwfSegments(const char* APath, libewf_handle_t*) {
     files.assign(segments, segments + count);
   libewf_glob_free(segments, count, nullptr);
   return files;
+}
+
+// The sectors of an E01 image listed as (first sector, count) by one of
+// libewf's lists: the chunks whose checksum failed, the sectors the
+// acquisition could not read.
+using TEwfSectorList = int (*)(libewf_handle_t*, std::uint32_t, std::uint64_t*, std::uint64_t*, libewf_error_t**);
+using TEwfSectorCount = int (*)(libewf_handle_t*, std::uint32_t*, libewf_error_t**);
+
+void NoteEwfSectors(libewf_handle_t* AHandle, TEwfSectorCount ACount, TEwfSectorList AList, TDamageMap& ADamage) {
+  std::uint32_t bytesPerSector = 0;
+  std::uint32_t count = 0;
+  if (libewf_handle_get_bytes_per_sector(AHandle, &bytesPerSector, nullptr) != 1 ||
+      ACount(AHandle, &count, nullptr) != 1)
+    return;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint64_t first = 0;
+    std::uint64_t sectors = 0;
+    if (AList(AHandle, i, &first, &sectors, nullptr) == 1)
+      ADamage.Add({static_cast<std::int64_t>(first * bytesPerSector), static_cast<std::int64_t>(sectors * bytesPerSector)});
+  }
+}
+
+// libewf hands out a chunk whose checksum fails as it is (or as zeros for a
+// chunk in a missing segment) and lists it among the checksum errors.
+void NoteEwfChecksumErrors(libewf_handle_t* AHandle, TDamageMap& ADamage) {
+  NoteEwfSectors(AHandle, libewf_handle_get_number_of_checksum_errors, libewf_handle_get_checksum_error, ADamage);
+}
+
+// Whether the chunk at AOffset is damaged: reading it lists it if so.
+bool EwfChunkDamaged(libewf_handle_t* AHandle, std::int64_t AOffset) {
+  std::uint8_t byte = 0;
+  libewf_handle_read_random(AHandle, &byte, 1, static_cast<off64_t>(AOffset), nullptr);
+  TDamageMap found;
+  NoteEwfChecksumErrors(AHandle, found);
+  return found.UndamagedFrom(AOffset, 1) == 0;
+}
+
+// The chunks of the segment files that are missing: segments are filled in
+// order, so they are the chunks from the first one that is missing on. It
+// is found by halving, one chunk read at each step.
+std::vector<TByteRange> EwfMissingChunks(libewf_handle_t* AHandle, std::int64_t AMediaSize) {
+  std::uint32_t sectorsPerChunk = 0;
+  std::uint32_t bytesPerSector = 0;
+  if (libewf_handle_segment_files_corrupted(AHandle, nullptr) != 1 ||
+      libewf_handle_get_sectors_per_chunk(AHandle, &sectorsPerChunk, nullptr) != 1 ||
+      libewf_handle_get_bytes_per_sector(AHandle, &bytesPerSector, nullptr) != 1 || AMediaSize <= 0)
+    return {};
+  const std::int64_t chunkSize = std::int64_t{sectorsPerChunk} * bytesPerSector;
+  if (chunkSize <= 0)
+    return {};
+  const std::int64_t chunks = (AMediaSize + chunkSize - 1) / chunkSize;
+  if (!EwfChunkDamaged(AHandle, (chunks - 1) * chunkSize))
+    return {};
+  std::int64_t held = -1; // the last chunk known to be there
+  std::int64_t missing = chunks - 1;
+  while (missing - held > 1) {
+    const std::int64_t middle = held + (missing - held) / 2;
+    (EwfChunkDamaged(AHandle, middle * chunkSize) ? missing : held) = middle;
+  }
+  return {{missing * chunkSize, AMediaSize - missing * chunkSize}};
+}
+
+std::vector<TByteRange> EwfDamageAtOpen(const std::string&, libewf_handle_t* AHandle, std::int64_t AMediaSize) {
+  TDamageMap damage;
+  for (const TByteRange& range : EwfMissingChunks(AHandle, AMediaSize))
+    damage.Add(range);
+  NoteEwfSectors(AHandle, libewf_handle_get_number_of_acquiry_errors, libewf_handle_get_acquiry_error, damage);
+  return damage.Ranges();
 }
 
 // E01 images come in segment files that are opened together.
@@ -251,7 +356,9 @@ const TLibrary<libewf_handle_t, libewf_error_t> kEwf{.Format = "E01",
                                                     .ErrorText = libewf_error_sprint,
                                                     .ErrorFree = libewf_error_free,
                                                     .MoreFiles = EwfSegments,
-                                                    .ParentOf = [](libewf_handle_t*) { return std::string(); }};
+                                                    .ParentOf = [](libewf_handle_t*) { return std::string(); },
+                                                    .DamageAtOpen = EwfDamageAtOpen,
+                                                    .NoteDamageFound = NoteEwfChecksumErrors};
 const TLibrary<libvhdi_file_t, libvhdi_error_t> kVhdi{.Format = "VHD",
                                                       .CheckSignature = libvhdi_check_file_signature,
                                                       .Open = OpenVhdi,
@@ -264,7 +371,12 @@ const TLibrary<libvhdi_file_t, libvhdi_error_t> kVhdi{.Format = "VHD",
                                                       .MoreFiles = [](const char*, libvhdi_file_t*) {
                                                         return std::vector<std::string>();
                                                       },
-                                                      .ParentOf = VhdiParent};
+                                                      .ParentOf = VhdiParent,
+                                                      .DamageAtOpen = [](const std::string& APath, libvhdi_file_t*,
+                                                                         std::int64_t AMediaSize) {
+                                                        return VhdxBlocksPastEnd(APath, AMediaSize);
+                                                      },
+                                                      .NoteDamageFound = nullptr};
 const TLibrary<libvmdk_handle_t, libvmdk_error_t> kVmdk{.Format = "VMDK",
                                                         .CheckSignature = libvmdk_check_file_signature,
                                                         .Open = OpenVmdk,
@@ -275,7 +387,12 @@ const TLibrary<libvmdk_handle_t, libvmdk_error_t> kVmdk{.Format = "VMDK",
                                                         .ErrorText = libvmdk_error_sprint,
                                                         .ErrorFree = libvmdk_error_free,
                                                         .MoreFiles = VmdkExtents,
-                                                        .ParentOf = VmdkParent};
+                                                        .ParentOf = VmdkParent,
+                                                        .DamageAtOpen = [](const std::string&, libvmdk_handle_t*,
+                                                                           std::int64_t) {
+                                                          return std::vector<TByteRange>();
+                                                        },
+                                                        .NoteDamageFound = nullptr};
 const TLibrary<libqcow_file_t, libqcow_error_t> kQcow{.Format = "QCOW",
                                                       .CheckSignature = libqcow_check_file_signature,
                                                       .Open = OpenQcow,
@@ -288,7 +405,12 @@ const TLibrary<libqcow_file_t, libqcow_error_t> kQcow{.Format = "QCOW",
                                                       .MoreFiles = [](const char*, libqcow_file_t*) {
                                                         return std::vector<std::string>();
                                                       },
-                                                      .ParentOf = QcowBackingFile};
+                                                      .ParentOf = QcowBackingFile,
+                                                      .DamageAtOpen = [](const std::string& APath, libqcow_file_t*,
+                                                                         std::int64_t AMediaSize) {
+                                                        return QcowClustersPastEnd(APath, AMediaSize);
+                                                      },
+                                                      .NoteDamageFound = nullptr};
 
 } // namespace
 
