@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -21,8 +23,16 @@ constexpr std::size_t SectorsPerCluster = 0x0D;
 constexpr std::size_t TotalSectors = 0x28;
 constexpr std::size_t MFTLcn = 0x30;
 constexpr std::size_t ClustersPerMFTRecord = 0x40;
+constexpr std::size_t OEMId = 0x03;
 constexpr std::size_t ReadSize = 556;
 } // namespace BootSectorField
+
+// The boot sector's OEM id on every NTFS volume.
+constexpr std::string_view NTFSOEMId = "NTFS    ";
+// Formatting keeps a copy of the boot sector in the volume's last sector;
+// sectors are 512 to 4,096 bytes.
+constexpr std::int64_t SmallestSectorSize = 512;
+constexpr std::int64_t LargestSectorSize = 4096;
 
 // Windows 10 1709 and later store more than 128 sectors per cluster (2 MiB
 // clusters on 512-byte sectors) as a negative power of two: 0xF4 means
@@ -82,6 +92,45 @@ void ReadGeometry(PNTFSVolume AVolume, TByteView ABoot) {
   AVolume->MFTRecordSize =
       static_cast<std::uint32_t>(MFTRecordSizeOf(AVolume->ClustersPerMFTRecord, AVolume->ClusterSize));
   AVolume->MFTRecordSizeBits = NTFSUtils::GetSizeBits(AVolume->MFTRecordSize);
+}
+
+using TBootSector = std::array<std::uint8_t, BootSectorField::ReadSize>;
+
+// Whether ABoot, read from the last ASectorSize bytes of the volume, is the
+// copy of an NTFS boot sector that has sectors of that size.
+bool IsBackupBootSector(const TBootSector& ABoot, std::int64_t ASectorSize) {
+  const TByteView boot(ABoot.data(), ABoot.size());
+  return std::equal(NTFSOEMId.begin(), NTFSOEMId.end(), ABoot.begin() + BootSectorField::OEMId) &&
+         boot.Get<std::uint16_t>(BootSectorField::BytesPerSector) == ASectorSize;
+}
+
+// The backup copy of the boot sector in the volume's last sector, tried for
+// each sector size; nothing when none is there to be read.
+std::optional<TBootSector> BackupBootSector(IStreamEx& ADevice) {
+  const std::int64_t size = ADevice.Size();
+  for (std::int64_t sectorSize = SmallestSectorSize; sectorSize <= LargestSectorSize && sectorSize <= size;
+       sectorSize *= 2) {
+    TBootSector boot{};
+    if (ADevice.Read(size - sectorSize, SmallestSectorSize, boot.data()) == SmallestSectorSize &&
+        IsBackupBootSector(boot, sectorSize))
+      return boot;
+  }
+  return std::nullopt;
+}
+
+// The boot sector, or its backup when the source cannot deliver the first
+// sector: a volume whose boot sector is unreadable is named as such, not
+// taken for an empty one. Nothing for a source that holds no bytes.
+std::optional<TBootSector> BootSectorOf(IStreamEx& ADevice) {
+  TBootSector boot{};
+  if (ADevice.Read(0, boot.size(), boot.data()) > 0)
+    return boot;
+  if (ADevice.Size() == 0)
+    return std::nullopt;
+  if (const std::optional<TBootSector> backup = BackupBootSector(ADevice))
+    return backup;
+  throw FSError("The boot sector (byte 0 of the volume) cannot be read from the source drive, nor its backup copy "
+                "in the volume's last sector.");
 }
 
 // The byte offset of the MFT's first cluster, checked against the device.
@@ -188,10 +237,10 @@ PNTFSVolume NTFSVolumeInit(const std::u16string& AName, IVolumeSourcePtr ASource
   volume->NodeCache = ExListBuilder::CreateList(static_cast<std::int32_t>(sizeof(PNTFSNode)));
   volume->Device = std::make_shared<TPhysicalFile>(AName, std::move(ASource));
   try {
-    std::array<std::uint8_t, BootSectorField::ReadSize> boot{};
-    if (volume->Device->Read(0, boot.size(), boot.data()) <= 0)
+    const std::optional<TBootSector> boot = BootSectorOf(*volume->Device);
+    if (!boot)
       return volume.release();
-    ReadGeometry(volume.get(), TByteView(boot.data(), boot.size()));
+    ReadGeometry(volume.get(), TByteView(boot->data(), boot->size()));
     const std::int64_t mftOffset = MFTOffsetOf(volume.get());
     volume->MFTDataStream = StreamEx::GetProxyStream(volume->Device, mftOffset);
     Bootstrap(volume.get(), mftOffset);

@@ -23,18 +23,28 @@ using ::testing::HasSubstr;
 
 const std::string kVictim = "/Documents/thesis.docx";
 
-// A mapfile that marks the bytes [ABad, ABad + ALength) of an image of
-// ASize bytes bad and the rest finished.
-std::string MapfileWithBadArea(std::int64_t ASize, std::int64_t ABad, std::int64_t ALength) {
+// A mapfile that marks the areas ABad (position and length, in order) of
+// an image of ASize bytes bad and the rest finished.
+std::string MapfileWithBadAreas(std::int64_t ASize, const std::vector<std::pair<std::int64_t, std::int64_t>>& ABad) {
   std::ostringstream map;
   map << std::hex << std::showbase << "# Mapfile. Created by GNU ddrescue version 1.27\n"
       << "# current_pos  current_status  current_pass\n"
-      << ABad << "  +  1\n"
-      << "#      pos        size  status\n"
-      << 0 << "  " << ABad << "  +\n"
-      << ABad << "  " << ALength << "  -\n"
-      << ABad + ALength << "  " << ASize - ABad - ALength << "  +\n";
+      << ABad.front().first << "  +  1\n"
+      << "#      pos        size  status\n";
+  std::int64_t position = 0;
+  for (const auto& [bad, length] : ABad) {
+    if (bad > position)
+      map << position << "  " << bad - position << "  +\n";
+    map << bad << "  " << length << "  -\n";
+    position = bad + length;
+  }
+  if (ASize > position)
+    map << position << "  " << ASize - position << "  +\n";
   return map.str();
+}
+
+std::string MapfileWithBadArea(std::int64_t ASize, std::int64_t ABad, std::int64_t ALength) {
+  return MapfileWithBadAreas(ASize, {{ABad, ALength}});
 }
 
 // The tsv row of APath in a scan's output, cut into its fields.
@@ -129,6 +139,44 @@ TEST_F(CliRescueMaps, TheScanNamesTheMFTRecordsARescueDidNotRead) {
   const CommandResult scan = Cli({"scan", Image, "--format", "tsv"});
   EXPECT_THAT(scan.Err, HasSubstr("MFT records 30 to 31 could not be read from the source drive."));
   EXPECT_THAT(scan.Out, HasSubstr(kVictim));
+}
+
+// Without its boot sector a volume is read through the backup copy in its
+// last sector; without both, or without the MFT's first record, the scan
+// names what it could not read and fails.
+TEST_F(CliRescueMaps, AnUnreadableBootSectorOrFirstMFTRecordIsNamed) {
+  const testsupport::FsGeometry geometry = testsupport::Fsstat(Image);
+  const auto size = static_cast<std::int64_t>(fs::file_size(Image));
+  const auto mft = static_cast<std::int64_t>(geometry.MftStartCluster * geometry.ClusterSize);
+  const struct {
+    std::string Name;
+    std::vector<std::pair<std::int64_t, std::int64_t>> Bad;
+    int ExitCode;
+    std::string Message;
+  } cases[] = {
+      {"boot sector", {{0, 512}}, 0, ""},
+      {"boot sector and its backup",
+       {{0, 512}, {size - 512, 512}},
+       3,
+       "tarnwick-cli: The boot sector (byte 0 of the volume) cannot be read from the source drive, nor its backup "
+       "copy in the volume's last sector."},
+      {"the MFT's first record",
+       {{mft, static_cast<std::int64_t>(geometry.RecordSize)}},
+       3,
+       "tarnwick-cli: The MFT's first record (byte " + std::to_string(mft) +
+           " of the volume) cannot be read from the source drive."},
+  };
+  const CommandResult whole = Cli({"scan", Image, "--format", "tsv"});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::ofstream(Image + ".map") << MapfileWithBadAreas(size, c.Bad);
+    const CommandResult scan = Cli({"scan", Image, "--format", "tsv"});
+    EXPECT_EQ(scan.ExitCode, c.ExitCode) << scan.Err;
+    if (c.Message.empty())
+      EXPECT_EQ(scan.Out, whole.Out);
+    else
+      EXPECT_EQ(LastErrorLine(scan), c.Message);
+  }
 }
 
 TEST_F(CliRescueMaps, AChosenMapfileIsReadAndAMalformedOneNamesItsLine) {
