@@ -103,6 +103,14 @@ std::vector<TByteRange> TSliceSource::KnownUnreadable() const {
     if (first < end)
       ranges.push_back({first - FOffset, end - first});
   }
+  // A partition of a disk image cut short runs past the image's end.
+  if (const std::int64_t held = FSource->Size() - FOffset; FSource->Size() > 0 && held < FLength) {
+    const std::int64_t first = std::max<std::int64_t>(held, 0);
+    if (!ranges.empty() && ranges.back().Offset + ranges.back().Length >= first)
+      ranges.back().Length = FLength - ranges.back().Offset;
+    else
+      ranges.push_back({first, FLength - first});
+  }
   return ranges;
 }
 

@@ -84,7 +84,7 @@ public:
   std::int64_t Size() override { return FLength; }
   std::vector<TSourcePiece> Pieces() const override { return FSource->Pieces(); }
   // The underlying source's ranges that fall into the slice, as the slice
-  // counts its bytes.
+  // counts its bytes, and the slice's bytes past the source's end.
   std::vector<TByteRange> KnownUnreadable() const override;
   void ExpectSequentialReads() override { FSource->ExpectSequentialReads(); }
 

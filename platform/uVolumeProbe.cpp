@@ -140,8 +140,10 @@ public:
   static constexpr int kMaxTableRounds = 128;
   static constexpr std::int64_t kMFTRecordsCopied = 16;
 
-  explicit TProbeMirror(IVolumeSourcePtr ASource)
-      : FSource(std::move(ASource)), FSize(FSource->Size()), FDescriptor(memfd_create("tarnwick-probe", MFD_CLOEXEC)) {
+  // ADiskSize is the size of the disk the source holds, more than the
+  // source's own when it was cut short.
+  TProbeMirror(IVolumeSourcePtr ASource, std::int64_t ADiskSize)
+      : FSource(std::move(ASource)), FSize(ADiskSize), FDescriptor(memfd_create("tarnwick-probe", MFD_CLOEXEC)) {
     FUsable = FDescriptor.Get() >= 0 && ftruncate(FDescriptor.Get(), FSize) == 0;
     Copy(0, kArea);
     Copy(FSize - kArea, kArea);
@@ -202,12 +204,55 @@ private:
   bool FUsable = false;
 };
 
+// Partition table fields, from the MBR and GPT layouts.
+constexpr std::int64_t kMBRSignatureOffset = 510;
+constexpr std::int64_t kMBREntries = 446;
+constexpr std::int64_t kMBREntrySize = 16;
+constexpr std::int64_t kMBRPrimaryCount = 4;
+constexpr std::int64_t kMBRStartField = 8;
+constexpr std::int64_t kMBRSizeField = 12;
+constexpr std::int64_t kGPTBackupLBAField = 32;
+// GPT puts its header in the disk's second sector, of 512 to 4,096 bytes.
+constexpr std::int64_t kGPTSectorSizes[] = {512, 4096};
+
+std::uint64_t LittleEndianAt(const std::vector<std::uint8_t>& ABytes, std::int64_t AOffset, int ASize) {
+  std::uint64_t value = 0;
+  for (int i = ASize; i-- > 0;)
+    value = (value << 8) | ABytes[static_cast<std::size_t>(AOffset + i)];
+  return value;
+}
+
+// How long the disk on ASource says it is: where the GPT puts its backup
+// header, or where the last primary MBR partition ends. An image cut short
+// is shorter than that; libblkid then refuses a GPT, and a partition past
+// the end reads as no file system.
+std::int64_t ClaimedDiskSize(IVolumeSource& ASource) {
+  std::vector<std::uint8_t> start(static_cast<std::size_t>(2 * kGPTSectorSizes[1]), 0);
+  if (ASource.ReadAt(0, start.data(), static_cast<std::int64_t>(start.size())) < 2 * kGPTSectorSizes[0])
+    return 0;
+  for (const std::int64_t sectorSize : kGPTSectorSizes)
+    if (std::equal(start.begin() + sectorSize, start.begin() + sectorSize + 8, "EFI PART"))
+      return static_cast<std::int64_t>(
+          std::min<std::uint64_t>(LittleEndianAt(start, sectorSize + kGPTBackupLBAField, 8) + 1,
+                                  INT64_MAX / sectorSize) * sectorSize);
+  if (start[kMBRSignatureOffset] != 0x55 || start[kMBRSignatureOffset + 1] != 0xAA)
+    return 0;
+  std::int64_t end = 0;
+  for (std::int64_t i = 0; i < kMBRPrimaryCount; ++i) {
+    const std::int64_t entry = kMBREntries + i * kMBREntrySize;
+    end = std::max<std::int64_t>(end, static_cast<std::int64_t>(LittleEndianAt(start, entry + kMBRStartField, 4) +
+                                                                LittleEndianAt(start, entry + kMBRSizeField, 4)) *
+                                          kBlkidSectorSize);
+  }
+  return end;
+}
+
 // The mirror of a container, or nullptr for a device, a plain image and a
 // container that cannot be opened.
 std::unique_ptr<TProbeMirror> MirrorOfContainer(const std::string& APath) {
   try {
     if (IVolumeSourcePtr container = OpenContainer(APath))
-      return std::make_unique<TProbeMirror>(std::move(container));
+      return std::make_unique<TProbeMirror>(container, container->Size());
   } catch (const NoDriveException&) {
   }
   return nullptr;
@@ -251,10 +296,13 @@ std::optional<TPartitionEntry> PartitionEntryFromUdev(const std::string& AUdevDa
 }
 
 std::vector<TPartition> ProbePartitions(const IVolumeSourcePtr& ASource) {
-  // A device or plain image is probed through its own descriptor.
-  if (const auto* file = dynamic_cast<const TFileSource*>(ASource.get()))
+  const std::int64_t size = ASource->Size();
+  const std::int64_t claimed = ClaimedDiskSize(*ASource);
+  // A device or plain image is probed through its own descriptor, unless
+  // it was cut short: the mirror then has the length the table gives.
+  if (const auto* file = dynamic_cast<const TFileSource*>(ASource.get()); file && claimed <= size)
     return PartitionsOn(file->Descriptor(), TableOn(file->Descriptor()), [](const TPartition&) {});
-  TProbeMirror mirror(ASource);
+  TProbeMirror mirror(ASource, std::max(size, claimed));
   return PartitionsOn(mirror.Descriptor(), mirror.TablesOf(), [&mirror](const TPartition& APartition) {
     mirror.CopyMFTStart(APartition.Offset, APartition.Length);
   });

@@ -3,10 +3,15 @@
 // tarnwick-cli run as a child process, and what its tests compare.
 
 #include "tests/support/Command.h"
+#include "tests/support/Sha256.h"
+
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,6 +38,35 @@ inline std::vector<std::string> WithoutDriveLetters(std::vector<std::string> ARo
 inline std::string ReadFile(const std::filesystem::path& APath) {
   std::ifstream in(APath, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The tsv row of APath in a scan's output, cut into its fields.
+inline std::vector<std::string> ScanRowOf(const std::string& AScan, const std::string& APath) {
+  for (const std::string& line : testsupport::SplitLines(AScan)) {
+    if (!line.ends_with(APath))
+      continue;
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');)
+      fields.push_back(field);
+    return fields;
+  }
+  return {};
+}
+
+// Every file in AFolder with its bytes' hash and modification time: a
+// source's files compare equal before and after a run that never wrote
+// them.
+inline std::map<std::string, std::string> FingerprintsIn(const std::filesystem::path& AFolder) {
+  std::map<std::string, std::string> prints;
+  for (const auto& entry : std::filesystem::directory_iterator(AFolder)) {
+    struct stat info {};
+    stat(entry.path().c_str(), &info);
+    prints[entry.path().filename().string()] = testsupport::Sha256Hex(ReadFile(entry.path())) + " " +
+                                              std::to_string(info.st_mtim.tv_sec) + "." +
+                                              std::to_string(info.st_mtim.tv_nsec);
+  }
+  return prints;
 }
 
 // The one last line of a run's error output.

@@ -12,11 +12,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <functional>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -30,29 +27,8 @@ const std::string kUnreadWarning = "could not be read from the source drive and 
 
 // The overwrite estimate of APath in a tsv scan; -1 when it is not listed.
 double EstimateOf(const std::string& AScan, const std::string& APath) {
-  for (const std::string& line : testsupport::SplitLines(AScan)) {
-    if (!line.ends_with(APath))
-      continue;
-    std::vector<std::string> fields;
-    std::istringstream in(line);
-    for (std::string field; std::getline(in, field, '\t');)
-      fields.push_back(field);
-    return fields.size() > 4 ? std::stod(fields[4]) : -1;
-  }
-  return -1;
-}
-
-// Every file in AFolder with its bytes' hash and modification time.
-std::map<std::string, std::string> FingerprintsIn(const fs::path& AFolder) {
-  std::map<std::string, std::string> prints;
-  for (const auto& entry : fs::directory_iterator(AFolder)) {
-    struct stat info {};
-    stat(entry.path().c_str(), &info);
-    prints[entry.path().filename().string()] = testsupport::Sha256Hex(clirun::ReadFile(entry.path())) + " " +
-                                              std::to_string(info.st_mtim.tv_sec) + "." +
-                                              std::to_string(info.st_mtim.tv_nsec);
-  }
-  return prints;
+  const std::vector<std::string> row = clirun::ScanRowOf(AScan, APath);
+  return row.size() > 4 ? std::stod(row[4]) : -1;
 }
 
 void CutToTwoFifths(const fs::path& AFile) { fs::resize_file(AFile, fs::file_size(AFile) * 2 / 5); }
@@ -137,7 +113,7 @@ TEST_F(CliDamagedContainers, BytesAContainerCannotDeliverAreLostNeverData) {
     testfiles::TTempFolder folder;
     fs::create_directory(folder / "source");
     const std::string container = c.Make(folder / "source").string();
-    const auto before = FingerprintsIn(folder / "source");
+    const auto before = clirun::FingerprintsIn(folder / "source");
 
     const CommandResult scan = Cli({"scan", container, "--format", "tsv"});
     EXPECT_EQ(scan.ExitCode, 0) << scan.Err;
@@ -157,7 +133,7 @@ TEST_F(CliDamagedContainers, BytesAContainerCannotDeliverAreLostNeverData) {
     EXPECT_NE(testsupport::Sha256Hex(restored), Entry(c.Victim).Sha256);
     EXPECT_EQ(restored.substr(1000, 64), std::string(64, '\0'));
 
-    EXPECT_EQ(FingerprintsIn(folder / "source"), before) << "the source's files were changed";
+    EXPECT_EQ(clirun::FingerprintsIn(folder / "source"), before) << "the source's files were changed";
   }
 }
 

@@ -154,6 +154,54 @@ TEST_F(CliDisks, AContainerReadErrorGivesUnreadBytesNotData) {
             std::string(static_cast<std::size_t>(clusterSize), '\0'));
 }
 
+// A GPT disk cut right after its first partition has lost its backup
+// table, which libblkid then refuses: the table is read from what is there,
+// and the whole partition reads as its bare volume.
+TEST_F(CliDisks, AGPTDiskCutAfterItsFirstPartitionOffersIt) {
+  ASSERT_TRUE(GptMade);
+  testfiles::TTempFolder folder;
+  fs::create_directory(folder / "source");
+  const fs::path cut = folder / "source" / "gpt-cut.img";
+  fs::copy_file(GptDisk(), cut);
+  fs::resize_file(cut, (1 << 20) + fs::file_size(Volume("deleted")));
+  const auto before = clirun::FingerprintsIn(folder / "source");
+
+  const CommandResult drives = Cli({"drives", cut.string()});
+  EXPECT_THAT(drives.Out, HasSubstr("partition 1 of " + cut.string())) << drives.Err;
+  EXPECT_EQ(ScanRows({cut.string(), "--partition", "1"}), ScanRows({Volume("deleted")}));
+  EXPECT_EQ(clirun::FingerprintsIn(folder / "source"), before);
+}
+
+// An MBR disk cut inside its first partition: the partition is offered,
+// and the bytes past the cut count as lost in the estimate and the restore.
+TEST_F(CliDisks, APartitionCutShortIsOfferedWithItsMissingBytesLost) {
+  testfiles::TTempFolder folder;
+  fs::create_directory(folder / "source");
+  const fs::path cut = folder / "source" / "mbr-cut.img";
+  fs::copy_file(MbrDisk(), cut);
+  const std::string victim = "/Photos/Holiday 2023/sunset.jpg";
+  const testsupport::Manifest manifest = testsupport::FixtureManifest("demo");
+  const auto clusterSize = static_cast<std::int64_t>(manifest.Volume.ClusterSize);
+  // A third of the victim's clusters stay in the image.
+  const testsupport::ManifestEntry& entry = *manifest.Find(victim);
+  const std::int64_t held = static_cast<std::int64_t>(entry.Clusters) / 3;
+  fs::resize_file(cut, static_cast<std::uintmax_t>((1 << 20) + (*entry.Runs.front().Lcn + held) * clusterSize));
+  const auto before = clirun::FingerprintsIn(folder / "source");
+
+  const CommandResult scan = Cli({"scan", cut.string(), "--partition", "1", "--format", "tsv"});
+  ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
+  const std::vector<std::string> row = clirun::ScanRowOf(scan.Out, victim);
+  ASSERT_GT(row.size(), 4u) << scan.Out;
+  EXPECT_EQ(std::stod(row[4]), 100.0);
+  const CommandResult restore = Cli({"restore", cut.string(), "--partition", "1", "--target",
+                                     (folder / "restored").string(), "--path", victim});
+  EXPECT_EQ(restore.ExitCode, 1) << restore.Err;
+  EXPECT_THAT(restore.Err, HasSubstr("Bytes " + std::to_string(held * clusterSize) + " to " +
+                                     std::to_string(entry.Size - 1) +
+                                     " could not be read from the source drive and were written as zeros."));
+  EXPECT_EQ(clirun::FingerprintsIn(folder / "source"), before);
+}
+
 TEST_F(CliDisks, DrivesListsEveryNTFSPartitionOfTheImagesItIsGiven) {
   const CommandResult result = Cli({"drives", MbrDisk()});
   ASSERT_EQ(result.ExitCode, 0) << result.Err;

@@ -47,20 +47,6 @@ std::string MapfileWithBadArea(std::int64_t ASize, std::int64_t ABad, std::int64
   return MapfileWithBadAreas(ASize, {{ABad, ALength}});
 }
 
-// The tsv row of APath in a scan's output, cut into its fields.
-std::vector<std::string> RowOf(const std::string& AScan, const std::string& APath) {
-  for (const std::string& line : testsupport::SplitLines(AScan)) {
-    if (!line.ends_with(APath))
-      continue;
-    std::vector<std::string> fields;
-    std::istringstream in(line);
-    for (std::string field; std::getline(in, field, '\t');)
-      fields.push_back(field);
-    return fields;
-  }
-  return {};
-}
-
 class CliRescueMaps : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -120,7 +106,7 @@ TEST_F(CliRescueMaps, UnrescuedBytesCountAsLostAndFailTheRestore) {
   WriteMapBeside();
   const CommandResult scan = Cli({"scan", Image, "--format", "tsv"});
   ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
-  const std::vector<std::string> row = RowOf(scan.Out, kVictim);
+  const std::vector<std::string> row = clirun::ScanRowOf(scan.Out, kVictim);
   ASSERT_EQ(row.size(), 8u) << scan.Out;
   EXPECT_GT(std::stod(row[4]), 0.0) << "estimate of " << kVictim;
   const CommandResult restore =
