@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 
@@ -12,6 +13,9 @@ namespace {
 
 // A run's length and offset fields are at most eight bytes each.
 constexpr unsigned MaxRunFieldSize = 8;
+// The smallest sector a disk fails by: what a cluster that failed is asked
+// for again in.
+constexpr std::int64_t RereadSectorSize = 512;
 
 // The little-endian value of AFieldSize bytes at AOffset; sign-extended from
 // the top bit of the last byte when ASigned. The caller has checked the range.
@@ -23,6 +27,31 @@ std::int64_t ReadRunField(TByteView ARuns, std::size_t AOffset, unsigned AFieldS
   if (negative && AFieldSize < MaxRunFieldSize)
     value |= ~std::uint64_t{0} << (8 * AFieldSize);
   return static_cast<std::int64_t>(value);
+}
+
+// The bytes of a span of one run: offsets count from the span's start,
+// which lies AInRun bytes into the run that starts at cluster ALCN.
+struct TRunBytes {
+  IStreamEx& Volume;
+  std::uint32_t ClusterSize;
+  NTFS_LCN LCN;
+  std::int64_t InRun;
+  std::uint8_t* Dest;
+};
+
+// Reads the span's bytes [AFrom, AEnd) in pieces of APieceSize that lie on
+// the volume's piece boundaries (a run starts on a cluster's), and hands
+// AOnShort the bytes of each piece the device did not deliver.
+void ReadInPieces(const TRunBytes& ARun, std::int64_t AFrom, std::int64_t AEnd, std::int64_t APieceSize,
+                  const std::function<void(std::int64_t, std::int64_t)>& AOnShort) {
+  for (std::int64_t from = AFrom; from < AEnd;) {
+    const std::int64_t pieceEnd = std::min(((ARun.InRun + from) | (APieceSize - 1)) + 1 - ARun.InRun, AEnd);
+    const std::int64_t delivered = ReadClusterBytes(ARun.Volume, ARun.ClusterSize, ARun.LCN, ARun.InRun + from,
+                                                    pieceEnd - from, ARun.Dest + from);
+    if (from + delivered < pieceEnd)
+      AOnShort(from + delivered, pieceEnd);
+    from = pieceEnd;
+  }
 }
 
 } // namespace
@@ -214,16 +243,13 @@ void TMFTRunListStream::ReadSpan(std::int64_t APosition, const RunListElement& A
     return;
   }
   // A device fails a whole request for one bad sector: what the span did
-  // not deliver is asked for again a cluster at a time, so that only the
-  // clusters that fail are lost.
-  while (done < written) {
-    const std::int64_t clusterEnd = std::min(((inCluster + done) | (FClusterSize - 1)) + 1 - inCluster, written);
-    const std::int64_t delivered =
-        ReadClusterBytes(*FVolumeStream, FClusterSize, ARun.LCN, inCluster + done, clusterEnd - done, ADest + done);
-    if (done + delivered < clusterEnd)
-      FUnread.Note(APosition + done + delivered, clusterEnd - done - delivered);
-    done = clusterEnd;
-  }
+  // not deliver is asked for again a cluster at a time, and a cluster that
+  // fails a sector at a time, so that only the sectors that fail are lost.
+  const TRunBytes run{*FVolumeStream, FClusterSize, ARun.LCN, inCluster, ADest};
+  ReadInPieces(run, done, written, FClusterSize, [&](std::int64_t AFrom, std::int64_t AEnd) {
+    ReadInPieces(run, AFrom, AEnd, RereadSectorSize,
+                 [&](std::int64_t AFailed, std::int64_t AFailedEnd) { FUnread.Note(APosition + AFailed, AFailedEnd - AFailed); });
+  });
 }
 
 std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream) {

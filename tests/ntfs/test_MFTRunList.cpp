@@ -224,11 +224,13 @@ TEST_F(RunListStreamTest, UnreadRangesJoinAcrossReadsAndLeaveSparseClustersOut) 
   EXPECT_TRUE(UnreadRangesOf(*FDevice).empty());
 }
 
-// A span the device fails is asked for again a cluster at a time, so that
-// only its bad cluster is lost; a stream whose caller asks again in pieces
-// of its own leaves the whole span unread instead of asking itself.
+// A span the device fails is asked for again a cluster at a time, and the
+// cluster that fails a sector at a time, so that only its bad sector is
+// lost; a stream whose caller asks again in pieces of its own leaves the
+// whole span unread instead of asking itself.
 TEST_F(RunListStreamTest, ASpanTheDeviceFailsIsReadAgainByClusterOrLeftToTheCaller) {
-  // 4 clusters at LCN 10, on a device that fails any request touching LCN 12.
+  // 4 clusters at LCN 10, on a device that fails any request touching the
+  // second sector of LCN 12.
   auto source = std::make_shared<testsupport::TMemorySource>(64 * ClusterSize);
   TBytes bytes(64 * ClusterSize);
   ASSERT_EQ(FDevice->Read(0, static_cast<std::int64_t>(bytes.size()), bytes.data()),
@@ -243,16 +245,18 @@ TEST_F(RunListStreamTest, ASpanTheDeviceFailsIsReadAgainByClusterOrLeftToTheCall
   const struct {
     IStreamExPtr Stream;
     std::vector<std::uint8_t> ClusterBytes;
+    std::uint8_t BeforeTheBadSector;
     std::vector<TByteRange> Unread;
   } cases[] = {
-      {byCluster, {11, 12, 0, 14}, {{2 * ClusterSize, ClusterSize}}},
-      {byCaller, {0, 0, 0, 0}, {{0, 4 * ClusterSize}}},
+      {byCluster, {11, 12, 0, 14}, 13, {{2 * ClusterSize + 512, 512}}},
+      {byCaller, {0, 0, 0, 0}, 0, {{0, 4 * ClusterSize}}},
   };
   for (const auto& c : cases) {
     TBytes read(4 * ClusterSize, 0xEE);
     EXPECT_EQ(c.Stream->Read(0, static_cast<std::int64_t>(read.size()), read.data()), 4 * ClusterSize);
     for (std::size_t cluster = 0; cluster < 4; ++cluster)
       EXPECT_EQ(read[cluster * ClusterSize + 1000], c.ClusterBytes[cluster]) << "cluster " << cluster;
+    EXPECT_EQ(read[2 * ClusterSize + 100], c.BeforeTheBadSector);
     EXPECT_EQ(UnreadRangesOf(*c.Stream), c.Unread);
   }
 }
