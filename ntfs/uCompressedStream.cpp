@@ -128,9 +128,10 @@ std::vector<TByteRange> TCompressedRunListStream::ReadClusters(const std::vector
       ++j;
     const std::int64_t start = static_cast<std::int64_t>(i) * FClusterSize;
     const std::int64_t length = static_cast<std::int64_t>(j - i) * FClusterSize;
-    const std::int64_t delivered = ReadClusterBytes(*FVolumeStream, FClusterSize, ALCNs[i], 0, length, ADest + start);
-    if (delivered < length)
-      missing.push_back({start + delivered, length - delivered});
+    ReadClusterBytesNarrowing(*FVolumeStream, FClusterSize, ALCNs[i], 0, length, ADest + start,
+                              [&](std::int64_t AOffset, std::int64_t ALength) {
+                                missing.push_back({start + AOffset, ALength});
+                              });
     i = j;
   }
   return missing;

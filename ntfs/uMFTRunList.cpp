@@ -41,15 +41,16 @@ struct TRunBytes {
 
 // Reads the span's bytes [AFrom, AEnd) in pieces of APieceSize that lie on
 // the volume's piece boundaries (a run starts on a cluster's), and hands
-// AOnShort the bytes of each piece the device did not deliver.
+// AOnShort the bytes of each piece the device did not deliver, as offset
+// and length.
 void ReadInPieces(const TRunBytes& ARun, std::int64_t AFrom, std::int64_t AEnd, std::int64_t APieceSize,
-                  const std::function<void(std::int64_t, std::int64_t)>& AOnShort) {
+                  const TUnreadBytes& AOnShort) {
   for (std::int64_t from = AFrom; from < AEnd;) {
     const std::int64_t pieceEnd = std::min(((ARun.InRun + from) | (APieceSize - 1)) + 1 - ARun.InRun, AEnd);
     const std::int64_t delivered = ReadClusterBytes(ARun.Volume, ARun.ClusterSize, ARun.LCN, ARun.InRun + from,
                                                     pieceEnd - from, ARun.Dest + from);
     if (from + delivered < pieceEnd)
-      AOnShort(from + delivered, pieceEnd);
+      AOnShort(from + delivered, pieceEnd - from - delivered);
     from = pieceEnd;
   }
 }
@@ -237,19 +238,15 @@ void TMFTRunListStream::ReadSpan(std::int64_t APosition, const RunListElement& A
     return;
   }
   const std::int64_t inCluster = APosition - (ARun.VCN << FClusterSizeBits);
-  std::int64_t done = ReadClusterBytes(*FVolumeStream, FClusterSize, ARun.LCN, inCluster, written, ADest);
   if (FRereads == TRereads::ByCaller) {
+    const std::int64_t done = ReadClusterBytes(*FVolumeStream, FClusterSize, ARun.LCN, inCluster, written, ADest);
     FUnread.Note(APosition + done, written - done);
     return;
   }
-  // A device fails a whole request for one bad sector: what the span did
-  // not deliver is asked for again a cluster at a time, and a cluster that
-  // fails a sector at a time, so that only the sectors that fail are lost.
-  const TRunBytes run{*FVolumeStream, FClusterSize, ARun.LCN, inCluster, ADest};
-  ReadInPieces(run, done, written, FClusterSize, [&](std::int64_t AFrom, std::int64_t AEnd) {
-    ReadInPieces(run, AFrom, AEnd, RereadSectorSize,
-                 [&](std::int64_t AFailed, std::int64_t AFailedEnd) { FUnread.Note(APosition + AFailed, AFailedEnd - AFailed); });
-  });
+  ReadClusterBytesNarrowing(*FVolumeStream, FClusterSize, ARun.LCN, inCluster, written, ADest,
+                            [&](std::int64_t AOffset, std::int64_t ALength) {
+                              FUnread.Note(APosition + AOffset, ALength);
+                            });
 }
 
 std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream) {
@@ -260,6 +257,19 @@ std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream) {
 std::vector<TByteRange> NoRunsRangesOf(const IStreamEx& AStream) {
   const auto* stream = dynamic_cast<const TMFTRunListStream*>(&AStream);
   return stream ? stream->NoRunsRanges() : std::vector<TByteRange>{};
+}
+
+// A device fails a whole request for one bad sector: what the request did
+// not deliver is asked for again a cluster at a time, so that only the
+// clusters that fail are asked for a sector at a time.
+void ReadClusterBytesNarrowing(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN,
+                               std::int64_t AOffset, std::int64_t ALength, std::uint8_t* ADest,
+                               const TUnreadBytes& AOnUnread) {
+  const TRunBytes run{AVolumeStream, AClusterSize, ALCN, AOffset, ADest};
+  const std::int64_t done = ReadClusterBytes(AVolumeStream, AClusterSize, ALCN, AOffset, ALength, ADest);
+  ReadInPieces(run, done, ALength, AClusterSize, [&](std::int64_t AFrom, std::int64_t AMissing) {
+    ReadInPieces(run, AFrom, AFrom + AMissing, RereadSectorSize, AOnUnread);
+  });
 }
 
 std::int64_t ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN,

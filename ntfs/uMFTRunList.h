@@ -5,6 +5,7 @@
 #include "ntfs/uUnreadRanges.h"
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -72,6 +73,17 @@ private:
 // returns how many bytes the device did deliver, from the start.
 std::int64_t ReadClusterBytes(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN,
                               std::int64_t AOffset, std::int64_t ALength, std::uint8_t* ADest);
+
+// Bytes a read could not fill from the device: offset from the start of
+// the read, and length.
+using TUnreadBytes = std::function<void(std::int64_t AOffset, std::int64_t ALength)>;
+
+// Reads as ReadClusterBytes does, but what the device does not deliver is
+// asked for again in smaller pieces, down to single sectors, so that only
+// the sectors that fail are lost; each of those goes to AOnUnread.
+void ReadClusterBytesNarrowing(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN,
+                               std::int64_t AOffset, std::int64_t ALength, std::uint8_t* ADest,
+                               const TUnreadBytes& AOnUnread);
 
 // The data of a non-resident attribute: reads map stream positions through
 // the run list onto clusters of the volume; sparse clusters read as zeros.
