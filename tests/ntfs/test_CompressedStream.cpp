@@ -6,6 +6,8 @@
 
 #include "ntfs/uCompressedStream.h"
 #include "ntfs/uFSError.h"
+#include "ntfs/uPhysicalFile.h"
+#include "tests/support/uMemoryDevice.h"
 
 #include <gtest/gtest.h>
 
@@ -201,6 +203,23 @@ INSTANTIATE_TEST_SUITE_P(
         TUnreadCase{{"CompressedUnitCutByTheData", 512, 4, {{1, PastTheVolume}, {15, {}}}, 5000, {}, Zeros(5000)},
                     {{0, 5000}}}),
     [](const ::testing::TestParamInfo<TUnreadCase>& AInfo) { return AInfo.param.Unit.Name; });
+
+// A unit stored as it is is read in one request; on a device that fails
+// every request touching a bad sector, as some USB bridges do, only that
+// sector is lost, not the rest of the unit.
+TEST(CompressedStream, AStoredUnitLosesOnlyTheSectorTheDeviceFails) {
+  constexpr std::int64_t ClusterSize = 512;
+  auto source = std::make_shared<testsupport::TMemorySource>(VolumeClusters * ClusterSize);
+  source->Put(10 * ClusterSize, RawCluster10);
+  source->FailRange(12 * ClusterSize, 512, true);
+  const IMFTRunListPtr runs = MFTRunList::New();
+  const TBytes encoded = handmade::EncodeRuns({{16, 10}});
+  runs->Decompress(encoded.data(), static_cast<std::int32_t>(encoded.size()));
+  TCompressedRunListStream stream(std::make_shared<TPhysicalFile>(u"K:", source), ClusterSize, 4, runs, 8192);
+  EXPECT_TRUE(ReadInPieces(stream, 777) ==
+              Concat({Slice(RawCluster10, 0, 1024), Zeros(512), Slice(RawCluster10, 1536, 8192)}));
+  EXPECT_EQ(UnreadRangesOf(stream), (std::vector<TByteRange>{{1024, 512}}));
+}
 
 // A compressed unit expanded whole still reads as zeros past the
 // initialized size.
