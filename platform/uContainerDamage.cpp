@@ -92,6 +92,26 @@ constexpr std::uint64_t kQcowZero = 1;
 constexpr std::uint64_t kQcowMinClusterBits = 9;
 constexpr std::uint64_t kQcowMaxClusterBits = 21;
 
+// VMDK sparse extent header fields (little-endian), from the format's
+// description; positions and sizes count 512-byte sectors.
+namespace VmdkField {
+constexpr std::size_t Flags = 8;
+constexpr std::size_t GrainSize = 20;
+constexpr std::size_t EntriesPerTable = 44;
+constexpr std::size_t DirectoryOffset = 56;
+constexpr std::size_t HeaderSize = 80;
+} // namespace VmdkField
+constexpr std::int64_t kVmdkSectorSize = 512;
+// A streamed extent keeps its directory at its end, behind markers.
+constexpr std::uint64_t kVmdkDirectoryAtEnd = ~std::uint64_t{0};
+constexpr std::uint32_t kVmdkCompressedGrains = 1u << 16;
+// Table entries 0 (not allocated) and 1 (all zeros) name no grain.
+constexpr std::uint64_t kVmdkFirstGrainEntry = 2;
+// No writer makes grains beyond 1 MiB nor tables beyond 4,096 entries;
+// larger values are damage, not an extent to walk.
+constexpr std::uint64_t kVmdkMaxGrainSectors = 2048;
+constexpr std::uint64_t kVmdkMaxEntriesPerTable = 4096;
+
 // VHDX structures (little-endian), from the format's description: the
 // region table at 192 KiB names the block allocation table and the
 // metadata region by GUID; the metadata gives the block and sector size.
@@ -235,6 +255,62 @@ std::vector<TByteRange> QcowClustersPastEnd(const std::string& APath, std::int64
         NotePastEnd(damage, file, diskOffset, clusterSize, hostOffset, AMediaSize);
       else if (hostOffset >= static_cast<std::uint64_t>(file.Size()))
         NoteDamage(damage, diskOffset, clusterSize, AMediaSize);
+    }
+  }
+  return damage;
+}
+
+std::vector<TByteRange> VmdkGrainsPastEnd(const std::string& AExtentFile, std::int64_t ADiskOffset,
+                                          std::int64_t AExtentSize) {
+  std::vector<TByteRange> damage;
+  const TContainerFile file(AExtentFile);
+  const auto header = file.IsOpen() ? file.Bytes(0, VmdkField::HeaderSize) : std::nullopt;
+  if (!header || std::memcmp(header->data(), "KDMV", 4) != 0)
+    return damage;
+  const std::uint64_t grainSectors = LittleEndian(*header, VmdkField::GrainSize, 8);
+  const std::uint64_t entriesPerTable = LittleEndian(*header, VmdkField::EntriesPerTable, 4);
+  const std::uint64_t directory = LittleEndian(*header, VmdkField::DirectoryOffset, 8);
+  const bool compressed = (LittleEndian(*header, VmdkField::Flags, 4) & kVmdkCompressedGrains) != 0;
+  if (grainSectors == 0 || grainSectors > kVmdkMaxGrainSectors || entriesPerTable == 0 ||
+      entriesPerTable > kVmdkMaxEntriesPerTable || directory == kVmdkDirectoryAtEnd || AExtentSize <= 0)
+    return damage;
+  const auto grainSize = static_cast<std::int64_t>(grainSectors) * kVmdkSectorSize;
+  const auto tableSpan = grainSize * static_cast<std::int64_t>(entriesPerTable);
+  const std::int64_t tables = (AExtentSize + tableSpan - 1) / tableSpan;
+  const std::int64_t extentEnd = ADiskOffset + AExtentSize;
+  const auto directoryEntries =
+      file.Bytes(static_cast<std::int64_t>(std::min<std::uint64_t>(directory, INT64_MAX / kVmdkSectorSize)) *
+                     kVmdkSectorSize,
+                 tables * 4);
+  if (!directoryEntries) {
+    NoteDamage(damage, ADiskOffset, AExtentSize, extentEnd);
+    return damage;
+  }
+  for (std::int64_t i = 0; i < tables; ++i) {
+    const std::int64_t tableDisk = ADiskOffset + i * tableSpan;
+    const std::uint64_t tableSector = LittleEndian(*directoryEntries, static_cast<std::size_t>(i * 4), 4);
+    if (tableSector == 0)
+      continue;
+    const auto table = file.Bytes(static_cast<std::int64_t>(tableSector) * kVmdkSectorSize,
+                                  static_cast<std::int64_t>(entriesPerTable) * 4);
+    if (!table) {
+      NoteDamage(damage, tableDisk, tableSpan, extentEnd);
+      continue;
+    }
+    for (std::int64_t j = 0; j < static_cast<std::int64_t>(entriesPerTable); ++j) {
+      const std::int64_t grainDisk = tableDisk + j * grainSize;
+      const std::uint64_t grainSector = LittleEndian(*table, static_cast<std::size_t>(j * 4), 4);
+      if (grainDisk >= extentEnd)
+        break;
+      if (grainSector < kVmdkFirstGrainEntry)
+        continue;
+      // A compressed grain's length is its own: its first byte must lie
+      // in the file at least.
+      const std::uint64_t grainOffset = grainSector * kVmdkSectorSize;
+      if (!compressed)
+        NotePastEnd(damage, file, grainDisk, grainSize, grainOffset, extentEnd);
+      else if (grainOffset >= static_cast<std::uint64_t>(file.Size()))
+        NoteDamage(damage, grainDisk, grainSize, extentEnd);
     }
   }
   return damage;

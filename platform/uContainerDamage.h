@@ -25,5 +25,11 @@ private:
 // none when the file is no QCOW2 version 2 or 3 or cannot be read.
 std::vector<TByteRange> QcowClustersPastEnd(const std::string& APath, std::int64_t AMediaSize);
 
+// The same for the grains of a VMDK sparse extent file: the extent holds
+// AExtentSize bytes of the disk from ADiskOffset on. None for an extent in
+// another form (flat, or streamed with its tables at the end).
+std::vector<TByteRange> VmdkGrainsPastEnd(const std::string& AExtentFile, std::int64_t ADiskOffset,
+                                          std::int64_t AExtentSize);
+
 // The same for the payload blocks of a VHDX file.
 std::vector<TByteRange> VhdxBlocksPastEnd(const std::string& APath, std::int64_t AMediaSize);

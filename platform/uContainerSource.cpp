@@ -322,6 +322,37 @@ std::vector<std::string> VmdkExtents(const char* APath, libvmdk_handle_t* AHandl
   return files;
 }
 
+// The grains of the sparse extents that their files, cut short, no longer
+// hold. Extents follow each other on the disk in the descriptor's order; an
+// extent the library names no file for leaves the files unmatched, and
+// nothing is said.
+std::vector<TByteRange> VmdkDamageAtOpen(const std::string& APath, libvmdk_handle_t* AHandle, std::int64_t) {
+  const std::vector<std::string> files = VmdkExtents(APath.c_str(), AHandle);
+  int count = 0;
+  std::vector<TByteRange> damage;
+  if (libvmdk_handle_get_number_of_extents(AHandle, &count, nullptr) != 1 || count != static_cast<int>(files.size()))
+    return damage;
+  std::int64_t diskOffset = 0;
+  for (int i = 0; i < count; ++i) {
+    libvmdk_extent_descriptor_t* extent = nullptr;
+    int type = 0;
+    off64_t fileOffset = 0;
+    size64_t size = 0;
+    const bool known = libvmdk_handle_get_extent_descriptor(AHandle, i, &extent, nullptr) == 1 &&
+                       libvmdk_extent_descriptor_get_type(extent, &type, nullptr) == 1 &&
+                       libvmdk_extent_descriptor_get_range(extent, &fileOffset, &size, nullptr) == 1;
+    libvmdk_extent_descriptor_free(&extent, nullptr);
+    if (!known)
+      return damage;
+    if (type == LIBVMDK_EXTENT_TYPE_SPARSE)
+      for (const TByteRange& range :
+           VmdkGrainsPastEnd(files[static_cast<std::size_t>(i)], diskOffset, static_cast<std::int64_t>(size)))
+        damage.push_back(range);
+    diskOffset += static_cast<std::int64_t>(size);
+  }
+  return damage;
+}
+
 std::string VhdiParent(libvhdi_file_t* AHandle) {
   std::uint32_t type = 0;
   if (libvhdi_file_get_disk_type(AHandle, &type, nullptr) != 1 || type != LIBVHDI_DISK_TYPE_DIFFERENTIAL)
@@ -388,10 +419,7 @@ const TLibrary<libvmdk_handle_t, libvmdk_error_t> kVmdk{.Format = "VMDK",
                                                         .ErrorFree = libvmdk_error_free,
                                                         .MoreFiles = VmdkExtents,
                                                         .ParentOf = VmdkParent,
-                                                        .DamageAtOpen = [](const std::string&, libvmdk_handle_t*,
-                                                                           std::int64_t) {
-                                                          return std::vector<TByteRange>();
-                                                        },
+                                                        .DamageAtOpen = VmdkDamageAtOpen,
                                                         .NoteDamageFound = nullptr};
 const TLibrary<libqcow_file_t, libqcow_error_t> kQcow{.Format = "QCOW",
                                                       .CheckSignature = libqcow_check_file_signature,

@@ -99,6 +99,14 @@ TEST_F(CliDamagedContainers, BytesAContainerCannotDeliverAreLostNeverData) {
          return AFolder / "disk.qcow2";
        },
        lateFile, true},
+      {"VMDK sparse extent cut short",
+       [&](const fs::path& AFolder) {
+         testsupport::RunCommandChecked(
+             {"qemu-img", "convert", "-f", "raw", "-O", "vmdk", Volume(), (AFolder / "disk.vmdk").string()});
+         CutToTwoFifths(AFolder / "disk.vmdk");
+         return AFolder / "disk.vmdk";
+       },
+       lateFile, true},
       {"VHDX cut short",
        [&](const fs::path& AFolder) {
          testsupport::RunCommandChecked(
