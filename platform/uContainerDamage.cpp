@@ -48,11 +48,10 @@ std::uint64_t BigEndian(const std::vector<std::uint8_t>& ABytes, std::size_t AOf
   return value;
 }
 
-std::uint64_t LittleEndian(const std::vector<std::uint8_t>& ABytes, std::size_t AOffset, std::size_t ASize) {
-  std::uint64_t value = 0;
-  for (std::size_t i = ASize; i-- > 0;)
-    value = (value << 8) | (AOffset + i < ABytes.size() ? ABytes[AOffset + i] : 0);
-  return value;
+// A little-endian field of ABytes; 0 outside them.
+template <class T>
+std::uint64_t LittleEndian(const std::vector<std::uint8_t>& ABytes, std::size_t AOffset) {
+  return TByteView(ABytes.data(), ABytes.size()).Get<T>(AOffset);
 }
 
 // The disk bytes [ADiskOffset, ADiskOffset + ALength) as far as the disk
@@ -153,12 +152,12 @@ std::optional<TVhdxRegion> VhdxRegion(const TContainerFile& AFile, const TGuidBy
   const auto table = AFile.Bytes(kVhdxRegionTable, kVhdxRegionEntries + kVhdxMaxRegions * kVhdxRegionEntrySize);
   if (!table || std::memcmp(table->data(), "regi", 4) != 0)
     return std::nullopt;
-  const auto count = std::min<std::size_t>(LittleEndian(*table, 8, 4), kVhdxMaxRegions);
+  const auto count = std::min<std::size_t>(LittleEndian<std::uint32_t>(*table, 8), kVhdxMaxRegions);
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t entry = kVhdxRegionEntries + i * kVhdxRegionEntrySize;
     if (GuidAt(*table, entry, AGuid))
-      return TVhdxRegion{static_cast<std::int64_t>(LittleEndian(*table, entry + 16, 8)),
-                         static_cast<std::int64_t>(LittleEndian(*table, entry + 24, 4))};
+      return TVhdxRegion{static_cast<std::int64_t>(LittleEndian<std::uint64_t>(*table, entry + 16)),
+                         static_cast<std::int64_t>(LittleEndian<std::uint32_t>(*table, entry + 24))};
   }
   return std::nullopt;
 }
@@ -170,14 +169,14 @@ std::optional<std::uint32_t> VhdxMetadataValue(const TContainerFile& AFile, cons
       AFile.Bytes(AMetadata.Offset, kVhdxMetadataEntries + kVhdxMaxMetadataEntries * kVhdxMetadataEntrySize);
   if (!table || std::memcmp(table->data(), "metadata", 8) != 0)
     return std::nullopt;
-  const auto count = std::min<std::size_t>(LittleEndian(*table, 10, 2), kVhdxMaxMetadataEntries);
+  const auto count = std::min<std::size_t>(LittleEndian<std::uint16_t>(*table, 10), kVhdxMaxMetadataEntries);
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t entry = kVhdxMetadataEntries + i * kVhdxMetadataEntrySize;
     if (!GuidAt(*table, entry, AGuid))
       continue;
-    const auto value = AFile.Bytes(AMetadata.Offset + static_cast<std::int64_t>(LittleEndian(*table, entry + 16, 4)), 4);
-    if (value)
-      return static_cast<std::uint32_t>(LittleEndian(*value, 0, 4));
+    const auto itemOffset = static_cast<std::int64_t>(LittleEndian<std::uint32_t>(*table, entry + 16));
+    if (const auto value = AFile.Bytes(AMetadata.Offset + itemOffset, 4))
+      return static_cast<std::uint32_t>(LittleEndian<std::uint32_t>(*value, 0));
   }
   return std::nullopt;
 }
@@ -267,10 +266,10 @@ std::vector<TByteRange> VmdkGrainsPastEnd(const std::string& AExtentFile, std::i
   const auto header = file.IsOpen() ? file.Bytes(0, VmdkField::HeaderSize) : std::nullopt;
   if (!header || std::memcmp(header->data(), "KDMV", 4) != 0)
     return damage;
-  const std::uint64_t grainSectors = LittleEndian(*header, VmdkField::GrainSize, 8);
-  const std::uint64_t entriesPerTable = LittleEndian(*header, VmdkField::EntriesPerTable, 4);
-  const std::uint64_t directory = LittleEndian(*header, VmdkField::DirectoryOffset, 8);
-  const bool compressed = (LittleEndian(*header, VmdkField::Flags, 4) & kVmdkCompressedGrains) != 0;
+  const std::uint64_t grainSectors = LittleEndian<std::uint64_t>(*header, VmdkField::GrainSize);
+  const std::uint64_t entriesPerTable = LittleEndian<std::uint32_t>(*header, VmdkField::EntriesPerTable);
+  const std::uint64_t directory = LittleEndian<std::uint64_t>(*header, VmdkField::DirectoryOffset);
+  const bool compressed = (LittleEndian<std::uint32_t>(*header, VmdkField::Flags) & kVmdkCompressedGrains) != 0;
   if (grainSectors == 0 || grainSectors > kVmdkMaxGrainSectors || entriesPerTable == 0 ||
       entriesPerTable > kVmdkMaxEntriesPerTable || directory == kVmdkDirectoryAtEnd || AExtentSize <= 0)
     return damage;
@@ -288,7 +287,8 @@ std::vector<TByteRange> VmdkGrainsPastEnd(const std::string& AExtentFile, std::i
   }
   for (std::int64_t i = 0; i < tables; ++i) {
     const std::int64_t tableDisk = ADiskOffset + i * tableSpan;
-    const std::uint64_t tableSector = LittleEndian(*directoryEntries, static_cast<std::size_t>(i * 4), 4);
+    const std::uint64_t tableSector =
+        LittleEndian<std::uint32_t>(*directoryEntries, static_cast<std::size_t>(i * 4));
     if (tableSector == 0)
       continue;
     const auto table = file.Bytes(static_cast<std::int64_t>(tableSector) * kVmdkSectorSize,
@@ -299,7 +299,7 @@ std::vector<TByteRange> VmdkGrainsPastEnd(const std::string& AExtentFile, std::i
     }
     for (std::int64_t j = 0; j < static_cast<std::int64_t>(entriesPerTable); ++j) {
       const std::int64_t grainDisk = tableDisk + j * grainSize;
-      const std::uint64_t grainSector = LittleEndian(*table, static_cast<std::size_t>(j * 4), 4);
+      const std::uint64_t grainSector = LittleEndian<std::uint32_t>(*table, static_cast<std::size_t>(j * 4));
       if (grainDisk >= extentEnd)
         break;
       if (grainSector < kVmdkFirstGrainEntry)
@@ -343,7 +343,7 @@ std::vector<TByteRange> VhdxBlocksPastEnd(const std::string& APath, std::int64_t
       NoteDamage(damage, diskOffset, AMediaSize - diskOffset, AMediaSize);
       break;
     }
-    const std::uint64_t value = LittleEndian(*entry, 0, 8);
+    const std::uint64_t value = LittleEndian<std::uint64_t>(*entry, 0);
     const std::uint64_t state = value & kVhdxStateMask;
     if (state == kVhdxFullyPresent || state == kVhdxPartiallyPresent)
       NotePastEnd(damage, file, diskOffset, *blockSize, (value >> kVhdxOffsetShift) << kVhdxOffsetShift, AMediaSize);

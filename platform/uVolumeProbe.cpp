@@ -3,6 +3,7 @@
 #include "foundation/uDescriptor.h"
 
 #include "ntfs/uFSError.h"
+#include "ntfs/uNTFSBytes.h"
 #include "ntfs/uNTFSVolume.h"
 #include "platform/uContainerSource.h"
 
@@ -215,13 +216,6 @@ constexpr std::int64_t kGPTBackupLBAField = 32;
 // GPT puts its header in the disk's second sector, of 512 to 4,096 bytes.
 constexpr std::int64_t kGPTSectorSizes[] = {512, 4096};
 
-std::uint64_t LittleEndianAt(const std::vector<std::uint8_t>& ABytes, std::int64_t AOffset, int ASize) {
-  std::uint64_t value = 0;
-  for (int i = ASize; i-- > 0;)
-    value = (value << 8) | ABytes[static_cast<std::size_t>(AOffset + i)];
-  return value;
-}
-
 // How long the disk on ASource says it is: where the GPT puts its backup
 // header, or where the last primary MBR partition ends. An image cut short
 // is shorter than that; libblkid then refuses a GPT, and a partition past
@@ -230,19 +224,20 @@ std::int64_t ClaimedDiskSize(IVolumeSource& ASource) {
   std::vector<std::uint8_t> start(static_cast<std::size_t>(2 * kGPTSectorSizes[1]), 0);
   if (ASource.ReadAt(0, start.data(), static_cast<std::int64_t>(start.size())) < 2 * kGPTSectorSizes[0])
     return 0;
+  const TByteView bytes(start.data(), start.size());
   for (const std::int64_t sectorSize : kGPTSectorSizes)
     if (std::equal(start.begin() + sectorSize, start.begin() + sectorSize + 8, "EFI PART"))
       return static_cast<std::int64_t>(
-          std::min<std::uint64_t>(LittleEndianAt(start, sectorSize + kGPTBackupLBAField, 8) + 1,
+          std::min<std::uint64_t>(bytes.Get<std::uint64_t>(sectorSize + kGPTBackupLBAField) + 1,
                                   INT64_MAX / sectorSize) * sectorSize);
   if (start[kMBRSignatureOffset] != 0x55 || start[kMBRSignatureOffset + 1] != 0xAA)
     return 0;
   std::int64_t end = 0;
   for (std::int64_t i = 0; i < kMBRPrimaryCount; ++i) {
     const std::int64_t entry = kMBREntries + i * kMBREntrySize;
-    end = std::max<std::int64_t>(end, static_cast<std::int64_t>(LittleEndianAt(start, entry + kMBRStartField, 4) +
-                                                                LittleEndianAt(start, entry + kMBRSizeField, 4)) *
-                                          kBlkidSectorSize);
+    const std::int64_t first = bytes.Get<std::uint32_t>(entry + kMBRStartField);
+    const std::int64_t sectors = bytes.Get<std::uint32_t>(entry + kMBRSizeField);
+    end = std::max(end, (first + sectors) * kBlkidSectorSize);
   }
   return end;
 }

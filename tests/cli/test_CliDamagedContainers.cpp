@@ -31,7 +31,17 @@ double EstimateOf(const std::string& AScan, const std::string& APath) {
   return row.size() > 4 ? std::stod(row[4]) : -1;
 }
 
-void CutToTwoFifths(const fs::path& AFile) { fs::resize_file(AFile, fs::file_size(AFile) * 2 / 5); }
+// Makes the volume into a container of AFormat with qemu-img and cuts the
+// file to two fifths of its size.
+std::function<fs::path(const fs::path&)> ConvertedAndCutShort(const std::string& AFormat) {
+  return [AFormat](const fs::path& AFolder) {
+    const fs::path container = AFolder / ("disk." + AFormat);
+    testsupport::RunCommandChecked(
+        {"qemu-img", "convert", "-f", "raw", "-O", AFormat, testsupport::FixtureImage("demo"), container.string()});
+    fs::resize_file(container, fs::file_size(container) * 2 / 5);
+    return container;
+  };
+}
 
 class CliDamagedContainers : public ::testing::Test {
 protected:
@@ -92,28 +102,13 @@ TEST_F(CliDamagedContainers, BytesAContainerCannotDeliverAreLostNeverData) {
        },
        lateFile, true},
       {"QCOW2 cut short",
-       [&](const fs::path& AFolder) {
-         testsupport::RunCommandChecked(
-             {"qemu-img", "convert", "-f", "raw", "-O", "qcow2", Volume(), (AFolder / "disk.qcow2").string()});
-         CutToTwoFifths(AFolder / "disk.qcow2");
-         return AFolder / "disk.qcow2";
-       },
+       ConvertedAndCutShort("qcow2"),
        lateFile, true},
       {"VMDK sparse extent cut short",
-       [&](const fs::path& AFolder) {
-         testsupport::RunCommandChecked(
-             {"qemu-img", "convert", "-f", "raw", "-O", "vmdk", Volume(), (AFolder / "disk.vmdk").string()});
-         CutToTwoFifths(AFolder / "disk.vmdk");
-         return AFolder / "disk.vmdk";
-       },
+       ConvertedAndCutShort("vmdk"),
        lateFile, true},
       {"VHDX cut short",
-       [&](const fs::path& AFolder) {
-         testsupport::RunCommandChecked(
-             {"qemu-img", "convert", "-f", "raw", "-O", "vhdx", Volume(), (AFolder / "disk.vhdx").string()});
-         CutToTwoFifths(AFolder / "disk.vhdx");
-         return AFolder / "disk.vhdx";
-       },
+       ConvertedAndCutShort("vhdx"),
        lateFile, true},
   };
   for (const auto& c : cases) {
