@@ -333,17 +333,20 @@ std::vector<TByteRange> VhdxBlocksPastEnd(const std::string& APath, std::int64_t
   const std::uint64_t chunkRatio = kVhdxSectorsPerBitmap * *sectorSize / *blockSize;
   if (chunkRatio == 0)
     return damage;
+  // After every chunk ratio of payload entries comes one sector bitmap
+  // entry. The table is read at once, as far as the file holds it.
   const std::int64_t blocks = (AMediaSize + *blockSize - 1) / *blockSize;
+  const std::int64_t entries = blocks + blocks / static_cast<std::int64_t>(chunkRatio) + 1;
+  const std::int64_t held = std::clamp<std::int64_t>(file.Size() - bat->Offset, 0, entries * 8);
+  const std::vector<std::uint8_t> table = file.Bytes(bat->Offset, held / 8 * 8).value_or(std::vector<std::uint8_t>());
   for (std::int64_t block = 0; block < blocks; ++block) {
-    // After every chunk ratio of payload entries comes one sector bitmap entry.
-    const auto index = static_cast<std::int64_t>(block + block / static_cast<std::int64_t>(chunkRatio));
+    const auto index = static_cast<std::size_t>(block + block / static_cast<std::int64_t>(chunkRatio));
     const std::int64_t diskOffset = block * *blockSize;
-    const auto entry = file.Bytes(bat->Offset + index * 8, 8);
-    if (!entry) {
+    if ((index + 1) * 8 > table.size()) {
       NoteDamage(damage, diskOffset, AMediaSize - diskOffset, AMediaSize);
       break;
     }
-    const std::uint64_t value = LittleEndian<std::uint64_t>(*entry, 0);
+    const std::uint64_t value = LittleEndian<std::uint64_t>(table, index * 8);
     const std::uint64_t state = value & kVhdxStateMask;
     if (state == kVhdxFullyPresent || state == kVhdxPartiallyPresent)
       NotePastEnd(damage, file, diskOffset, *blockSize, (value >> kVhdxOffsetShift) << kVhdxOffsetShift, AMediaSize);

@@ -2,6 +2,7 @@
 
 #include "foundation/uSysPath.h"
 #include "ntfs/uFSError.h"
+#include "tests/support/uMemoryDevice.h"
 #include "tests/support/uTestFiles.h"
 
 #include <gmock/gmock.h>
@@ -213,6 +214,23 @@ TEST_F(PhysicalFile, ASliceReadsOnlyInsideItsWindow) {
   EXPECT_THAT(FIO->Reads, ElementsAre(Pair(4096, 10000)));
   ASSERT_EQ(slice->Pieces().size(), 1u);
   EXPECT_EQ(slice->Pieces().front().Identity.st_ino, FIO->Pieces().front().Identity.st_ino);
+}
+
+// A partition of a disk image cut short: its bytes past the image's end are
+// known unreadable before any read.
+TEST(SliceSource, BytesPastTheEndOfItsSourceAreKnownUnreadable) {
+  const auto disk = std::make_shared<testsupport::TMemorySource>(1000);
+  const struct {
+    std::int64_t Offset;
+    std::int64_t Length;
+    std::vector<TByteRange> Unreadable;
+  } cases[] = {
+      {100, 900, {}},
+      {600, 1000, {{400, 600}}},
+      {1200, 300, {{0, 300}}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(TSliceSource(disk, c.Offset, c.Length).KnownUnreadable(), c.Unreadable) << c.Offset;
 }
 
 TEST_F(PhysicalFile, OpensReadOnlyAndLeavesTheImageUntouched) {
