@@ -224,13 +224,13 @@ std::vector<TDamageCase> MakeCases() {
   cases.push_back(unreadableRecords);
 
   // A bad sector in data.bin's second cluster, on a device that fails any
-  // read touching it: the first cluster is still read whole, the second
-  // reads as zeros and is named as unread.
+  // read touching it: every other sector is still read, the bad one reads
+  // as zeros and is named as unread.
   TBytes partial = Pattern(2 * kClusterSize);
-  std::fill(partial.begin() + kClusterSize, partial.end(), 0);
+  std::fill(partial.begin() + kClusterSize + 512, partial.begin() + kClusterSize + 1024, 0);
   TDamageCase badSector{"UnreadableDataCluster", Unreadable((kDataLCN + 1) * kClusterSize + 512, 512, true),
                         nullptr, {{u"intact.txt", kText}, {u"data.bin", partial}, {u"victim.bin", kText}}};
-  badSector.Unread[u"data.bin"] = {{kClusterSize, kClusterSize}};
+  badSector.Unread[u"data.bin"] = {{kClusterSize + 512, 512}};
   cases.push_back(badSector);
   return cases;
 }
