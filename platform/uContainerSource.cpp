@@ -13,8 +13,10 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -164,7 +166,9 @@ std::string LibraryText(THandle* AHandle, int (*ASize)(THandle*, size_t*, TError
 }
 
 
-// The segment files (.E01, .E02, ...) of the E01 image at APath.
+// The segment files (.E01, .E02, ...) of the E01 image at APath. The
+// segments are found by their names; an image renamed to another extension
+// (it is known by its signature) is read as the one file it is.
 std::vector<std::string> EwfSegments(const char* APath, libewf_handle_t*) {
   char** segments = nullptr;
   int count = 0;
@@ -172,12 +176,26 @@ std::vector<std::string> EwfSegments(const char* APath, libewf_handle_t*) {
   if (libewf_glob(APath, std::strlen(APath), LIBEWF_FORMAT_UNKNOWN, &segments, &count, nullptr) == 1)
     files.assign(segments, segments + count);
   libewf_glob_free(segments, count, nullptr);
+  if (files.empty())
+    files.emplace_back(APath);
   return files;
+}
+
+// Every further file a container names must be a file or a disk: opening a
+// named pipe there would wait for a writer for ever.
+void RequireFiles(const std::string& AFormat, const char* APath, const std::vector<std::string>& AFiles) {
+  for (const std::string& file : AFiles) {
+    struct stat info {};
+    if (stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode))
+      throw NoDriveException("The " + AFormat + " image \"" + std::string(APath) + "\" reads \"" + file +
+                             "\", which is neither a file nor a disk.");
+  }
 }
 
 // E01 images come in segment files that are opened together.
 bool OpenEwf(const char* APath, libewf_handle_t** AHandle, libewf_error_t** AError) {
   const std::vector<std::string> segments = EwfSegments(APath, nullptr);
+  RequireFiles("E01", APath, segments);
   std::vector<char*> names;
   for (const std::string& segment : segments)
     names.push_back(const_cast<char*>(segment.c_str()));
@@ -188,13 +206,6 @@ bool OpenEwf(const char* APath, libewf_handle_t** AHandle, libewf_error_t** AErr
 bool OpenVhdi(const char* APath, libvhdi_file_t** AHandle, libvhdi_error_t** AError) {
   return libvhdi_file_initialize(AHandle, AError) == 1 &&
          libvhdi_file_open(*AHandle, APath, LIBVHDI_OPEN_READ, AError) == 1;
-}
-
-// A VMDK's descriptor names extent files, opened as a second step.
-bool OpenVmdk(const char* APath, libvmdk_handle_t** AHandle, libvmdk_error_t** AError) {
-  return libvmdk_handle_initialize(AHandle, AError) == 1 &&
-         libvmdk_handle_open(*AHandle, APath, LIBVMDK_OPEN_READ, AError) == 1 &&
-         libvmdk_handle_open_extent_data_files(*AHandle, AError) == 1;
 }
 
 // Extent files are named relative to the descriptor's folder.
@@ -215,6 +226,21 @@ std::vector<std::string> VmdkExtents(const char* APath, libvmdk_handle_t* AHandl
       files.push_back((fs::path(APath).parent_path() / name).lexically_normal().string());
   }
   return files;
+}
+
+// A VMDK's descriptor names extent files, opened as a second step.
+bool OpenVmdk(const char* APath, libvmdk_handle_t** AHandle, libvmdk_error_t** AError) {
+  if (libvmdk_handle_initialize(AHandle, AError) != 1 ||
+      libvmdk_handle_open(*AHandle, APath, LIBVMDK_OPEN_READ, AError) != 1)
+    return false;
+  try {
+    RequireFiles("VMDK", APath, VmdkExtents(APath, *AHandle));
+  } catch (const NoDriveException&) {
+    libvmdk_handle_close(*AHandle, nullptr);
+    libvmdk_handle_free(AHandle, nullptr);
+    throw;
+  }
+  return libvmdk_handle_open_extent_data_files(*AHandle, AError) == 1;
 }
 
 std::string VhdiParent(libvhdi_file_t* AHandle) {
@@ -290,6 +316,14 @@ const TLibrary<libqcow_file_t, libqcow_error_t> kQcow{.Format = "QCOW",
                                                       },
                                                       .ParentOf = QcowBackingFile};
 
+// A dynamic VHD starts with a copy of the footer that ends a whole one.
+bool StartsWithVhdFooterCopy(const std::string& APath) {
+  constexpr std::string_view kCookie = "conectix";
+  std::array<char, kCookie.size()> start{};
+  std::ifstream in(APath, std::ios::binary);
+  return in.read(start.data(), start.size()) && std::string_view(start.data(), start.size()) == kCookie;
+}
+
 } // namespace
 
 IVolumeSourcePtr OpenContainer(const std::string& APath) {
@@ -302,5 +336,10 @@ IVolumeSourcePtr OpenContainer(const std::string& APath) {
     return source;
   if (IVolumeSourcePtr source = TryOpen(kVmdk, APath, identity))
     return source;
-  return TryOpen(kQcow, APath, identity);
+  if (IVolumeSourcePtr source = TryOpen(kQcow, APath, identity))
+    return source;
+  if (StartsWithVhdFooterCopy(APath))
+    throw NoDriveException("The VHD image \"" + APath +
+                           "\" cannot be opened: its footer, the last 512 bytes of the file, is missing or damaged.");
+  return nullptr;
 }
