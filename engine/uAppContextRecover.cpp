@@ -150,7 +150,7 @@ void TNTFSRecoveryContext::ReportTally(const TRecoverTally& ATally, IExList& ACh
     ProgressEx::Detail(pdsWarning, "Ticked files not restored: " + std::to_string(leftOut) + " of " +
                                        std::to_string(files) + ".");
   if (ATally.WithZeros > 0)
-    ProgressEx::Detail(pdsError, "Files restored with zeros where the source drive could not be read: " +
+    ProgressEx::Detail(pdsError, "Files restored with zeros for bytes that could not be read or have no data runs: " +
                                      std::to_string(ATally.WithZeros) + ".");
   if (!ProgressEx::IsCanceled())
     ProgressEx::Detail(pdsInformation, "Recovering completed.");
@@ -206,9 +206,10 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode,
   for (const TByteRange& range : unread)
     ProgressEx::Detail(pdsWarning,
                        ByteRangeText(range) + " could not be read from the source drive and were written as zeros.");
-  for (const TByteRange& range : NoRunsRangesOf(*stream))
+  const std::vector<TByteRange> noRuns = NoRunsRangesOf(*stream);
+  for (const TByteRange& range : noRuns)
     ProgressEx::Detail(pdsWarning, ByteRangeText(range) + " have no data runs and were written as zeros.");
-  ATally.WithZeros += !unread.empty();
+  ATally.WithZeros += !unread.empty() || !noRuns.empty();
 }
 
 void TNTFSRecoveryContext::RestoreFolderTimes(PNTFSVolume AVolume, const std::vector<PTreeItemInfo>& ANodes,
