@@ -102,6 +102,10 @@ void TNTFSRecoveryContext::ProcessRecover() {
     throw std::invalid_argument("No target folder is set for the recovery.");
   std::int64_t dataSize = 0;
   const IExListPtr checked = GetCheckedList(dataSize);
+  // A folder that can take no file at all is named for what it is before
+  // its free space is asked about.
+  const std::string targetDir = ToNativePath(FTargetDir);
+  const ITargetFolderPtr target = FFileSystem->OpenTargetFolder(targetDir, SourceIdentity());
   const std::int64_t total = StoredSizeOf(*checked);
   if (!HasFreeSpace(FTargetDir, total) &&
       !FPrompt->AskWarningYesNo(kInsufficientSpace + std::to_string(total) +
@@ -109,8 +113,6 @@ void TNTFSRecoveryContext::ProcessRecover() {
     return;
 
   TNTFSVolumeRef volume(OpenSourceVolume());
-  const std::string targetDir = ToNativePath(FTargetDir);
-  const ITargetFolderPtr target = FFileSystem->OpenTargetFolder(targetDir, SourceIdentity());
   TRestoreTargets targets(*target, FRestoreMode, FResolveConflictMode, FFileSystem->MaxNameBytes(targetDir));
   TRecoverTally tally;
   TProgressExLevel level("Recovering...", checked->Count(), "objects");
