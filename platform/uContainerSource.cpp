@@ -2,6 +2,7 @@
 
 #include "ntfs/uFSError.h"
 
+#include <libbfio.h>
 #include <libewf.h>
 #include <libqcow.h>
 #include <libvhdi.h>
@@ -32,7 +33,9 @@ struct TLibrary {
   const char* Format;
   int (*CheckSignature)(const char*, TError**);
   // Opens APath into a new handle; false with the error set when it cannot.
-  bool (*Open)(const char*, THandle**, TError**);
+  // What the handle reads through, when it is not the library's own, is
+  // handed back to live as long as the handle.
+  bool (*Open)(const char*, THandle**, TError**, std::shared_ptr<void>&);
   ssize_t (*Read)(THandle*, void*, size_t, off64_t, TError**);
   int (*MediaSize)(THandle*, size64_t*, TError**);
   int (*Close)(THandle*, TError**);
@@ -57,8 +60,9 @@ void FreeHandle(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle) {
 template <class THandle, class TError>
 class TLibraryContainer final : public IVolumeSource {
 public:
-  TLibraryContainer(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle, std::vector<TSourcePiece> APieces)
-      : FLibrary(ALibrary), FHandle(AHandle), FPieces(std::move(APieces)) {
+  TLibraryContainer(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle, std::shared_ptr<void> AReadThrough,
+                    std::vector<TSourcePiece> APieces)
+      : FLibrary(ALibrary), FReadThrough(std::move(AReadThrough)), FHandle(AHandle), FPieces(std::move(APieces)) {
     size64_t size = 0;
     TError* error = nullptr;
     if (FLibrary.MediaSize(FHandle, &size, &error) == 1)
@@ -87,6 +91,8 @@ public:
 
 private:
   const TLibrary<THandle, TError>& FLibrary;
+  // Freed after the handle, in the destructor's body, is closed.
+  std::shared_ptr<void> FReadThrough;
   THandle* FHandle;
   std::vector<TSourcePiece> FPieces;
   std::int64_t FSize = 0;
@@ -130,7 +136,8 @@ IVolumeSourcePtr TryOpen(const TLibrary<THandle, TError>& ALibrary, const std::s
   if (signature != 1)
     return nullptr;
   THandle* handle = nullptr;
-  if (!ALibrary.Open(APath.c_str(), &handle, &error)) {
+  std::shared_ptr<void> readThrough;
+  if (!ALibrary.Open(APath.c_str(), &handle, &error, readThrough)) {
     const std::string why = ErrorTextOf(ALibrary, error);
     ALibrary.ErrorFree(&error);
     if (handle != nullptr)
@@ -145,7 +152,7 @@ IVolumeSourcePtr TryOpen(const TLibrary<THandle, TError>& ALibrary, const std::s
                            "\" holds only the changes to its parent image \"" + parent +
                            "\": open the parent, or a copy merged with it (qemu-img convert).");
   }
-  return std::make_shared<TLibraryContainer<THandle, TError>>(ALibrary, handle,
+  return std::make_shared<TLibraryContainer<THandle, TError>>(ALibrary, handle, std::move(readThrough),
                                                               PiecesOf(ALibrary, APath, AIdentity, handle));
 }
 
@@ -193,7 +200,7 @@ void RequireFiles(const std::string& AFormat, const char* APath, const std::vect
 }
 
 // E01 images come in segment files that are opened together.
-bool OpenEwf(const char* APath, libewf_handle_t** AHandle, libewf_error_t** AError) {
+bool OpenEwf(const char* APath, libewf_handle_t** AHandle, libewf_error_t** AError, std::shared_ptr<void>&) {
   const std::vector<std::string> segments = EwfSegments(APath, nullptr);
   RequireFiles("E01", APath, segments);
   std::vector<char*> names;
@@ -203,14 +210,28 @@ bool OpenEwf(const char* APath, libewf_handle_t** AHandle, libewf_error_t** AErr
          libewf_handle_open(*AHandle, names.data(), static_cast<int>(names.size()), LIBEWF_OPEN_READ, AError) == 1;
 }
 
-bool OpenVhdi(const char* APath, libvhdi_file_t** AHandle, libvhdi_error_t** AError) {
+bool OpenVhdi(const char* APath, libvhdi_file_t** AHandle, libvhdi_error_t** AError, std::shared_ptr<void>&) {
   return libvhdi_file_initialize(AHandle, AError) == 1 &&
          libvhdi_file_open(*AHandle, APath, LIBVHDI_OPEN_READ, AError) == 1;
+}
+
+// A single-file VMDK starts with its sparse extent's header and holds its
+// descriptor inside; the descriptor's one extent is the file itself,
+// whatever the file is called now.
+bool IsSingleFileVmdk(const char* APath, libvmdk_handle_t* AHandle) {
+  constexpr std::string_view kSparseMagic = "KDMV";
+  std::array<char, kSparseMagic.size()> start{};
+  std::ifstream in(APath, std::ios::binary);
+  int count = 0;
+  return in.read(start.data(), start.size()) && std::string_view(start.data(), start.size()) == kSparseMagic &&
+         libvmdk_handle_get_number_of_extents(AHandle, &count, nullptr) == 1 && count == 1;
 }
 
 // Extent files are named relative to the descriptor's folder.
 std::vector<std::string> VmdkExtents(const char* APath, libvmdk_handle_t* AHandle) {
   std::vector<std::string> files;
+  if (IsSingleFileVmdk(APath, AHandle))
+    return files;
   int count = 0;
   if (libvmdk_handle_get_number_of_extents(AHandle, &count, nullptr) != 1)
     return files;
@@ -228,8 +249,33 @@ std::vector<std::string> VmdkExtents(const char* APath, libvmdk_handle_t* AHandl
   return files;
 }
 
+// A pool of one file: APath read as the extent of a single-file VMDK,
+// instead of the file its descriptor names, which may be another disk
+// since the image was renamed.
+std::shared_ptr<void> ExtentPoolOfItself(const char* APath) {
+  libbfio_pool_t* pool = nullptr;
+  libbfio_handle_t* file = nullptr;
+  int entry = 0;
+  if (libbfio_pool_initialize(&pool, 0, LIBBFIO_POOL_UNLIMITED_NUMBER_OF_OPEN_HANDLES, nullptr) != 1)
+    return nullptr;
+  std::shared_ptr<void> owned(pool, [](void* APool) {
+    auto* freed = static_cast<libbfio_pool_t*>(APool);
+    libbfio_pool_free(&freed, nullptr);
+  });
+  if (libbfio_file_initialize(&file, nullptr) != 1)
+    return nullptr;
+  // The pool owns the file handle once it holds it.
+  if (libbfio_file_set_name(file, APath, std::strlen(APath), nullptr) != 1 ||
+      libbfio_pool_append_handle(pool, &entry, file, LIBBFIO_OPEN_READ, nullptr) != 1) {
+    libbfio_handle_free(&file, nullptr);
+    return nullptr;
+  }
+  return owned;
+}
+
 // A VMDK's descriptor names extent files, opened as a second step.
-bool OpenVmdk(const char* APath, libvmdk_handle_t** AHandle, libvmdk_error_t** AError) {
+bool OpenVmdk(const char* APath, libvmdk_handle_t** AHandle, libvmdk_error_t** AError,
+              std::shared_ptr<void>& AReadThrough) {
   if (libvmdk_handle_initialize(AHandle, AError) != 1 ||
       libvmdk_handle_open(*AHandle, APath, LIBVMDK_OPEN_READ, AError) != 1)
     return false;
@@ -240,7 +286,12 @@ bool OpenVmdk(const char* APath, libvmdk_handle_t** AHandle, libvmdk_error_t** A
     libvmdk_handle_free(AHandle, nullptr);
     throw;
   }
-  return libvmdk_handle_open_extent_data_files(*AHandle, AError) == 1;
+  if (!IsSingleFileVmdk(APath, *AHandle))
+    return libvmdk_handle_open_extent_data_files(*AHandle, AError) == 1;
+  AReadThrough = ExtentPoolOfItself(APath);
+  return AReadThrough != nullptr &&
+         libvmdk_handle_open_extent_data_files_file_io_pool(
+             *AHandle, static_cast<libbfio_pool_t*>(AReadThrough.get()), AError) == 1;
 }
 
 std::string VhdiParent(libvhdi_file_t* AHandle) {
@@ -262,7 +313,7 @@ std::string QcowBackingFile(libqcow_file_t* AHandle) {
                      libqcow_error_free);
 }
 
-bool OpenQcow(const char* APath, libqcow_file_t** AHandle, libqcow_error_t** AError) {
+bool OpenQcow(const char* APath, libqcow_file_t** AHandle, libqcow_error_t** AError, std::shared_ptr<void>&) {
   return libqcow_file_initialize(AHandle, AError) == 1 &&
          libqcow_file_open(*AHandle, APath, LIBQCOW_OPEN_READ, AError) == 1;
 }
