@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -178,6 +179,34 @@ TEST_F(CliSourcePieces, WhatCannotBeReadIsRefusedNamingWhy) {
     EXPECT_EQ(result.Out, "");
   }
   EXPECT_EQ(StateOf(Folder.Path()), before);
+}
+
+// A VMDK's flat extent attached to a loop device and mounted read-write:
+// a target folder on that mount is on the source. Needs root and a mount.
+TEST_F(CliSourcePieces, ATargetOnAMountOfAnExtentIsRefused) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "attaching a loop device needs root";
+  const std::string descriptor = FlatVmdk("demo", "disk-flat.vmdk");
+  const std::vector<std::string> attached =
+      testsupport::SplitLines(testsupport::RunCommand({"losetup", "-f", "--show", (Folder / "disk-flat.vmdk").string()}).Out);
+  if (attached.empty())
+    GTEST_SKIP() << "no loop device can be attached here";
+  const std::string device = attached.front();
+  const fs::path mountPoint = Folder / "mounted";
+  fs::create_directory(mountPoint);
+  if (testsupport::RunCommand({"ntfs-3g", device, mountPoint.string()}).ExitCode != 0) {
+    testsupport::RunCommand({"losetup", "-d", device});
+    GTEST_SKIP() << "the extent cannot be mounted here (no FUSE?)";
+  }
+  const CommandResult restore =
+      Cli({"restore", descriptor, "--target", (mountPoint / "out").string(), "--path", kVictimPath});
+  const bool written = fs::exists(mountPoint / "out");
+  testsupport::RunCommand({"umount", mountPoint.string()});
+  testsupport::RunCommand({"losetup", "-d", device});
+  EXPECT_NE(restore.ExitCode, 0) << restore.Err;
+  EXPECT_THAT(restore.Err, HasSubstr("is mounted read-write at \"" + mountPoint.string() + "\""));
+  EXPECT_THAT(LastErrorLine(restore), HasSubstr("is on the source drive: files are never written onto the drive"));
+  EXPECT_FALSE(written);
 }
 
 } // namespace
