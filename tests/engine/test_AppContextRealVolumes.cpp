@@ -102,6 +102,20 @@ std::uint64_t VcnCount(const ManifestEntry& AEntry) {
 
 class RealVolumeTest : public EngineTest {
 protected:
+  // Each file the builder left deleted, with the item the scan made of it;
+  // a file the scan did not list fails the test.
+  template <class TCheck>
+  void ForEachDeletedFile(const testsupport::Manifest& AManifest, TCheck ACheck) {
+    for (const ManifestEntry* entry : StillDeleted(AManifest)) {
+      if (entry->IsFolder)
+        continue;
+      SCOPED_TRACE(entry->Path);
+      const PItemInfo item = ItemOfRecord(static_cast<std::int64_t>(entry->Record));
+      ASSERT_NE(item, nullptr);
+      ACheck(*entry, item);
+    }
+  }
+
   std::set<std::uint64_t> DeletedItemRecords() const {
     std::set<std::uint64_t> records;
     for (auto [bookmark, item] : ListItems<PItemInfo>(*Context.Items()))
@@ -310,37 +324,32 @@ TEST_F(RealVolumeTest, DeletedFilesHangBelowTheirRealFolderAndCarryTheirOverwrit
     const testsupport::Manifest manifest = testsupport::FixtureManifest(recipe);
     const std::string image = testsupport::FixtureImage(recipe);
     Scan(image);
-    for (const ManifestEntry* entry : StillDeleted(manifest)) {
-      if (entry->IsFolder)
-        continue;
-      SCOPED_TRACE(entry->Path);
-      const PItemInfo item = ItemOfRecord(static_cast<std::int64_t>(entry->Record));
-      ASSERT_NE(item, nullptr);
+    ForEachDeletedFile(manifest, [&](const ManifestEntry& entry, PItemInfo item) {
       // A name ntfs-3g freed with its extension record is taken back from
       // there where it can be, else the file is listed by its record
       // number. Either way its later extents are taken back from the freed
       // extension records that hold them.
-      const bool nameless = LostItsName(image, *entry);
-      const std::string path = TreePathOf(entry->Record);
-      const std::string numbered = "?\?\?/record-" + std::to_string(entry->Record);
+      const bool nameless = LostItsName(image, entry);
+      const std::string path = TreePathOf(entry.Record);
+      const std::string numbered = "?\?\?/record-" + std::to_string(entry.Record);
       if (!nameless || path.find("/record-") == std::string::npos) {
-        EXPECT_EQ(path, ExpectedTreePath(manifest, *entry));
+        EXPECT_EQ(path, ExpectedTreePath(manifest, entry));
       } else {
         EXPECT_TRUE(path.starts_with(numbered) && (path.size() == numbered.size() || path[numbered.size()] == '.'))
             << path;
       }
-      EXPECT_EQ(item->DataSize, static_cast<std::int64_t>(entry->Size));
-      switch (entry->Overwritten) {
+      EXPECT_EQ(item->DataSize, static_cast<std::int64_t>(entry.Size));
+      switch (entry.Overwritten) {
       case Overwrite::Entirely:
         EXPECT_EQ(item->OverwritePercent, 100.0);
         break;
       case Overwrite::Partly:
-        EXPECT_NEAR(item->OverwritePercent, 100.0 * entry->TakenClusters / VcnCount(*entry), 1e-9);
+        EXPECT_NEAR(item->OverwritePercent, 100.0 * entry.TakenClusters / VcnCount(entry), 1e-9);
         break;
       default:
         EXPECT_EQ(item->OverwritePercent, 0.0);
       }
-    }
+    });
     Context.Clear();
   }
 }
@@ -354,23 +363,18 @@ TEST_F(RealVolumeTest, FilesGrownLateIntoDeletedFilesOverwriteThemWhateverTheirN
   Scan(testsupport::FixtureImage("grownlater"));
   Context.SmartCheck(Context.TreeItems());
   int large = 0, taken = 0;
-  for (const ManifestEntry* entry : StillDeleted(manifest)) {
-    if (entry->IsFolder)
-      continue;
-    SCOPED_TRACE(entry->Path);
-    const PItemInfo item = ItemOfRecord(static_cast<std::int64_t>(entry->Record));
-    ASSERT_NE(item, nullptr);
-    if (entry->Path.starts_with("/Large/")) {
+  ForEachDeletedFile(manifest, [&](const ManifestEntry& entry, PItemInfo item) {
+    if (entry.Path.starts_with("/Large/")) {
       ++large;
-      EXPECT_EQ(entry->Overwritten, Overwrite::None);
+      EXPECT_EQ(entry.Overwritten, Overwrite::None);
       EXPECT_EQ(item->OverwritePercent, 0.0);
       EXPECT_TRUE(item->Checked);
-    } else if (entry->Overwritten == Overwrite::Entirely) {
+    } else if (entry.Overwritten == Overwrite::Entirely) {
       ++taken;
       EXPECT_EQ(item->OverwritePercent, 100.0);
       EXPECT_FALSE(item->Checked);
     }
-  }
+  });
   EXPECT_EQ(large, 4);
   EXPECT_GT(taken, 100);
 }
