@@ -89,7 +89,8 @@ std::int64_t TProgressExService::MonotonicMilliseconds() {
 }
 
 TProgressExService::TProgressExService(TClock AClock)
-    : FClock(std::move(AClock)), FInfo(std::make_unique<TProgressInfo>()) {}
+    : FClock(std::move(AClock)), FInfo(std::make_unique<TProgressInfo>()),
+      FSeenUpdateRequests(gUpdateRequests.load(std::memory_order_relaxed)) {}
 
 TProgressExService::~TProgressExService() {
   while (!FLevels.empty())
