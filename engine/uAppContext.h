@@ -21,6 +21,7 @@
 #include <vector>
 
 struct TAttributeSearchRec;
+class TClusterBitmap;
 class TRestoreTargets;
 
 // One file or folder found on the volume. Only clearing its Owner list frees it.
@@ -37,7 +38,9 @@ struct TItemInfo {
   // on disk, holes of a sparse file left out (they stay holes).
   std::int64_t StoredSize = 0;
   std::int64_t CreationTime = 0;
-  std::int64_t ChangeTime = 0; // orders writes in the overwrite estimate
+  // When the record last wrote (its data or itself): orders the claims of
+  // deleted records in the overwrite estimate.
+  std::int64_t ChangeTime = 0;
   std::uint32_t Attributes = 0;
   bool IsDirectory = false;
   bool Checked = false;
@@ -216,17 +219,19 @@ private:
   // Analysis and view (uAppContextView.cpp)
   // Estimates the deleted files from the runs the record pass kept, then
   // lets the runs go. Files it kept no runs for stay at 0 %.
-  void AnalyzeItems();
+  void AnalyzeItems(PNTFSVolume AVolume);
   void PrepareView(const IExListPtr& ARootItems, const IExListPtr& AItems, const std::u16string& AMask,
                    const IExListPtr& ATreeItems);
   static PTreeItemInfo NewTreeItem(const IExListPtr& AList, PItemInfo AItem);
   static bool IsAncestor(PTreeItemInfo A, PTreeItemInfo B);
   static void RemoveEmptyFolders(const IExListPtr& AList);
   static void FreeTree(const IExListPtr& ATreeItems);
-  // Clusters overwritten by later records or unreadable, against all.
-  double OverwritePercentOf(std::size_t AKept) const;
+  // The share of the file's clusters that are lost: overwritten, in use,
+  // unreadable or without a run, each cluster counted once.
+  double OverwritePercentOf(std::size_t AKept, const TClusterBitmap& AInUse) const;
   void NoteUnreadableClusters(PNTFSVolume AVolume, const IVolumeSource& ASource);
-  std::int64_t UnreadableClustersIn(std::int64_t AFirst, std::int64_t ALast) const;
+  // Appends the unreadable parts of [AFirst, ALast].
+  void AddUnreadableRanges(std::int64_t AFirst, std::int64_t ALast, std::vector<TClusterRange>& ARanges) const;
   // The clusters of a run with clusters on disk, both ends inclusive; false
   // for a sparse run or one whose numbers do not add up.
   static bool RunClusters(const RunListElement& ARun, std::int64_t& AFirst, std::int64_t& ALast);
@@ -241,7 +246,7 @@ private:
   struct TRecoverTally {
     std::int64_t Files = 0;     // ticked files the walk came to
     std::int64_t LeftOut = 0;   // of those, not written for want of space
-    std::int64_t WithZeros = 0; // written with zeros for unreadable bytes
+    std::int64_t WithZeros = 0; // written with zeros for bytes unreadable or without runs
   };
   void RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode, TRestoreTargets& ATargets, TRecoverTally& ATally);
   void ReportTally(const TRecoverTally& ATally, IExList& AChecked) const;

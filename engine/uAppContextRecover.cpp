@@ -102,6 +102,10 @@ void TNTFSRecoveryContext::ProcessRecover() {
     throw std::invalid_argument("No target folder is set for the recovery.");
   std::int64_t dataSize = 0;
   const IExListPtr checked = GetCheckedList(dataSize);
+  // A folder that can take no file at all is named for what it is before
+  // its free space is asked about.
+  const std::string targetDir = ToNativePath(FTargetDir);
+  const ITargetFolderPtr target = FFileSystem->OpenTargetFolder(targetDir, SourceIdentity());
   const std::int64_t total = StoredSizeOf(*checked);
   if (!HasFreeSpace(FTargetDir, total) &&
       !FPrompt->AskWarningYesNo(kInsufficientSpace + std::to_string(total) +
@@ -109,8 +113,6 @@ void TNTFSRecoveryContext::ProcessRecover() {
     return;
 
   TNTFSVolumeRef volume(OpenSourceVolume());
-  const std::string targetDir = ToNativePath(FTargetDir);
-  const ITargetFolderPtr target = FFileSystem->OpenTargetFolder(targetDir, SourceIdentity());
   TRestoreTargets targets(*target, FRestoreMode, FResolveConflictMode, FFileSystem->MaxNameBytes(targetDir));
   TRecoverTally tally;
   TProgressExLevel level("Recovering...", checked->Count(), "objects");
@@ -150,7 +152,7 @@ void TNTFSRecoveryContext::ReportTally(const TRecoverTally& ATally, IExList& ACh
     ProgressEx::Detail(pdsWarning, "Ticked files not restored: " + std::to_string(leftOut) + " of " +
                                        std::to_string(files) + ".");
   if (ATally.WithZeros > 0)
-    ProgressEx::Detail(pdsError, "Files restored with zeros where the source drive could not be read: " +
+    ProgressEx::Detail(pdsError, "Files restored with zeros for bytes that could not be read or have no data runs: " +
                                      std::to_string(ATally.WithZeros) + ".");
   if (!ProgressEx::IsCanceled())
     ProgressEx::Detail(pdsInformation, "Recovering completed.");
@@ -206,9 +208,10 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode,
   for (const TByteRange& range : unread)
     ProgressEx::Detail(pdsWarning,
                        ByteRangeText(range) + " could not be read from the source drive and were written as zeros.");
-  for (const TByteRange& range : NoRunsRangesOf(*stream))
+  const std::vector<TByteRange> noRuns = NoRunsRangesOf(*stream);
+  for (const TByteRange& range : noRuns)
     ProgressEx::Detail(pdsWarning, ByteRangeText(range) + " have no data runs and were written as zeros.");
-  ATally.WithZeros += !unread.empty();
+  ATally.WithZeros += !unread.empty() || !noRuns.empty();
 }
 
 void TNTFSRecoveryContext::RestoreFolderTimes(PNTFSVolume AVolume, const std::vector<PTreeItemInfo>& ANodes,

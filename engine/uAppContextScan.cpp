@@ -69,11 +69,17 @@ std::optional<PMFTStandardInformation> StandardInformationOf(TAttributeSearch& A
   return content;
 }
 
-// When a record keeps no name, its $STANDARD_INFORMATION still tells when it
-// was last written: the later of its data and its record change times. 0
-// when it holds no times either.
-std::int64_t LastWriteOf(const std::optional<PMFTStandardInformation>& ATimes) {
-  return ATimes ? std::max(ATimes->ModificationTime(), ATimes->RecordChangeTime()) : 0;
+// When a record last wrote: the later of its data and its record change
+// times. A file created early and grown late took its new clusters late,
+// which its name's times (set when it was named) do not tell. A record
+// without standard information falls back on its name's change time, else
+// 0. Kept below ClaimHeldNow, which only records in use are dated.
+std::int64_t LastWriteOf(const std::optional<PMFTStandardInformation>& ATimes,
+                         const std::optional<TScannedName>& AFileName) {
+  const std::int64_t written = ATimes ? std::max(ATimes->ModificationTime(), ATimes->RecordChangeTime())
+                               : AFileName ? AFileName->ChangeTime
+                                           : 0;
+  return std::min(written, ClaimHeldNow - 1);
 }
 
 // A deleted record without any name is still worth listing when it is a
@@ -219,7 +225,7 @@ void TNTFSRecoveryContext::ProcessScan() {
     // what it found, and that still gets its tree.
     ScanDrive(volume.Get(), FItems);
     ProgressEx::DoProgress(1);
-    AnalyzeItems();
+    AnalyzeItems(volume.Get());
     ProgressEx::DoProgress(2);
     PrepareView(FRootItems, FItems, FMask, FTreeItems);
     ProgressEx::DoProgress(3);
@@ -279,9 +285,7 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
   if (!fileName && !inUse && search.Rec().Node != nullptr)
     fileName = FormerFileNameOf(ANumber, search.Rec().Node);
   const std::optional<PMFTStandardInformation> times = StandardInformationOf(search);
-  // A record that lost its name (ntfs-3g drops the extension record that
-  // held it) still counts by when it was written.
-  const std::int64_t lastWrite = fileName ? fileName->ChangeTime : LastWriteOf(times);
+  const std::int64_t lastWrite = LastWriteOf(times, fileName);
   PItemInfo item = nullptr;
   // Live files are not collected; the root folder, its own parent, is
   // represented by the drive folder.
@@ -291,7 +295,7 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
     item->DataSize = fileName->DataSize;
     item->Attributes = fileName->FileAttributes;
     item->CreationTime = fileName->CreationTime;
-    item->ChangeTime = fileName->ChangeTime;
+    item->ChangeTime = lastWrite;
   } else if (!inUse && !isFolder && !fileName && IsNamelessFile(search, times)) {
     item = NewItem(AList, MFT_REF::Build(ANumber), MFT_REF::Build(kOrphansRecord), NamelessName(AVolume, ANumber),
                    false, true);
@@ -304,8 +308,11 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
   if (item && search.FindFirst(AttributeType::Data, 0))
     TakeData(AVolume, item, search.Rec(), ARunList);
 
-  // Every record's clusters count, live files and metafiles included: they
-  // are what overwrites deleted files written before them.
+  // Every record's clusters count. What a record in use holds (a live
+  // file's data, a folder's index, the MFT, the metafiles) is taken now,
+  // whenever the record was written; a deleted record's claims count only
+  // against what was deleted before it last wrote.
+  const std::int64_t claimDate = inUse ? ClaimHeldNow : lastWrite;
   for (bool found = search.FindFirst(AttributeType::Any, 0); found; found = search.FindNext()) {
     if (NTFSAttribute::IsResident(search.Rec().AttributeRecord))
       continue;
@@ -314,7 +321,7 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
     for (std::int32_t i = 0; i < ARunList->ItemCount(); ++i) {
       std::int64_t first = 0, last = 0;
       if (RunClusters(ARunList->Item(i), first, last))
-        FDriveMap->AddUsing(first, last, item, lastWrite);
+        FDriveMap->AddUsing(first, last, item, claimDate);
     }
   }
 }
@@ -413,10 +420,12 @@ void TNTFSRecoveryContext::TakeFreedExtents(PNTFSVolume AVolume) {
       }
     }
     const std::int64_t mapped = MappedBytes(end, AVolume->ClusterSize);
-    if (mapped < data.DataSize)
+    if (mapped < data.DataSize) {
       ProgressEx::Detail(pdsWarning, "The data runs of MFT record " + std::to_string(number) + " break off at VCN " +
                                          std::to_string(end) + ": bytes " + std::to_string(mapped) + " to " +
                                          std::to_string(data.DataSize - 1) + " have no clusters.");
+      FDataRuns.SetMissingClusters(data.Kept, (data.DataSize - mapped - 1) / AVolume->ClusterSize + 1);
+    }
     SizeByKeptRuns(data.Kept, data.DataSize, data.Compressed, AVolume->ClusterSize);
   }
   std::vector<TShortData>().swap(FShortData);

@@ -1,5 +1,6 @@
 #include "engine/uAppContext.h"
 
+#include "engine/uClusterBitmap.h"
 #include "engine/uFileMask.h"
 #include "engine/uTreeWalk.h"
 #include "ntfs/uNTFSAttribute.h"
@@ -84,40 +85,45 @@ void TNTFSRecoveryContext::NoteUnreadableClusters(PNTFSVolume AVolume, const IVo
   FUnreadableClusters.resize(kept);
 }
 
-std::int64_t TNTFSRecoveryContext::UnreadableClustersIn(std::int64_t AFirst, std::int64_t ALast) const {
-  std::int64_t count = 0;
+void TNTFSRecoveryContext::AddUnreadableRanges(std::int64_t AFirst, std::int64_t ALast,
+                                               std::vector<TClusterRange>& ARanges) const {
   // The first range that ends at or after AFirst; ranges come in order.
   auto range = std::lower_bound(FUnreadableClusters.begin(), FUnreadableClusters.end(), AFirst,
                                 [](const auto& ARange, std::int64_t AValue) { return ARange.second < AValue; });
   for (; range != FUnreadableClusters.end() && range->first <= ALast; ++range)
-    count += std::min(range->second, ALast) - std::max(range->first, AFirst) + 1;
-  return count;
+    ARanges.emplace_back(std::max(range->first, AFirst), std::min(range->second, ALast));
 }
 
-double TNTFSRecoveryContext::OverwritePercentOf(std::size_t AKept) const {
+double TNTFSRecoveryContext::OverwritePercentOf(std::size_t AKept, const TClusterBitmap& AInUse) const {
   const PItemInfo item = FDataRuns.Item(AKept);
-  std::int64_t used = 0;
+  std::vector<TClusterRange> lost;
   for (const RunListElement& run : FDataRuns.Runs(AKept)) {
     std::int64_t first = 0, last = 0;
     if (!RunClusters(run, first, last))
       continue;
-    // A truncated image, a damaged run list or a rescue that never read
-    // the area: those bytes are lost as surely as overwritten ones.
-    used += FDriveMap->IsUsed(first, last, item, item->ChangeTime) + UnreadableClustersIn(first, last);
+    // Held by a record in use or taken by a deleted one written later; in
+    // use by the volume's own count, whoever holds it; or, from a truncated
+    // image, a damaged run list or a rescue that never read the area, not
+    // to be had: those bytes are lost either way.
+    FDriveMap->AddClaimedRanges(first, last, item, item->ChangeTime, lost);
+    AInUse.AddInUseRanges(first, last, lost);
+    AddUnreadableRanges(first, last, lost);
   }
-  const std::int64_t clusters = FDataRuns.VCNCount(AKept);
+  const std::int64_t missing = FDataRuns.MissingClusters(AKept);
+  const std::int64_t clusters = FDataRuns.VCNCount(AKept) + missing;
   if (clusters == 0)
     return 0;
-  // Several later records may claim the same cluster, each counting once.
+  const std::int64_t used = CountClusters(lost) + missing;
   return std::min(100.0, static_cast<double>(used) / static_cast<double>(clusters) * 100.0);
 }
 
-void TNTFSRecoveryContext::AnalyzeItems() {
+void TNTFSRecoveryContext::AnalyzeItems(PNTFSVolume AVolume) {
   const auto count = static_cast<std::int64_t>(FDataRuns.Count());
   TProgressExLevel level("Analyzing deleted files...", count, "objects");
+  const TClusterBitmap inUse(AVolume);
   for (std::int64_t done = 0; done < count; ++done) {
     const auto kept = static_cast<std::size_t>(done);
-    FDataRuns.Item(kept)->OverwritePercent = OverwritePercentOf(kept);
+    FDataRuns.Item(kept)->OverwritePercent = OverwritePercentOf(kept, inUse);
     if (!ProgressEx::DoProgress(done))
       break;
   }

@@ -26,6 +26,10 @@ public:
   TItemInfo* Item(std::size_t AIndex) const { return FKept.at(AIndex).Item; }
   std::span<const RunListElement> Runs(std::size_t AIndex) const;
   std::int64_t VCNCount(std::size_t AIndex) const { return FKept.at(AIndex).VCNCount; }
+  // Clusters of the file's data beyond where its runs end: no run is left
+  // to say where they were, so they are lost.
+  void SetMissingClusters(std::size_t AIndex, std::int64_t AClusters) { FKept.at(AIndex).Missing = AClusters; }
+  std::int64_t MissingClusters(std::size_t AIndex) const { return FKept.at(AIndex).Missing; }
 
   // Forgets every file's runs and gives their memory back.
   void Clear();
@@ -36,6 +40,7 @@ private:
     std::size_t First = 0;
     std::size_t Count = 0;
     std::int64_t VCNCount = 0;
+    std::int64_t Missing = 0;
   };
   std::vector<TKept> FKept;
   // The runs of every file back to back: one block instead of one per file.

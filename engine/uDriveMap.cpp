@@ -1,6 +1,7 @@
 #include "engine/uDriveMap.h"
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 
 TDriveMap::TDriveMap(std::int64_t AClusterCount)
@@ -69,34 +70,47 @@ void TDriveMap::IndexTailUsing(std::size_t AIndex) {
 
 namespace {
 
-// Clusters of [AStart, AEnd] that one using claims for the lookup.
-std::int64_t ClaimedBy(const TDriveMapUsing& AUsing, std::int64_t AStart, std::int64_t AEnd,
-                       const void* AExcludeOwner, std::int64_t AOwnerDate) {
+// Appends the part of [AStart, AEnd] that one using claims for the lookup.
+void AddClaim(const TDriveMapUsing& AUsing, std::int64_t AStart, std::int64_t AEnd, const void* AExcludeOwner,
+              std::int64_t AOwnerDate, std::vector<TClusterRange>& ARanges) {
   if (AUsing.Owner == AExcludeOwner || AUsing.OwnerDate <= AOwnerDate)
-    return 0;
+    return;
   if (AUsing.End < AStart || AUsing.Start > AEnd)
-    return 0;
-  return std::min(AEnd, AUsing.End) - std::max(AStart, AUsing.Start) + 1;
+    return;
+  ARanges.emplace_back(std::max(AStart, AUsing.Start), std::min(AEnd, AUsing.End));
 }
 
 } // namespace
 
-// Each slice counts only the clusters inside it, so a using indexed in
-// several slices still counts each of its clusters once.
-std::int64_t TDriveMap::TailUsed(std::int64_t AStartCluster, std::int64_t AEndCluster,
-                                 const void* AExcludeOwner, std::int64_t AOwnerDate) const {
+std::int64_t CountClusters(std::vector<TClusterRange>& ARanges) {
+  std::sort(ARanges.begin(), ARanges.end());
+  std::int64_t count = 0;
+  std::int64_t next = std::numeric_limits<std::int64_t>::min(); // the first cluster not counted yet
+  for (const auto& [first, last] : ARanges) {
+    const std::int64_t from = std::max(first, next);
+    if (from > last)
+      continue;
+    count += last - from + 1;
+    if (last == std::numeric_limits<std::int64_t>::max())
+      break;
+    next = last + 1;
+  }
+  return count;
+}
+
+// Each slice looks only at the clusters inside it.
+void TDriveMap::AddTailClaims(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
+                              std::int64_t AOwnerDate, std::vector<TClusterRange>& ARanges) const {
   const TDriveMapChain& tail = FChains.back();
   const std::int64_t from = std::max(AStartCluster, tail.Start);
   const std::int64_t to = std::min(AEndCluster, tail.End);
-  std::int64_t result = 0;
   for (std::int64_t slice = TailSliceOf(from); slice <= TailSliceOf(to); ++slice) {
     const std::int64_t sliceStart = tail.Start + slice * FChainSize;
     const std::int64_t start = std::max(from, sliceStart);
     const std::int64_t end = std::min(to, sliceStart + FChainSize - 1);
     for (std::size_t index : FTailSlices[static_cast<std::size_t>(slice)])
-      result += ClaimedBy(tail.Usings[index], start, end, AExcludeOwner, AOwnerDate);
+      AddClaim(tail.Usings[index], start, end, AExcludeOwner, AOwnerDate, ARanges);
   }
-  return result;
 }
 
 void TDriveMap::AddUsing(std::int64_t AStartCluster, std::int64_t AEndCluster,
@@ -115,19 +129,24 @@ void TDriveMap::AddUsing(std::int64_t AStartCluster, std::int64_t AEndCluster,
   }
 }
 
-std::int64_t TDriveMap::IsUsed(std::int64_t AStartCluster, std::int64_t AEndCluster,
-                               const void* AExcludeOwner, std::int64_t AOwnerDate) const {
+void TDriveMap::AddClaimedRanges(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
+                                 std::int64_t AOwnerDate, std::vector<TClusterRange>& ARanges) const {
   if (!ClipToVolume(AStartCluster, AEndCluster))
-    return 0;
-  std::int64_t result = 0;
+    return;
   const std::int32_t last = ChainOf(AEndCluster);
   for (std::int32_t i = ChainOf(AStartCluster); i <= last; ++i) {
     if (i == DriveMapChainCount - 1) {
-      result += TailUsed(AStartCluster, AEndCluster, AExcludeOwner, AOwnerDate);
+      AddTailClaims(AStartCluster, AEndCluster, AExcludeOwner, AOwnerDate, ARanges);
       continue;
     }
     for (const TDriveMapUsing& u : FChains[i].Usings)
-      result += ClaimedBy(u, AStartCluster, AEndCluster, AExcludeOwner, AOwnerDate);
+      AddClaim(u, AStartCluster, AEndCluster, AExcludeOwner, AOwnerDate, ARanges);
   }
-  return result;
+}
+
+std::int64_t TDriveMap::IsUsed(std::int64_t AStartCluster, std::int64_t AEndCluster,
+                               const void* AExcludeOwner, std::int64_t AOwnerDate) const {
+  std::vector<TClusterRange> claimed;
+  AddClaimedRanges(AStartCluster, AEndCluster, AExcludeOwner, AOwnerDate, claimed);
+  return CountClusters(claimed);
 }

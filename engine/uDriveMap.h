@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <utility>
 #include <vector>
 
 // Which ranges of clusters of a volume are claimed by which file-system
@@ -14,10 +16,21 @@
 
 inline constexpr std::int32_t DriveMapChainCount = 65536;
 
+// The date of a claim by a record in use: it holds its clusters now, which
+// is later than any deleted record was written.
+inline constexpr std::int64_t ClaimHeldNow = std::numeric_limits<std::int64_t>::max();
+
+// Clusters from first to last, both inclusive.
+using TClusterRange = std::pair<std::int64_t, std::int64_t>;
+
+// How many clusters the ranges cover together, each counted once; sorts
+// and merges them on the way.
+std::int64_t CountClusters(std::vector<TClusterRange>& ARanges);
+
 // One recorded part of a range, lying inside a single chain.
 struct TDriveMapUsing {
   const void* Owner = nullptr;  // the claiming item, or nil for a live file or metafile
-  std::int64_t OwnerDate = 0;   // the claimant's file time; 0 without $FILE_NAME
+  std::int64_t OwnerDate = 0;   // when the claimant last wrote; ClaimHeldNow while it is in use
   std::int64_t Start = 0;       // first cluster, inclusive
   std::int64_t End = 0;         // last cluster, inclusive
 };
@@ -47,10 +60,14 @@ public:
                 const void* AOwner, std::int64_t AOwnerDate);
 
   // Clusters of the range claimed by owners other than AExcludeOwner dated
-  // strictly later than AOwnerDate; a cluster claimed by several such owners
-  // counts once for each of them.
+  // strictly later than AOwnerDate, each counted once however many such
+  // owners claim it.
   std::int64_t IsUsed(std::int64_t AStartCluster, std::int64_t AEndCluster,
                       const void* AExcludeOwner, std::int64_t AOwnerDate) const;
+  // Appends the parts of the range that IsUsed counts, as they were
+  // claimed: they may overlap.
+  void AddClaimedRanges(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
+                        std::int64_t AOwnerDate, std::vector<TClusterRange>& ARanges) const;
 
   // Drops every range; the layout stays.
   void Clear();
@@ -67,8 +84,8 @@ private:
   bool ClipToVolume(std::int64_t& AStart, std::int64_t& AEnd) const;
   std::int64_t TailSliceOf(std::int64_t ACluster) const;
   void IndexTailUsing(std::size_t AIndex);
-  std::int64_t TailUsed(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
-                        std::int64_t AOwnerDate) const;
+  void AddTailClaims(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
+                     std::int64_t AOwnerDate, std::vector<TClusterRange>& ARanges) const;
 
   std::int64_t FClusterCount = 0;
   std::int64_t FChainSize = 0;

@@ -77,10 +77,20 @@ TByteView AttributeListOf(PNTFSNode ANode) {
   return AttributeListBlock(ANode);
 }
 
-// Whether ARecord is an extension record of ABase.
+// Whether ARecord is an extension record of the file ABase holds, and not
+// of another file that had or has ABase's record: its base reference
+// carries the sequence number ABase has while in use, or the one ABase had
+// before freeing raised it. A reference without a sequence number (0)
+// names the record alone.
 bool IsExtensionOf(PNTFSNode ARecord, PNTFSNode ABase) {
-  return ARecord->MFTRecordHeader.IsFileRecord() &&
-         ARecord->MFTRecordHeader.BaseMFTRecord().Address() == ABase->MFTNumber.Address();
+  const PMFTRecord& header = ARecord->MFTRecordHeader;
+  const PMFTRecord& base = ABase->MFTRecordHeader;
+  const MFT_REF named = header.BaseMFTRecord();
+  if (!header.IsFileRecord() || named.Address() != ABase->MFTNumber.Address())
+    return false;
+  const bool baseInUse = (base.Flags() & MFT_RECORD_IN_USE) != 0;
+  return named.Number() == 0 ||
+         (baseInUse ? named.Number() : SequenceAfterFreeing(named.Number())) == base.SequenceNumber();
 }
 
 // The attribute a list entry names inside ARecord. The entry's id is the

@@ -53,7 +53,9 @@ std::string NotAVolume(const std::string& APath, const struct stat& AInfo) {
 IVolumeSourcePtr TFileSource::Open(const std::string& APath) {
   if (APath.empty())
     throw NoDriveException(NoDriveException::kMessage);
-  const int handle = open(APath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // Non-blocking, so that a named pipe is refused below instead of waiting
+  // for a writer; reads of files and disks do not heed it.
+  const int handle = open(APath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (handle < 0)
     RaiseOpenError(APath, errno);
   return Adopt(handle, APath);

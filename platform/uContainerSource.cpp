@@ -3,6 +3,7 @@
 #include "ntfs/uFSError.h"
 #include "platform/uContainerDamage.h"
 
+#include <libbfio.h>
 #include <libewf.h>
 #include <libqcow.h>
 #include <libvhdi.h>
@@ -14,8 +15,10 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -31,7 +34,9 @@ struct TLibrary {
   const char* Format;
   int (*CheckSignature)(const char*, TError**);
   // Opens APath into a new handle; false with the error set when it cannot.
-  bool (*Open)(const char*, THandle**, TError**);
+  // What the handle reads through, when it is not the library's own, is
+  // handed back to live as long as the handle.
+  bool (*Open)(const char*, THandle**, TError**, std::shared_ptr<void>&);
   ssize_t (*Read)(THandle*, void*, size_t, off64_t, TError**);
   int (*MediaSize)(THandle*, size64_t*, TError**);
   int (*Close)(THandle*, TError**);
@@ -75,9 +80,10 @@ void FreeHandle(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle) {
 template <class THandle, class TError>
 class TLibraryContainer final : public IVolumeSource {
 public:
-  TLibraryContainer(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle, const std::string& APath,
-                    std::vector<TSourcePiece> APieces)
-      : FLibrary(ALibrary), FHandle(AHandle), FPieces(std::move(APieces)), FSize(MediaSizeOf(ALibrary, AHandle)) {
+  TLibraryContainer(const TLibrary<THandle, TError>& ALibrary, THandle* AHandle, std::shared_ptr<void> AReadThrough,
+                    const std::string& APath, std::vector<TSourcePiece> APieces)
+      : FLibrary(ALibrary), FReadThrough(std::move(AReadThrough)), FHandle(AHandle), FPieces(std::move(APieces)),
+        FSize(MediaSizeOf(ALibrary, AHandle)) {
     for (const TByteRange& range : FLibrary.DamageAtOpen(APath, FHandle, FSize))
       FDamage.Add(range);
     NoteDamageFound();
@@ -121,6 +127,8 @@ private:
   }
 
   const TLibrary<THandle, TError>& FLibrary;
+  // Freed after the handle, in the destructor's body, is closed.
+  std::shared_ptr<void> FReadThrough;
   THandle* FHandle;
   std::vector<TSourcePiece> FPieces;
   std::int64_t FSize = 0;
@@ -165,7 +173,8 @@ IVolumeSourcePtr TryOpen(const TLibrary<THandle, TError>& ALibrary, const std::s
   if (signature != 1)
     return nullptr;
   THandle* handle = nullptr;
-  if (!ALibrary.Open(APath.c_str(), &handle, &error)) {
+  std::shared_ptr<void> readThrough;
+  if (!ALibrary.Open(APath.c_str(), &handle, &error, readThrough)) {
     const std::string why = ErrorTextOf(ALibrary, error);
     ALibrary.ErrorFree(&error);
     if (handle != nullptr)
@@ -180,7 +189,7 @@ IVolumeSourcePtr TryOpen(const TLibrary<THandle, TError>& ALibrary, const std::s
                            "\" holds only the changes to its parent image \"" + parent +
                            "\": open the parent, or a copy merged with it (qemu-img convert).");
   }
-  return std::make_shared<TLibraryContainer<THandle, TError>>(ALibrary, handle, APath,
+  return std::make_shared<TLibraryContainer<THandle, TError>>(ALibrary, handle, std::move(readThrough), APath,
                                                               PiecesOf(ALibrary, APath, AIdentity, handle));
 }
 
@@ -201,7 +210,9 @@ std::string LibraryText(THandle* AHandle, int (*ASize)(THandle*, size_t*, TError
 }
 
 
-// The segment files (.E01, .E02, ...) of the E01 image at APath.
+// The segment files (.E01, .E02, ...) of the E01 image at APath. The
+// segments are found by their names; an image renamed to another extension
+// (it is known by its signature) is read as the one file it is.
 std::vector<std::string> EwfSegments(const char* APath, libewf_handle_t*) {
   char** segments = nullptr;
   int count = 0;
@@ -209,6 +220,8 @@ std::vector<std::string> EwfSegments(const char* APath, libewf_handle_t*) {
   if (libewf_glob(APath, std::strlen(APath), LIBEWF_FORMAT_UNKNOWN, &segments, &count, nullptr) == 1)
     files.assign(segments, segments + count);
   libewf_glob_free(segments, count, nullptr);
+  if (files.empty())
+    files.emplace_back(APath);
   return files;
 }
 
@@ -280,9 +293,21 @@ std::vector<TByteRange> EwfDamageAtOpen(const std::string&, libewf_handle_t* AHa
   return damage.Ranges();
 }
 
+// Every further file a container names must be a file or a disk: opening a
+// named pipe there would wait for a writer for ever.
+void RequireFiles(const std::string& AFormat, const char* APath, const std::vector<std::string>& AFiles) {
+  for (const std::string& file : AFiles) {
+    struct stat info {};
+    if (stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode))
+      throw NoDriveException("The " + AFormat + " image \"" + std::string(APath) + "\" reads \"" + file +
+                             "\", which is neither a file nor a disk.");
+  }
+}
+
 // E01 images come in segment files that are opened together.
-bool OpenEwf(const char* APath, libewf_handle_t** AHandle, libewf_error_t** AError) {
+bool OpenEwf(const char* APath, libewf_handle_t** AHandle, libewf_error_t** AError, std::shared_ptr<void>&) {
   const std::vector<std::string> segments = EwfSegments(APath, nullptr);
+  RequireFiles("E01", APath, segments);
   std::vector<char*> names;
   for (const std::string& segment : segments)
     names.push_back(const_cast<char*>(segment.c_str()));
@@ -290,21 +315,28 @@ bool OpenEwf(const char* APath, libewf_handle_t** AHandle, libewf_error_t** AErr
          libewf_handle_open(*AHandle, names.data(), static_cast<int>(names.size()), LIBEWF_OPEN_READ, AError) == 1;
 }
 
-bool OpenVhdi(const char* APath, libvhdi_file_t** AHandle, libvhdi_error_t** AError) {
+bool OpenVhdi(const char* APath, libvhdi_file_t** AHandle, libvhdi_error_t** AError, std::shared_ptr<void>&) {
   return libvhdi_file_initialize(AHandle, AError) == 1 &&
          libvhdi_file_open(*AHandle, APath, LIBVHDI_OPEN_READ, AError) == 1;
 }
 
-// A VMDK's descriptor names extent files, opened as a second step.
-bool OpenVmdk(const char* APath, libvmdk_handle_t** AHandle, libvmdk_error_t** AError) {
-  return libvmdk_handle_initialize(AHandle, AError) == 1 &&
-         libvmdk_handle_open(*AHandle, APath, LIBVMDK_OPEN_READ, AError) == 1 &&
-         libvmdk_handle_open_extent_data_files(*AHandle, AError) == 1;
+// A single-file VMDK starts with its sparse extent's header and holds its
+// descriptor inside; the descriptor's one extent is the file itself,
+// whatever the file is called now.
+bool IsSingleFileVmdk(const char* APath, libvmdk_handle_t* AHandle) {
+  constexpr std::string_view kSparseMagic = "KDMV";
+  std::array<char, kSparseMagic.size()> start{};
+  std::ifstream in(APath, std::ios::binary);
+  int count = 0;
+  return in.read(start.data(), start.size()) && std::string_view(start.data(), start.size()) == kSparseMagic &&
+         libvmdk_handle_get_number_of_extents(AHandle, &count, nullptr) == 1 && count == 1;
 }
 
 // Extent files are named relative to the descriptor's folder.
 std::vector<std::string> VmdkExtents(const char* APath, libvmdk_handle_t* AHandle) {
   std::vector<std::string> files;
+  if (IsSingleFileVmdk(APath, AHandle))
+    return files;
   int count = 0;
   if (libvmdk_handle_get_number_of_extents(AHandle, &count, nullptr) != 1)
     return files;
@@ -327,7 +359,9 @@ std::vector<std::string> VmdkExtents(const char* APath, libvmdk_handle_t* AHandl
 // extent the library names no file for leaves the files unmatched, and
 // nothing is said.
 std::vector<TByteRange> VmdkDamageAtOpen(const std::string& APath, libvmdk_handle_t* AHandle, std::int64_t) {
-  const std::vector<std::string> files = VmdkExtents(APath.c_str(), AHandle);
+  const std::vector<std::string> files = IsSingleFileVmdk(APath.c_str(), AHandle)
+                                             ? std::vector<std::string>{APath}
+                                             : VmdkExtents(APath.c_str(), AHandle);
   int count = 0;
   std::vector<TByteRange> damage;
   if (libvmdk_handle_get_number_of_extents(AHandle, &count, nullptr) != 1 || count != static_cast<int>(files.size()))
@@ -353,6 +387,51 @@ std::vector<TByteRange> VmdkDamageAtOpen(const std::string& APath, libvmdk_handl
   return damage;
 }
 
+// A pool of one file: APath read as the extent of a single-file VMDK,
+// instead of the file its descriptor names, which may be another disk
+// since the image was renamed.
+std::shared_ptr<void> ExtentPoolOfItself(const char* APath) {
+  libbfio_pool_t* pool = nullptr;
+  libbfio_handle_t* file = nullptr;
+  int entry = 0;
+  if (libbfio_pool_initialize(&pool, 0, LIBBFIO_POOL_UNLIMITED_NUMBER_OF_OPEN_HANDLES, nullptr) != 1)
+    return nullptr;
+  std::shared_ptr<void> owned(pool, [](void* APool) {
+    auto* freed = static_cast<libbfio_pool_t*>(APool);
+    libbfio_pool_free(&freed, nullptr);
+  });
+  if (libbfio_file_initialize(&file, nullptr) != 1)
+    return nullptr;
+  // The pool owns the file handle once it holds it.
+  if (libbfio_file_set_name(file, APath, std::strlen(APath), nullptr) != 1 ||
+      libbfio_pool_append_handle(pool, &entry, file, LIBBFIO_OPEN_READ, nullptr) != 1) {
+    libbfio_handle_free(&file, nullptr);
+    return nullptr;
+  }
+  return owned;
+}
+
+// A VMDK's descriptor names extent files, opened as a second step.
+bool OpenVmdk(const char* APath, libvmdk_handle_t** AHandle, libvmdk_error_t** AError,
+              std::shared_ptr<void>& AReadThrough) {
+  if (libvmdk_handle_initialize(AHandle, AError) != 1 ||
+      libvmdk_handle_open(*AHandle, APath, LIBVMDK_OPEN_READ, AError) != 1)
+    return false;
+  try {
+    RequireFiles("VMDK", APath, VmdkExtents(APath, *AHandle));
+  } catch (const NoDriveException&) {
+    libvmdk_handle_close(*AHandle, nullptr);
+    libvmdk_handle_free(AHandle, nullptr);
+    throw;
+  }
+  if (!IsSingleFileVmdk(APath, *AHandle))
+    return libvmdk_handle_open_extent_data_files(*AHandle, AError) == 1;
+  AReadThrough = ExtentPoolOfItself(APath);
+  return AReadThrough != nullptr &&
+         libvmdk_handle_open_extent_data_files_file_io_pool(
+             *AHandle, static_cast<libbfio_pool_t*>(AReadThrough.get()), AError) == 1;
+}
+
 std::string VhdiParent(libvhdi_file_t* AHandle) {
   std::uint32_t type = 0;
   if (libvhdi_file_get_disk_type(AHandle, &type, nullptr) != 1 || type != LIBVHDI_DISK_TYPE_DIFFERENTIAL)
@@ -372,7 +451,7 @@ std::string QcowBackingFile(libqcow_file_t* AHandle) {
                      libqcow_error_free);
 }
 
-bool OpenQcow(const char* APath, libqcow_file_t** AHandle, libqcow_error_t** AError) {
+bool OpenQcow(const char* APath, libqcow_file_t** AHandle, libqcow_error_t** AError, std::shared_ptr<void>&) {
   return libqcow_file_initialize(AHandle, AError) == 1 &&
          libqcow_file_open(*AHandle, APath, LIBQCOW_OPEN_READ, AError) == 1;
 }
@@ -440,6 +519,14 @@ const TLibrary<libqcow_file_t, libqcow_error_t> kQcow{.Format = "QCOW",
                                                       },
                                                       .NoteDamageFound = nullptr};
 
+// A dynamic VHD starts with a copy of the footer that ends a whole one.
+bool StartsWithVhdFooterCopy(const std::string& APath) {
+  constexpr std::string_view kCookie = "conectix";
+  std::array<char, kCookie.size()> start{};
+  std::ifstream in(APath, std::ios::binary);
+  return in.read(start.data(), start.size()) && std::string_view(start.data(), start.size()) == kCookie;
+}
+
 } // namespace
 
 IVolumeSourcePtr OpenContainer(const std::string& APath) {
@@ -452,5 +539,10 @@ IVolumeSourcePtr OpenContainer(const std::string& APath) {
     return source;
   if (IVolumeSourcePtr source = TryOpen(kVmdk, APath, identity))
     return source;
-  return TryOpen(kQcow, APath, identity);
+  if (IVolumeSourcePtr source = TryOpen(kQcow, APath, identity))
+    return source;
+  if (StartsWithVhdFooterCopy(APath))
+    throw NoDriveException("The VHD image \"" + APath +
+                           "\" cannot be opened: its footer, the last 512 bytes of the file, is missing or damaged.");
+  return nullptr;
 }

@@ -1,13 +1,17 @@
 #include "platform/uRescueMap.h"
 
+#include "foundation/uDescriptor.h"
 #include "ntfs/uFSError.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <sstream>
@@ -24,10 +28,17 @@ constexpr char kStates[] = "?*/-+";
 // The names ddrescue's users give a mapfile beside its image; ".log" is
 // what ddrescue called it before version 1.20.
 constexpr const char* kBesideSuffixes[] = {".map", ".mapfile", ".log"};
+// A mapfile line takes about 40 bytes: this allows over a million areas,
+// far more than ddrescue leaves on a failing disk.
+constexpr std::int64_t kMaxMapfileBytes = 64 * 1024 * 1024;
 
 [[noreturn]] void Malformed(const std::string& AName, int ALine, const std::string& AWhy) {
   throw NoDriveException("The mapfile \"" + AName + "\" is malformed at line " + std::to_string(ALine) + ": " +
                          AWhy + ".");
+}
+
+[[noreturn]] void Unreadable(const std::string& APath) {
+  throw NoDriveException("The mapfile \"" + APath + "\" cannot be read: " + std::strerror(errno) + ".");
 }
 
 // A position or size as ddrescue writes them: "0x" hexadecimal, or decimal.
@@ -45,13 +56,35 @@ std::optional<std::int64_t> Number(const std::string& AText) {
 } // namespace
 
 TRescueMap TRescueMap::Load(const std::string& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  if (!in)
-    throw NoDriveException("The mapfile \"" + APath + "\" cannot be read: " + std::strerror(errno) + ".");
-  TRescueMap map = Parse(std::string(std::istreambuf_iterator<char>(in), {}), APath);
-  TSourcePiece file{APath, {}};
-  if (stat(APath.c_str(), &file.Identity) == 0)
-    map.FFile = std::move(file);
+  // Non-blocking, so that a named pipe given as the mapfile is refused
+  // below instead of waiting for a writer.
+  const TDescriptor file(::open(APath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (file.Get() < 0)
+    Unreadable(APath);
+  TSourcePiece piece{APath, {}};
+  if (::fstat(file.Get(), &piece.Identity) != 0)
+    Unreadable(APath);
+  if (!S_ISREG(piece.Identity.st_mode))
+    throw NoDriveException("The mapfile \"" + APath + "\" is not a file: a mapfile is the text file ddrescue writes.");
+  if (piece.Identity.st_size > kMaxMapfileBytes)
+    throw NoDriveException("The mapfile \"" + APath + "\" holds " + std::to_string(piece.Identity.st_size) +
+                           " bytes, more than a mapfile of any disk does (at most " +
+                           std::to_string(kMaxMapfileBytes) + ").");
+  std::string text(static_cast<std::size_t>(piece.Identity.st_size), '\0');
+  std::size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t read = ::read(file.Get(), text.data() + got, text.size() - got);
+    if (read < 0 && errno == EINTR)
+      continue;
+    if (read < 0)
+      Unreadable(APath);
+    if (read == 0)
+      break;
+    got += static_cast<std::size_t>(read);
+  }
+  text.resize(got);
+  TRescueMap map = Parse(text, APath);
+  map.FFile = std::move(piece);
   return map;
 }
 

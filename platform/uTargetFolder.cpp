@@ -13,6 +13,7 @@
 #include <linux/openat2.h>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
@@ -295,9 +296,26 @@ bool LiesOnSource(const std::string& APath, const TSourceIdentity& ASource) {
   return ::stat(NearestExistingAncestor(APath).c_str(), &info) == 0 && ASource.HoldsFileSystem(info.st_dev);
 }
 
+// Why no file can be written below APath, told by the file system it would
+// be made on; empty when files can be.
+std::string WhyUnwritable(const std::string& APath) {
+  struct statvfs info {};
+  if (::statvfs(NearestExistingAncestor(APath).c_str(), &info) != 0)
+    return {};
+  // /proc, /sys and their kind report no blocks at all: they hold no files'
+  // data, whatever their free space would say.
+  if (info.f_blocks == 0)
+    return "The target folder \"" + APath + "\" is on a file system that holds no files (such as /proc or /sys).";
+  if ((info.f_flag & ST_RDONLY) != 0)
+    return "The target folder \"" + APath + "\" is on a file system mounted read-only.";
+  return {};
+}
+
 ITargetFolderPtr OpenLinuxTargetFolder(const std::string& APath, const TSourceIdentity& ASource) {
   // Asked before any folder is made: it would be made there.
   if (LiesOnSource(APath, ASource))
     throw std::runtime_error(TargetOnSourceMessage(APath));
+  if (const std::string why = WhyUnwritable(APath); !why.empty())
+    throw std::runtime_error(why);
   return std::make_unique<TLinuxTargetFolder>(APath, ASource);
 }

@@ -1,10 +1,20 @@
 #include "progress/uProgressEx.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <exception>
+
+namespace {
+
+// Counted, not flagged: each service compares it with the count it has
+// seen, so one request reaches every service.
+std::atomic<std::uint32_t> gUpdateRequests{0};
+static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
+
+} // namespace
 
 // One open level.
 struct TProgressExRec {
@@ -79,7 +89,8 @@ std::int64_t TProgressExService::MonotonicMilliseconds() {
 }
 
 TProgressExService::TProgressExService(TClock AClock)
-    : FClock(std::move(AClock)), FInfo(std::make_unique<TProgressInfo>()) {}
+    : FClock(std::move(AClock)), FInfo(std::make_unique<TProgressInfo>()),
+      FSeenUpdateRequests(gUpdateRequests.load(std::memory_order_relaxed)) {}
 
 TProgressExService::~TProgressExService() {
   while (!FLevels.empty())
@@ -160,8 +171,10 @@ bool TProgressExService::DoProgress(std::int64_t AProgress) {
   // The clock is read only when the views are told: loops report every
   // record, and reading it each time would cost more than the record.
   const std::int64_t updateNum = RoundHalfEven(static_cast<double>(AProgress) / top->_UpdateStepKoef);
-  if (updateNum != top->_LastUpdateNum) {
+  const std::uint32_t updateRequests = gUpdateRequests.load(std::memory_order_relaxed);
+  if (updateNum != top->_LastUpdateNum || updateRequests != FSeenUpdateRequests) {
     top->_LastUpdateNum = updateNum;
+    FSeenUpdateRequests = updateRequests;
     UpdateViews(*top);
   }
   return goOn;
@@ -251,6 +264,8 @@ void TProgressExService::RemoveView(const IProgressExViewPtr& AView) {
   if (found != FViews.end())
     FViews.erase(found);
 }
+
+void TProgressExService::RequestUpdate() noexcept { gUpdateRequests.fetch_add(1, std::memory_order_relaxed); }
 
 TProgressExService& ProgressEx::Service() {
   static TProgressExService service;

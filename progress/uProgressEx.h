@@ -103,6 +103,11 @@ public:
   void AddView(const IProgressExViewPtr& AView);
   void RemoveView(const IProgressExViewPtr& AView);
 
+  // Makes every service show its innermost level at its next report,
+  // however little the count moved, so that its views see at once what
+  // changed outside it (a Ctrl-C). Safe inside a signal handler.
+  static void RequestUpdate() noexcept;
+
 private:
   friend class TProgressExLevel;
 
@@ -122,6 +127,7 @@ private:
   std::vector<IProgressExViewPtr> FViews;
   std::unique_ptr<TProgressInfo> FInfo;
   std::int32_t FLastId = 1;
+  std::uint32_t FSeenUpdateRequests = 0;
 };
 
 // The process-wide progress service.

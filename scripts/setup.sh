@@ -11,7 +11,7 @@ packages=(
   libblkid-dev libudev-dev libsystemd-dev libmagic-dev
   ntfs-3g ntfs-3g-dev sleuthkit e2fsprogs
   gdisk qemu-utils ewf-tools
-  libewf-dev libvhdi-dev libvmdk-dev libqcow-dev
+  libewf-dev libvhdi-dev libvmdk-dev libqcow-dev libbfio-dev
   libcli11-dev
   xdg-utils
   clang libclang-rt-14-dev

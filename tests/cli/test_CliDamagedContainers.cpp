@@ -128,7 +128,7 @@ TEST_F(CliDamagedContainers, BytesAContainerCannotDeliverAreLostNeverData) {
         Cli({"restore", container, "--target", target.string(), "--path", c.Victim});
     EXPECT_EQ(restore.ExitCode, 1) << restore.Err;
     EXPECT_THAT(restore.Err, HasSubstr(kUnreadWarning));
-    EXPECT_THAT(restore.Err, HasSubstr("Files restored with zeros where the source drive could not be read: 1."));
+    EXPECT_THAT(restore.Err, HasSubstr("Files restored with zeros"));
     // Whatever the library handed out for the lost bytes, the file holds
     // zeros there and not the damaged chunk.
     const std::string restored = clirun::ReadFile(target / c.Victim.substr(1));

@@ -102,6 +102,20 @@ std::uint64_t VcnCount(const ManifestEntry& AEntry) {
 
 class RealVolumeTest : public EngineTest {
 protected:
+  // Each file the builder left deleted, with the item the scan made of it;
+  // a file the scan did not list fails the test.
+  template <class TCheck>
+  void ForEachDeletedFile(const testsupport::Manifest& AManifest, TCheck ACheck) {
+    for (const ManifestEntry* entry : StillDeleted(AManifest)) {
+      if (entry->IsFolder)
+        continue;
+      SCOPED_TRACE(entry->Path);
+      const PItemInfo item = ItemOfRecord(static_cast<std::int64_t>(entry->Record));
+      ASSERT_NE(item, nullptr);
+      ACheck(*entry, item);
+    }
+  }
+
   std::set<std::uint64_t> DeletedItemRecords() const {
     std::set<std::uint64_t> records;
     for (auto [bookmark, item] : ListItems<PItemInfo>(*Context.Items()))
@@ -170,6 +184,7 @@ public:
   }
 
   void SetFlags(std::uint64_t ARecord, std::uint16_t AFlags) { Put(ARecord, kFlagsOffset, AFlags, 2); }
+  void SetSequence(std::uint64_t ARecord, std::uint16_t ASequence) { Put(ARecord, kSequenceOffset, ASequence, 2); }
 
   // The offset of the record's own first attribute of AType, if it has one.
   std::optional<std::uint64_t> OwnAttribute(std::uint64_t ARecord, std::uint32_t AType) {
@@ -196,6 +211,7 @@ public:
   static constexpr std::uint32_t kFileNameType = 0x30;
 
 private:
+  static constexpr std::uint64_t kSequenceOffset = 0x10;
   static constexpr std::uint64_t kAttributesOffset = 0x14;
   static constexpr std::uint64_t kFlagsOffset = 0x16;
   static constexpr std::uint64_t kContentOffset = 0x14;
@@ -244,12 +260,12 @@ TEST_F(RealVolumeTest, DeletedFolderWhoseNameLivesInAnExtensionRecordKeepsItsNam
   {
     TRecordPatcher patcher(image.string(), manifest.Volume);
     ASSERT_FALSE(patcher.OwnAttribute(listed->Record, TRecordPatcher::kFileNameType));
+    // Freed as a deletion frees it: its sequence number raised past the
+    // one its names, and its extension records, were made with.
     patcher.SetFlags(listed->Record, MFT_RECORD_IS_DIRECTORY);
+    patcher.SetSequence(listed->Record, SequenceAfterFreeing(listed->Sequence));
     patcher.SetFlags(plain->Record, 0);
-    // A deleted folder's record carries the sequence number after the one
-    // its names were made with.
-    const std::uint16_t madeWith = listed->Sequence == 1 ? 0xFFFF : listed->Sequence - 1;
-    patcher.SetParent(plain->Record, listed->Record | std::uint64_t{madeWith} << 48);
+    patcher.SetParent(plain->Record, listed->Record | std::uint64_t{listed->Sequence} << 48);
   }
   Scan(image.string());
 
@@ -308,39 +324,59 @@ TEST_F(RealVolumeTest, DeletedFilesHangBelowTheirRealFolderAndCarryTheirOverwrit
     const testsupport::Manifest manifest = testsupport::FixtureManifest(recipe);
     const std::string image = testsupport::FixtureImage(recipe);
     Scan(image);
-    for (const ManifestEntry* entry : StillDeleted(manifest)) {
-      if (entry->IsFolder)
-        continue;
-      SCOPED_TRACE(entry->Path);
-      const PItemInfo item = ItemOfRecord(static_cast<std::int64_t>(entry->Record));
-      ASSERT_NE(item, nullptr);
+    ForEachDeletedFile(manifest, [&](const ManifestEntry& entry, PItemInfo item) {
       // A name ntfs-3g freed with its extension record is taken back from
       // there where it can be, else the file is listed by its record
       // number. Either way its later extents are taken back from the freed
       // extension records that hold them.
-      const bool nameless = LostItsName(image, *entry);
-      const std::string path = TreePathOf(entry->Record);
-      const std::string numbered = "?\?\?/record-" + std::to_string(entry->Record);
+      const bool nameless = LostItsName(image, entry);
+      const std::string path = TreePathOf(entry.Record);
+      const std::string numbered = "?\?\?/record-" + std::to_string(entry.Record);
       if (!nameless || path.find("/record-") == std::string::npos) {
-        EXPECT_EQ(path, ExpectedTreePath(manifest, *entry));
+        EXPECT_EQ(path, ExpectedTreePath(manifest, entry));
       } else {
         EXPECT_TRUE(path.starts_with(numbered) && (path.size() == numbered.size() || path[numbered.size()] == '.'))
             << path;
       }
-      EXPECT_EQ(item->DataSize, static_cast<std::int64_t>(entry->Size));
-      switch (entry->Overwritten) {
+      EXPECT_EQ(item->DataSize, static_cast<std::int64_t>(entry.Size));
+      switch (entry.Overwritten) {
       case Overwrite::Entirely:
         EXPECT_EQ(item->OverwritePercent, 100.0);
         break;
       case Overwrite::Partly:
-        EXPECT_NEAR(item->OverwritePercent, 100.0 * entry->TakenClusters / VcnCount(*entry), 1e-9);
+        EXPECT_NEAR(item->OverwritePercent, 100.0 * entry.TakenClusters / VcnCount(entry), 1e-9);
         break;
       default:
         EXPECT_EQ(item->OverwritePercent, 0.0);
       }
-    }
+    });
     Context.Clear();
   }
+}
+
+// Large files made first and grown last into the holes of deleted small
+// files, then deleted: they took those small files' clusters, and nothing
+// took theirs. "Good files only" must tick the large ones and leave the
+// taken small ones.
+TEST_F(RealVolumeTest, FilesGrownLateIntoDeletedFilesOverwriteThemWhateverTheirNamesSay) {
+  const testsupport::Manifest manifest = testsupport::FixtureManifest("grownlater");
+  Scan(testsupport::FixtureImage("grownlater"));
+  Context.SmartCheck(Context.TreeItems());
+  int large = 0, taken = 0;
+  ForEachDeletedFile(manifest, [&](const ManifestEntry& entry, PItemInfo item) {
+    if (entry.Path.starts_with("/Large/")) {
+      ++large;
+      EXPECT_EQ(entry.Overwritten, Overwrite::None);
+      EXPECT_EQ(item->OverwritePercent, 0.0);
+      EXPECT_TRUE(item->Checked);
+    } else if (entry.Overwritten == Overwrite::Entirely) {
+      ++taken;
+      EXPECT_EQ(item->OverwritePercent, 100.0);
+      EXPECT_FALSE(item->Checked);
+    }
+  });
+  EXPECT_EQ(large, 4);
+  EXPECT_GT(taken, 100);
 }
 
 // Its names are made to meet on the target and hold "\\", so they are not

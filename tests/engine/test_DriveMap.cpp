@@ -146,7 +146,10 @@ TEST(DriveMapIsUsed, CountsClustersOfNewerOtherOwners) {
       {"whole claim over two chains", kHundredPerChain, {{195, 205, 1, 10}}, 0, 1000, 2, 5, 11},
       {"partial overlap", kHundredPerChain, {{150, 260, 1, 10}}, 190, 210, 2, 0, 21},
       {"no overlap", kHundredPerChain, {{150, 260, 1, 10}}, 100, 149, 2, 0, 0},
-      {"same clusters twice", kHundredPerChain, {{0, 9, 1, 10}, {0, 9, 2, 10}}, 0, 9, 3, 5, 20},
+      {"same clusters twice count once", kHundredPerChain, {{0, 9, 1, 10}, {0, 9, 2, 10}}, 0, 9, 3, 5, 10},
+      {"overlapping claims count once", kHundredPerChain, {{0, 6, 1, 10}, {4, 9, 2, 10}}, 0, 9, 3, 5, 10},
+      {"a claim held now beats any date", kHundredPerChain, {{0, 9, 0, ClaimHeldNow}}, 0, 9, 1,
+       ClaimHeldNow - 1, 10},
       {"nil owner takes part", kHundredPerChain, {{0, 9, 0, 10}}, 5, 20, 1, 5, 5},
       {"negative dates compare signed", kHundredPerChain, {{0, 9, 1, -5}}, 0, 9, 2, -10, 10},
       {"query end below start", kHundredPerChain, {{0, 9, 1, 10}}, 9, 0, 2, 5, 0},
@@ -166,8 +169,8 @@ TEST(DriveMapIsUsed, CountsClustersOfNewerOtherOwners) {
 }
 
 // The chains are only an index: whatever the layout, the count must equal
-// a plain walk over every claim ever added.
-TEST(DriveMapIsUsed, AgreesWithPlainSumOverAllClaims) {
+// a plain walk over every cluster and every claim ever added.
+TEST(DriveMapIsUsed, AgreesWithAPlainWalkOverAllClaims) {
   struct TClaim {
     std::int64_t Start, End;
     int Owner;
@@ -196,12 +199,10 @@ TEST(DriveMapIsUsed, AgreesWithPlainSumOverAllClaims) {
       const int exclude = owner(random);
       const std::int64_t asked = date(random);
       std::int64_t expected = 0;
-      for (const TClaim& c : claims) {
-        const std::int64_t from = std::max({start, c.Start, std::int64_t{0}});
-        const std::int64_t to = std::min({end, c.End, count - 1});
-        if (c.Owner != exclude && c.Date > asked && from <= to)
-          expected += to - from + 1;
-      }
+      for (std::int64_t cluster = std::max<std::int64_t>(start, 0); cluster <= std::min(end, count - 1); ++cluster)
+        expected += std::any_of(claims.begin(), claims.end(), [&](const TClaim& c) {
+          return c.Owner != exclude && c.Date > asked && c.Start <= cluster && cluster <= c.End;
+        });
       ASSERT_EQ(map.IsUsed(start, end, &owners[exclude], asked), expected)
           << start << "-" << end << " excluding " << exclude << " after " << asked;
     }

@@ -7,12 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <iostream>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -241,6 +244,30 @@ TEST(SourceIdentity, TheTargetRefusesTheSourceFileAndAFolderOnAMountOfIt) {
   EXPECT_EQ(ErrorOf([&] { OpenLinuxTargetFolder((root / "restored").string(), onMount); }),
             TargetOnSourceMessage((root / "restored").string()));
   EXPECT_FALSE(fs::exists(root / "restored"));
+}
+
+// A folder on a file system that cannot take files is refused for what it
+// is, not for its free space; a read-only mount needs root to be made.
+TEST(UnwritableTarget, IsRefusedNamingItsFileSystem) {
+  struct TCase {
+    std::string Folder;
+    std::string Why;
+  };
+  std::vector<TCase> cases{{"/proc/restored", "is on a file system that holds no files (such as /proc or /sys)."},
+                           {"/sys/kernel/restored", "is on a file system that holds no files (such as /proc or /sys)."}};
+  const testfiles::TTempFolder folder;
+  const fs::path readOnly = fs::canonical(folder.Path()) / "ro";
+  fs::create_directories(readOnly);
+  const bool mounted = ::getuid() == 0 && std::system(("mount -t tmpfs -o ro,size=1m none " + readOnly.string()).c_str()) == 0;
+  if (mounted)
+    cases.push_back({(readOnly / "restored").string(), "is on a file system mounted read-only."});
+  for (const TCase& test : cases)
+    EXPECT_EQ(ErrorOf([&] { OpenLinuxTargetFolder(test.Folder, TSourceIdentity()); }),
+              "The target folder \"" + test.Folder + "\" " + test.Why);
+  if (mounted)
+    std::system(("umount " + readOnly.string()).c_str());
+  else
+    std::cout << "The read-only mount is not tried: it needs root.\n";
 }
 
 } // namespace

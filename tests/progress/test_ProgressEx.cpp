@@ -109,6 +109,18 @@ TEST_F(ProgressExTest, ViewsHearOnlyWhenTheUpdateStepChanges) {
   FService.Close();
 }
 
+// A request (a Ctrl-C's signal handler makes it) is heard at the very next
+// report, once, whatever the count did.
+TEST_F(ProgressExTest, ARequestedUpdateReachesTheViewsAtTheNextReport) {
+  FService.Start("records", 1000, "", 100);
+  FView->Log.clear();
+  TProgressExService::RequestUpdate();
+  FService.DoProgress(1);
+  FService.DoProgress(2);
+  EXPECT_THAT(FView->Log, ElementsAre("update records"));
+  FService.Close();
+}
+
 struct TThrottleCase {
   std::int64_t Count;
   std::int32_t UpdatesCount;
