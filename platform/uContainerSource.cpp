@@ -241,7 +241,8 @@ void NoteEwfSectors(libewf_handle_t* AHandle, TEwfSectorCount ACount, TEwfSector
     std::uint64_t first = 0;
     std::uint64_t sectors = 0;
     if (AList(AHandle, i, &first, &sectors, nullptr) == 1)
-      ADamage.Add({static_cast<std::int64_t>(first * bytesPerSector), static_cast<std::int64_t>(sectors * bytesPerSector)});
+      ADamage.Add({static_cast<std::int64_t>(first * bytesPerSector),
+                   static_cast<std::int64_t>(sectors * bytesPerSector)});
   }
 }
 
