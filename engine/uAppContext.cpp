@@ -3,6 +3,7 @@
 #include "engine/uTreeWalk.h"
 #include "foundation/uSysPath.h"
 #include "platform/uDrivePart.h"
+#include "progress/uProgressEx.h"
 #include "ntfs/uFSError.h"
 
 #include <algorithm>
@@ -101,7 +102,10 @@ PNTFSVolume TNTFSRecoveryContext::OpenSourceVolume() const {
   if (!FSource)
     throw NoDriveException();
   FSource->CheckUnchanged();
-  return NTFSVolumeInit(std::u16string{GetSourceDriveLetter(), u':'}, FSource->Source());
+  const PNTFSVolume volume = NTFSVolumeInit(std::u16string{GetSourceDriveLetter(), u':'}, FSource->Source());
+  // A cancel stops the rereads of a failing span, which may take long.
+  volume->KeepRereading = [] { return ProgressEx::KeepAlive(); };
+  return volume;
 }
 
 char16_t TNTFSRecoveryContext::GetSourceDriveLetter() const {

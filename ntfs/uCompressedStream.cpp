@@ -131,7 +131,8 @@ std::vector<TByteRange> TCompressedRunListStream::ReadClusters(const std::vector
     ReadClusterBytesNarrowing(*FVolumeStream, FClusterSize, ALCNs[i], 0, length, ADest + start,
                               [&](std::int64_t AOffset, std::int64_t ALength) {
                                 missing.push_back({start + AOffset, ALength});
-                              });
+                              },
+                              FKeepRereading);
     i = j;
   }
   return missing;

@@ -38,6 +38,7 @@ public:
   std::int64_t Size() override;
   const std::vector<TByteRange>& UnreadRanges() const override { return FUnread.Ranges(); }
   std::int64_t UnreadBytesNoted() const override { return FUnread.NotedBytes(); }
+  void SetKeepRereading(TKeepRereading AKeepRereading) { FKeepRereading = std::move(AKeepRereading); }
 
 private:
   static constexpr std::int64_t NoUnit = -1;
@@ -57,6 +58,7 @@ private:
   std::int64_t FValidSize;
   IMFTRunListPtr FRunList;
   IStreamExPtr FVolumeStream;
+  TKeepRereading FKeepRereading;
   std::uint32_t FClusterSize;
   std::int64_t FUnitClusters;
   std::int64_t FUnitBytes;

@@ -37,6 +37,7 @@ struct TRunBytes {
   NTFS_LCN LCN;
   std::int64_t InRun;
   std::uint8_t* Dest;
+  const TKeepRereading& KeepRereading;
 };
 
 // Reads the span's bytes [AFrom, AEnd) in pieces of APieceSize that lie on
@@ -46,6 +47,10 @@ struct TRunBytes {
 void ReadInPieces(const TRunBytes& ARun, std::int64_t AFrom, std::int64_t AEnd, std::int64_t APieceSize,
                   const TUnreadBytes& AOnShort) {
   for (std::int64_t from = AFrom; from < AEnd;) {
+    if (ARun.KeepRereading && !ARun.KeepRereading()) {
+      AOnShort(from, AEnd - from);
+      return;
+    }
     const std::int64_t pieceEnd = std::min(((ARun.InRun + from) | (APieceSize - 1)) + 1 - ARun.InRun, AEnd);
     const std::int64_t delivered = ReadClusterBytes(ARun.Volume, ARun.ClusterSize, ARun.LCN, ARun.InRun + from,
                                                     pieceEnd - from, ARun.Dest + from);
@@ -246,7 +251,8 @@ void TMFTRunListStream::ReadSpan(std::int64_t APosition, const RunListElement& A
   ReadClusterBytesNarrowing(*FVolumeStream, FClusterSize, ARun.LCN, inCluster, written, ADest,
                             [&](std::int64_t AOffset, std::int64_t ALength) {
                               FUnread.Note(APosition + AOffset, ALength);
-                            });
+                            },
+                            FKeepRereading);
 }
 
 std::vector<TByteRange> UnreadRangesOf(const IStreamEx& AStream) {
@@ -264,8 +270,8 @@ std::vector<TByteRange> NoRunsRangesOf(const IStreamEx& AStream) {
 // clusters that fail are asked for a sector at a time.
 void ReadClusterBytesNarrowing(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN,
                                std::int64_t AOffset, std::int64_t ALength, std::uint8_t* ADest,
-                               const TUnreadBytes& AOnUnread) {
-  const TRunBytes run{AVolumeStream, AClusterSize, ALCN, AOffset, ADest};
+                               const TUnreadBytes& AOnUnread, const TKeepRereading& AKeepRereading) {
+  const TRunBytes run{AVolumeStream, AClusterSize, ALCN, AOffset, ADest, AKeepRereading};
   const std::int64_t done = ReadClusterBytes(AVolumeStream, AClusterSize, ALCN, AOffset, ALength, ADest);
   ReadInPieces(run, done, ALength, AClusterSize, [&](std::int64_t AFrom, std::int64_t AMissing) {
     ReadInPieces(run, AFrom, AFrom + AMissing, RereadSectorSize, AOnUnread);

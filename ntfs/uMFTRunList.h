@@ -80,10 +80,11 @@ using TUnreadBytes = std::function<void(std::int64_t AOffset, std::int64_t ALeng
 
 // Reads as ReadClusterBytes does, but what the device does not deliver is
 // asked for again in smaller pieces, down to single sectors, so that only
-// the sectors that fail are lost; each of those goes to AOnUnread.
+// the sectors that fail are lost; each of those goes to AOnUnread, and so
+// does the rest once AKeepRereading says no.
 void ReadClusterBytesNarrowing(IStreamEx& AVolumeStream, std::uint32_t AClusterSize, NTFS_LCN ALCN,
                                std::int64_t AOffset, std::int64_t ALength, std::uint8_t* ADest,
-                               const TUnreadBytes& AOnUnread);
+                               const TUnreadBytes& AOnUnread, const TKeepRereading& AKeepRereading);
 
 // The data of a non-resident attribute: reads map stream positions through
 // the run list onto clusters of the volume; sparse clusters read as zeros.
@@ -119,6 +120,7 @@ public:
   // What reads so far had to fill with zeros for want of the device's bytes.
   const std::vector<TByteRange>& UnreadRanges() const override { return FUnread.Ranges(); }
   std::int64_t UnreadBytesNoted() const override { return FUnread.NotedBytes(); }
+  void SetKeepRereading(TKeepRereading AKeepRereading) { FKeepRereading = std::move(AKeepRereading); }
   // What reads so far filled with zeros because no run reaches it.
   const std::vector<TByteRange>& NoRunsRanges() const { return FNoRuns.Ranges(); }
 
@@ -136,6 +138,7 @@ private:
   std::uint32_t FClusterSize;
   std::uint8_t FClusterSizeBits;
   TRereads FRereads = TRereads::ByCluster;
+  TKeepRereading FKeepRereading;
   TUnreadRanges FUnread;
   TUnreadRanges FNoRuns;
 };

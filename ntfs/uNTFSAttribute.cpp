@@ -476,12 +476,16 @@ IStreamExPtr NTFSAttribute::GetDataStream(const TAttributeSearchRec& ASearchRec,
     if (method != AttributeFlag::CompressedLZNT1)
       throw CompressedDataException("Compressed data cannot be read: compression method " + std::to_string(method) +
                                     " is unknown.");
-    return std::make_shared<TCompressedRunListStream>(volume->Device, volume->ClusterSize,
-                                                      match.CompressionUnitSize(), ARuns, match.DataSize(),
-                                                      match.InitializedSize());
+    auto stream = std::make_shared<TCompressedRunListStream>(volume->Device, volume->ClusterSize,
+                                                             match.CompressionUnitSize(), ARuns, match.DataSize(),
+                                                             match.InitializedSize());
+    stream->SetKeepRereading(volume->KeepRereading);
+    return stream;
   }
-  return std::make_shared<TMFTRunListStream>(volume->Device, volume->ClusterSize, ARuns, match.DataSize(),
-                                             match.InitializedSize());
+  auto stream = std::make_shared<TMFTRunListStream>(volume->Device, volume->ClusterSize, ARuns, match.DataSize(),
+                                                    match.InitializedSize());
+  stream->SetKeepRereading(volume->KeepRereading);
+  return stream;
 }
 
 void NTFSAttribute::ReadData(const TAttributeSearchRec& ASearchRec, std::int64_t ASize, void* ADest) {

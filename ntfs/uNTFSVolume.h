@@ -3,6 +3,7 @@
 #include "foundation/uLists.h"
 #include "foundation/uStreamEx.h"
 #include "ntfs/uNTFSBytes.h"
+#include "ntfs/uUnreadRanges.h"
 #include "ntfs/uVolumeSource.h"
 
 #include <array>
@@ -91,6 +92,8 @@ struct TNTFSVolumeRecord {
   IStreamExPtr Device;
   IStreamExPtr MFTDataStream;
   IStreamExPtr BitmapDataStream;
+  // Handed to every data stream of the volume.
+  TKeepRereading KeepRereading;
   std::uint16_t SectorSize = 0;
   std::uint8_t SectorSizeBits = 0;
   std::uint32_t ClusterSize = 0;

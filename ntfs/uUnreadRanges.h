@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // Stream positions [Offset, Offset + Length) that the device did not deliver.
@@ -30,6 +31,11 @@ private:
   std::vector<TByteRange> FRanges;
   std::int64_t FNotedBytes = 0;
 };
+
+// Asked before each piece of a failing span is read again: false leaves the
+// rest of the span unread, so that a cancel is not held up for as long as a
+// failing disk takes to refuse every sector. Empty: always read again.
+using TKeepRereading = std::function<bool()>;
 
 // A stream that can tell which of its bytes the device did not deliver.
 class IUnreadReporter {
