@@ -3,13 +3,14 @@
 // has given up retrying, so that the real program meets a failing disk
 // without root or a device mapper. A read that starts before the range
 // delivers the bytes up to it, as a disk does. Each failed read is written
-// to a log; during a chosen one the process gets SIGINT, as from a user
-// pressing Ctrl-C while the disk struggles.
+// to a log; during a chosen one the process gets a signal: SIGINT, as from
+// a user pressing Ctrl-C while the disk struggles, or the one chosen.
 //
 //   TARNWICK_FAILING_FILE          the file whose reads fail
 //   TARNWICK_FAILING_FROM, _TO     its failing bytes, [from, to)
 //   TARNWICK_FAILING_DELAY_MS      how long a failing read takes
-//   TARNWICK_FAILING_INTERRUPT_AT  the failed read during which SIGINT comes
+//   TARNWICK_FAILING_INTERRUPT_AT  the failed read during which the signal comes
+//   TARNWICK_FAILING_SIGNAL        its number; SIGINT when not given
 //   TARNWICK_FAILING_LOG           gets "failed N" a line, and "interrupt"
 
 // The interposed functions must keep their own names: with 64-bit offsets
@@ -39,6 +40,7 @@ struct TFailing {
   std::int64_t To = 0;
   long DelayMs = 0;
   long InterruptAt = 0;
+  int Signal = SIGINT;
   int Log = -1;
 };
 
@@ -61,6 +63,8 @@ const TFailing& Failing() {
     settings.To = Number("TARNWICK_FAILING_TO");
     settings.DelayMs = static_cast<long>(Number("TARNWICK_FAILING_DELAY_MS"));
     settings.InterruptAt = static_cast<long>(Number("TARNWICK_FAILING_INTERRUPT_AT"));
+    if (const auto signal = static_cast<int>(Number("TARNWICK_FAILING_SIGNAL")); signal != 0)
+      settings.Signal = signal;
     if (const char* log = std::getenv("TARNWICK_FAILING_LOG"))
       settings.Log = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     return settings;
@@ -105,7 +109,7 @@ ssize_t ReadOrFail(const char* AName, int AHandle, void* ABuffer, std::size_t AS
   Log("failed " + std::to_string(failure) + "\n");
   if (failure == Failing().InterruptAt) {
     Log("interrupt\n");
-    kill(getpid(), SIGINT);
+    kill(getpid(), Failing().Signal);
   }
   if (APos < Failing().From)
     return real(AHandle, ABuffer, static_cast<std::size_t>(Failing().From - APos), APos);
