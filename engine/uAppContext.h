@@ -244,9 +244,10 @@ private:
   // Recovery (uAppContextRecover.cpp)
   // What one recovery did, for the lines that sum it up.
   struct TRecoverTally {
-    std::int64_t Files = 0;     // ticked files the walk came to
-    std::int64_t LeftOut = 0;   // of those, not written for want of space
-    std::int64_t WithZeros = 0; // written with zeros for bytes unreadable or without runs
+    std::int64_t Files = 0;        // ticked files the walk came to
+    std::int64_t LeftOut = 0;      // of those, not written for want of space
+    std::int64_t WithZeros = 0;    // written with zeros for bytes unreadable or without runs
+    std::int64_t TimesNotHeld = 0; // files and folders whose times the target cannot hold
   };
   void RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode, TRestoreTargets& ATargets, TRecoverTally& ATally);
   void ReportTally(const TRecoverTally& ATally, IExList& AChecked) const;
@@ -259,8 +260,8 @@ private:
   static bool CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer, std::int64_t& APosition);
   // Gives the restored folders among ANodes their records' times, deepest
   // first: writing into a folder changes its times.
-  void RestoreFolderTimes(PNTFSVolume AVolume, const std::vector<PTreeItemInfo>& ANodes,
-                          TRestoreTargets& ATargets) const;
+  void RestoreFolderTimes(PNTFSVolume AVolume, const std::vector<PTreeItemInfo>& ANodes, TRestoreTargets& ATargets,
+                          TRecoverTally& ATally) const;
 
   std::shared_ptr<IPrompt> FPrompt;
   std::shared_ptr<const IFileSystem> FFileSystem;
