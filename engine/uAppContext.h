@@ -127,10 +127,13 @@ public:
 
   // The first character of SourceDrive, or 0 when it is empty.
   char16_t GetSourceDriveLetter() const;
-  // The drive the user chose, as its letter labels it ("D:\"): the root of
-  // the tree and what the state file keeps.
+  // The drive the user chose, as its letter labels it ("D:\"), or for a
+  // drive without a letter where it lies ("partition 27 of disk.img\"):
+  // the root of the tree and what the state file keeps.
   const std::u16string& SourceDrive() const { return FSourceDrive; }
   void SetSourceDrive(const std::u16string& AValue) { FSourceDrive = AValue; }
+  // SourceDrive without its closing "\": the name of the tree's drive folder.
+  std::u16string SourceDriveName() const;
   // The source the scan, every preview and the restore read, opened once
   // by the front end; nothing here opens it again.
   const TOpenedSourcePtr& Source() const { return FSource; }
