@@ -210,6 +210,11 @@ TEST_F(CliDisks, EveryOneOfThirtyPartitionsIsListedAndReachable) {
     if (const std::size_t path = row.rfind('\t') + 1; row.compare(path, driveFolder.size(), driveFolder) == 0)
       row.replace(path, driveFolder.size(), "X:");
   EXPECT_EQ(scanned, ScanRows({Volume("deleted")}));
+  // A drive without a letter has no drive part: a target beside the
+  // working folder is another drive all the same.
+  const auto restored = Restored({disk, "--partition", "30"}, folder / "restored");
+  EXPECT_FALSE(restored.empty());
+  EXPECT_EQ(restored, Restored({Volume("deleted")}, folder / "from-volume"));
 }
 
 TEST_F(CliDisks, ThePartitionIsChosenOnlyWhenThereIsAChoice) {
