@@ -18,6 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The drive column of a drive listed after the letters ran out.
+constexpr char kNoLetter[] = "-";
+
 // What a scan built is hundreds of thousands of small blocks (the tree, the
 // lists, the cluster map); freeing them one by one took a sixth of a whole
 // scan, and the command is the last thing the process does. The process's
@@ -75,7 +78,7 @@ public:
     for (const std::string& warning : source.Opened->Warnings())
       FTerminal.WriteLine(warning, TTerminal::tnWarning);
     FContext->SetSource(source.Opened);
-    FContext->SetSourceDrive(std::u16string{source.Letter, u':', u'\\'});
+    FContext->SetSourceDrive(source.Drive);
     FContext->SetMask(mask);
   }
 
@@ -135,7 +138,7 @@ void TickSelection(TNTFSRecoveryContext& AContext, const TRestoreOptions& AOptio
   if (AOptions.Paths.empty())
     return;
   const std::vector<TListingRow> rows = ListingRows(AContext);
-  const std::string driveFolder = ToNativePath(std::u16string{AContext.GetSourceDriveLetter(), u':'});
+  const std::string driveFolder = ToNativePath(AContext.SourceDriveName());
   for (const std::string& path : AOptions.Paths)
     for (PTreeItemInfo node : NodesOfPath(rows, path, driveFolder))
       // A partly ticked folder turns unticked on the first toggle; the second
@@ -157,8 +160,10 @@ int RunDrives(const std::vector<std::string>& AImages, std::ostream& AOut) {
   drives.Refresh();
   std::vector<std::vector<std::string>> rows = {{"DRIVE", "LABEL", "FILE SYSTEM", "KIND", "PATH"}};
   for (const PVolumeInformationRecord drive : drives.ListedSourceDrives()) {
-    const TDriveSource source = drives.Table().SourceOf(drive->Letter).value_or(TDriveSource{});
-    rows.push_back({ToNativePath(std::u16string{drive->Letter, u':'}), ToNativePath(drive->VolumeName),
+    const TDriveSource& source = drive->Source;
+    // Past Z a drive has no letter; its path is what names it on the
+    // command line.
+    rows.push_back({drive->Letter != 0 ? ToNativePath(DriveName(*drive)) : kNoLetter, ToNativePath(drive->VolumeName),
                     ToNativePath(drive->FileSystemName), DriveKindName(drives, *drive),
                     source.Partition != 0 ? PartitionText(source.Partition, source.Path) : source.Path});
   }

@@ -10,54 +10,58 @@
 
 namespace {
 
-std::string LetterText(TDriveLetter ALetter) { return ToNativePath(std::u16string{ALetter, u':'}); }
+std::string DriveText(const TVolumeInformationRecord& ADrive) { return ToNativePath(DriveName(ADrive)); }
 
-std::string PartitionList(TDriveList& ADrives, const std::vector<TDriveLetter>& ALetters) {
+std::string PartitionList(const std::vector<PVolumeInformationRecord>& ADrives) {
   std::string list;
-  for (const TDriveLetter letter : ALetters)
-    list += (list.empty() ? "" : ", ") + std::to_string(ADrives.Table().SourceOf(letter)->Partition) + " (" +
-            LetterText(letter) + " " + ToNativePath(ADrives.Record(letter).VolumeName) + ")";
+  for (const PVolumeInformationRecord drive : ADrives) {
+    // A drive without a letter is named by its partition already.
+    const std::string label = drive->Letter != 0 ? DriveText(*drive) + " " : std::string();
+    list += (list.empty() ? "" : ", ") + std::to_string(drive->Source.Partition) + " (" + label +
+            ToNativePath(drive->VolumeName) + ")";
+  }
   return list;
 }
 
-// The drive of the disk or volume APath, which ADrives lists under
-// ALetters: the volume itself, the partition numbered APartition, or the one
-// NTFS partition of the disk.
-TDriveLetter ChosenDrive(TDriveList& ADrives, const std::string& APath, const std::vector<TDriveLetter>& ALetters,
-                         int APartition) {
-  const TDriveTable& table = ADrives.Table();
-  if (ALetters.size() == 1 && table.SourceOf(ALetters.front())->Partition == 0) {
+// The drive of the disk or volume APath among ADrives, the drives the list
+// holds of it: the volume itself, the partition numbered APartition, or the
+// one NTFS partition of the disk.
+TVolumeInformationRecord& ChosenPartition(const std::string& APath,
+                                          const std::vector<PVolumeInformationRecord>& ADrives, int APartition) {
+  if (ADrives.size() == 1 && ADrives.front()->Source.Partition == 0) {
     if (APartition != 0)
       throw UsageError("\"" + APath + "\" holds no partition table: leave out --partition.");
-    return ALetters.front();
+    return *ADrives.front();
   }
   if (APartition == 0) {
-    if (ALetters.size() == 1)
-      return ALetters.front();
+    if (ADrives.size() == 1)
+      return *ADrives.front();
     throw UsageError("The disk \"" + APath + "\" holds several NTFS partitions; choose one with --partition: " +
-                     PartitionList(ADrives, ALetters) + ".");
+                     PartitionList(ADrives) + ".");
   }
-  for (const TDriveLetter letter : ALetters)
-    if (table.SourceOf(letter)->Partition == APartition)
-      return letter;
+  for (const PVolumeInformationRecord drive : ADrives)
+    if (drive->Source.Partition == APartition)
+      return *drive;
   throw UsageError("The disk \"" + APath + "\" has no NTFS partition " + std::to_string(APartition) +
-                   "; its NTFS partitions: " + PartitionList(ADrives, ALetters) + ".");
+                   "; its NTFS partitions: " + PartitionList(ADrives) + ".");
 }
 
-TDriveLetter ChosenLetter(TDriveList& ADrives, const std::string& ASource, int APartition) {
+TVolumeInformationRecord& ChosenDrive(TDriveList& ADrives, const std::string& ASource, int APartition) {
   if (const std::optional<char16_t> letter = TDriveTable::DriveLetter(FromNativePath(ASource))) {
     if (APartition != 0)
       throw UsageError("--partition goes with a disk or a disk image, not with a drive letter.");
-    return static_cast<TDriveLetter>(*letter);
+    if (!ADrives.Table().SourceOf(*letter))
+      throw SourceError("There is no drive " + ToNativePath(std::u16string{*letter, u':'}) + ".");
+    return ADrives.Record(static_cast<TDriveLetter>(*letter));
   }
   // A device or image the list holds already, by whatever name or link,
-  // keeps its letters; an image it does not hold is added.
-  std::vector<TDriveLetter> letters = ADrives.LettersOf(ASource);
-  if (letters.empty()) {
+  // keeps its drives; an image it does not hold is added.
+  std::vector<PVolumeInformationRecord> drives = ADrives.DrivesOf(ASource);
+  if (drives.empty()) {
     ListImage(ADrives, ASource);
-    letters = ADrives.LettersOf(ASource);
+    drives = ADrives.DrivesOf(ASource);
   }
-  return ChosenDrive(ADrives, ASource, letters, APartition);
+  return ChosenPartition(ASource, drives, APartition);
 }
 
 } // namespace
@@ -65,24 +69,20 @@ TDriveLetter ChosenLetter(TDriveList& ADrives, const std::string& ASource, int A
 TCliSource ResolveSource(TDriveList& ADrives, const TSourceResolver& AResolver, const std::string& ASource,
                          int APartition, const std::string& AMapFile) {
   ADrives.Refresh();
-  const TDriveLetter letter = ChosenLetter(ADrives, ASource, APartition);
-  const std::optional<std::string> path = ADrives.Table().PathOf(letter);
-  if (!path)
-    throw SourceError("There is no drive " + LetterText(letter) + ".");
+  const TVolumeInformationRecord& drive = ChosenDrive(ADrives, ASource, APartition);
   if (!AMapFile.empty())
-    ADrives.ChooseRescueMap(*path, AMapFile);
-  TCliSource source{nullptr, letter};
+    ADrives.ChooseRescueMap(drive.Source.Path, AMapFile);
+  TCliSource source{nullptr, drive.RootPathName};
   try {
-    source.Opened = AResolver.Open(*ADrives.RequestOf(letter));
+    source.Opened = AResolver.Open(ADrives.RequestOf(drive.Source));
   } catch (const NoDriveException& error) {
     throw SourceError(error.what());
   }
   // A drive the list shows with another file system holds no NTFS; one it
   // could not look into (a device only udisks2 opens for the user) is
   // found out by the scan.
-  const TVolumeInformationRecord& record = ADrives.Record(letter);
-  if (!IsListedSourceDrive(record) && !record.FileSystemName.empty())
-    throw SourceError("The drive " + LetterText(letter) + " does not hold a readable NTFS volume.");
+  if (!IsListedSourceDrive(drive) && !drive.FileSystemName.empty())
+    throw SourceError("The drive " + DriveText(drive) + " does not hold a readable NTFS volume.");
   return source;
 }
 
@@ -95,8 +95,7 @@ void ListImage(TDriveList& ADrives, const std::string& APath) {
 }
 
 std::string DriveKindName(const TDriveList& ADrives, const TVolumeInformationRecord& ARecord) {
-  const std::optional<std::string> path = ADrives.Table().PathOf(ARecord.Letter);
-  if (path && ADrives.Images().Contains(*path))
+  if (ADrives.Images().Contains(ARecord.Source.Path))
     return "image";
   switch (ARecord.DriveType) {
   case dtFloppy:

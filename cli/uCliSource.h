@@ -13,16 +13,18 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// What a command reads: the source, opened once, and the drive letter that
-// labels it in the listing.
+// What a command reads: the source, opened once, and the root of the drive
+// that labels it in the listing ("D:\", or where a drive without a letter
+// lies).
 struct TCliSource {
   TOpenedSourcePtr Opened;
-  TDriveLetter Letter = 0;
+  std::u16string Drive;
 };
 
 // Opens the source given on the command line through AResolver: a drive
 // name ("D:") from ADrives, or a block device or volume image file, which
-// ADrives lists under the next free letter unless it lists it already. A
+// ADrives lists, under the next free letter while there is one, unless it
+// lists it already. A
 // disk or disk image gives the NTFS partition numbered APartition, or its
 // only one when APartition is 0; several without a number are a UsageError
 // that lists them. AMapFile, when given, is the image's ddrescue mapfile.

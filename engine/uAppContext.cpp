@@ -102,7 +102,7 @@ PNTFSVolume TNTFSRecoveryContext::OpenSourceVolume() const {
   if (!FSource)
     throw NoDriveException();
   FSource->CheckUnchanged();
-  const PNTFSVolume volume = NTFSVolumeInit(std::u16string{GetSourceDriveLetter(), u':'}, FSource->Source());
+  const PNTFSVolume volume = NTFSVolumeInit(SourceDriveName(), FSource->Source());
   // A cancel stops the rereads of a failing span, which may take long.
   volume->KeepRereading = [] { return ProgressEx::KeepAlive(); };
   return volume;
@@ -110,6 +110,10 @@ PNTFSVolume TNTFSRecoveryContext::OpenSourceVolume() const {
 
 char16_t TNTFSRecoveryContext::GetSourceDriveLetter() const {
   return FSourceDrive.empty() ? u'\0' : FSourceDrive.front();
+}
+
+std::u16string TNTFSRecoveryContext::SourceDriveName() const {
+  return EndsWithDelimiter(FSourceDrive) ? FSourceDrive.substr(0, FSourceDrive.size() - 1) : FSourceDrive;
 }
 
 void TNTFSRecoveryContext::SetMask(const std::u16string& Value) {
@@ -130,7 +134,10 @@ bool TNTFSRecoveryContext::TargetDirIsValid(const std::u16string& Value) {
   if (Value.empty())
     return false;
   const std::string path = ToNativePath(Value);
-  return AsciiUpper(FDrivePart(path)) != AsciiUpper(FDrivePart(ToNativePath(FSourceDrive))) &&
+  // A drive without a letter has no drive part to compare; what it is read
+  // from still decides.
+  const std::string sourceDrive = ToNativePath(FSourceDrive);
+  return (!WindowsDrivePart(sourceDrive) || AsciiUpper(FDrivePart(path)) != AsciiUpper(FDrivePart(sourceDrive))) &&
          !LiesOnSource(path, SourceIdentity());
 }
 

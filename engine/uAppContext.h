@@ -127,10 +127,13 @@ public:
 
   // The first character of SourceDrive, or 0 when it is empty.
   char16_t GetSourceDriveLetter() const;
-  // The drive the user chose, as its letter labels it ("D:\"): the root of
-  // the tree and what the state file keeps.
+  // The drive the user chose, as its letter labels it ("D:\"), or for a
+  // drive without a letter where it lies ("partition 27 of disk.img\"):
+  // the root of the tree and what the state file keeps.
   const std::u16string& SourceDrive() const { return FSourceDrive; }
   void SetSourceDrive(const std::u16string& AValue) { FSourceDrive = AValue; }
+  // SourceDrive without its closing "\": the name of the tree's drive folder.
+  std::u16string SourceDriveName() const;
   // The source the scan, every preview and the restore read, opened once
   // by the front end; nothing here opens it again.
   const TOpenedSourcePtr& Source() const { return FSource; }
@@ -244,9 +247,10 @@ private:
   // Recovery (uAppContextRecover.cpp)
   // What one recovery did, for the lines that sum it up.
   struct TRecoverTally {
-    std::int64_t Files = 0;     // ticked files the walk came to
-    std::int64_t LeftOut = 0;   // of those, not written for want of space
-    std::int64_t WithZeros = 0; // written with zeros for bytes unreadable or without runs
+    std::int64_t Files = 0;        // ticked files the walk came to
+    std::int64_t LeftOut = 0;      // of those, not written for want of space
+    std::int64_t WithZeros = 0;    // written with zeros for bytes unreadable or without runs
+    std::int64_t TimesNotHeld = 0; // files and folders whose times the target cannot hold
   };
   void RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode, TRestoreTargets& ATargets, TRecoverTally& ATally);
   void ReportTally(const TRecoverTally& ATally, IExList& AChecked) const;
@@ -259,8 +263,8 @@ private:
   static bool CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer, std::int64_t& APosition);
   // Gives the restored folders among ANodes their records' times, deepest
   // first: writing into a folder changes its times.
-  void RestoreFolderTimes(PNTFSVolume AVolume, const std::vector<PTreeItemInfo>& ANodes,
-                          TRestoreTargets& ATargets) const;
+  void RestoreFolderTimes(PNTFSVolume AVolume, const std::vector<PTreeItemInfo>& ANodes, TRestoreTargets& ATargets,
+                          TRecoverTally& ATally) const;
 
   std::shared_ptr<IPrompt> FPrompt;
   std::shared_ptr<const IFileSystem> FFileSystem;

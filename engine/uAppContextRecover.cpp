@@ -19,7 +19,6 @@ constexpr std::int32_t kCopyBlockSize = 65536;
 // Zeros are left as holes in pieces of this size, the block size of most
 // Linux file systems.
 constexpr std::size_t kHoleGrain = 4096;
-constexpr std::int64_t kNanosecondsPerFileTimeTick = 1000000000 / FileTimeTicksPerSecond;
 // Room left on the target beyond the data itself; decimal, as the message
 // to the user counts bytes.
 constexpr std::int64_t kFreeSpaceMargin = 1000000;
@@ -41,22 +40,13 @@ bool IsFileNode(PTreeItemInfo ANode) {
   return ANode->Data->DirREF.Address() != 0 && !ANode->Data->IsDirectory;
 }
 
-// A file time as nanoseconds since 1970; nothing for a time never set (0)
-// or one the target cannot hold.
-std::optional<std::int64_t> UnixNanoseconds(std::int64_t AFileTime) {
-  if (AFileTime <= 0)
-    return std::nullopt;
-  return CheckedMul<std::int64_t>(AFileTime - FileTimeOfUnixEpoch, kNanosecondsPerFileTimeTick);
+// The modification and access times of a record's standard information,
+// each one only when it was set.
+TFileTimes TimesOf(PNTFSNode ANode) {
+  return {NTFSUtils::Int64TimeToUnixTime(ANode->ChangeTime), NTFSUtils::Int64TimeToUnixTime(ANode->LastAccessTime)};
 }
 
-// The modification and access times of a record's standard information.
-std::optional<TFileTimes> TimesOf(PNTFSNode ANode) {
-  const std::optional<std::int64_t> modified = UnixNanoseconds(ANode->ChangeTime);
-  const std::optional<std::int64_t> accessed = UnixNanoseconds(ANode->LastAccessTime);
-  if (!modified || !accessed)
-    return std::nullopt;
-  return TFileTimes{*modified, *accessed};
-}
+bool HasAny(const TFileTimes& ATimes) { return ATimes.Modified || ATimes.Accessed; }
 
 bool IsZero(const std::uint8_t* AData, std::size_t ASize) {
   return ASize == 0 || (AData[0] == 0 && std::memcmp(AData, AData + 1, ASize - 1) == 0);
@@ -135,7 +125,7 @@ void TNTFSRecoveryContext::ProcessRecover() {
       ++done;
     }
     if (FRestoreTimes && FRestoreMode == rmTree)
-      RestoreFolderTimes(volume.Get(), folders, targets);
+      RestoreFolderTimes(volume.Get(), folders, targets, tally);
   } catch (const std::exception& error) {
     FPrompt->ShowMessage(error.what());
   }
@@ -154,6 +144,9 @@ void TNTFSRecoveryContext::ReportTally(const TRecoverTally& ATally, IExList& ACh
   if (ATally.WithZeros > 0)
     ProgressEx::Detail(pdsError, "Files restored with zeros for bytes that could not be read or have no data runs: " +
                                      std::to_string(ATally.WithZeros) + ".");
+  if (ATally.TimesNotHeld > 0)
+    ProgressEx::Detail(pdsWarning, "Times that the target folder's file system cannot hold were not restored: " +
+                                       std::to_string(ATally.TimesNotHeld) + " files and folders.");
   if (!ProgressEx::IsCanceled())
     ProgressEx::Detail(pdsInformation, "Recovering completed.");
 }
@@ -191,9 +184,8 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode,
   bool canceled = false;
   try {
     canceled = !CopyStream(*stream, *output, buffer, written);
-    if (FRestoreTimes)
-      if (const std::optional<TFileTimes> times = TimesOf(node.Get()))
-        output->SetTimes(*times);
+    if (const TFileTimes times = TimesOf(node.Get()); FRestoreTimes && HasAny(times))
+      ATally.TimesNotHeld += !output->SetTimes(times);
     output->Close();
   } catch (const std::exception& error) {
     ProgressEx::Detail(pdsError, error.what());
@@ -215,7 +207,7 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode,
 }
 
 void TNTFSRecoveryContext::RestoreFolderTimes(PNTFSVolume AVolume, const std::vector<PTreeItemInfo>& ANodes,
-                                              TRestoreTargets& ATargets) const {
+                                              TRestoreTargets& ATargets, TRecoverTally& ATally) const {
   // Deepest first: writing into a folder changes its times.
   for (auto node = ANodes.rbegin(); node != ANodes.rend(); ++node) {
     try {
@@ -223,8 +215,8 @@ void TNTFSRecoveryContext::RestoreFolderTimes(PNTFSVolume AVolume, const std::ve
       if (!folder)
         continue;
       const TNTFSNodeRef record(AVolume, (*node)->Data->MFTNumber);
-      if (const std::optional<TFileTimes> times = TimesOf(record.Get()))
-        ATargets.SetFolderTimes(*folder, *times);
+      if (const TFileTimes times = TimesOf(record.Get()); HasAny(times))
+        ATally.TimesNotHeld += !ATargets.SetFolderTimes(*folder, times);
     } catch (const std::exception& error) {
       ProgressEx::Detail(pdsWarning, error.what());
     }

@@ -213,7 +213,7 @@ PItemInfo TNTFSRecoveryContext::NewItem(const IExListPtr& AList, MFT_REF AMFTNum
 
 void TNTFSRecoveryContext::ProcessScan() {
   Clear();
-  const std::u16string driveName{GetSourceDriveLetter(), u':'};
+  const std::u16string driveName = SourceDriveName();
   TNTFSVolumeRef volume(OpenSourceVolume());
   NoteUnreadableClusters(volume.Get(), *FSource->Source());
   TProgressExLevel level("Scanning...", 3, "");

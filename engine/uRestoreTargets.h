@@ -42,7 +42,10 @@ public:
   IOutputFilePtr CreateFile(const TFilePlan& APlan);
   // The folder ANode was restored into, when one was made or found for it.
   std::optional<std::string> MadeFolder(TTreeItemInfo* ANode) const;
-  void SetFolderTimes(const std::string& AFolder, const TFileTimes& ATimes) { FTarget.SetFolderTimes(AFolder, ATimes); }
+  // False when the target's file system cannot hold one of the times.
+  [[nodiscard]] bool SetFolderTimes(const std::string& AFolder, const TFileTimes& ATimes) {
+    return FTarget.SetFolderTimes(AFolder, ATimes);
+  }
 
 private:
   // The folder's path below the target, chosen at its first file.

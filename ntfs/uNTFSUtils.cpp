@@ -15,6 +15,9 @@ constexpr char BadRecordIdentifier[4] = {'B', 'A', 'A', 'D'};
 
 constexpr double SecondsPerDay = 86400.0;
 
+constexpr std::int64_t NanosecondsPerFileTimeTick = 1000000000 / FileTimeTicksPerSecond;
+static_assert(sizeof(std::time_t) >= 8, "file times up to the year 30828 need a 64-bit time_t");
+
 struct TAttributeCode {
   std::uint32_t Bit;
   const char16_t* Code;
@@ -112,6 +115,22 @@ TDateTime NTFSUtils::Int64TimeToDateTime(std::int64_t AFileTime) {
                          static_cast<double>(fileTime % FileTimeTicksPerSecond) / FileTimeTicksPerSecond;
   const double dayFraction = seconds / SecondsPerDay;
   return days >= 0 ? static_cast<double>(days) + dayFraction : static_cast<double>(days) - dayFraction;
+}
+
+std::optional<std::timespec> NTFSUtils::Int64TimeToUnixTime(std::int64_t AFileTime) {
+  if (AFileTime <= 0)
+    return std::nullopt;
+  // Seconds and ticks apart: the whole span in nanoseconds would overflow
+  // 64 bits before 1678 and after 2262. Both operands are positive, so the
+  // difference cannot overflow.
+  const std::int64_t ticks = AFileTime - FileTimeOfUnixEpoch;
+  std::int64_t seconds = ticks / FileTimeTicksPerSecond;
+  std::int64_t rest = ticks % FileTimeTicksPerSecond;
+  if (rest < 0) {
+    --seconds;
+    rest += FileTimeTicksPerSecond;
+  }
+  return std::timespec{static_cast<std::time_t>(seconds), static_cast<long>(rest * NanosecondsPerFileTimeTick)};
 }
 
 std::u16string NTFSUtils::FileAttributesToString(std::uint32_t AAttributes) {

@@ -4,6 +4,8 @@
 #include "ntfs/uNTFSVolume.h"
 
 #include <cstdint>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,12 @@ public:
   // that date. Times the calendar cannot hold (negative values) give the
   // date of file time 0.
   static TDateTime Int64TimeToDateTime(std::int64_t AFileTime);
+  // A file time as seconds and nanoseconds since 1 January 1970, UTC: the
+  // seconds negative before it, the nanoseconds from 0 to 999,999,999.
+  // Nothing for 0, a time never set, and for negative values, which no
+  // NTFS writer stores. Every other file time fits: the last one, in the
+  // year 30828, lies about 9.1e11 seconds after 1970.
+  static std::optional<std::timespec> Int64TimeToUnixTime(std::int64_t AFileTime);
   // The short codes of the attribute bits set, each followed by one blank.
   static std::u16string FileAttributesToString(std::uint32_t AAttributes);
 };

@@ -159,6 +159,14 @@ std::vector<std::optional<TDriveLetter>> AssignLetters(const TDriveTable& APrevi
   return letters;
 }
 
+// Where a volume lies, as short as tells it apart: its device, or its
+// image's file name, with the partition.
+std::string PlaceOf(const TDriveCandidate& AVolume) {
+  const std::string& path = AVolume.Source.Path;
+  const std::string shown = AVolume.IsImage ? fs::path(path).filename().string() : path;
+  return AVolume.Source.Partition != 0 ? PartitionText(AVolume.Source.Partition, shown) : shown;
+}
+
 std::u16string VolumeNameOf(const TDriveCandidate& AVolume) {
   if (AVolume.Probe && !AVolume.Probe->Label.empty())
     return FromNativePath(AVolume.Probe->Label);
@@ -167,20 +175,18 @@ std::u16string VolumeNameOf(const TDriveCandidate& AVolume) {
     const std::string where = PartitionText(entry.Number, disk);
     return FromNativePath(entry.Name.empty() ? where : entry.Name + ", " + where);
   }
-  const std::string& path = AVolume.Source.Path;
-  const std::string shown = AVolume.IsImage ? fs::path(path).filename().string() : path;
-  if (AVolume.Source.Partition != 0)
-    return FromNativePath(PartitionText(AVolume.Source.Partition, shown));
-  if (AVolume.IsImage)
-    return FromNativePath(shown);
+  if (AVolume.Source.Partition != 0 || AVolume.IsImage)
+    return FromNativePath(PlaceOf(AVolume));
   return kNoLabel;
 }
 
 // A volume that could not be read gets no file system name, so the drive
-// list leaves it out.
+// list leaves it out. One without a letter is named by where it lies.
 void FillRecord(TVolumeInformationRecord& ARecord, TDriveLetter ALetter, const TDriveCandidate& AVolume) {
   ARecord.Letter = ALetter;
-  ARecord.RootPathName = std::u16string{ALetter, u':', u'\\'};
+  ARecord.RootPathName =
+      (ALetter != 0 ? std::u16string{ALetter, u':'} : FromNativePath(PlaceOf(AVolume))) + u'\\';
+  ARecord.Source = AVolume.Source;
   ARecord.DriveType = AVolume.DriveType;
   ARecord.VolumeName = VolumeNameOf(AVolume);
   ARecord.FileSystemName = AVolume.Probe ? FileSystemNameOf(AVolume.Probe->Type) : std::u16string();
@@ -222,20 +228,33 @@ void TDriveList::Refresh() {
   const std::vector<std::optional<TDriveLetter>> letters = AssignLetters(FTable, volumes);
 
   FTable.Clear();
+  FUnlettered.clear();
   for (TDriveLetter letter = TDriveTable::kFirstLetter; letter <= TDriveTable::kLastLetter; ++letter)
     Record(letter).DriveType = dtUnknown;
+  for (auto& [source, record] : FUnletteredRecords)
+    record.DriveType = dtUnknown;
   for (std::size_t i = 0; i < volumes.size(); ++i)
     if (letters[i]) {
       FTable.Assign(*letters[i], volumes[i].Source);
       FillRecord(Record(*letters[i]), *letters[i], volumes[i]);
+    } else {
+      FUnlettered.push_back(volumes[i].Source);
+      FillRecord(FUnletteredRecords[volumes[i].Source], 0, volumes[i]);
     }
 }
 
+std::u16string DriveName(const TVolumeInformationRecord& ARecord) {
+  const std::u16string& root = ARecord.RootPathName;
+  return root.ends_with(u'\\') ? root.substr(0, root.size() - 1) : root;
+}
+
 std::u16string DriveDisplayName(const TVolumeInformationRecord& ARecord) {
-  const std::u16string letter(1, ARecord.Letter);
-  if (!ARecord.FileSystemName.empty())
-    return ARecord.VolumeName + u" (" + letter + u": [" + ARecord.FileSystemName + u"])";
-  return ARecord.VolumeName + u" (" + letter + u":)";
+  const std::u16string name = DriveName(ARecord);
+  const std::u16string fileSystem = ARecord.FileSystemName.empty() ? u"" : u" [" + ARecord.FileSystemName + u"]";
+  // Unlabelled, a drive without a letter is named by its place alone.
+  if (ARecord.Letter == 0 && ARecord.VolumeName == name)
+    return name + fileSystem;
+  return ARecord.VolumeName + u" (" + name + fileSystem + u")";
 }
 
 bool IsListedSourceDrive(const TVolumeInformationRecord& ARecord) {
@@ -247,6 +266,9 @@ std::vector<PVolumeInformationRecord> TDriveList::ListedSourceDrives() {
   for (TDriveLetter letter = TDriveTable::kFirstLetter; letter <= TDriveTable::kLastLetter; ++letter)
     if (IsListedSourceDrive(Record(letter)))
       drives.push_back(&Record(letter));
+  for (const TDriveSource& source : FUnlettered)
+    if (TVolumeInformationRecord& record = FUnletteredRecords.at(source); IsListedSourceDrive(record))
+      drives.push_back(&record);
   return drives;
 }
 
@@ -281,12 +303,12 @@ std::vector<std::string> ImagePathsFromEnvironment() {
   return paths;
 }
 
-TDriveLetter TDriveList::AddVolumeImage(const std::string& APath) {
+const TVolumeInformationRecord& TDriveList::AddVolumeImage(const std::string& APath) {
   const std::string path = APath.empty() ? APath : AbsoluteImagePath(APath);
   IVolumeSourcePtr source;
   try {
     // Opening it first tells why a file cannot be read.
-    source = TSourceResolver().Open(RequestOf(path))->Source();
+    source = TSourceResolver().Open(RequestOf(TDriveSource{path}))->Source();
   } catch (const NoDriveException& error) {
     throw VolumeImageError(error.what());
   }
@@ -303,22 +325,25 @@ TDriveLetter TDriveList::AddVolumeImage(const std::string& APath) {
   }
   FImages.Merge({path});
   Refresh();
-  if (const std::vector<TDriveLetter> letters = LettersOf(path); !letters.empty())
-    return letters.front();
-  FImages.Remove(path);
-  throw VolumeImageError("No drive letter is left for the volume image \"" + path + "\".");
+  const std::vector<PVolumeInformationRecord> drives = DrivesOf(path);
+  // Listed above, unless the file changed since: then it holds no NTFS.
+  if (drives.empty())
+    throw VolumeImageError(WhyNotNTFS(path, std::move(source)));
+  return *drives.front();
 }
 
-std::vector<TDriveLetter> TDriveList::LettersOf(const std::string& APath) const {
-  std::vector<std::pair<int, TDriveLetter>> found;
+std::vector<PVolumeInformationRecord> TDriveList::DrivesOf(const std::string& APath) {
+  std::vector<PVolumeInformationRecord> drives;
   for (const TDriveLetter letter : FTable.Letters())
-    if (const std::optional<TDriveSource> source = FTable.SourceOf(letter); IsSameSourcePath(source->Path, APath))
-      found.emplace_back(source->Partition, letter);
-  std::sort(found.begin(), found.end());
-  std::vector<TDriveLetter> letters;
-  for (const auto& [partition, letter] : found)
-    letters.push_back(letter);
-  return letters;
+    if (IsSameSourcePath(FTable.SourceOf(letter)->Path, APath))
+      drives.push_back(&Record(letter));
+  for (const TDriveSource& source : FUnlettered)
+    if (IsSameSourcePath(source.Path, APath))
+      drives.push_back(&FUnletteredRecords.at(source));
+  std::stable_sort(drives.begin(), drives.end(), [](PVolumeInformationRecord ALeft, PVolumeInformationRecord ARight) {
+    return ALeft->Source.Partition < ARight->Source.Partition;
+  });
+  return drives;
 }
 
 void TDriveList::ChooseRescueMap(const std::string& AImage, const std::string& AMap) {
@@ -331,15 +356,14 @@ std::optional<TSourceRequest> TDriveList::RequestOf(TDriveLetter ALetter) const 
   const std::optional<TDriveSource> source = FTable.SourceOf(ALetter);
   if (!source)
     return std::nullopt;
-  TSourceRequest request = RequestOf(source->Path);
-  request.Partition = source->Partition;
-  return request;
+  return RequestOf(*source);
 }
 
-TSourceRequest TDriveList::RequestOf(const std::string& APath) const {
+TSourceRequest TDriveList::RequestOf(const TDriveSource& ASource) const {
+  const std::string& path = ASource.Path;
   const auto chosen =
-      APath.empty() ? FChosenMaps.end()
-                    : std::find_if(FChosenMaps.begin(), FChosenMaps.end(),
-                                   [&APath](const auto& AChosen) { return IsSameSourcePath(AChosen.first, APath); });
-  return TSourceRequest{APath, 0, chosen != FChosenMaps.end() ? chosen->second : std::string()};
+      path.empty() ? FChosenMaps.end()
+                   : std::find_if(FChosenMaps.begin(), FChosenMaps.end(),
+                                  [&path](const auto& AChosen) { return IsSameSourcePath(AChosen.first, path); });
+  return TSourceRequest{path, ASource.Partition, chosen != FChosenMaps.end() ? chosen->second : std::string()};
 }

@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
-// The drives the program can recover from, each under a letter C to Z: first
-// the block devices of the system, then the volume image files the user
-// added. A letter is a label for the user; what it stands for is opened
-// through TSourceResolver.
+// The drives the program can recover from: first the block devices of the
+// system, then the volume image files the user added, each under a letter C
+// to Z while letters last and named by where it lies after that. A letter
+// is a label for the user; what a drive stands for is opened through
+// TSourceResolver.
 
 // The same order and values as the drive kinds of the Windows drive-type query.
 enum TDriveType : std::uint8_t { dtUnknown, dtNoDrive, dtFloppy, dtFixed, dtNetwork, dtCDROM, dtRAM };
@@ -23,18 +24,25 @@ enum TDriveType : std::uint8_t { dtUnknown, dtNoDrive, dtFloppy, dtFixed, dtNetw
 using TDriveLetter = char16_t;
 
 struct TVolumeInformationRecord {
-  TDriveLetter Letter = 0;
-  std::u16string RootPathName;  // "D:\"
+  TDriveLetter Letter = 0;      // 0 for a drive listed after the letters ran out
+  std::u16string RootPathName;  // "D:\"; without a letter, where it lies: "partition 27 of disk.img\"
   std::u16string VolumeName;    // the label; "Local Drive" without one, an image's file name
   std::uint32_t SerialNumber = 0;
   std::uint32_t MaximumComponentLength = 0;
   std::uint32_t FileSystemFlags = 0;
   std::u16string FileSystemName;  // "NTFS", ...; empty when the volume could not be read
   TDriveType DriveType = dtUnknown;
+  TDriveSource Source;  // the device or image, and the partition, it is read from
 };
 using PVolumeInformationRecord = TVolumeInformationRecord*;
 
-// "System (C: [NTFS])", or "Local Drive (D:)" when no file system is known.
+// "D:", or for a drive without a letter where it lies: "/dev/sdb27",
+// "partition 27 of disk.img".
+std::u16string DriveName(const TVolumeInformationRecord& ARecord);
+
+// "System (C: [NTFS])", or "Local Drive (D:)" when no file system is known;
+// "System (partition 27 of disk.img [NTFS])" or "partition 27 of disk.img
+// [NTFS]" for a drive without a letter.
 std::u16string DriveDisplayName(const TVolumeInformationRecord& ARecord);
 
 // Whether the source drive page lists the drive: a drive of a known kind that
@@ -67,8 +75,9 @@ public:
 };
 
 // The drives of the system and the images the user added, under their
-// letters, as the source drive page and "tarnwick-cli drives" list them. Its
-// owner keeps it; nothing else in the process holds drive letters.
+// letters or without one, as the source drive page and "tarnwick-cli drives"
+// list them. Its owner keeps it; nothing else in the process holds drive
+// letters.
 class TDriveList {
 public:
   // Starts with the images named by TARNWICK_IMAGES.
@@ -89,25 +98,28 @@ public:
   TVolumeInformationRecord& Record(TDriveLetter ALetter);
 
   // Lists the block devices and volume images again and fills the records
-  // C to Z: a letter that now names nothing turns dtUnknown and keeps its
-  // other fields. A device or image keeps the letter it had where it can;
-  // new ones get the first free letters in listing order. An image that is
-  // gone or no longer holds NTFS leaves the image list without a message.
+  // C to Z, then one record for each drive beyond Z: a record that now
+  // names nothing turns dtUnknown and keeps its other fields, and stays at
+  // its place. A device or image keeps the letter it had where it can; new
+  // ones get the first free letters in listing order. An image that is gone
+  // or no longer holds NTFS leaves the image list without a message.
   void Refresh();
 
-  // The records C to Z that pass IsListedSourceDrive, in letter order.
+  // The records that pass IsListedSourceDrive: C to Z in letter order, then
+  // those without a letter in listing order.
   std::vector<PVolumeInformationRecord> ListedSourceDrives();
 
   // Checks that APath holds an NTFS volume, or is a disk image with NTFS
-  // partitions, lists it and refreshes; returns the letter the image has
-  // (its old one when already listed; a disk's first NTFS partition's).
-  // Raises VolumeImageError saying why for a file that cannot be read, one
-  // that holds no NTFS volume or partition, and when no letter is free.
-  TDriveLetter AddVolumeImage(const std::string& APath);
+  // partitions, lists it and refreshes; returns the image's record (a
+  // disk's first NTFS partition's), with a letter while one is free. Raises
+  // VolumeImageError saying why for a file that cannot be read or one that
+  // holds no NTFS volume or partition.
+  const TVolumeInformationRecord& AddVolumeImage(const std::string& APath);
 
-  // The letters of a device or image, by whatever name or link: its own, or
-  // those of its partitions in the order of their numbers.
-  std::vector<TDriveLetter> LettersOf(const std::string& APath) const;
+  // The drives of a device or image, by whatever name or link, with a letter
+  // or without: the device or image itself, or its partitions in the order
+  // of their numbers.
+  std::vector<PVolumeInformationRecord> DrivesOf(const std::string& APath);
 
   // Reads the image AImage through the mapfile AMap from now on; an empty
   // AMap takes the choice back.
@@ -118,13 +130,16 @@ public:
   // What ALetter stands for, with the mapfile chosen for its image; none
   // when the letter names nothing.
   std::optional<TSourceRequest> RequestOf(TDriveLetter ALetter) const;
+  // ASource with the mapfile chosen for its device or image.
+  TSourceRequest RequestOf(const TDriveSource& ASource) const;
 
 private:
-  // The whole device or image at APath, with the mapfile chosen for it.
-  TSourceRequest RequestOf(const std::string& APath) const;
-
   TDriveTable FTable;
   std::array<TVolumeInformationRecord, 26> FRecords;
+  // The drives listed after Z, by what they are read from; FUnlettered
+  // holds them in listing order since the last refresh.
+  std::map<TDriveSource, TVolumeInformationRecord> FUnletteredRecords;
+  std::vector<TDriveSource> FUnlettered;
   TBlockDeviceRoots FRoots;
   TVolumeImageList FImages;
   std::map<std::string, std::string> FChosenMaps;

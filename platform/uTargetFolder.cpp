@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -28,23 +29,62 @@ std::runtime_error FileError(const char* AWhat, const std::string& APath, int AE
   return FileError(AWhat, APath, std::string(std::strerror(AErrno)));
 }
 
-constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
-
-// Seconds rounded down, so that times before 1970 keep a nanosecond part
-// between 0 and a second.
-timespec TimespecOf(std::int64_t ANanoseconds) {
-  std::int64_t seconds = ANanoseconds / kNanosecondsPerSecond;
-  std::int64_t rest = ANanoseconds % kNanosecondsPerSecond;
-  if (rest < 0) {
-    seconds -= 1;
-    rest += kNanosecondsPerSecond;
-  }
-  return timespec{static_cast<time_t>(seconds), static_cast<long>(rest)};
+// Access time first, as futimens and utimensat take them; a time not given
+// is left as it is.
+std::array<timespec, 2> TimespecsOf(const TFileTimes& ATimes) {
+  const timespec leave{0, UTIME_OMIT};
+  return {ATimes.Accessed.value_or(leave), ATimes.Modified.value_or(leave)};
 }
 
-// Access time first, as futimens and utimensat take them.
-std::array<timespec, 2> TimespecsOf(const TFileTimes& ATimes) {
-  return {TimespecOf(ATimes.Accessed), TimespecOf(ATimes.Modified)};
+// What file systems answer for a time outside what they can hold, where
+// they do not store the nearest one instead.
+bool IsRefusedTime(int AErrno) { return AErrno == EINVAL || AErrno == EOVERFLOW; }
+
+// Sets ATimes through ASet (futimens or utimensat of one file, given the
+// pair; 0 or -1 with errno). A pair the file system refuses is set one time
+// at a time, so that one it can hold is not lost with one it cannot. False
+// when a time was refused; any other failure raises AFailure(errno).
+template <typename TSet, typename TFailure>
+bool SetEachTime(const TFileTimes& ATimes, TSet ASet, TFailure AFailure) {
+  if (ASet(TimespecsOf(ATimes).data()) == 0)
+    return true;
+  if (!IsRefusedTime(errno))
+    throw AFailure(errno);
+  bool allSet = true;
+  for (const TFileTimes& single : {TFileTimes{ATimes.Modified, {}}, TFileTimes{{}, ATimes.Accessed}}) {
+    if (!single.Modified && !single.Accessed)
+      continue;
+    if (ASet(TimespecsOf(single).data()) == 0)
+      continue;
+    if (!IsRefusedTime(errno))
+      throw AFailure(errno);
+    allSet = false;
+  }
+  return allSet;
+}
+
+// File systems keep times only to their own grain: FAT keeps a modification
+// time to two seconds and an access time as its local date. A time read
+// back further off than this was moved into the range the file system
+// holds (ext4 with 128-byte inodes: 1901 to 2038; FAT: 1980 to 2107).
+constexpr std::int64_t kTimeGrainSeconds = 2 * 24 * 3600;
+
+bool IsKept(const std::optional<timespec>& AGiven, const timespec& AStored) {
+  // The given time lies within 10^12 seconds of 1970, the stored one is
+  // that or a file system's limit: the difference cannot overflow.
+  return !AGiven || std::abs(static_cast<std::int64_t>(AGiven->tv_sec) - AStored.tv_sec) <= kTimeGrainSeconds;
+}
+
+// Sets ATimes as SetEachTime does, then reads them back through AStat (fstat
+// or fstatat of that file, 0 or -1 with errno). False when the file system
+// refused a time or keeps another one.
+template <typename TSet, typename TStat, typename TFailure>
+bool SetAndCheckTimes(const TFileTimes& ATimes, TSet ASet, TStat AStat, TFailure AFailure) {
+  const bool allSet = SetEachTime(ATimes, ASet, AFailure);
+  struct stat stored {};
+  if (AStat(stored) != 0)
+    throw AFailure(errno);
+  return allSet && IsKept(ATimes.Modified, stored.st_mtim) && IsKept(ATimes.Accessed, stored.st_atim);
 }
 
 class TPosixOutputFile : public IOutputFile {
@@ -74,11 +114,12 @@ public:
     FEndsInHole = true;
   }
 
-  void SetTimes(const TFileTimes& ATimes) override {
+  bool SetTimes(const TFileTimes& ATimes) override {
     SetLength();
-    const std::array<timespec, 2> times = TimespecsOf(ATimes);
-    if (::futimens(FHandle.Get(), times.data()) != 0)
-      throw FileError("Cannot set the times of file", FPath, errno);
+    return SetAndCheckTimes(
+        ATimes, [this](const timespec* ATimespecs) { return ::futimens(FHandle.Get(), ATimespecs); },
+        [this](struct stat& AStored) { return ::fstat(FHandle.Get(), &AStored); },
+        [this](int AErrno) { return FileError("Cannot set the times of file", FPath, AErrno); });
   }
 
   void Close() override {
@@ -189,12 +230,16 @@ public:
     return std::make_unique<TPosixOutputFile>(std::move(handle), path);
   }
 
-  void SetFolderTimes(const std::string& ARelative, const TFileTimes& ATimes) override {
+  bool SetFolderTimes(const std::string& ARelative, const TFileTimes& ATimes) override {
     const auto [folder, name] = SplitParent(ARelative);
     const TDescriptor parent = OpenFolder(folder, ARelative);
-    const std::array<timespec, 2> times = TimespecsOf(ATimes);
-    if (::utimensat(parent.Get(), name.c_str(), times.data(), AT_SYMLINK_NOFOLLOW) != 0)
-      throw FileError("Cannot set the times of folder", FullPath(ARelative), errno);
+    return SetAndCheckTimes(
+        ATimes,
+        [&](const timespec* ATimespecs) {
+          return ::utimensat(parent.Get(), name.c_str(), ATimespecs, AT_SYMLINK_NOFOLLOW);
+        },
+        [&](struct stat& AStored) { return ::fstatat(parent.Get(), name.c_str(), &AStored, AT_SYMLINK_NOFOLLOW); },
+        [&](int AErrno) { return FileError("Cannot set the times of folder", FullPath(ARelative), AErrno); });
   }
 
 private:

@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -15,12 +17,11 @@
 // mount of the source, dangling ones) nothing is written outside it. Every
 // file opened for writing is compared with the source drive first.
 
-// A restored file's or folder's times, in nanoseconds since 1 January 1970, UTC.
+// A restored file's or folder's times since 1 January 1970, UTC. A time the
+// source does not hold is left as writing the file leaves it.
 struct TFileTimes {
-  std::int64_t Modified = 0;
-  std::int64_t Accessed = 0;
-
-  bool operator==(const TFileTimes&) const = default;
+  std::optional<std::timespec> Modified;
+  std::optional<std::timespec> Accessed;
 };
 
 // A file being written; closed by Close or, if still open, when destroyed.
@@ -33,8 +34,10 @@ public:
   // file system keeps holes; raises an error naming the file.
   virtual void Skip(std::size_t ASize) = 0;
   // Gives the file its times, after the last write or skip (which would
-  // change them again); raises an error naming the file.
-  virtual void SetTimes(const TFileTimes& ATimes) = 0;
+  // change them again). False when its file system cannot hold one of them:
+  // it refused it or stored another; raises an error naming the file when
+  // setting them fails otherwise.
+  [[nodiscard]] virtual bool SetTimes(const TFileTimes& ATimes) = 0;
   // Raises an error when the data could not be stored.
   virtual void Close() = 0;
 };
@@ -70,9 +73,9 @@ public:
   // there. Raises an error naming the file when it cannot be written: it
   // exists and AReplace is false, it is no regular file, or it is the source.
   virtual IOutputFilePtr CreateFile(const std::string& ARelative, bool AReplace, TTargetEntry& ACreated) = 0;
-  // Gives the folder ARelative its times, never through a link; raises an
-  // error naming the folder.
-  virtual void SetFolderTimes(const std::string& ARelative, const TFileTimes& ATimes) = 0;
+  // Gives the folder ARelative its times, never through a link. False as
+  // for IOutputFile::SetTimes; raises an error naming the folder.
+  [[nodiscard]] virtual bool SetFolderTimes(const std::string& ARelative, const TFileTimes& ATimes) = 0;
 };
 using ITargetFolderPtr = std::unique_ptr<ITargetFolder>;
 

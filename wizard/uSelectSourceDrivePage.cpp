@@ -245,10 +245,7 @@ bool TSelectSourceDrivePage::OpenSelectedDrive() {
   const TVolumeInformationRecord& Record = *RecordOf(Selected.first());
   TOpenedSourcePtr Source;
   try {
-    const std::optional<TSourceRequest> Spec = FDrives.RequestOf(Record.Letter);
-    if (!Spec)
-      throw NoDriveException();
-    Source = FResolver.Open(*Spec);
+    Source = FResolver.Open(FDrives.RequestOf(Record.Source));
   } catch (const NoDriveException& E) {
     QMessageBox::warning(window(), GetTitle(), QString::fromStdString(E.what()));
     return false;
@@ -274,22 +271,22 @@ void TSelectSourceDrivePage::ListenWizardMessage(QEvent& Message) {
     return;
   const auto& Change = static_cast<const TDeviceChangeEvent&>(Message);
   if (Change.DeviceEvent() == DBT_DEVICEARRIVAL || Change.DeviceEvent() == DBT_DEVICEREMOVECOMPLETE)
-    DrivesChanged(Change.ArrivedDrive());
+    DrivesChanged(FDrives.Table().SourceOf(Change.ArrivedDrive()));
 }
 
 void TSelectSourceDrivePage::AddChosenImage(const std::string& APath) {
   try {
-    DrivesChanged(FDrives.AddVolumeImage(APath));
+    DrivesChanged(FDrives.AddVolumeImage(APath).Source);
   } catch (const VolumeImageError& E) {
     QMessageBox::warning(window(), AddVolumeImageCaption, QString::fromStdString(E.what()));
   }
 }
 
-void TSelectSourceDrivePage::DrivesChanged(TDriveLetter AArrivedDrive) {
+void TSelectSourceDrivePage::DrivesChanged(std::optional<TDriveSource> AArrivedDrive) {
   FDrives.Refresh();
   FDriveListChanged = true;
-  if (AArrivedDrive != 0)
-    FArrivedDrive = AArrivedDrive;
+  if (AArrivedDrive)
+    FArrivedDrive = std::move(AArrivedDrive);
   if (IsActive())
     RefreshDriveList();
 }
@@ -304,9 +301,11 @@ void TSelectSourceDrivePage::RefreshDriveList() {
   tvDrive->setVisible(HasDrives);
   lblDriveCaption->setVisible(HasDrives);
   SelectCurrentDrive();
-  if (QTreeWidgetItem* Arrived = FindDriveNode(FArrivedDrive))
-    tvDrive->setCurrentItem(Arrived);
-  FArrivedDrive = 0;
+  if (FArrivedDrive)
+    if (QTreeWidgetItem* Arrived = FindDriveNode(
+            [this](const TVolumeInformationRecord& ARecord) { return ARecord.Source == *FArrivedDrive; }))
+      tvDrive->setCurrentItem(Arrived);
+  FArrivedDrive.reset();
   FDriveListChanged = false;
 }
 
@@ -316,18 +315,23 @@ void TSelectSourceDrivePage::AddDriveNode(TVolumeInformationRecord& ARecord) {
   Node->setIcon(0, QIcon(ilDriveTypes.value(ARecord.DriveType)));
 }
 
-QTreeWidgetItem* TSelectSourceDrivePage::FindDriveNode(TDriveLetter ALetter) const {
+QTreeWidgetItem* TSelectSourceDrivePage::FindDriveNode(
+    const std::function<bool(const TVolumeInformationRecord&)>& AIsIt) const {
   for (int Index = 0; Index < tvDrive->topLevelItemCount(); ++Index)
-    if (RecordOf(tvDrive->topLevelItem(Index))->Letter == ALetter)
+    if (AIsIt(*RecordOf(tvDrive->topLevelItem(Index))))
       return tvDrive->topLevelItem(Index);
   return nullptr;
 }
 
 // The stored letter is compared as it is: a lower-case "c:\" (the context's
-// default) never matches, and the first drive is taken.
+// default) never matches, and the first drive is taken. A drive without a
+// letter is known by the whole name it was stored under.
 void TSelectSourceDrivePage::SelectCurrentDrive() {
   const TDriveLetter Current = FContext.GetSourceDriveLetter();
-  QTreeWidgetItem* Node = Current != 0 ? FindDriveNode(Current) : nullptr;
+  const auto IsCurrent = [this, Current](const TVolumeInformationRecord& ARecord) {
+    return ARecord.Letter != 0 ? ARecord.Letter == Current : ARecord.RootPathName == FContext.SourceDrive();
+  };
+  QTreeWidgetItem* Node = Current != 0 ? FindDriveNode(IsCurrent) : nullptr;
   if (!Node)
     Node = tvDrive->topLevelItem(0);
   if (Node)
@@ -338,8 +342,8 @@ std::string TSelectSourceDrivePage::SelectedImage() const {
   const QList<QTreeWidgetItem*> Selected = tvDrive->selectedItems();
   if (Selected.isEmpty())
     return std::string();
-  const std::optional<std::string> Path = FDrives.Table().PathOf(RecordOf(Selected.first())->Letter);
-  return Path && FDrives.Images().Contains(*Path) ? *Path : std::string();
+  const std::string& Path = RecordOf(Selected.first())->Source.Path;
+  return FDrives.Images().Contains(Path) ? Path : std::string();
 }
 
 void TSelectSourceDrivePage::tvDriveChange() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/uDriveList.h"
@@ -55,9 +56,9 @@ private:
   // The image file of the selected drive; empty for a device or no selection.
   std::string SelectedImage() const;
   void AddDriveNode(TVolumeInformationRecord& ARecord);
-  // The node of ALetter, or null when it is not listed.
-  QTreeWidgetItem* FindDriveNode(TDriveLetter ALetter) const;
-  void DrivesChanged(TDriveLetter AArrivedDrive);
+  // The first node whose drive AIsIt picks, or null.
+  QTreeWidgetItem* FindDriveNode(const std::function<bool(const TVolumeInformationRecord&)>& AIsIt) const;
+  void DrivesChanged(std::optional<TDriveSource> AArrivedDrive);
   void AddChosenImage(const std::string& APath);
   // Opens the selected drive for the context; false, with the reason shown,
   // when it cannot be opened.
@@ -65,7 +66,7 @@ private:
 
   bool FDriveListChanged = true;
   // An image the user has just added, selected when the tree is next built.
-  TDriveLetter FArrivedDrive = 0;
+  std::optional<TDriveSource> FArrivedDrive;
   TNTFSRecoveryContext& FContext;
   TDriveList& FDrives;
   TSourceResolver FResolver;

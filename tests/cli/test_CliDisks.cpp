@@ -227,6 +227,44 @@ TEST_F(CliDisks, ABlockDeviceHoldingATableGivesItsPartitions) {
   testfiles::CommandOutput("losetup -d '" + device + "'");
 }
 
+// Letters run out after Z: every partition of a disk with thirty is still
+// listed, those past Z without a letter, and each one is read by its number.
+TEST_F(CliDisks, EveryOneOfThirtyPartitionsIsListedAndReachable) {
+  testfiles::TTempFolder folder;
+  const std::string disk = (folder / "thirty.img").string();
+  ASSERT_TRUE(testsupport::MakeManyVolumesDisk(disk, 30, Volume("deleted"))) << "sgdisk or mkntfs failed";
+  const CommandResult drives = Cli({"drives", disk});
+  ASSERT_EQ(drives.ExitCode, 0) << drives.Err;
+  std::vector<std::string> rows;  // this disk's, in listing order
+  for (const std::string& line : testsupport::SplitLines(drives.Out))
+    if (line.find(" of " + disk) != std::string::npos)
+      rows.push_back(line);
+  ASSERT_EQ(rows.size(), 30u);
+  for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
+    const std::string number = std::to_string(i + 1);
+    EXPECT_THAT(rows[i], HasSubstr(" Part" + number + " "));
+    EXPECT_THAT(rows[i], ::testing::EndsWith("partition " + number + " of " + disk));
+  }
+  // However many letters the machine's own drives take, 29 partitions
+  // come before the last.
+  EXPECT_THAT(rows.back(), ::testing::StartsWith("- "));
+
+  std::vector<std::string> scanned = ScanRows({disk, "--partition", "30"});
+  ASSERT_GT(scanned.size(), 3u);
+  // Its drive folder is named by where it lies.
+  const std::string driveFolder = "partition 30 of thirty.img";
+  EXPECT_THAT(scanned[1], ::testing::EndsWith("\t" + driveFolder));
+  for (std::string& row : scanned)
+    if (const std::size_t path = row.rfind('\t') + 1; row.compare(path, driveFolder.size(), driveFolder) == 0)
+      row.replace(path, driveFolder.size(), "X:");
+  EXPECT_EQ(scanned, ScanRows({Volume("deleted")}));
+  // A drive without a letter has no drive part: a target beside the
+  // working folder is another drive all the same.
+  const auto restored = Restored({disk, "--partition", "30"}, folder / "restored");
+  EXPECT_FALSE(restored.empty());
+  EXPECT_EQ(restored, Restored({Volume("deleted")}, folder / "from-volume"));
+}
+
 TEST_F(CliDisks, ThePartitionIsChosenOnlyWhenThereIsAChoice) {
   testfiles::TTempFolder folder;
   const std::string single = (folder / "single.img").string();

@@ -65,10 +65,10 @@ std::string Trim(std::string AText) {
 std::vector<std::string> EngineRows(const std::string& AImage) {
   TDriveList drives;
   drives.Refresh();
-  const TDriveLetter letter = drives.AddVolumeImage(AImage);
+  const TVolumeInformationRecord& drive = drives.AddVolumeImage(AImage);
   TNTFSRecoveryContext context(std::make_shared<TScriptedPrompt>());
-  context.SetSource(TSourceResolver().Open(*drives.RequestOf(letter)));
-  context.SetSourceDrive(std::u16string{letter, u':', u'\\'});
+  context.SetSource(TSourceResolver().Open(drives.RequestOf(drive.Source)));
+  context.SetSourceDrive(drive.RootPathName);
   context.SetMask(u"*");
   context.ProcessScan();
   std::vector<std::string> rows;

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -126,6 +128,36 @@ TEST(NTFSUtils, GetFileNameCopiesExactlyTheStoredCodeUnits) {
   // A name longer than its attribute gives what the attribute holds.
   const TBytes content = handmade::FileNameContent(5, u"abcdef", 1);
   EXPECT_EQ(NTFSUtils::GetFileName(PMFTFilenameAttribute(TByteView(content.data(), content.size() - 4))), u"abcd");
+}
+
+// Restored files take their times on this clock; the whole NTFS range must
+// reach it, not only what 64-bit nanoseconds hold (1678 to 2262).
+TEST(NTFSUtils, FileTimesBecomeUnixSecondsAndNanoseconds) {
+  struct TCase {
+    const char* Name;
+    std::int64_t FileTime;
+    std::optional<std::pair<std::int64_t, long>> Unix;
+  };
+  const std::vector<TCase> cases = {
+      {"never set", 0, std::nullopt},
+      {"negative", -1, std::nullopt},
+      {"lowest", std::numeric_limits<std::int64_t>::min(), std::nullopt},
+      {"1601-01-01, one tick in", 1, {{-11644473600, 100}}},
+      {"1969-07-20 20:17:40 and 5 ticks", 116302906600000005, {{-14182940, 500}}},
+      {"one tick before 1970", FileTimeOfUnixEpoch - 1, {{-1, 999999900}}},
+      {"1970-01-01", FileTimeOfUnixEpoch, {{0, 0}}},
+      {"2262-04-12, past 64-bit nanoseconds", 208678464000000000, {{9223372800, 0}}},
+      {"30828-09-14 02:48:05, the last file time", std::numeric_limits<std::int64_t>::max(),
+       {{910692730085, 477580700}}},
+  };
+  for (const TCase& test : cases) {
+    const std::optional<std::timespec> converted = NTFSUtils::Int64TimeToUnixTime(test.FileTime);
+    ASSERT_EQ(converted.has_value(), test.Unix.has_value()) << test.Name;
+    if (converted) {
+      EXPECT_EQ(converted->tv_sec, test.Unix->first) << test.Name;
+      EXPECT_EQ(converted->tv_nsec, test.Unix->second) << test.Name;
+    }
+  }
 }
 
 class LocalTimeTest : public ::testing::Test {

@@ -256,9 +256,9 @@ TEST_F(DriveList, AddingAnImageListsItUnderTheNextFreeLetter) {
   Drives.Refresh();
   const fs::path image = NTFSImage("evidence.img", "Evidence");
 
-  EXPECT_EQ(Drives.AddVolumeImage(image.string()), u'D');
+  EXPECT_EQ(Drives.AddVolumeImage(image.string()).Letter, u'D');
   EXPECT_THAT(ListedNames(Drives), ElementsAre("System (C: [NTFS])", "Evidence (D: [NTFS])"));
-  EXPECT_EQ(Drives.AddVolumeImage(image.string()), u'D');
+  EXPECT_EQ(Drives.AddVolumeImage(image.string()).Letter, u'D');
   EXPECT_THAT(Drives.Images().Paths(), ElementsAre(image.string()));
 }
 
@@ -288,20 +288,33 @@ TEST_F(DriveList, AddingSomethingElseThanAnNTFSImageIsRefused) {
   EXPECT_THAT(Drives.Table().Letters(), IsEmpty());
 }
 
-TEST_F(DriveList, AnImageWithoutAFreeLetterIsRefused) {
+// Past Z a drive is listed without a letter, named by where it lies, and
+// opened by what it is read from; it takes a letter once one is free.
+TEST_F(DriveList, DrivesBeyondZAreListedWithoutALetter) {
   for (char disk = 'a'; disk < 'a' + 24; ++disk)
     FDevices.AddDisk(std::string("sd") + disk);
   Drives.Refresh();
   ASSERT_EQ(Drives.Table().Letters().size(), 24u);
 
-  const fs::path image = NTFSImage("evidence.img", "Evidence");
-  try {
-    Drives.AddVolumeImage(image.string());
-    ADD_FAILURE() << "added without a letter";
-  } catch (const VolumeImageError& E) {
-    EXPECT_THAT(E.what(), HasSubstr("No drive letter is left"));
-  }
-  EXPECT_THAT(Drives.Images().Paths(), IsEmpty());
+  const fs::path labelled = NTFSImage("evidence.img", "Evidence");
+  const fs::path unlabelled = NTFSImage("unlabelled.img");
+  const TVolumeInformationRecord& evidence = Drives.AddVolumeImage(labelled.string());
+  EXPECT_EQ(evidence.Letter, 0);
+  EXPECT_EQ(evidence.RootPathName, u"evidence.img\\");
+  EXPECT_EQ(DriveName(evidence), u"evidence.img");
+  Drives.AddVolumeImage(unlabelled.string());
+  EXPECT_THAT(ListedNames(Drives), ElementsAre("Evidence (evidence.img [NTFS])", "unlabelled.img [NTFS]"));
+  EXPECT_THAT(Drives.DrivesOf(labelled.string()), ElementsAre(&evidence));
+  TPhysicalFile volume(u"evidence.img", TSourceResolver().Open(Drives.RequestOf(evidence.Source))->Source());
+  char oemName[8];
+  ASSERT_EQ(volume.Read(3, sizeof oemName, oemName), 8);
+  EXPECT_EQ(std::string(oemName, 8), "NTFS    ");
+
+  FDevices.Remove("sda");
+  Drives.Refresh();
+  EXPECT_THAT(ListedNames(Drives), ElementsAre("Evidence (C: [NTFS])", "unlabelled.img [NTFS]"));
+  // The record it had stays at its place, naming nothing now.
+  EXPECT_EQ(evidence.DriveType, dtUnknown);
 }
 
 TEST(DriveRecords, ListsKnownKindsHoldingNTFS) {

@@ -117,4 +117,27 @@ bool MakeGptDisk(const std::string& ADisk, const std::vector<std::string>& AVolu
   return true;
 }
 
+bool MakeManyVolumesDisk(const std::string& ADisk, int ACount, const std::string& ALast) {
+  // Small enough to be quick, large enough for mkntfs.
+  constexpr std::uintmax_t kVolumeBytes = 2 << 20;
+  std::vector<std::string> volumes;
+  bool made = true;
+  for (int number = 1; made && number <= ACount; ++number) {
+    if (number == ACount && !ALast.empty()) {
+      volumes.push_back(ALast);
+      break;
+    }
+    volumes.push_back(ADisk + ".part" + std::to_string(number));
+    std::ofstream(volumes.back(), std::ios::binary | std::ios::trunc).close();
+    fs::resize_file(volumes.back(), kVolumeBytes);
+    const std::string label = "Part" + std::to_string(number);
+    made = RunCommand({"mkntfs", "-F", "-f", "-q", "-L", label, volumes.back()}).ExitCode == 0;
+  }
+  made = made && MakeGptDisk(ADisk, volumes);
+  for (const std::string& volume : volumes)
+    if (volume != ALast)
+      fs::remove(volume);
+  return made;
+}
+
 } // namespace testsupport

@@ -18,4 +18,9 @@ void MakeMbrDisk(const std::string& ADisk, const std::vector<std::string>& AVolu
 // "Microsoft basic data". False when sgdisk is not available.
 bool MakeGptDisk(const std::string& ADisk, const std::vector<std::string>& AVolumes);
 
+// A GPT disk of ACount small empty NTFS volumes made by mkntfs, labelled
+// "Part1", "Part2", ..., in partitions 1, 2, ...; ALast, when given, goes
+// into the last partition instead. False when sgdisk or mkntfs failed.
+bool MakeManyVolumesDisk(const std::string& ADisk, int ACount, const std::string& ALast = {});
+
 } // namespace testsupport

@@ -79,8 +79,9 @@ private:
       ACreated = {TEntryKind::ekFile, 1, InodeOf(path)};
       return std::make_unique<TFile>(FOwner, path);
     }
-    void SetFolderTimes(const std::string& ARelative, const TFileTimes& ATimes) override {
+    bool SetFolderTimes(const std::string& ARelative, const TFileTimes& ATimes) override {
       FOwner.FolderTimes.emplace_back(FullPath(ARelative), ATimes);
+      return true;
     }
 
   private:
@@ -110,7 +111,10 @@ private:
       FOwner.Files[FPath].resize(FOwner.Files[FPath].size() + ASize);
       FOwner.Skipped[FPath] += ASize;
     }
-    void SetTimes(const TFileTimes& ATimes) override { FOwner.Times[FPath] = ATimes; }
+    bool SetTimes(const TFileTimes& ATimes) override {
+      FOwner.Times[FPath] = ATimes;
+      return true;
+    }
     void Close() override {}
 
   private:

@@ -14,6 +14,7 @@
 
 #include "engine/uAppContext.h"
 #include "foundation/uSysPath.h"
+#include "tests/support/FixtureDisks.h"
 #include "tests/support/QtTestMain.h"
 #include "platform/uDriveList.h"
 #include "platform/uSourceResolver.h"
@@ -247,6 +248,38 @@ TEST_F(SourceDrivePage, OnlyLeavingForwardStoresTheDriveRoot) {
   EXPECT_EQ(Context.SourceDrive(), u"D:\\");
   ASSERT_NE(Context.Source(), nullptr) << "leaving opens the drive for the scan";
   EXPECT_EQ(Context.Source()->Request().Path, (*Volumes / "archive.img").string());
+}
+
+// Letters run out after Z: the drives after it are listed by where they
+// lie, and one of them is opened and remembered like any other.
+TEST_F(SourceDrivePage, DrivesBeyondZAreListedWithoutALetterAndCanBeChosen) {
+  const fs::path Disk = Data.Path() / "thirty.img";
+  ASSERT_TRUE(testsupport::MakeManyVolumesDisk(Disk.string(), 30)) << "sgdisk or mkntfs failed";
+  Drives->Images().Merge({Disk.string()});
+  Drives->Refresh();
+  Open();
+  Click("btnNext");
+  const QStringList Names = Listed();
+  ASSERT_EQ(Names.size(), 30);
+  EXPECT_EQ(Names[0], "Part1 (C: [NTFS])");
+  EXPECT_EQ(Names[23], "Part24 (Z: [NTFS])");
+  EXPECT_EQ(Names[24], "Part25 (partition 25 of thirty.img [NTFS])");
+  EXPECT_EQ(Names[29], "Part30 (partition 30 of thirty.img [NTFS])");
+
+  Tree()->scrollToItem(Tree()->topLevelItem(29));
+  ClickDrive(29);
+  Click("btnNext");
+  EXPECT_EQ(Title(), "Next page");
+  EXPECT_EQ(Context.SourceDrive(), u"partition 30 of thirty.img\\");
+  ASSERT_NE(Context.Source(), nullptr);
+  EXPECT_EQ(Context.Source()->Request().Path, Disk.string());
+  EXPECT_EQ(Context.Source()->Request().Partition, 30);
+
+  // The state file keeps the choice for the next run.
+  Close();
+  Open();
+  Click("btnNext");
+  EXPECT_EQ(Selected(), Names[29]);
 }
 
 TEST_F(SourceDrivePage, ADriveThatCannotBeOpenedIsExplainedAndThePageStays) {
