@@ -67,6 +67,7 @@ void TNTFSRecoveryContext::Clear() {
   FShortData.clear();
   FFreedExtensions.clear();
   FTakenRuns.clear();
+  FLiveRecycleInfos.clear();
 }
 
 void TNTFSRecoveryContext::FreeTree(const IExListPtr& ATreeItems) {
