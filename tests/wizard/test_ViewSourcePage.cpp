@@ -635,6 +635,30 @@ TEST_F(ViewSourcePage, UpEnterBackspaceAndDoubleClickMoveTheListThroughFolders) 
   EXPECT_EQ(ViewPath(), "C:\\Notes") << "Enter on a file stays";
 }
 
+// The demo's Recycle Bin held pier.jpg, deleted on 2023-08-13: it is the
+// one file whose deletion time is known.
+TEST_F(ViewSourcePage, TheDeletedFilterShowsOnlyFilesDeletedWithinItsDays) {
+  Enter(testsupport::FixtureImage("demo"));
+  const QModelIndex Holiday = TreeIndex({"C:", "Photos", "Holiday 2023"});
+  Tree()->scrollTo(Holiday);
+  QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualRect(Holiday).center());
+  ASSERT_EQ(ListRows(), QStringList({"hotel.jpg", "pier.jpg", "sunset.jpg"}));
+  const QAbstractItemModel& Model = *List()->model();
+  EXPECT_FALSE(Model.index(1, TFolderListModel::colDeleted).data().toString().isEmpty());
+  EXPECT_TRUE(Model.index(0, TFolderListModel::colDeleted).data().toString().isEmpty());
+
+  Find<QDateEdit>("dteDeletedFrom")->setDate(QDate(2023, 8, 1));
+  Find<QDateEdit>("dteDeletedTo")->setDate(QDate(2023, 8, 31));
+  QTest::mouseClick(Find<QCheckBox>("chkDeleted"), Qt::LeftButton);
+  EXPECT_TRUE(Find<QLabel>("lblFilterOn")->isVisible());
+  EXPECT_EQ(ListRows(), QStringList({"pier.jpg"}));
+  EXPECT_EQ(TreeFolders(), QStringList({"C:", "C:/Photos", "C:/Photos/Holiday 2023"}));
+  Find<QDateEdit>("dteDeletedFrom")->setDate(QDate(2023, 8, 14));
+  EXPECT_EQ(TreeFolders(), QStringList());
+  QTest::mouseClick(Find<QCheckBox>("chkDeleted"), Qt::LeftButton);
+  EXPECT_FALSE(Find<QLabel>("lblFilterOn")->isVisible());
+}
+
 TEST_F(ViewSourcePage, KeysCannotMoveTheTreeSelectionWhileThePointerRestsOnATickPicture) {
   Enter(testsupport::FixtureImage("demo"));
   Tree()->setFocus();
