@@ -1,4 +1,5 @@
 #include "engine/uRecycleInfo.h"
+#include "tests/support/RecycleInfoBytes.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,27 +14,11 @@ namespace {
 using testing::ElementsAre;
 using testing::HasSubstr;
 
-// A "$I" file as Explorer writes it, with room to damage: version 1 pads its
-// path to 260 units, version 2 counts it (NUL included) unless ACount says
-// otherwise.
-std::vector<std::uint8_t> RecycleInfo(std::uint64_t AVersion, std::u16string APath,
-                                      std::optional<std::uint32_t> ACount = std::nullopt) {
-  std::vector<std::uint8_t> bytes;
-  const auto put = [&bytes](std::uint64_t AValue, int ABytes) {
-    for (int i = 0; i < ABytes; ++i, AValue >>= 8)
-      bytes.push_back(static_cast<std::uint8_t>(AValue & 0xFF));
-  };
-  put(AVersion, 8);
-  put(4096, 8);
-  put(133537248000000000, 8);
-  if (AVersion != 1)
-    put(ACount.value_or(static_cast<std::uint32_t>(APath.size() + 1)), 4);
-  APath += u'\0';
-  for (const char16_t unit : APath)
-    put(unit, 2);
-  if (AVersion == 1)
-    bytes.resize(544); // padded with NULs, or cut where a path is too long
-  return bytes;
+// A "$I" file of 4096 bytes deleted on 2024-03-01, as the fixtures write it.
+std::vector<std::uint8_t> RecycleInfo(std::uint64_t AVersion, const std::u16string& APath,
+                                      std::optional<std::uint32_t> AUnitCount = std::nullopt) {
+  const std::string bytes = testsupport::RecycleInfoBytes(AVersion, 4096, 133537248000000000, APath, AUnitCount);
+  return {bytes.begin(), bytes.end()};
 }
 
 TEST(RecycleInfo, BothVersionsGiveSizeTimeAndThePathBelowTheDrive) {
