@@ -1,8 +1,13 @@
 #include "engine/uRecycleInfo.h"
 
+#include "ntfs/uNTFSBytes.h"
 
 namespace {
 
+// The layout both versions share, then each one's path.
+constexpr std::size_t kVersionOffset = 0;
+constexpr std::size_t kOriginalSizeOffset = 8;
+constexpr std::size_t kDeletionTimeOffset = 16;
 constexpr std::size_t kVersion1Size = 544;
 constexpr std::size_t kVersion1PathOffset = 24;
 constexpr std::size_t kVersion1PathUnits = 260;
@@ -11,14 +16,6 @@ constexpr std::size_t kVersion2PathOffset = 28;
 constexpr std::uint32_t kMaxPathUnits = 32767;
 // "$I" or "$R" and the six characters both names share.
 constexpr std::size_t kRecycleStemLength = 8;
-
-template <class T>
-T ReadLittleEndian(std::span<const std::uint8_t> ABytes, std::size_t AOffset) {
-  T value = 0;
-  for (std::size_t i = sizeof(T); i-- > 0;)
-    value = static_cast<T>((static_cast<std::uint64_t>(value) << 8) | ABytes[AOffset + i]);
-  return value;
-}
 
 TRecycleInfoResult Rejected(std::string AProblem) { return {std::nullopt, std::move(AProblem)}; }
 
@@ -58,11 +55,10 @@ std::vector<std::u16string> PartsBelowDrive(const std::u16string& APath) {
 
 // The UTF-16 units from AOffset up to the NUL that must end them within
 // AUnits units.
-std::optional<std::u16string> TerminatedPath(std::span<const std::uint8_t> ABytes, std::size_t AOffset,
-                                             std::size_t AUnits) {
+std::optional<std::u16string> TerminatedPath(TByteView ABytes, std::size_t AOffset, std::size_t AUnits) {
   std::u16string path;
   for (std::size_t i = 0; i < AUnits; ++i) {
-    const auto unit = ReadLittleEndian<char16_t>(ABytes, AOffset + 2 * i);
+    const auto unit = static_cast<char16_t>(ABytes.Get<std::uint16_t>(AOffset + 2 * i));
     if (unit == 0)
       return path;
     path += unit;
@@ -72,21 +68,22 @@ std::optional<std::u16string> TerminatedPath(std::span<const std::uint8_t> AByte
 
 } // namespace
 
-TRecycleInfoResult ParseRecycleInfo(std::span<const std::uint8_t> ABytes) {
-  if (ABytes.size() < kVersion2PathOffset)
-    return Rejected("it holds " + std::to_string(ABytes.size()) + " bytes, too few for its header");
-  const auto version = ReadLittleEndian<std::uint64_t>(ABytes, 0);
+TRecycleInfoResult ParseRecycleInfo(std::span<const std::uint8_t> AContent) {
+  const TByteView bytes(AContent.data(), AContent.size());
+  if (bytes.Size() < kVersion2PathOffset)
+    return Rejected("it holds " + std::to_string(bytes.Size()) + " bytes, too few for its header");
+  const auto version = bytes.Get<std::uint64_t>(kVersionOffset);
   std::optional<std::u16string> path;
   if (version == 1) {
-    if (ABytes.size() != kVersion1Size)
+    if (bytes.Size() != kVersion1Size)
       return Rejected("a version 1 record holds " + std::to_string(kVersion1Size) + " bytes, this one " +
-                      std::to_string(ABytes.size()));
-    path = TerminatedPath(ABytes, kVersion1PathOffset, kVersion1PathUnits);
+                      std::to_string(bytes.Size()));
+    path = TerminatedPath(bytes, kVersion1PathOffset, kVersion1PathUnits);
   } else if (version == 2) {
-    const auto units = ReadLittleEndian<std::uint32_t>(ABytes, kVersion2CountOffset);
-    if (units == 0 || units > kMaxPathUnits || kVersion2PathOffset + 2 * std::size_t{units} > ABytes.size())
+    const auto units = bytes.Get<std::uint32_t>(kVersion2CountOffset);
+    if (units == 0 || units > kMaxPathUnits || !bytes.Contains(kVersion2PathOffset, 2 * std::size_t{units}))
       return Rejected("its path length of " + std::to_string(units) + " characters does not fit");
-    path = TerminatedPath(ABytes, kVersion2PathOffset, units);
+    path = TerminatedPath(bytes, kVersion2PathOffset, units);
     if (path && path->size() + 1 != units)
       return Rejected("its path ends before the length it gives");
   } else {
@@ -100,8 +97,8 @@ TRecycleInfoResult ParseRecycleInfo(std::span<const std::uint8_t> ABytes) {
   info.PathParts = PartsBelowDrive(*path);
   if (info.PathParts.empty())
     return Rejected("its path is not of the form \"X:\\folder\\name\"");
-  info.OriginalSize = ReadLittleEndian<std::int64_t>(ABytes, 8);
-  info.DeletionTime = ReadLittleEndian<std::int64_t>(ABytes, 16);
+  info.OriginalSize = bytes.Get<std::int64_t>(kOriginalSizeOffset);
+  info.DeletionTime = bytes.Get<std::int64_t>(kDeletionTimeOffset);
   if (info.OriginalSize < 0)
     return Rejected("its original size is negative");
   return {std::move(info), {}};
