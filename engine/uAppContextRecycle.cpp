@@ -48,7 +48,8 @@ std::vector<std::uint8_t> TNTFSRecoveryContext::ReadRecycleInfo(PNTFSVolume AVol
   std::size_t position = 0;
   while (position < bytes.size()) {
     const std::int64_t wanted = static_cast<std::int64_t>(bytes.size() - position);
-    const std::int64_t read = std::min(stream->Read(static_cast<std::int64_t>(position), wanted, bytes.data() + position), wanted);
+    const std::int64_t read =
+        std::min(stream->Read(static_cast<std::int64_t>(position), wanted, bytes.data() + position), wanted);
     if (read <= 0)
       break;
     position += static_cast<std::size_t>(read);
@@ -135,6 +136,9 @@ void TNTFSRecoveryContext::PlaceRecycledItems(PNTFSVolume AVolume) {
     item->DirREF = MFT_REF::Build(parent);
     item->Name = original.PathParts.back();
     item->DeletionTime = original.DeletionTime;
+    // A later file from inside a recycled folder's path goes into it.
+    if (item->IsDirectory)
+      folderByName.try_emplace({parent, UpperName(item->Name)}, item);
     if (infoItem)
       infoItem->IsRecycleInfo = true;
   }
