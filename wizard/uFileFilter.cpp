@@ -15,7 +15,8 @@ bool TFileFilter::Accepts(const TItemInfo& AFile) const {
     return false;
   return !(CreatedFrom && AFile.CreationTime < *CreatedFrom) &&
          !(CreatedBefore && AFile.CreationTime >= *CreatedBefore) &&
-         !(DeletedFrom && AFile.DeletionTime < *DeletedFrom) && !(DeletedBefore && AFile.DeletionTime >= *DeletedBefore);
+         !(DeletedFrom && AFile.DeletionTime < *DeletedFrom) &&
+         !(DeletedBefore && AFile.DeletionTime >= *DeletedBefore);
 }
 
 // Each accepted file shows its folders up to the first one already shown,
