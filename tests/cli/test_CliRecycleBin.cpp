@@ -74,6 +74,7 @@ const std::vector<TPlaced> kPlaced = {
     {Bin("$RDEEP01.txt"), kDeepFolder + "/deep.txt", "2024-03-01T05:00:00Z"},
     {Bin("$RLIVEI1.png"), "/Users/ann/chart.png", "2024-03-01T07:00:00Z"},
     {Bin("$RSIZE01.bin"), "/Users/ann/sized.bin", "2024-03-01T10:00:00Z"},
+    {Bin("$RINNER1.txt"), "/Users/ann/Projects/later.txt", "2024-03-01T11:00:00Z"},
 };
 
 class CliRecycleBin : public testing::Test {
@@ -117,8 +118,10 @@ TEST_F(CliRecycleBin, ListsEachFileAtItsOriginalPathWithItsDeletionTime) {
     ASSERT_EQ(rows.count(inside), 1u) << inside;
     EXPECT_EQ(rows.find(inside)->second.DeletedAt, "") << inside;
   }
-  // The folders the volume still holds take them in: one row each.
+  // The folders the volume still holds take them in, and so does a recycled
+  // folder put back: one row each.
   EXPECT_EQ(rows.count("/Users/ann"), 1u);
+  EXPECT_EQ(rows.count("/Users/ann/Projects"), 1u);
   EXPECT_EQ(rows.count("/Users/ann/Pictures"), 1u);
   EXPECT_EQ(rows.count("/Users/ann/Pictures/kept.jpg"), 0u); // live files are not listed
   EXPECT_EQ(rows.find("/Old Stuff")->second.Kind, "dir");
@@ -157,6 +160,7 @@ TEST_F(CliRecycleBin, RestoresEachFileUnderItsOriginalNameAndPath) {
       {"/Long/" + kLongName, Bin("$RLONG01.txt")},
       {kDeepFolder + "/deep.txt", Bin("$RDEEP01.txt")},
       {"/Users/ann/chart.png", Bin("$RLIVEI1.png")},
+      {"/Users/ann/Projects/later.txt", Bin("$RINNER1.txt")},
       {Bin("$RBROKEN.txt"), Bin("$RBROKEN.txt")},
   };
   for (const auto& [restored, recycled] : expected)
