@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr std::array<const char*, 8> kColumns = {"record",  "kind",       "deleted", "size",
-                                                 "overwrite", "created", "attributes", "path"};
+constexpr std::array<const char*, 9> kColumns = {"record",  "kind",       "deleted",    "size", "overwrite",
+                                                 "created", "deleted_at", "attributes", "path"};
 constexpr char kWhitespace[] = " \t";
 constexpr double kKiB = 1024.0;
 // What the listing gathers before it goes to the stream in one write.
@@ -119,7 +119,7 @@ void AppendSeparatedRow(std::string& AOut, const TListingRow& ARow, char ASepara
   AppendNumber(AOut, ARow.Size);
   AOut += ASeparator;
   AppendTwoDecimals(AOut, ARow.Overwrite);
-  for (const std::string* field : {&ARow.Created, &ARow.Attributes, &ARow.Path}) {
+  for (const std::string* field : {&ARow.Created, &ARow.DeletedAt, &ARow.Attributes, &ARow.Path}) {
     AOut += ASeparator;
     AAppendField(AOut, *field);
   }
@@ -148,6 +148,8 @@ void AppendJsonRow(std::string& AOut, const TListingRow& ARow, bool AFirst) {
   AppendTwoDecimals(AOut, ARow.Overwrite);
   AOut += ", \"created\": ";
   AppendJsonString(AOut, ARow.Created);
+  AOut += ", \"deleted_at\": ";
+  AppendJsonString(AOut, ARow.DeletedAt);
   AOut += ", \"attributes\": ";
   AppendJsonString(AOut, ARow.Attributes);
   AOut += ", \"path\": ";
@@ -253,6 +255,7 @@ void ForEachListingRow(const TNTFSRecoveryContext& AContext, const std::function
     row.Size = item->DataSize;
     row.Overwrite = item->OverwritePercent;
     row.Created = UtcIso8601(item->CreationTime);
+    row.DeletedAt = item->DeletionTime != 0 ? UtcIso8601(item->DeletionTime) : std::string();
     row.Attributes = attributes->second;
     AVisit(row);
   });

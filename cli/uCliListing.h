@@ -19,6 +19,7 @@ struct TListingRow {
   std::int64_t Size = 0;
   double Overwrite = 0;
   std::string Created;    // UTC, "YYYY-MM-DDTHH:MM:SSZ"
+  std::string DeletedAt;  // likewise, when the Recycle Bin tells it; else empty
   std::string Attributes; // short codes, blank-separated
   std::string Path;       // from the drive folder or "???", "/"-separated, in UTF-8
   std::string Name;

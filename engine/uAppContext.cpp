@@ -68,6 +68,7 @@ void TNTFSRecoveryContext::Clear() {
   FShortData.clear();
   FFreedExtensions.clear();
   FTakenRuns.clear();
+  FLiveRecycleInfos.clear();
 }
 
 void TNTFSRecoveryContext::FreeTree(const IExListPtr& ATreeItems) {

@@ -42,9 +42,18 @@ struct TItemInfo {
   // deleted records in the overwrite estimate.
   std::int64_t ChangeTime = 0;
   std::uint32_t Attributes = 0;
+  // When the file went into the Recycle Bin, as its "$I" file tells; 0
+  // where nothing tells it.
+  std::int64_t DeletionTime = 0;
   bool IsDirectory = false;
   bool Checked = false;
   bool IsDeleted = false;
+  // A folder made to hold what came back from the Recycle Bin, where the
+  // volume has no folder of that path any more: it has no record.
+  bool FromRecycleBin = false;
+  // A "$I" file whose "$R" file was put back at its original place: what it
+  // held is shown there, so it is not picked as a file worth restoring.
+  bool IsRecycleInfo = false;
   double OverwritePercent = 0; // 0 to 100
 };
 using PItemInfo = TItemInfo*;
@@ -219,6 +228,14 @@ private:
   // more of them than its record names; nil otherwise.
   IMFTRunListPtr TakenRunsOf(PItemInfo AItem) const;
 
+  // Recycle Bin (uAppContextRecycle.cpp)
+  // After the record pass: every deleted "$R" file or folder whose "$I"
+  // file can be read takes its original name and the folder it came from,
+  // found on the volume or made for it.
+  void PlaceRecycledItems(PNTFSVolume AVolume);
+  // The "$I" bytes of the record, as many as such a file can hold.
+  std::vector<std::uint8_t> ReadRecycleInfo(PNTFSVolume AVolume, std::int64_t ARecord) const;
+
   // Analysis and view (uAppContextView.cpp)
   // Estimates the deleted files from the runs the record pass kept, then
   // lets the runs go. Files it kept no runs for stay at 0 %.
@@ -292,6 +309,14 @@ private:
   // The whole runs of the files that took extents from freed extension
   // records, by record number: their records no longer name those extents.
   std::unordered_map<std::int64_t, IMFTRunListPtr> FTakenRuns;
+  // The "$I" files in use, which the record pass does not list: a "$R" file
+  // deleted on its own still finds its original place through them.
+  struct TLiveRecycleInfo {
+    std::int64_t Record = 0;
+    MFT_REF DirREF;
+    std::u16string Name;
+  };
+  std::vector<TLiveRecycleInfo> FLiveRecycleInfos;
   // Clusters whose bytes cannot be had, in order, both ends inclusive: past
   // the end of the volume or of the device, or in an area a rescue never
   // read. Whatever a deleted file had there is lost.

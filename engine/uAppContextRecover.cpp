@@ -212,7 +212,8 @@ void TNTFSRecoveryContext::RestoreFolderTimes(PNTFSVolume AVolume, const std::ve
   for (auto node = ANodes.rbegin(); node != ANodes.rend(); ++node) {
     try {
       const std::optional<std::string> folder = ATargets.MadeFolder(*node);
-      if (!folder)
+      // A folder made for what came back from the Recycle Bin has no record.
+      if (!folder || (*node)->Data->FromRecycleBin)
         continue;
       const TNTFSNodeRef record(AVolume, (*node)->Data->MFTNumber);
       if (const TFileTimes times = TimesOf(record.Get()); HasAny(times))

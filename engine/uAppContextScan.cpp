@@ -1,6 +1,7 @@
 #include "engine/uAppContext.h"
 
 #include "engine/uContentType.h"
+#include "engine/uRecycleInfo.h"
 #include "foundation/uUnicode.h"
 #include "ntfs/uFSError.h"
 #include "ntfs/uMFTReader.h"
@@ -224,6 +225,7 @@ void TNTFSRecoveryContext::ProcessScan() {
     // Every stage runs, even after a cancel: a stopped record pass keeps
     // what it found, and that still gets its tree.
     ScanDrive(volume.Get(), FItems);
+    PlaceRecycledItems(volume.Get());
     ProgressEx::DoProgress(1);
     AnalyzeItems(volume.Get());
     ProgressEx::DoProgress(2);
@@ -303,6 +305,8 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
     item->Attributes = times->FileAttributes();
     item->CreationTime = times->CreationTime();
     item->ChangeTime = lastWrite;
+  } else if (inUse && !isFolder && fileName && IsRecycleName(fileName->Name, u'I')) {
+    FLiveRecycleInfos.push_back({ANumber, fileName->DirREF, fileName->Name});
   }
 
   if (item && search.FindFirst(AttributeType::Data, 0))

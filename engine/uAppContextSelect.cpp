@@ -71,7 +71,7 @@ void TNTFSRecoveryContext::SmartCheck(const IExListPtr& ATreeItems) {
     const PItemInfo item = ANode->Data;
     if (item->IsDirectory)
       return;
-    const bool good = item->OverwritePercent < GoodFileThreshold;
+    const bool good = item->OverwritePercent < GoodFileThreshold && !item->IsRecycleInfo;
     if (item->Checked != good)
       ToggleCheckState(*this, ANode);
   });

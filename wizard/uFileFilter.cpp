@@ -3,7 +3,7 @@
 #include "engine/uTreeWalk.h"
 
 bool TFileFilter::IsActive() const {
-  return RestorableOnly || MinSize || MaxSize || CreatedFrom || CreatedBefore;
+  return RestorableOnly || MinSize || MaxSize || CreatedFrom || CreatedBefore || DeletedFrom || DeletedBefore;
 }
 
 bool TFileFilter::Accepts(const TItemInfo& AFile) const {
@@ -11,8 +11,12 @@ bool TFileFilter::Accepts(const TItemInfo& AFile) const {
     return false;
   if ((MinSize && AFile.DataSize < *MinSize) || (MaxSize && AFile.DataSize > *MaxSize))
     return false;
+  if ((DeletedFrom || DeletedBefore) && AFile.DeletionTime == 0)
+    return false;
   return !(CreatedFrom && AFile.CreationTime < *CreatedFrom) &&
-         !(CreatedBefore && AFile.CreationTime >= *CreatedBefore);
+         !(CreatedBefore && AFile.CreationTime >= *CreatedBefore) &&
+         !(DeletedFrom && AFile.DeletionTime < *DeletedFrom) &&
+         !(DeletedBefore && AFile.DeletionTime >= *DeletedBefore);
 }
 
 // Each accepted file shows its folders up to the first one already shown,

@@ -7,8 +7,8 @@
 #include "engine/uAppContext.h"
 
 // What the user narrows the file selection page's views to besides the mask:
-// files that can still be restored, a size range and a range of creation
-// times. The mask chooses what the scan's tree holds; the filter only hides
+// files that can still be restored, a size range, a range of creation times
+// and a range of deletion times. The mask chooses what the scan's tree holds; the filter only hides
 // part of that tree from view.
 struct TFileFilter {
   // Only files estimated below the good-file limit.
@@ -19,6 +19,10 @@ struct TFileFilter {
   // File times: from this one on, and before that one.
   std::optional<std::int64_t> CreatedFrom;
   std::optional<std::int64_t> CreatedBefore;
+  // Likewise for when a file went into the Recycle Bin: a file whose
+  // deletion time is not known is left out once either is set.
+  std::optional<std::int64_t> DeletedFrom;
+  std::optional<std::int64_t> DeletedBefore;
 
   bool IsActive() const;
   bool Accepts(const TItemInfo& AFile) const;

@@ -262,6 +262,8 @@ std::vector<std::size_t> TFolderListModel::SortedOrder() const {
       case colDate:
       case colTime:  // both show the one creation time
         return ThreeWay(ItemA->CreationTime, ItemB->CreationTime);
+      case colDeleted:
+        return ThreeWay(ItemA->DeletionTime, ItemB->DeletionTime);
       case colAttributes:
         return AttributeTexts[A].compare(AttributeTexts[B]);
       default:
@@ -348,6 +350,13 @@ QVariant TFolderListModel::CellText(PItemInfo AItem, int AColumn) const {
                              LongTimeWithoutZone(Locale));
     case colAttributes:
       return QString::fromStdU16String(NTFSUtils::FileAttributesToString(AItem->Attributes));
+    case colDeleted: {
+      if (AItem->DeletionTime == 0)
+        return QString();
+      const QDateTime Deleted = DateTimeOf(NTFSUtils::Int64TimeToDateTime(AItem->DeletionTime));
+      return Locale.toString(Deleted.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+             Locale.toString(Deleted.time(), LongTimeWithoutZone(Locale));
+    }
     default:
       return QVariant();
   }
@@ -379,7 +388,8 @@ QVariant TFolderListModel::data(const QModelIndex& AIndex, int ARole) const {
 }
 
 QVariant TFolderListModel::headerData(int ASection, Qt::Orientation AOrientation, int ARole) const {
-  static const char* const Captions[ColumnCount] = {"FileName", "DataSize", "Overwrited", "Date", "Time", "Attributes"};
+  static const char* const Captions[ColumnCount] = {"FileName", "DataSize", "Overwrited", "Date",
+                                                     "Time",     "Attributes", "Deleted"};
   if (AOrientation != Qt::Horizontal || ASection < 0 || ASection >= ColumnCount)
     return QVariant();
   switch (ARole) {

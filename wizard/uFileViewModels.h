@@ -69,7 +69,8 @@ private:
 // order of their names.
 class TFolderListModel : public QAbstractTableModel {
 public:
-  enum TColumn { colFileName, colDataSize, colOverwrited, colDate, colTime, colAttributes, ColumnCount };
+  // colDeleted: when the file went into the Recycle Bin, empty where nothing tells it.
+  enum TColumn { colFileName, colDataSize, colOverwrited, colDate, colTime, colAttributes, colDeleted, ColumnCount };
 
   // Folders of more entries than this are loaded under a cancellable progress level.
   static constexpr qsizetype LoadingProgressThreshold = 1000;

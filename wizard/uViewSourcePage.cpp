@@ -54,7 +54,7 @@ struct TColumnWidth {
   int Minimum;  // equal to Width for a column the user cannot resize
 };
 constexpr TColumnWidth ColumnWidths[TFolderListModel::ColumnCount] = {
-    {300, 100}, {120, 120}, {80, 80}, {80, 80}, {80, 80}, {150, 150}};
+    {300, 100}, {120, 120}, {80, 80}, {80, 80}, {80, 80}, {150, 150}, {150, 150}};
 
 const QString SelectGoodCaption = QStringLiteral("Select good files only");
 const QString SelectAllCaption = QStringLiteral("Select All");
@@ -428,18 +428,23 @@ QLayout* TViewSourcePage::BuildFilterBar() {
   spnSizeTo = MakeSize("spnSizeTo", DefaultMaxSizeKiB);
   lblSizeTo = MakeToLabel("lblSizeTo", QStringLiteral("&up to"), spnSizeTo);
 
-  chkDate = MakeCheckBox("chkDate", QStringLiteral("Created &from:"));
-  const auto MakeDate = [&](const char* AName, const QDate& AValue) {
+  const auto MakeDate = [&](QCheckBox* ARange, const char* AName, const QDate& AValue) {
     auto* Edit = new QDateEdit(AValue, Panel5);
     Edit->setObjectName(QLatin1String(AName));
     Edit->setCalendarPopup(true);
-    connect(Edit, &QDateEdit::dateChanged, this, InRange(chkDate, Edit));
+    connect(Edit, &QDateEdit::dateChanged, this, InRange(ARange, Edit));
     return Edit;
   };
   const QDate Today = QDate::currentDate();
-  dteFrom = MakeDate("dteFrom", Today.addYears(-1));
-  dteTo = MakeDate("dteTo", Today);
+  chkDate = MakeCheckBox("chkDate", QStringLiteral("Created &from:"));
+  dteFrom = MakeDate(chkDate, "dteFrom", Today.addYears(-1));
+  dteTo = MakeDate(chkDate, "dteTo", Today);
   lblDateTo = MakeToLabel("lblDateTo", QStringLiteral("t&o"), dteTo);
+  chkDeleted = MakeCheckBox("chkDeleted", QStringLiteral("D&eleted from:"));
+  chkDeleted->setToolTip(QStringLiteral("Shows only the files whose deletion time the Recycle Bin kept"));
+  dteDeletedFrom = MakeDate(chkDeleted, "dteDeletedFrom", Today.addMonths(-1));
+  dteDeletedTo = MakeDate(chkDeleted, "dteDeletedTo", Today);
+  lblDeletedTo = MakeToLabel("lblDeletedTo", QStringLiteral("unt&il"), dteDeletedTo);
 
   lblFilterOn = new QLabel(QStringLiteral("Filter on"), Panel5);
   lblFilterOn->setObjectName(QStringLiteral("lblFilterOn"));
@@ -457,6 +462,7 @@ QLayout* TViewSourcePage::BuildFilterBar() {
   };
   AddRange(1, {chkSize, spnSizeFrom, lblSizeTo, spnSizeTo});
   AddRange(2, {chkDate, dteFrom, lblDateTo, dteTo});
+  AddRange(3, {chkDeleted, dteDeletedFrom, lblDeletedTo, dteDeletedTo});
   Grid->setColumnStretch(4, 1);
   return Grid;
 }
@@ -537,6 +543,10 @@ TFileFilter TViewSourcePage::FilterOfControls() const {
   if (chkDate->isChecked()) {
     Filter.CreatedFrom = FileTimeOfLocalDay(dteFrom->date());
     Filter.CreatedBefore = FileTimeOfLocalDay(dteTo->date().addDays(1));
+  }
+  if (chkDeleted->isChecked()) {
+    Filter.DeletedFrom = FileTimeOfLocalDay(dteDeletedFrom->date());
+    Filter.DeletedBefore = FileTimeOfLocalDay(dteDeletedTo->date().addDays(1));
   }
   return Filter;
 }

@@ -106,6 +106,10 @@ protected:
   QDateEdit* dteFrom = nullptr;
   QLabel* lblDateTo = nullptr;
   QDateEdit* dteTo = nullptr;
+  QCheckBox* chkDeleted = nullptr;
+  QDateEdit* dteDeletedFrom = nullptr;
+  QLabel* lblDeletedTo = nullptr;
+  QDateEdit* dteDeletedTo = nullptr;
   QLabel* lblFilterOn = nullptr;
   // The ticked files counted, under the views.
   QLabel* lblStatus = nullptr;

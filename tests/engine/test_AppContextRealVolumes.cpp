@@ -20,6 +20,7 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 namespace {
 
@@ -84,6 +85,18 @@ std::string ExpectedTreePath(const testsupport::Manifest& AManifest, const Manif
   return "K:" + AEntry.Path;
 }
 
+// A "$R" file or folder of a Recycle Bin, or something in such a folder:
+// the tree shows it where its "$I" file says it came from, which the
+// Recycle Bin's own tests check (test_CliRecycleBin.cpp).
+bool IsRecycled(const ManifestEntry& AEntry) {
+  static constexpr std::string_view kBin = "/$RECYCLE.BIN/";
+  const std::size_t bin = AEntry.Path.find(kBin);
+  if (bin == std::string::npos)
+    return false;
+  const std::size_t user = AEntry.Path.find('/', bin + kBin.size());
+  return user != std::string::npos && AEntry.Path.compare(user + 1, 2, "$R") == 0;
+}
+
 // Where a tree-mode restore into ATarget writes the entry.
 std::filesystem::path RestoredPath(const std::filesystem::path& ATarget, const testsupport::Manifest& AManifest,
                                    const ManifestEntry& AEntry) {
@@ -118,8 +131,9 @@ protected:
 
   std::set<std::uint64_t> DeletedItemRecords() const {
     std::set<std::uint64_t> records;
+    // Folders made for files from the Recycle Bin have no record.
     for (auto [bookmark, item] : ListItems<PItemInfo>(*Context.Items()))
-      if (item->IsDeleted)
+      if (item->IsDeleted && !item->FromRecycleBin)
         records.insert(static_cast<std::uint64_t>(item->MFTNumber.Address()));
     return records;
   }
@@ -325,6 +339,8 @@ TEST_F(RealVolumeTest, DeletedFilesHangBelowTheirRealFolderAndCarryTheirOverwrit
     const std::string image = testsupport::FixtureImage(recipe);
     Scan(image);
     ForEachDeletedFile(manifest, [&](const ManifestEntry& entry, PItemInfo item) {
+      if (IsRecycled(entry))
+        return;
       // A name ntfs-3g freed with its extension record is taken back from
       // there where it can be, else the file is listed by its record
       // number. Either way its later extents are taken back from the freed
@@ -401,7 +417,7 @@ TEST_F(RealVolumeTest, RecoveryWritesTheOriginalBytesOfEveryIntactFileAndLeavesT
 
     std::vector<const ManifestEntry*> restorable;
     for (const ManifestEntry* entry : StillDeleted(manifest)) {
-      if (!CanBeRestoredIntact(*entry))
+      if (!CanBeRestoredIntact(*entry) || IsRecycled(*entry))
         continue;
       restorable.push_back(entry);
       Tick(NodeOfRecord(static_cast<std::int64_t>(entry->Record)));

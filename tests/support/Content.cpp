@@ -2,6 +2,9 @@
 
 #include <array>
 #include <charconv>
+#include <cstring>
+#include <optional>
+#include <string_view>
 #include <stdexcept>
 
 namespace testsupport {
@@ -13,10 +16,36 @@ struct KindName {
   const char* Name;
 };
 
-constexpr std::array<KindName, 4> kKindNames = {{{SegmentKind::Random, "rand"},
+constexpr std::array<KindName, 5> kKindNames = {{{SegmentKind::Random, "rand"},
                                                  {SegmentKind::Text, "text"},
                                                  {SegmentKind::Zero, "zero"},
-                                                 {SegmentKind::Hole, "hole"}}};
+                                                 {SegmentKind::Hole, "hole"},
+                                                 {SegmentKind::Given, "hex"}}};
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+std::string HexOf(const std::string& ABytes) {
+  std::string hex;
+  for (const char c : ABytes) {
+    hex += kHexDigits[static_cast<unsigned char>(c) >> 4];
+    hex += kHexDigits[static_cast<unsigned char>(c) & 0xF];
+  }
+  return hex;
+}
+
+// The bytes of lower-case hex digits; nothing when they are not.
+std::optional<std::string> BytesOfHex(std::string_view AHex) {
+  if (AHex.size() % 2 != 0)
+    return std::nullopt;
+  std::string bytes;
+  for (std::size_t i = 0; i < AHex.size(); i += 2) {
+    const char* high = std::strchr(kHexDigits, AHex[i]);
+    const char* low = std::strchr(kHexDigits, AHex[i + 1]);
+    if (AHex[i] == 0 || AHex[i + 1] == 0 || !high || !low)
+      return std::nullopt;
+    bytes += static_cast<char>((high - kHexDigits) << 4 | (low - kHexDigits));
+  }
+  return bytes;
+}
 
 // splitmix64: tiny, fast and the same on every platform.
 class SeededGenerator {
@@ -76,7 +105,7 @@ std::string ContentLayout::Format() const {
     for (const KindName& kind : kKindNames)
       if (kind.Kind == segment.Kind)
         text += kind.Name;
-    text += ':' + std::to_string(segment.Size);
+    text += ':' + (segment.Kind == SegmentKind::Given ? HexOf(segment.Bytes) : std::to_string(segment.Size));
   }
   return text;
 }
@@ -94,12 +123,21 @@ ContentLayout ContentLayout::Parse(const std::string& AText) {
     for (const KindName& kind : kKindNames)
       if (colon != std::string::npos && item.compare(0, colon, kind.Name) == 0)
         found = &kind;
+    const std::invalid_argument bad("content layout: bad segment \"" + item + "\" in \"" + AText + "\"");
+    if (found && found->Kind == SegmentKind::Given) {
+      const std::optional<std::string> bytes = BytesOfHex(std::string_view(item).substr(colon + 1));
+      if (!bytes)
+        throw bad;
+      layout.Segments.push_back(GivenBytes(*bytes).Segments.front());
+      start = end + 1;
+      continue;
+    }
     std::uint64_t size = 0;
     const char* sizeEnd = item.data() + item.size();
     const bool sizeOk = found && std::from_chars(item.data() + colon + 1, sizeEnd, size).ptr == sizeEnd &&
                         colon + 1 < item.size();
     if (!sizeOk)
-      throw std::invalid_argument("content layout: bad segment \"" + item + "\" in \"" + AText + "\"");
+      throw bad;
     layout.Segments.push_back({found->Kind, size});
     start = end + 1;
   }
@@ -122,6 +160,9 @@ std::string GenerateContent(const ContentLayout& ALayout, std::uint64_t ASeed) {
     case SegmentKind::Hole:
       out.append(segment.Size, '\0');
       break;
+    case SegmentKind::Given:
+      out += segment.Bytes;
+      break;
     }
   }
   return out;
@@ -130,5 +171,10 @@ std::string GenerateContent(const ContentLayout& ALayout, std::uint64_t ASeed) {
 ContentLayout RandomBytes(std::uint64_t ASize) { return {{{SegmentKind::Random, ASize}}}; }
 
 ContentLayout TextBytes(std::uint64_t ASize) { return {{{SegmentKind::Text, ASize}}}; }
+
+ContentLayout GivenBytes(std::string ABytes) {
+  const std::uint64_t size = ABytes.size();
+  return {{{SegmentKind::Given, size, std::move(ABytes)}}};
+}
 
 } // namespace testsupport

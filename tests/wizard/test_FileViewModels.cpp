@@ -1,6 +1,7 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QColor>
+#include <QDate>
 #include <QFont>
 #include <QLocale>
 
@@ -128,16 +129,18 @@ TEST_F(FileViewModels, SortingByAnyColumnKeepsFoldersFirstAndMovesTheCurrentRowA
     double Overwrite;
     std::int64_t Created;
     std::uint32_t Attributes;
+    std::int64_t Deleted; // 0: not known
   };
   // Ties in size and time fall back on the names.
-  const TFile Files[] = {{u"b.txt", 300, 50, 30, 0x20},
-                         {u"a.txt", 100, 0, 20, 0x01},
-                         {u"C.txt", 300, 10, 10, 0x21},
-                         {u"d.txt", 5, 10, 20, 0x02}};
+  const TFile Files[] = {{u"b.txt", 300, 50, 30, 0x20, 0},
+                         {u"a.txt", 100, 0, 20, 0x01, 133537248000000000},
+                         {u"C.txt", 300, 10, 10, 0x21, 133364142000000000},
+                         {u"d.txt", 5, 10, 20, 0x02, 0}};
   for (const TFile& File : Files) {
     const PTreeItemInfo Node = Tree.AddFile(Drive, File.Name, File.Size, File.Overwrite);
     Node->Data->CreationTime = File.Created;
     Node->Data->Attributes = File.Attributes;
+    Node->Data->DeletionTime = File.Deleted;
   }
   const PTreeItemInfo Zed = Tree.AddFolder(Drive, u"Zed");
   Zed->Data->CreationTime = 1;
@@ -161,6 +164,7 @@ TEST_F(FileViewModels, SortingByAnyColumnKeepsFoldersFirstAndMovesTheCurrentRowA
       {TFolderListModel::colOverwrited, Qt::AscendingOrder, {"alpha", "Zed", "a.txt", "C.txt", "d.txt", "b.txt"}},
       {TFolderListModel::colDate, Qt::AscendingOrder, {"Zed", "alpha", "C.txt", "a.txt", "d.txt", "b.txt"}},
       {TFolderListModel::colTime, Qt::DescendingOrder, {"alpha", "Zed", "b.txt", "d.txt", "a.txt", "C.txt"}},
+      {TFolderListModel::colDeleted, Qt::AscendingOrder, {"alpha", "Zed", "b.txt", "d.txt", "C.txt", "a.txt"}},
       {TFolderListModel::colAttributes, Qt::AscendingOrder, {"alpha", "Zed", "b.txt", "d.txt", "a.txt", "C.txt"}},
   };
   for (const TCase& Case : Cases) {
@@ -172,6 +176,24 @@ TEST_F(FileViewModels, SortingByAnyColumnKeepsFoldersFirstAndMovesTheCurrentRowA
   }
   Model.Fill(Drive);
   EXPECT_EQ(Names(Model), Cases[std::size(Cases) - 1].Expected) << "a new fill keeps the order chosen";
+}
+
+// The Recycle Bin's deletion time shows where one is known, and nothing
+// stands in for it elsewhere.
+TEST_F(FileViewModels, TheDeletedColumnShowsOnlyKnownDeletionTimes) {
+  const PTreeItemInfo Drive = Tree.AddFolder(nullptr, u"C:");
+  Tree.AddFile(Drive, u"a.jpg")->Data->DeletionTime = 133364142000000000; // 2023-08-13 15:30 UTC
+  Tree.AddFile(Drive, u"b.jpg")->Data->CreationTime = 133364142000000000;
+  TFolderListModel Model(Selector, FileTypes);
+  Model.Fill(Drive);
+  EXPECT_EQ(Model.headerData(TFolderListModel::colDeleted, Qt::Horizontal).toString(), "Deleted");
+  const QString Deleted = Model.index(0, TFolderListModel::colDeleted).data().toString();
+  // In the system's language and time zone: a day either side of UTC's.
+  const auto ShowsDay = [&](int ADay) {
+    return Deleted.startsWith(QLocale::system().toString(QDate(2023, 8, ADay), QLocale::ShortFormat));
+  };
+  EXPECT_TRUE(ShowsDay(12) || ShowsDay(13) || ShowsDay(14)) << Deleted.toStdString();
+  EXPECT_EQ(Model.index(1, TFolderListModel::colDeleted).data().toString(), "");
 }
 
 TEST_F(FileViewModels, TheTreeHoldsFoldersOnlyWithChildrenByName) {
@@ -206,9 +228,11 @@ TEST_F(FileViewModels, BothModelsShowWhatAFilterLetsThroughAndTheCountersFollow)
   const PTreeItemInfo Photos = Tree.AddFolder(Drive, u"Photos");
   const PTreeItemInfo Old = Tree.AddFolder(Photos, u"Old");
   Tree.AddFile(Old, u"lost.jpg", 500, 80);
-  Tree.AddFile(Photos, u"cat.jpg", 2000, 0)->Data->CreationTime = 100;
+  const PTreeItemInfo Cat = Tree.AddFile(Photos, u"cat.jpg", 2000, 0);
+  Cat->Data->CreationTime = 100;
+  Cat->Data->DeletionTime = 150;
   Tree.AddFile(Photos, u"dog.jpg", 3000, 4.99)->Data->CreationTime = 200;
-  Tree.AddFile(Drive, u"big.iso", 1 << 20, 0);
+  Tree.AddFile(Drive, u"big.iso", 1 << 20, 0)->Data->DeletionTime = 300;
   const PTreeItemInfo Orphans = Tree.AddFolder(nullptr, u"???");
   Tree.AddFile(Orphans, u"x.txt", 10, 50);
   Selector.CheckAll(Tree.TreeItems(), true);
@@ -233,11 +257,16 @@ TEST_F(FileViewModels, BothModelsShowWhatAFilterLetsThroughAndTheCountersFollow)
   TFileFilter Later;
   Later.CreatedFrom = 150;
   Later.CreatedBefore = 201;
+  // A file whose deletion time is not known (0) is not taken for one before 140.
+  TFileFilter Recycled;
+  Recycled.DeletedFrom = 140;
+  Recycled.DeletedBefore = 300;
   const TCase Cases[] = {
       {"none", {}, {"C:", "  Photos", "    Old", "???"}, {"Old", "cat.jpg", "dog.jpg"}, 5, 2000 + 3000 + (1 << 20) + 510, 2, 0},
       {"restorable", Restorable, {"C:", "  Photos"}, {"cat.jpg", "dog.jpg"}, 3, 2000 + 3000 + (1 << 20), 0, 2},
       {"up to 2500 bytes", Small, {"C:", "  Photos", "    Old", "???"}, {"Old", "cat.jpg"}, 3, 2510, 2, 2},
       {"made at 150 to 200", Later, {"C:", "  Photos"}, {"dog.jpg"}, 1, 3000, 0, 4},
+      {"deleted at 140 to 299", Recycled, {"C:", "  Photos"}, {"cat.jpg"}, 1, 2000, 0, 4},
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Name);

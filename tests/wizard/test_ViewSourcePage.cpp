@@ -616,7 +616,7 @@ TEST_F(ViewSourcePage, UpEnterBackspaceAndDoubleClickMoveTheListThroughFolders) 
   ASSERT_EQ(Holiday.data().toString(), "Holiday 2023");
   DoubleClick(List()->viewport(), List()->visualRect(Holiday).center());
   EXPECT_EQ(ViewPath(), "C:\\Photos\\Holiday 2023");
-  EXPECT_EQ(ListRows(), QStringList({"hotel.jpg", "sunset.jpg"}));
+  EXPECT_EQ(ListRows(), QStringList({"hotel.jpg", "pier.jpg", "sunset.jpg"})) << "pier.jpg came from the bin";
 
   QTest::mouseClick(Up(), Qt::LeftButton);
   EXPECT_EQ(ViewPath(), "C:\\Photos");
@@ -633,6 +633,30 @@ TEST_F(ViewSourcePage, UpEnterBackspaceAndDoubleClickMoveTheListThroughFolders) 
   SelectRow("ideas.txt");
   QTest::keyClick(List(), Qt::Key_Return);
   EXPECT_EQ(ViewPath(), "C:\\Notes") << "Enter on a file stays";
+}
+
+// The demo's Recycle Bin held pier.jpg, deleted on 2023-08-13: it is the
+// one file whose deletion time is known.
+TEST_F(ViewSourcePage, TheDeletedFilterShowsOnlyFilesDeletedWithinItsDays) {
+  Enter(testsupport::FixtureImage("demo"));
+  const QModelIndex Holiday = TreeIndex({"C:", "Photos", "Holiday 2023"});
+  Tree()->scrollTo(Holiday);
+  QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualRect(Holiday).center());
+  ASSERT_EQ(ListRows(), QStringList({"hotel.jpg", "pier.jpg", "sunset.jpg"}));
+  const QAbstractItemModel& Model = *List()->model();
+  EXPECT_FALSE(Model.index(1, TFolderListModel::colDeleted).data().toString().isEmpty());
+  EXPECT_TRUE(Model.index(0, TFolderListModel::colDeleted).data().toString().isEmpty());
+
+  Find<QDateEdit>("dteDeletedFrom")->setDate(QDate(2023, 8, 1));
+  Find<QDateEdit>("dteDeletedTo")->setDate(QDate(2023, 8, 31));
+  QTest::mouseClick(Find<QCheckBox>("chkDeleted"), Qt::LeftButton);
+  EXPECT_TRUE(Find<QLabel>("lblFilterOn")->isVisible());
+  EXPECT_EQ(ListRows(), QStringList({"pier.jpg"}));
+  EXPECT_EQ(TreeFolders(), QStringList({"C:", "C:/Photos", "C:/Photos/Holiday 2023"}));
+  Find<QDateEdit>("dteDeletedFrom")->setDate(QDate(2023, 8, 14));
+  EXPECT_EQ(TreeFolders(), QStringList());
+  QTest::mouseClick(Find<QCheckBox>("chkDeleted"), Qt::LeftButton);
+  EXPECT_FALSE(Find<QLabel>("lblFilterOn")->isVisible());
 }
 
 TEST_F(ViewSourcePage, KeysCannotMoveTheTreeSelectionWhileThePointerRestsOnATickPicture) {
