@@ -227,14 +227,19 @@ private:
   // The runs the restore reads an item's data by when the record pass found
   // more of them than its record names; nil otherwise.
   IMFTRunListPtr TakenRunsOf(PItemInfo AItem) const;
+  // Whether a read of a file's data shows as a level "Reading..." whose
+  // cancel keeps what was read so far.
+  enum class TReading { Shown, Quiet };
+  // Up to AMaxBytes from the start of record ARecord's data, read through
+  // the data stream a restore copies from.
+  std::string ReadDataStart(PNTFSVolume AVolume, std::int64_t ARecord, std::int64_t AMaxBytes,
+                            TReading AReading) const;
 
   // Recycle Bin (uAppContextRecycle.cpp)
   // After the record pass: every deleted "$R" file or folder whose "$I"
   // file can be read takes its original name and the folder it came from,
   // found on the volume or made for it.
   void PlaceRecycledItems(PNTFSVolume AVolume);
-  // The "$I" bytes of the record, as many as such a file can hold.
-  std::vector<std::uint8_t> ReadRecycleInfo(PNTFSVolume AVolume, std::int64_t ARecord) const;
 
   // Analysis and view (uAppContextView.cpp)
   // Estimates the deleted files from the runs the record pass kept, then

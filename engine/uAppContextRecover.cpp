@@ -230,13 +230,22 @@ std::string TNTFSRecoveryContext::ReadFileStart(PTreeItemInfo ANode, std::int64_
   if (!item || item->IsDirectory || item->DirREF.Address() == 0 || AMaxBytes <= 0)
     return {};
   TNTFSVolumeRef volume(OpenSourceVolume());
-  TNTFSNodeRef node(volume.Get(), item->MFTNumber);
+  return ReadDataStart(volume.Get(), item->MFTNumber.Address(), AMaxBytes, TReading::Shown);
+}
+
+std::string TNTFSRecoveryContext::ReadDataStart(PNTFSVolume AVolume, std::int64_t ARecord, std::int64_t AMaxBytes,
+                                                TReading AReading) const {
+  TNTFSNodeRef node(AVolume, MFT_REF::Build(ARecord));
   TAttributeSearch search(node.Get());
   if (!search.FindFirst(AttributeType::Data, 0))
     return {};
-  const IStreamExPtr stream = NTFSAttribute::GetDataStream(search.Rec(), TakenRunsOf(item));
-  std::string bytes(static_cast<std::size_t>(std::min(stream->Size(), AMaxBytes)), '\0');
-  TProgressExLevel level("Reading...", static_cast<std::int64_t>(bytes.size()), "bytes");
+  const auto taken = FTakenRuns.find(ARecord);
+  const IStreamExPtr stream =
+      NTFSAttribute::GetDataStream(search.Rec(), taken == FTakenRuns.end() ? nullptr : taken->second);
+  std::string bytes(static_cast<std::size_t>(std::clamp<std::int64_t>(stream->Size(), 0, AMaxBytes)), '\0');
+  std::optional<TProgressExLevel> level;
+  if (AReading == TReading::Shown)
+    level.emplace("Reading...", static_cast<std::int64_t>(bytes.size()), "bytes");
   std::size_t position = 0;
   while (position < bytes.size()) {
     const std::int64_t wanted = std::min<std::int64_t>(kCopyBlockSize, bytes.size() - position);
@@ -245,7 +254,7 @@ std::string TNTFSRecoveryContext::ReadFileStart(PTreeItemInfo ANode, std::int64_
     if (read <= 0)
       break;
     position += static_cast<std::size_t>(read);
-    if (!ProgressEx::DoProgress(static_cast<std::int64_t>(position)))
+    if (level && !ProgressEx::DoProgress(static_cast<std::int64_t>(position)))
       break;
   }
   bytes.resize(position);

@@ -34,30 +34,6 @@ std::string RecordText(std::int64_t ARecord) { return "MFT record " + std::to_st
 
 } // namespace
 
-std::vector<std::uint8_t> TNTFSRecoveryContext::ReadRecycleInfo(PNTFSVolume AVolume, std::int64_t ARecord) const {
-  TNTFSNodeRef node(AVolume, MFT_REF::Build(ARecord));
-  TAttributeSearch search(node.Get());
-  if (!search.FindFirst(AttributeType::Data, 0))
-    return {};
-  const auto taken = FTakenRuns.find(ARecord);
-  const IStreamExPtr stream =
-      NTFSAttribute::GetDataStream(search.Rec(), taken == FTakenRuns.end() ? nullptr : taken->second);
-  // One byte more than the format allows, so that an oversized file shows.
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(
-      std::clamp<std::int64_t>(stream->Size(), 0, static_cast<std::int64_t>(kRecycleInfoMaxBytes) + 1)));
-  std::size_t position = 0;
-  while (position < bytes.size()) {
-    const std::int64_t wanted = static_cast<std::int64_t>(bytes.size() - position);
-    const std::int64_t read =
-        std::min(stream->Read(static_cast<std::int64_t>(position), wanted, bytes.data() + position), wanted);
-    if (read <= 0)
-      break;
-    position += static_cast<std::size_t>(read);
-  }
-  bytes.resize(position);
-  return bytes;
-}
-
 void TNTFSRecoveryContext::PlaceRecycledItems(PNTFSVolume AVolume) {
   // Folders by record, and by the folder that holds them and their name; a
   // folder in use wins over a deleted one of the same path.
@@ -116,7 +92,9 @@ void TNTFSRecoveryContext::PlaceRecycledItems(PNTFSVolume AVolume) {
                              RecordText(item->MFTNumber.Address()) + ")";
     TRecycleInfoResult parsed;
     try {
-      parsed = ParseRecycleInfo(ReadRecycleInfo(AVolume, infoRecord));
+      // One byte more than the format allows, so that an oversized file shows.
+      const std::string bytes = ReadDataStart(AVolume, infoRecord, kRecycleInfoMaxBytes + 1, TReading::Quiet);
+      parsed = ParseRecycleInfo(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
     } catch (const std::exception& error) {
       parsed.Problem = error.what();
     }
