@@ -135,6 +135,9 @@ QString HexDump(const QByteArray& ABytes) {
 
 TPreviewDialog::TPreviewDialog(QWidget* AParent) : QDialog(AParent) {
   setObjectName(QStringLiteral("dlgPreview"));
+  lblRecycleBin = new QLabel(this);
+  lblRecycleBin->setObjectName(QStringLiteral("lblRecycleBin"));
+  lblRecycleBin->setWordWrap(true);
   lblWarning = new QLabel(this);
   lblWarning->setObjectName(QStringLiteral("lblWarning"));
   lblWarning->setWordWrap(true);
@@ -156,6 +159,7 @@ TPreviewDialog::TPreviewDialog(QWidget* AParent) : QDialog(AParent) {
   FPages->addWidget(FImageArea);
 
   auto* Layout = new QVBoxLayout(this);
+  Layout->addWidget(lblRecycleBin);
   Layout->addWidget(lblWarning);
   Layout->addWidget(lblFormat);
   Layout->addWidget(FPages, 1);
@@ -163,9 +167,11 @@ TPreviewDialog::TPreviewDialog(QWidget* AParent) : QDialog(AParent) {
 }
 
 void TPreviewDialog::ShowFile(const QString& AName, std::int64_t ADataSize, double AOverwritePercent,
-                              const QByteArray& ABytes) {
+                              const QByteArray& ABytes, const QString& AFromRecycleBin) {
   const QLocale Locale = QLocale::system();
   setWindowTitle(QStringLiteral("Preview of %1").arg(AName));
+  lblRecycleBin->setVisible(!AFromRecycleBin.isEmpty());
+  lblRecycleBin->setText(AFromRecycleBin);
   lblWarning->setVisible(AOverwritePercent >= GoodFileThreshold);
   lblWarning->setText(QStringLiteral("This file is estimated %1% overwritten: what follows may be the data of "
                                      "other files written since.")

@@ -38,15 +38,20 @@ TPreviewContent MakePreview(const QByteArray& ABytes);
 QString HexDump(const QByteArray& ABytes);
 
 // The preview window of the file selection page: one file at a time, above
-// it a warning when the file is estimated overwritten.
+// it where a file from the Recycle Bin came from, and a warning when the
+// file is estimated overwritten.
 class TPreviewDialog : public QDialog {
 public:
   explicit TPreviewDialog(QWidget* AParent);
 
-  // ADataSize is the file's whole size, AOverwritePercent its estimate.
-  void ShowFile(const QString& AName, std::int64_t ADataSize, double AOverwritePercent, const QByteArray& ABytes);
+  // ADataSize is the file's whole size, AOverwritePercent its estimate;
+  // AFromRecycleBin says where a file from the Recycle Bin was and when it
+  // went there, empty for any other file.
+  void ShowFile(const QString& AName, std::int64_t ADataSize, double AOverwritePercent, const QByteArray& ABytes,
+                const QString& AFromRecycleBin);
 
 private:
+  QLabel* lblRecycleBin = nullptr;
   QLabel* lblWarning = nullptr;
   QLabel* lblFormat = nullptr;
   QStackedWidget* FPages = nullptr;

@@ -81,6 +81,15 @@ int ThreeWay(const T& A, const T& B) {
 
 }  // namespace
 
+QString DeletionTimeText(const TItemInfo& AItem) {
+  if (AItem.DeletionTime == 0)
+    return QString();
+  const QLocale Locale = QLocale::system();
+  const QDateTime Deleted = DateTimeOf(NTFSUtils::Int64TimeToDateTime(AItem.DeletionTime));
+  return Locale.toString(Deleted.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+         Locale.toString(Deleted.time(), LongTimeWithoutZone(Locale));
+}
+
 PTreeItemInfo NodeOfIndex(const QModelIndex& AIndex) {
   return static_cast<PTreeItemInfo>(AIndex.data(NodeRole).value<void*>());
 }
@@ -350,13 +359,8 @@ QVariant TFolderListModel::CellText(PItemInfo AItem, int AColumn) const {
                              LongTimeWithoutZone(Locale));
     case colAttributes:
       return QString::fromStdU16String(NTFSUtils::FileAttributesToString(AItem->Attributes));
-    case colDeleted: {
-      if (AItem->DeletionTime == 0)
-        return QString();
-      const QDateTime Deleted = DateTimeOf(NTFSUtils::Int64TimeToDateTime(AItem->DeletionTime));
-      return Locale.toString(Deleted.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-             Locale.toString(Deleted.time(), LongTimeWithoutZone(Locale));
-    }
+    case colDeleted:
+      return DeletionTimeText(*AItem);
     default:
       return QVariant();
   }

@@ -27,6 +27,10 @@ int ItemImageIndex(PTreeItemInfo ANode);
 // the order of the context's list, the children of every folder by name in
 // the user's language. Both models show only what AShown lets through, when
 // given; they read it at each Build or Fill.
+// When the file went into the Recycle Bin, as the user writes dates and
+// times; empty where nothing tells it.
+QString DeletionTimeText(const TItemInfo& AItem);
+
 class TFolderTreeModel : public QAbstractItemModel {
 public:
   TFolderTreeModel(ISelector& ASelector, const QList<QPixmap>& AFileTypeImages, QObject* AParent = nullptr,

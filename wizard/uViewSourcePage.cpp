@@ -712,8 +712,15 @@ void TViewSourcePage::btnPreviewClick() {
   }
   if (!FPreview)
     FPreview = new TPreviewDialog(this);
+  // Only a file put back from the Recycle Bin knows when it was deleted.
+  const QString FromRecycleBin =
+      File->Data->DeletionTime == 0
+          ? QString()
+          : QStringLiteral("From the emptied Recycle Bin: it was %1 until %2.")
+                .arg(QString::fromStdU16String(TNTFSRecoveryContext::GetFullName(File, true)),
+                     DeletionTimeText(*File->Data));
   FPreview->ShowFile(QString::fromStdU16String(File->Data->Name), File->Data->DataSize, File->Data->OverwritePercent,
-                     QByteArray::fromStdString(Bytes));
+                     QByteArray::fromStdString(Bytes), FromRecycleBin);
 }
 
 void TViewSourcePage::ToggleCurrent(const QAbstractItemView& AView) {

@@ -659,6 +659,29 @@ TEST_F(ViewSourcePage, TheDeletedFilterShowsOnlyFilesDeletedWithinItsDays) {
   EXPECT_FALSE(Find<QLabel>("lblFilterOn")->isVisible());
 }
 
+// The preview of a file put back from the Recycle Bin says where it was
+// and when it went there; another file's preview says nothing of the bin.
+TEST_F(ViewSourcePage, ThePreviewOfABinFileTellsWhereItWasAndWhenItWasDeleted) {
+  Enter(testsupport::FixtureImage("demo"));
+  const QModelIndex Holiday = TreeIndex({"C:", "Photos", "Holiday 2023"});
+  Tree()->scrollTo(Holiday);
+  QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualRect(Holiday).center());
+  const QAbstractItemModel& Model = *List()->model();
+  const auto Preview = [&](const QString& AName) {
+    const QModelIndex Row = Model.match(Model.index(0, 0), Qt::DisplayRole, AName, 1, Qt::MatchExactly).value(0);
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, List()->visualRect(Row.siblingAtColumn(1)).center());
+    QTest::mouseClick(Find<QPushButton>("btnPreview"), Qt::LeftButton);
+    return Files->findChild<TPreviewDialog*>("dlgPreview")->findChild<QLabel*>("lblRecycleBin");
+  };
+  const QString Deleted = Model.index(1, TFolderListModel::colDeleted).data().toString();
+  ASSERT_FALSE(Deleted.isEmpty());
+  QLabel* FromBin = Preview("pier.jpg");
+  EXPECT_TRUE(FromBin->isVisible());
+  EXPECT_EQ(FromBin->text(), "From the emptied Recycle Bin: it was C:\\Photos\\Holiday 2023\\pier.jpg until " +
+                                 Deleted + ".");
+  EXPECT_FALSE(Preview("sunset.jpg")->isVisible());
+}
+
 TEST_F(ViewSourcePage, KeysCannotMoveTheTreeSelectionWhileThePointerRestsOnATickPicture) {
   Enter(testsupport::FixtureImage("demo"));
   Tree()->setFocus();
