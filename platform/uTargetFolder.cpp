@@ -231,8 +231,11 @@ public:
   }
 
   bool SetFolderTimes(const std::string& ARelative, const TFileTimes& ATimes) override {
-    const auto [folder, name] = SplitParent(ARelative);
-    const TDescriptor parent = OpenFolder(folder, ARelative);
+    // Named, not bound: the checks below are lambdas, and not every
+    // compiler lets a lambda take a structured binding.
+    const std::pair<std::string, std::string> split = SplitParent(ARelative);
+    const std::string& name = split.second;
+    const TDescriptor parent = OpenFolder(split.first, ARelative);
     return SetAndCheckTimes(
         ATimes,
         [&](const timespec* ATimespecs) {
