@@ -45,6 +45,7 @@ fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp}
 (cd "$root/build/sanitize" && ctest --output-on-failure -j "$(nproc)")
 (cd "$root/build/tsan" && TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} \
   ctest --output-on-failure -j "$(nproc)" -R "$tsan_tests")
