@@ -31,8 +31,10 @@ using clirun::LastErrorLine;
 using testsupport::CommandResult;
 using ::testing::HasSubstr;
 
-// A deleted, intact file of the demo volume, and its name alone.
-constexpr char kVictimPath[] = "D:/Documents/thesis.docx";
+// A deleted, intact file of the demo volume, and its name alone. The path
+// names no drive letter: a volume mounted by a test running beside this one
+// takes a letter too.
+constexpr char kVictimPath[] = "/Documents/thesis.docx";
 constexpr char kVictimName[] = "thesis.docx";
 
 // Each file of a folder (not below it) by name: its sha256 and when it was
