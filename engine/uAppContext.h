@@ -2,6 +2,7 @@
 
 #include "engine/uDataRunsStore.h"
 #include "engine/uDriveMap.h"
+#include "engine/uRestoreTargets.h"
 #include "engine/uSelectorHelper.h"
 #include "foundation/uLists.h"
 #include "ntfs/uMFTRunList.h"
@@ -22,7 +23,6 @@
 
 struct TAttributeSearchRec;
 class TClusterBitmap;
-class TRestoreTargets;
 
 // One file or folder found on the volume. Only clearing its Owner list frees it.
 struct TItemInfo {
@@ -89,6 +89,9 @@ public:
   // times their records hold.
   virtual bool GetRestoreTimes() = 0;
   virtual void SetRestoreTimes(bool Value) = 0;
+  // Whether restored files take their named data streams along.
+  virtual bool GetRestoreStreams() = 0;
+  virtual void SetRestoreStreams(bool Value) = 0;
 
 protected:
   ~ISupportTargetDir() = default;
@@ -165,8 +168,11 @@ public:
   void SetResolveConflictMode(TResolveConflictMode Value) override { FResolveConflictMode = Value; }
   bool GetRestoreTimes() override { return FRestoreTimes; }
   void SetRestoreTimes(bool Value) override { FRestoreTimes = Value; }
+  bool GetRestoreStreams() override { return FRestoreStreams; }
+  void SetRestoreStreams(bool Value) override { FRestoreStreams = Value; }
 
-  // The source drive, target folder, the two modes and the times choice,
+  // The source drive, target folder, the two modes and the times and
+  // streams choices,
   // in "history.ini".
   void StoreState(CSimpleIniA& AIniFile) const;
   void RestoreState(const CSimpleIniA& AIniFile);
@@ -276,6 +282,13 @@ private:
   };
   void RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode, TRestoreTargets& ATargets, TRecoverTally& ATally);
   void ReportTally(const TRecoverTally& ATally, IExList& AChecked) const;
+  // The named data streams of ANode, restored as the file APlan: each one an
+  // extended attribute of AOutput where the target takes it, else a file
+  // beside it. A stream that fails is named in the log; the file stays.
+  void RecoverStreams(PNTFSNode ANode, const TRestoreTargets::TFilePlan& APlan, IOutputFile& AOutput,
+                      TRestoreTargets& ATargets, TMemHolder& ABuffer);
+  void RecoverStream(const TAttributeSearchRec& AStream, const TRestoreTargets::TFilePlan& APlan, IOutputFile& AOutput,
+                     TRestoreTargets& ATargets, TMemHolder& ABuffer);
   bool HasFreeSpace(const std::u16string& AFolder, std::int64_t ASize) const;
   // Everything through which the source drive could be written.
   TSourceIdentity SourceIdentity() const;
@@ -330,6 +343,7 @@ private:
   std::u16string FMask;
   TResolveConflictMode FResolveConflictMode = rcmOvewrite;
   bool FRestoreTimes = true;
+  bool FRestoreStreams = true;
 };
 
 // The items from the top of the tree down to ANode itself; without
