@@ -42,6 +42,9 @@ struct TItemInfo {
   // deleted records in the overwrite estimate.
   std::int64_t ChangeTime = 0;
   std::uint32_t Attributes = 0;
+  // Named data streams besides the file's data ("Zone.Identifier" and the
+  // like), each counted once however many extents it has.
+  std::int32_t NamedStreams = 0;
   // When the file went into the Recycle Bin, as its "$I" file tells; 0
   // where nothing tells it.
   std::int64_t DeletionTime = 0;

@@ -169,3 +169,23 @@ TEST(CliRestoreStreams, NoStreamsLeavesThemOut) {
 }
 
 } // namespace
+
+namespace {
+
+// The listing counts a file's named streams, each once, in its last column.
+TEST(CliScanStreams, TheListingCountsEachFilesNamedStreams) {
+  const CommandResult scan = Cli({"scan", testsupport::FixtureImage("streams"), "--format", "tsv"});
+  ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
+  std::map<std::string, std::string> counts;
+  for (const std::string& row : testsupport::SplitLines(scan.Out)) {
+    const std::size_t path = clirun::PathColumnStart(row), streams = row.rfind('\t');
+    const std::string shown = row.substr(path, streams - path);
+    if (const std::size_t slash = shown.find('/'); slash != std::string::npos)
+      counts[shown.substr(slash)] = row.substr(streams + 1);
+  }
+  EXPECT_EQ(counts["/Downloads/setup.exe"], "3");
+  EXPECT_EQ(counts["/Downloads/notes.txt"], "0");
+  EXPECT_EQ(counts["/Downloads"], "0");
+}
+
+} // namespace
