@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -263,6 +264,10 @@ private:
   // The share of the file's clusters that are lost: overwritten, in use,
   // unreadable or without a run, each cluster counted once.
   double OverwritePercentOf(std::size_t AKept, const TClusterBitmap& AInUse) const;
+  // The same share for the runs ARuns of AItem, covering AVCNCount clusters,
+  // with AMissing clusters of its data left without runs.
+  double LostPercentOf(std::span<const RunListElement> ARuns, PItemInfo AItem, std::int64_t AMissing,
+                       std::int64_t AVCNCount, const TClusterBitmap& AInUse) const;
   void NoteUnreadableClusters(PNTFSVolume AVolume, const IVolumeSource& ASource);
   // Appends the unreadable parts of [AFirst, ALast].
   void AddUnreadableRanges(std::int64_t AFirst, std::int64_t ALast, std::vector<TClusterRange>& ARanges) const;
@@ -288,10 +293,14 @@ private:
   // The named data streams of ANode, restored as the file APlan: each one an
   // extended attribute of AOutput where the target takes it, else a file
   // beside it. A stream that fails is named in the log; the file stays.
-  void RecoverStreams(PNTFSNode ANode, const TRestoreTargets::TFilePlan& APlan, IOutputFile& AOutput,
-                      TRestoreTargets& ATargets, TMemHolder& ABuffer);
-  void RecoverStream(const TAttributeSearchRec& AStream, const TRestoreTargets::TFilePlan& APlan, IOutputFile& AOutput,
-                     TRestoreTargets& ATargets, TMemHolder& ABuffer);
+  void RecoverStreams(PNTFSVolume AVolume, PItemInfo AItem, const TRestoreTargets::TFilePlan& APlan,
+                      IOutputFile& AOutput, TRestoreTargets& ATargets, TMemHolder& ABuffer);
+  // The estimate of a named stream of AItem, as the file's own is made.
+  double StreamLostPercent(PNTFSVolume AVolume, PItemInfo AItem, const TAttributeSearchRec& AStream);
+  // AStream is restored as RecoverStreams says; the log line gives
+  // ALostPercent, its estimate.
+  void RecoverStream(const TAttributeSearchRec& AStream, double ALostPercent, const TRestoreTargets::TFilePlan& APlan,
+                     IOutputFile& AOutput, TRestoreTargets& ATargets, TMemHolder& ABuffer);
   bool HasFreeSpace(const std::u16string& AFolder, std::int64_t ASize) const;
   // Everything through which the source drive could be written.
   TSourceIdentity SourceIdentity() const;
@@ -347,6 +356,9 @@ private:
   TResolveConflictMode FResolveConflictMode = rcmOvewrite;
   bool FRestoreTimes = true;
   bool FRestoreStreams = true;
+  // The volume's cluster bitmap for the estimates of named streams, read at
+  // the first one a restore meets.
+  std::shared_ptr<const TClusterBitmap> FRestoreInUse;
 };
 
 // The items from the top of the tree down to ANode itself; without

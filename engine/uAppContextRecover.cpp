@@ -1,5 +1,6 @@
 #include "engine/uAppContext.h"
 
+#include "engine/uClusterBitmap.h"
 #include "engine/uRestoreTargets.h"
 #include "foundation/uSysPath.h"
 #include "ntfs/uNTFSAttribute.h"
@@ -8,6 +9,8 @@
 #include "progress/uProgressEx.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -132,6 +135,7 @@ void TNTFSRecoveryContext::ProcessRecover() {
     return;
 
   TNTFSVolumeRef volume(OpenSourceVolume());
+  FRestoreInUse.reset();
   TRestoreTargets targets(*target, FRestoreMode, FResolveConflictMode, FFileSystem->MaxNameBytes(targetDir));
   TRecoverTally tally;
   TProgressExLevel level("Recovering...", checked->Count(), "objects");
@@ -214,7 +218,7 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode,
   try {
     canceled = !CopyStream(*stream, *output, buffer, written);
     if (FRestoreStreams && !canceled)
-      RecoverStreams(node.Get(), plan, *output, ATargets, buffer);
+      RecoverStreams(AVolume, item, plan, *output, ATargets, buffer);
     if (const TFileTimes times = TimesOf(node.Get()); FRestoreTimes && HasAny(times))
       ATally.TimesNotHeld += !output->SetTimes(times);
     output->Close();
@@ -237,26 +241,52 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode,
   ATally.WithZeros += !unread.empty() || !noRuns.empty();
 }
 
-void TNTFSRecoveryContext::RecoverStreams(PNTFSNode ANode, const TRestoreTargets::TFilePlan& APlan,
+void TNTFSRecoveryContext::RecoverStreams(PNTFSVolume AVolume, PItemInfo AItem, const TRestoreTargets::TFilePlan& APlan,
                                           IOutputFile& AOutput, TRestoreTargets& ATargets, TMemHolder& ABuffer) {
-  TAttributeSearch search(ANode);
+  TNTFSNodeRef node(AVolume, AItem->MFTNumber);
+  TAttributeSearch search(node.Get());
   for (bool found = search.FindFirst(AttributeType::Data); found; found = search.FindNext()) {
     if (!NTFSAttribute::IsNamedStreamStart(search.Rec().AttributeRecord))
       continue;
     try {
-      RecoverStream(search.Rec(), APlan, AOutput, ATargets, ABuffer);
+      RecoverStream(search.Rec(), StreamLostPercent(AVolume, AItem, search.Rec()), APlan, AOutput, ATargets, ABuffer);
     } catch (const std::exception& error) {
       ProgressEx::Detail(pdsError, error.what());
     }
   }
 }
 
-void TNTFSRecoveryContext::RecoverStream(const TAttributeSearchRec& AStream, const TRestoreTargets::TFilePlan& APlan,
-                                         IOutputFile& AOutput, TRestoreTargets& ATargets, TMemHolder& ABuffer) {
+double TNTFSRecoveryContext::StreamLostPercent(PNTFSVolume AVolume, PItemInfo AItem,
+                                               const TAttributeSearchRec& AStream) {
+  const PMFTAttributeRecord& attribute = AStream.AttributeRecord;
+  if (NTFSAttribute::IsResident(attribute) || AVolume->ClusterSize <= 0)
+    return 0;
+  if (!FRestoreInUse)
+    FRestoreInUse = std::make_shared<const TClusterBitmap>(AVolume);
+  const IMFTRunListPtr runList = MFTRunList::New();
+  NTFSAttribute::RunListBuild(AStream, runList);
+  std::vector<RunListElement> runs;
+  std::int64_t covered = 0;
+  for (std::int32_t i = 0; i < runList->ItemCount(); ++i) {
+    runs.push_back(runList->Item(i));
+    covered = CheckedAdd(covered, runs.back().Length).value_or(std::numeric_limits<std::int64_t>::max());
+  }
+  const std::int64_t size = NTFSAttribute::GetAttributeDataSize(attribute);
+  const std::int64_t needed = size / AVolume->ClusterSize + (size % AVolume->ClusterSize != 0);
+  return LostPercentOf(runs, AItem, std::max<std::int64_t>(0, needed - covered), covered, *FRestoreInUse);
+}
+
+void TNTFSRecoveryContext::RecoverStream(const TAttributeSearchRec& AStream, double ALostPercent,
+                                         const TRestoreTargets::TFilePlan& APlan, IOutputFile& AOutput,
+                                         TRestoreTargets& ATargets, TMemHolder& ABuffer) {
   const std::u16string name = NTFSAttribute::AttributeName(AStream.AttributeRecord);
   const IStreamExPtr stream = NTFSAttribute::GetDataStream(AStream);
+  std::array<char, 32> percent{};
+  const auto printed =
+      std::to_chars(percent.data(), percent.data() + percent.size(), ALostPercent, std::chars_format::fixed, 2);
   const std::string shown = "Stream \"" + ToNativePath(name) + "\" of " + APlan.Path + " (" +
-                            std::to_string(stream->Size()) + " bytes)";
+                            std::to_string(stream->Size()) + " bytes, estimated " +
+                            std::string(percent.data(), printed.ptr) + "% overwritten)";
   TXattrOutcome outcome = TXattrOutcome::xoTooLarge;
   if (stream->Size() <= static_cast<std::int64_t>(MaxXattrValueBytes)) {
     const std::string attribute = "user." + ToNativePath(name);

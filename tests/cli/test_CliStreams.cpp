@@ -121,7 +121,7 @@ TEST_P(MountedStreamsTarget, EachStreamBecomesAnAttributeOrAFileAndTheLogSaysWhi
     const std::string expected = testsupport::IcatStream(image, record, stream);
     ASSERT_FALSE(expected.empty());
     const std::string shown = "Stream \"" + stream + "\" of " + restored.string() + " (" +
-                              std::to_string(expected.size()) + " bytes) restored as ";
+                              std::to_string(expected.size()) + " bytes, estimated 0.00% overwritten) restored as ";
     const fs::path sidecar = restored.string() + ":" + stream;
     if (kept == TKept::AsXattr) {
       const CommandResult value = RunCommand(
