@@ -153,6 +153,21 @@ TEST_P(MountedStreamsTarget, EachStreamBecomesAnAttributeOrAFileAndTheLogSaysWhi
 INSTANTIATE_TEST_SUITE_P(Targets, MountedStreamsTarget, ::testing::ValuesIn(TargetCases()),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
+// A file renamed by the conflict rule takes its streams' files along: they
+// are named after the name it was written under, never over the first run's.
+TEST(CliRestoreStreams, StreamFilesFollowTheirFilesNumberedName) {
+  testfiles::TTempFolder target;
+  const std::string image = testsupport::FixtureImage("streams");
+  for (int run = 0; run < 2; ++run) {
+    const CommandResult result = Cli({"restore", image, "--target", target.Path().string(), "--path", kFile,
+                                      "--conflict", "rename"});
+    ASSERT_EQ(result.ExitCode, 0) << result.Err;
+  }
+  const std::string resource = testsupport::IcatStream(image, RecordOf(kFile), "resource");
+  EXPECT_EQ(clirun::ReadFile(target / "Downloads/setup.exe:resource"), resource);
+  EXPECT_EQ(clirun::ReadFile(target / "Downloads/setup[1].exe:resource"), resource);
+}
+
 // --no-streams restores the file alone: nothing beside it, no attribute.
 TEST(CliRestoreStreams, NoStreamsLeavesThemOut) {
   testfiles::TTempFolder target;
