@@ -210,6 +210,7 @@ int RunRestore(const TRestoreOptions& AOptions, TTerminal& ATerminal) {
   context.SetRestoreMode(AOptions.Mode);
   context.SetResolveConflictMode(AOptions.Conflict);
   context.SetRestoreTimes(AOptions.KeepTimes);
+  context.SetRestoreStreams(AOptions.KeepStreams);
 
   session.ProcessScan();
   if (session.View().Canceled()) {

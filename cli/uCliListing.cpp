@@ -13,8 +13,10 @@
 
 namespace {
 
-constexpr std::array<const char*, 9> kColumns = {"record",  "kind",       "deleted",    "size", "overwrite",
-                                                 "created", "deleted_at", "attributes", "path"};
+// Columns only ever join at the end, so that scripts reading by position
+// keep working.
+constexpr std::array<const char*, 10> kColumns = {"record",     "kind",       "deleted", "size",   "overwrite",
+                                                  "created",    "deleted_at", "attributes", "path", "streams"};
 constexpr char kWhitespace[] = " \t";
 constexpr double kKiB = 1024.0;
 // What the listing gathers before it goes to the stream in one write.
@@ -123,6 +125,8 @@ void AppendSeparatedRow(std::string& AOut, const TListingRow& ARow, char ASepara
     AOut += ASeparator;
     AAppendField(AOut, *field);
   }
+  AOut += ASeparator;
+  AppendNumber(AOut, ARow.Streams);
   AOut += '\n';
 }
 
@@ -154,6 +158,8 @@ void AppendJsonRow(std::string& AOut, const TListingRow& ARow, bool AFirst) {
   AppendJsonString(AOut, ARow.Attributes);
   AOut += ", \"path\": ";
   AppendJsonString(AOut, ARow.Path);
+  AOut += ", \"streams\": ";
+  AppendNumber(AOut, ARow.Streams);
   AOut += '}';
 }
 
@@ -257,6 +263,7 @@ void ForEachListingRow(const TNTFSRecoveryContext& AContext, const std::function
     row.Created = UtcIso8601(item->CreationTime);
     row.DeletedAt = item->DeletionTime != 0 ? UtcIso8601(item->DeletionTime) : std::string();
     row.Attributes = attributes->second;
+    row.Streams = item->NamedStreams;
     AVisit(row);
   });
 }

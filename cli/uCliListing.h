@@ -22,6 +22,7 @@ struct TListingRow {
   std::string DeletedAt;  // likewise, when the Recycle Bin tells it; else empty
   std::string Attributes; // short codes, blank-separated
   std::string Path;       // from the drive folder or "???", "/"-separated, in UTF-8
+  std::int32_t Streams = 0; // named data streams besides the data
   std::string Name;
   std::int32_t Depth = 0; // 0 for the drive folder and the orphans folder
 };

@@ -309,8 +309,12 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
     FLiveRecycleInfos.push_back({ANumber, fileName->DirREF, fileName->Name});
   }
 
-  if (item && search.FindFirst(AttributeType::Data, 0))
+  if (item && search.FindFirst(AttributeType::Data, 0)) {
     TakeData(AVolume, item, search.Rec(), ARunList);
+    do
+      item->NamedStreams += NTFSAttribute::IsNamedStreamStart(search.Rec().AttributeRecord);
+    while (search.FindNext());
+  }
 
   // Every record's clusters count. What a record in use holds (a live
   // file's data, a folder's index, the MFT, the metafiles) is taken now,

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
 
@@ -120,6 +121,21 @@ public:
         ATimes, [this](const timespec* ATimespecs) { return ::futimens(FHandle.Get(), ATimespecs); },
         [this](struct stat& AStored) { return ::fstat(FHandle.Get(), &AStored); },
         [this](int AErrno) { return FileError("Cannot set the times of file", FPath, AErrno); });
+  }
+
+  TXattrOutcome SetExtendedAttribute(const std::string& AName, std::string_view AValue) override {
+    if (AValue.size() > MaxXattrValueBytes)
+      return TXattrOutcome::xoTooLarge;
+    if (::fsetxattr(FHandle.Get(), AName.c_str(), AValue.data(), AValue.size(), 0) == 0)
+      return TXattrOutcome::xoSet;
+    // ENOSPC and E2BIG: no room left in the inode or block that holds the
+    // attributes (ext4 keeps about one block per file); ERANGE: a name or
+    // value beyond what the file system keeps.
+    if (errno == ENOSPC || errno == E2BIG || errno == ERANGE)
+      return TXattrOutcome::xoTooLarge;
+    if (errno == ENOTSUP || errno == EPERM)
+      return TXattrOutcome::xoNotSupported;
+    throw FileError("Cannot set an extended attribute of file", FPath, errno);
   }
 
   void Close() override {

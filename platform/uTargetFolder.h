@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 // The target folder of one restore, and everything written below it. Paths
@@ -24,6 +25,16 @@ struct TFileTimes {
   std::optional<std::timespec> Accessed;
 };
 
+// What became of an extended attribute given to a restored file.
+enum class TXattrOutcome : std::uint8_t {
+  xoSet,          // the file holds it
+  xoNotSupported, // the target's file system takes no user attributes
+  xoTooLarge      // the value does not fit what the file system keeps per file
+};
+
+// The largest value Linux hands to any file system as one extended attribute.
+inline constexpr std::size_t MaxXattrValueBytes = 65536;
+
 // A file being written; closed by Close or, if still open, when destroyed.
 class IOutputFile {
 public:
@@ -38,6 +49,10 @@ public:
   // it refused it or stored another; raises an error naming the file when
   // setting them fails otherwise.
   [[nodiscard]] virtual bool SetTimes(const TFileTimes& ATimes) = 0;
+  // Gives the file the extended attribute AName ("user.<name>") with the
+  // value AValue, through its descriptor; raises an error naming the file
+  // when setting it fails for another reason than the two outcomes tell.
+  virtual TXattrOutcome SetExtendedAttribute(const std::string& AName, std::string_view AValue) = 0;
   // Raises an error when the data could not be stored.
   virtual void Close() = 0;
 };

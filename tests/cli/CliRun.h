@@ -24,11 +24,19 @@ inline testsupport::CommandResult Cli(std::vector<std::string> AArgs) {
   return testsupport::RunCommand(AArgs);
 }
 
+// Where the path, the ninth column, starts in a tsv row of a listing.
+inline std::size_t PathColumnStart(const std::string& ARow) {
+  std::size_t start = 0;
+  for (int column = 1; column < 9; ++column)
+    start = ARow.find('\t', start) + 1;
+  return start;
+}
+
 // Each process hands a source the next free letter: tsv rows with the
 // drive folder of their path written as "X:".
 inline std::vector<std::string> WithoutDriveLetters(std::vector<std::string> ARows) {
   for (std::string& row : ARows) {
-    const std::size_t path = row.rfind('\t') + 1;
+    const std::size_t path = PathColumnStart(row);
     if (row.compare(path + 1, 1, ":") == 0)
       row.replace(path, 2, "X:");
   }
@@ -43,13 +51,12 @@ inline std::string ReadFile(const std::filesystem::path& APath) {
 // The tsv row of APath in a scan's output, cut into its fields.
 inline std::vector<std::string> ScanRowOf(const std::string& AScan, const std::string& APath) {
   for (const std::string& line : testsupport::SplitLines(AScan)) {
-    if (!line.ends_with(APath))
-      continue;
     std::vector<std::string> fields;
     std::istringstream in(line);
     for (std::string field; std::getline(in, field, '\t');)
       fields.push_back(field);
-    return fields;
+    if (fields.size() > 8 && fields[8].ends_with(APath))
+      return fields;
   }
   return {};
 }
