@@ -101,12 +101,38 @@ std::string ReadStreamStart(IStreamEx& AStream, std::int64_t AMaxBytes, std::opt
 
 // Why a stream that could not become an extended attribute went into a
 // file of its own, as the log line ends.
+// Between a file's name and its stream's in the name of the stream's file
+// where the target refuses ":", as FAT does.
+constexpr char kRefusedStreamSeparator = '_';
+
 std::string SidecarReason(TXattrOutcome AOutcome, std::int64_t ASize) {
   if (AOutcome == TXattrOutcome::xoNotSupported)
     return "the target's file system takes no extended attributes";
   if (ASize > static_cast<std::int64_t>(MaxXattrValueBytes))
     return "it is larger than the " + std::to_string(MaxXattrValueBytes) + " bytes an extended attribute can hold";
   return "it does not fit the room the target's file system keeps for extended attributes";
+}
+
+struct TStreamFile {
+  TRestoreTargets::TFilePlan Plan;
+  IOutputFilePtr Output; // none when the conflict rule says skip
+};
+
+// The file beside AFile that takes its stream AStream: "file:stream", or
+// "file_stream" where the target refuses ":", which AReason then tells.
+TStreamFile CreateStreamFile(TRestoreTargets& ATargets, const TRestoreTargets::TFilePlan& AFile,
+                             std::u16string_view AStream, std::string& AReason) {
+  TStreamFile file{ATargets.PlanStreamFile(AFile, AStream), nullptr};
+  try {
+    if (!file.Plan.Skip)
+      file.Output = ATargets.CreateFile(file.Plan);
+  } catch (const TNameRefusedError&) {
+    file.Plan = ATargets.PlanStreamFile(AFile, AStream, kRefusedStreamSeparator);
+    AReason += "; the target's file system takes no \":\" in file names";
+    if (!file.Plan.Skip)
+      file.Output = ATargets.CreateFile(file.Plan);
+  }
+  return file;
 }
 
 } // namespace
@@ -297,20 +323,21 @@ void TNTFSRecoveryContext::RecoverStream(const TAttributeSearchRec& AStream, dou
       return;
     }
   }
-  const TRestoreTargets::TFilePlan plan = ATargets.PlanStreamFile(APlan, name);
-  if (plan.Skip) {
+  std::string reason = SidecarReason(outcome, stream->Size());
+  const TStreamFile file = CreateStreamFile(ATargets, APlan, name, reason);
+  const TRestoreTargets::TFilePlan& plan = file.Plan;
+  if (!file.Output) {
     ProgressEx::Detail(pdsWarning, "Skip file " + plan.Path + ". (Already exists)");
     return;
   }
-  const IOutputFilePtr output = ATargets.CreateFile(plan);
+  IOutputFile* output = file.Output.get();
   TProgressExLevel level("Create file " + plan.Path, stream->Size(), "bytes");
   std::int64_t written = 0;
   const bool canceled = !CopyStream(*stream, *output, ABuffer, written);
   output->Close();
   if (canceled && written < stream->Size())
     ProgressEx::Detail(pdsWarning, PartialMessage(plan.Path, written, stream->Size()));
-  ProgressEx::Detail(pdsInformation,
-                     shown + " restored as file \"" + plan.Path + "\": " + SidecarReason(outcome, stream->Size()) + ".");
+  ProgressEx::Detail(pdsInformation, shown + " restored as file \"" + plan.Path + "\": " + reason + ".");
 }
 
 void TNTFSRecoveryContext::RestoreFolderTimes(PNTFSVolume AVolume, const std::vector<PTreeItemInfo>& ANodes,

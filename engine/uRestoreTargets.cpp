@@ -126,13 +126,14 @@ TRestoreTargets::TFilePlan TRestoreTargets::PlanFile(PTreeItemInfo ANode) {
   return plan;
 }
 
-TRestoreTargets::TFilePlan TRestoreTargets::PlanStreamFile(const TFilePlan& AFile, std::u16string_view AStream) {
+TRestoreTargets::TFilePlan TRestoreTargets::PlanStreamFile(const TFilePlan& AFile, std::u16string_view AStream,
+                                                           char ASeparator) {
   TFilePlan plan;
   plan.Folders = AFile.Folders;
   plan.Folder = AFile.Folder;
   const std::string stream = SafeFileName(AStream, FMaxNameBytes);
   const std::string file = AFile.Relative.substr(AFile.Folder.empty() ? 0 : AFile.Folder.size() + 1);
-  plan.Name = ShortenFileName(file + ':' + stream, FMaxNameBytes);
+  plan.Name = ShortenFileName(file + ASeparator + stream, FMaxNameBytes);
   PlanName(plan);
   return plan;
 }

@@ -41,8 +41,9 @@ public:
   // sending a warning for every name that had to change. Creates nothing.
   TFilePlan PlanFile(TTreeItemInfo* ANode);
   // The file beside the planned file AFile that holds its named data stream
-  // AStream, "file:stream", chosen by the same rules.
-  TFilePlan PlanStreamFile(const TFilePlan& AFile, std::u16string_view AStream);
+  // AStream, "file:stream" (or with ASeparator in place of ":"), chosen by
+  // the same rules.
+  TFilePlan PlanStreamFile(const TFilePlan& AFile, std::u16string_view AStream, char ASeparator = ':');
   // Creates the planned file with the folders it still lacks, and keeps in
   // mind that this restore wrote it.
   IOutputFilePtr CreateFile(const TFilePlan& APlan);

@@ -231,6 +231,10 @@ public:
     // only once the file is known to be a plain file that is not the source.
     const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (AReplace ? 0 : O_EXCL);
     TDescriptor handle(::openat(parent.Get(), name.c_str(), flags, 0666));
+    // The kernel's FAT answers a name it cannot hold with EINVAL, FUSE
+    // file systems often with EPERM.
+    if (handle.Get() < 0 && (errno == EINVAL || errno == EPERM))
+      throw TNameRefusedError(FileError("Cannot create file", path, errno).what());
     if (handle.Get() < 0)
       throw FileError("Cannot create file", path, errno);
     struct stat info {};

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -73,6 +74,13 @@ struct TTargetEntry {
   ino_t Inode = 0;
 };
 
+// The target's file system refuses a file of that name (FAT and exFAT take
+// no ":", for one), as distinct from refusing to write at all.
+class TNameRefusedError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
 class ITargetFolder {
 public:
   virtual ~ITargetFolder() = default;
@@ -86,7 +94,8 @@ public:
   virtual TTargetEntry CreateFolder(const std::string& ARelative) = 0;
   // Creates the file ARelative, or with AReplace empties the regular file
   // there. Raises an error naming the file when it cannot be written: it
-  // exists and AReplace is false, it is no regular file, or it is the source.
+  // exists and AReplace is false, it is no regular file, or it is the source;
+  // a TNameRefusedError when the file system takes no such name.
   virtual IOutputFilePtr CreateFile(const std::string& ARelative, bool AReplace, TTargetEntry& ACreated) = 0;
   // Gives the folder ARelative its times, never through a link. False as
   // for IOutputFile::SetTimes; raises an error naming the folder.

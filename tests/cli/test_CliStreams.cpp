@@ -37,11 +37,13 @@ struct TTargetCase {
   std::vector<std::string> Mount;     // "IMAGE" and "MOUNT" are replaced
   std::map<std::string, TKept> Streams;
   std::map<std::string, std::string> Reasons; // the end of the log line of each file
+  char Separator = ':';                        // between the file's name and its stream's
 };
 
 const char kLarger[] = "it is larger than the 65536 bytes an extended attribute can hold";
 const char kNoRoom[] = "it does not fit the room the target's file system keeps for extended attributes";
 const char kNone[] = "the target's file system takes no extended attributes";
+const char kNoColon[] = "; the target's file system takes no \":\" in file names";
 
 const std::vector<TTargetCase>& TargetCases() {
   static const std::vector<TTargetCase> cases = {
@@ -57,6 +59,14 @@ const std::vector<TTargetCase>& TargetCases() {
        {"ntfs-3g", "-o", "streams_interface=none", "IMAGE", "MOUNT"},
        {{"Zone.Identifier", TKept::AsFile}, {"thumbnail", TKept::AsFile}, {"resource", TKept::AsFile}},
        {{"Zone.Identifier", kNone}, {"thumbnail", kNone}, {"resource", kLarger}}},
+      // FAT takes neither user attributes nor ":" in a name. This kernel's
+      // own FAT may be missing, so it is mounted through FUSE.
+      {"vfat", {"mkfs.vfat", "IMAGE"}, {"fusefat", "-o", "rw+", "IMAGE", "MOUNT"},
+       {{"Zone.Identifier", TKept::AsFile}, {"thumbnail", TKept::AsFile}, {"resource", TKept::AsFile}},
+       {{"Zone.Identifier", std::string(kNone) + kNoColon},
+        {"thumbnail", std::string(kNone) + kNoColon},
+        {"resource", std::string(kLarger) + kNoColon}},
+       '_'},
   };
   return cases;
 }
@@ -122,7 +132,7 @@ TEST_P(MountedStreamsTarget, EachStreamBecomesAnAttributeOrAFileAndTheLogSaysWhi
     ASSERT_FALSE(expected.empty());
     const std::string shown = "Stream \"" + stream + "\" of " + restored.string() + " (" +
                               std::to_string(expected.size()) + " bytes, estimated 0.00% overwritten) restored as ";
-    const fs::path sidecar = restored.string() + ":" + stream;
+    const fs::path sidecar = restored.string() + target.Separator + stream;
     if (kept == TKept::AsXattr) {
       const CommandResult value = RunCommand(
           {"getfattr", "--only-values", "--absolute-names", "-n", "user." + stream, restored.string()});
@@ -146,7 +156,7 @@ TEST_P(MountedStreamsTarget, EachStreamBecomesAnAttributeOrAFileAndTheLogSaysWhi
     names.push_back(entry.path().filename().string());
   for (const auto& [stream, kept] : target.Streams)
     if (kept == TKept::AsFile)
-      expected.push_back("setup.exe:" + stream);
+      expected.push_back("setup.exe" + std::string(1, target.Separator) + stream);
   EXPECT_THAT(names, ::testing::UnorderedElementsAreArray(expected));
 }
 
