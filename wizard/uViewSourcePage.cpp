@@ -54,7 +54,7 @@ struct TColumnWidth {
   int Minimum;  // equal to Width for a column the user cannot resize
 };
 constexpr TColumnWidth ColumnWidths[TFolderListModel::ColumnCount] = {
-    {300, 100}, {120, 120}, {80, 80}, {80, 80}, {80, 80}, {150, 150}, {150, 150}};
+    {300, 100}, {120, 120}, {80, 80}, {80, 80}, {80, 80}, {150, 150}, {150, 150}, {70, 70}};
 
 const QString SelectGoodCaption = QStringLiteral("Select good files only");
 const QString SelectAllCaption = QStringLiteral("Select All");
