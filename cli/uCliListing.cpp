@@ -160,7 +160,17 @@ void AppendJsonRow(std::string& AOut, const TListingRow& ARow, bool AFirst) {
   AppendJsonString(AOut, ARow.Path);
   AOut += ", \"streams\": ";
   AppendNumber(AOut, ARow.Streams);
-  AOut += '}';
+  AOut += ", \"claimed_by\": [";
+  for (const TListingClaim& claim : ARow.ClaimedBy) {
+    AOut += &claim == ARow.ClaimedBy.data() ? "{\"record\": " : ", {\"record\": ";
+    AppendNumber(AOut, claim.Record);
+    AOut += ", \"path\": ";
+    AppendJsonString(AOut, claim.Path);
+    AOut += ", \"clusters\": ";
+    AppendNumber(AOut, claim.Clusters);
+    AOut += '}';
+  }
+  AOut += "]}";
 }
 
 void AppendSizeText(std::string& AOut, std::int64_t ASize) {
@@ -272,6 +282,27 @@ std::vector<TListingRow> ListingRows(const TNTFSRecoveryContext& AContext) {
   std::vector<TListingRow> rows;
   ForEachListingRow(AContext, [&rows](const TListingRow& ARow) { rows.push_back(ARow); });
   return rows;
+}
+
+std::map<PTreeItemInfo, std::vector<TListingClaim>> ListingClaims(TNTFSRecoveryContext& AContext) {
+  std::vector<PTreeItemInfo> overwritten;
+  ForEachListingRow(AContext, [&overwritten](const TListingRow& ARow) {
+    if (ARow.Deleted && !ARow.IsDirectory && ARow.Overwrite > 0)
+      overwritten.push_back(ARow.Node);
+  });
+  const std::string drive = ToNativePath(AContext.SourceDriveName());
+  const std::vector<std::vector<TClaimant>> claimants = AContext.ClaimantsOf(overwritten);
+  std::map<PTreeItemInfo, std::vector<TListingClaim>> claims;
+  for (std::size_t i = 0; i < overwritten.size(); ++i)
+    for (const TClaimant& claimant : claimants[i]) {
+      TListingClaim& claim = claims[overwritten[i]].emplace_back(TListingClaim{claimant.Record, {}, claimant.Clusters});
+      if (claimant.Record < 0)
+        continue;
+      claim.Path = drive;
+      for (const std::u16string& name : claimant.Path)
+        AppendNativePath(claim.Path += '/', name);
+    }
+  return claims;
 }
 
 TListingWriter::TListingWriter(std::ostream& AOut, TListingFormat AFormat) : FOut(AOut), FFormat(AFormat) {

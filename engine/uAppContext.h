@@ -119,6 +119,17 @@ using TDrivePartFunction = std::function<std::string(const std::string& APath)>;
 // The recovery engine: the wizard's settings, the items of the last scan with
 // their folder tree, the cluster usage map, the ticks and the recovery. One
 // instance lives for the whole program; the pages borrow it.
+// A record that holds clusters of a deleted file now: why the file counts as
+// overwritten.
+struct TClaimant {
+  // -1: clusters the volume counts as in use that no record read claims.
+  std::int64_t Record = -1;
+  // The record's names as the volume tells them now, from below the drive
+  // folder down to its own; "???" for a folder that cannot be named.
+  std::vector<std::u16string> Path;
+  std::int64_t Clusters = 0; // of the file's clusters, each counted once
+};
+
 class TNTFSRecoveryContext final : public ISupportTargetDir, public ISupportRecover, public ISelector {
 public:
   // The prompt answers the engine's questions; the file system and the
@@ -204,6 +215,11 @@ public:
   // folder or a file without data.
   std::string ReadFileStart(PTreeItemInfo ANode, std::int64_t AMaxBytes);
 
+  // For each node, the records that claim its file's clusters now, most
+  // clusters first; none for a folder, a live file or one estimated intact.
+  // Reads the source drive.
+  std::vector<std::vector<TClaimant>> ClaimantsOf(const std::vector<PTreeItemInfo>& ANodes);
+
   // ISelector, over PTreeItemInfo handles.
   bool GetChecked(void* AData) override;
   void SetChecked(void* AData, bool AChecked) override;
@@ -237,6 +253,11 @@ private:
   // The runs the restore reads an item's data by when the record pass found
   // more of them than its record names; nil otherwise.
   IMFTRunListPtr TakenRunsOf(PItemInfo AItem) const;
+
+  // Claims (uAppContextClaims.cpp)
+  static bool HasLostClusters(PTreeItemInfo ANode);
+  std::vector<TClaimant> ClaimantsOf(PNTFSVolume AVolume, PItemInfo AItem, const TClusterBitmap& AInUse,
+                                     TMemHolder& ABuffer) const;
   // Whether a read of a file's data shows as a level "Reading..." whose
   // cancel keeps what was read so far.
   enum class TReading { Shown, Quiet };

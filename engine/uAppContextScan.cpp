@@ -329,7 +329,7 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
     for (std::int32_t i = 0; i < ARunList->ItemCount(); ++i) {
       std::int64_t first = 0, last = 0;
       if (RunClusters(ARunList->Item(i), first, last))
-        FDriveMap->AddUsing(first, last, item, claimDate);
+        FDriveMap->AddUsing(first, last, item, claimDate, ANumber);
     }
   }
 }
@@ -424,7 +424,7 @@ void TNTFSRecoveryContext::TakeFreedExtents(PNTFSVolume AVolume) {
       for (const RunListElement& run : taken) {
         std::int64_t firstCluster = 0, lastCluster = 0;
         if (RunClusters(run, firstCluster, lastCluster))
-          FDriveMap->AddUsing(firstCluster, lastCluster, item, item->ChangeTime);
+          FDriveMap->AddUsing(firstCluster, lastCluster, item, item->ChangeTime, number);
       }
     }
     const std::int64_t mapped = MappedBytes(end, AVolume->ClusterSize);

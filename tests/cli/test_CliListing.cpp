@@ -1,5 +1,6 @@
 #include "cli/uCliListing.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -18,7 +19,8 @@ TListingRow Row(std::string APath, std::string AName, bool AIsDirectory = false)
                      .Attributes = "A",
                      .Path = std::move(APath),
                      .Name = std::move(AName),
-                     .Depth = 1};
+                     .Depth = 1,
+                     .ClaimedBy = {}};
 }
 
 std::string Listing(const std::vector<TListingRow>& ARows, TListingFormat AFormat) {
@@ -45,7 +47,12 @@ TEST(CliListing, EveryFormatKeepsAwkwardNamesInOneField) {
             "70,file,1,1536,37.04,2023-07-01T12:00:00Z,,A,\"D:/a,\"\"b\"\"\nc\\\",0\n");
   EXPECT_EQ(Listing({rows[1]}, TListingFormat::lfJson),
             "[\n {\"record\": 70, \"kind\": \"file\", \"deleted\": 1, \"size\": 1536, \"overwrite\": 37.04, "
-            "\"created\": \"2023-07-01T12:00:00Z\", \"deleted_at\": \"\", \"attributes\": \"A\", \"path\": \"D:/a,\\\"b\\\"\\u000ac\\\\\", \"streams\": 0}\n]\n");
+            "\"created\": \"2023-07-01T12:00:00Z\", \"deleted_at\": \"\", \"attributes\": \"A\", \"path\": \"D:/a,\\\"b\\\"\\u000ac\\\\\", \"streams\": 0, \"claimed_by\": []}\n]\n");
+  TListingRow claimed = rows[1];
+  claimed.ClaimedBy = {{968, "D:/new\n\"x\".bin", 3}, {-1, "", 1}};
+  EXPECT_THAT(Listing({claimed}, TListingFormat::lfJson),
+              ::testing::HasSubstr("\"claimed_by\": [{\"record\": 968, \"path\": \"D:/new\\u000a\\\"x\\\".bin\", "
+                                   "\"clusters\": 3}, {\"record\": -1, \"path\": \"\", \"clusters\": 1}]}"));
   EXPECT_EQ(Listing({}, TListingFormat::lfJson), "[]\n");
 }
 
