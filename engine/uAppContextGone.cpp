@@ -7,6 +7,7 @@
 #include "engine/uRecordNames.h"
 #include "foundation/uUnicode.h"
 #include "ntfs/uNTFSAttribute.h"
+#include "progress/uProgressEx.h"
 
 #include <algorithm>
 #include <optional>
@@ -95,7 +96,13 @@ std::vector<TGoneName> TNTFSRecoveryContext::GoneNames() {
   TMemHolder buffer(static_cast<std::int32_t>(volume.Get()->MFTRecordSize));
   std::vector<TGoneName> gone;
   std::set<std::tuple<std::int64_t, std::u16string, std::int64_t>> seen;
+  // Every folder's index is read again: long on a large volume, and a
+  // cancel keeps what was found.
+  TProgressExLevel level("Looking for names that are gone...", static_cast<std::int64_t>(folders.size()), "folders");
+  std::int64_t done = 0;
   for (const auto& [record, folder] : folders) {
+    if (!ProgressEx::DoProgress(done++))
+      break;
     std::vector<TIndexName> names = FolderIndexNames(volume.Get(), folder->MFTNumber);
     // The slack also keeps older copies of entries still in the index.
     std::set<std::u16string> indexed;
