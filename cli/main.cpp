@@ -21,7 +21,8 @@ void AddScanOptions(CLI::App& ACommand, TScanOptions& AOptions) {
                       "The NTFS partition of a disk or disk image, numbered as drives shows")
       ->check(CLI::PositiveNumber);
   ACommand.add_option("--offset", AOptions.Offset,
-                      "The byte a volume no partition table lists starts at, as drives --search shows it");
+                      "The byte a volume that no partition table lists starts at, as the drives search shows it")
+      ->type_name("BYTES");
   ACommand.add_option("--map", AOptions.MapFile, "GNU ddrescue mapfile of the image (default: IMAGE.map beside it)");
   ACommand.add_option("--mask", AOptions.Mask, "File name mask, for example \"*.jpg;*.png\"")
       ->capture_default_str();

@@ -4,11 +4,11 @@
 #include "cli/uCliPrompt.h"
 #include "cli/uCliSource.h"
 #include "engine/uFileMask.h"
+#include "engine/uLostVolumeSearch.h"
 #include "foundation/uSizeText.h"
 #include "foundation/uUnicode.h"
 #include "ntfs/uFSError.h"
 #include "platform/uDrivePart.h"
-#include "platform/uLostVolumes.h"
 #include "platform/uUDisksBus.h"
 
 #include <algorithm>
@@ -197,15 +197,7 @@ int RunSearch(const std::string& ADisk, bool ADeep, std::ostream& AOut, TTermina
   }
   const auto view = std::make_shared<TTerminalProgressView>(ATerminal);
   ProgressEx::AddView(view);
-  std::vector<TLostVolume> found;
-  {
-    TProgressExLevel level(ADeep ? "Searching every sector for lost volumes..." : "Searching for lost volumes...",
-                           disk->Source()->Size(), "bytes");
-    found = SearchLostVolumes(disk->Source(), ADeep, [](std::int64_t ADone) {
-      ProgressEx::DoProgress(ADone);
-      return !ProgressEx::IsCanceled();
-    });
-  }
+  const std::vector<TLostVolume> found = SearchLostVolumesWithProgress(disk->Source(), ADeep);
   ProgressEx::RemoveView(view);
   std::vector<std::vector<std::string>> rows = {{"OFFSET", "SIZE", "FOUND BY", "NAME"}};
   for (const TLostVolume& volume : found)
