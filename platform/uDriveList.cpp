@@ -383,13 +383,18 @@ const TVolumeInformationRecord& TDriveList::AddLostVolume(const TDriveSource& AV
   }
   if (!HoldsNTFS(candidate.Probe))
     throw VolumeImageError("The " + PlaceOf(candidate) + " holds no readable NTFS volume.");
-  if (std::find(FLostVolumes.begin(), FLostVolumes.end(), volume) == FLostVolumes.end())
-    FLostVolumes.push_back(volume);
+  MergeLostVolumes({volume});
   Refresh();
   for (const PVolumeInformationRecord drive : DrivesOf(volume.Path))
     if (drive->Source == volume)
       return *drive;
   throw VolumeImageError("The " + PlaceOf(candidate) + " holds no readable NTFS volume.");
+}
+
+void TDriveList::MergeLostVolumes(const std::vector<TDriveSource>& AVolumes) {
+  for (const TDriveSource& volume : AVolumes)
+    if (std::find(FLostVolumes.begin(), FLostVolumes.end(), volume) == FLostVolumes.end())
+      FLostVolumes.push_back(volume);
 }
 
 std::vector<PVolumeInformationRecord> TDriveList::DrivesOf(const std::string& APath) {

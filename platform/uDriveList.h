@@ -123,6 +123,10 @@ public:
   const TVolumeInformationRecord& AddLostVolume(const TDriveSource& AVolume);
   // The lost volumes added, in the order added.
   const std::vector<TDriveSource>& LostVolumes() const { return FLostVolumes; }
+  // Appends the lost volumes not listed yet, unchecked: the next refresh
+  // leaves out those that no longer hold NTFS. For those loaded from the
+  // state file.
+  void MergeLostVolumes(const std::vector<TDriveSource>& AVolumes);
 
   // The drives of a device or image, by whatever name or link, with a letter
   // or without: the device or image itself, or its partitions in the order
