@@ -80,46 +80,59 @@ std::int64_t BootField(const fs::path& AImage, std::int64_t AOffset, int ASize) 
 
 std::string Volume(const std::string& ARecipe) { return testsupport::FixtureImage(ARecipe); }
 
-// A GPT disk whose table was zapped: each volume is read at its offset as
-// it was read as a partition before.
-TEST(CliLostVolumes, AVolumeAtItsOffsetReadsAsItsPartitionDidBeforeTheTableWasZapped) {
-  testfiles::TTempFolder folder;
-  const std::vector<std::string> volumes = {Volume("deleted"), Volume("demo")};
-  const std::string intact = (folder / "gpt.img").string();
-  ASSERT_TRUE(testsupport::MakeGptDisk(intact, volumes)) << "sgdisk failed";
-  const std::string zapped = (folder / "zapped.img").string();
-  fs::copy_file(intact, zapped);
-  ASSERT_EQ(testsupport::RunCommand({"sgdisk", "--zap-all", zapped}).ExitCode, 0);
-  ASSERT_EQ(Cli({"scan", zapped, "--partition", "1"}).ExitCode, 3) << "the table is still there";
+// A GPT disk of two volumes, and a copy whose table was zapped, made once
+// for the suite.
+class CliZappedDisk : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    Folder = std::make_unique<testfiles::TTempFolder>();
+    Made = testsupport::MakeGptDisk(Intact(), Volumes()) && fs::copy_file(Intact(), Zapped()) &&
+           testsupport::RunCommand({"sgdisk", "--zap-all", Zapped()}).ExitCode == 0;
+  }
+  static void TearDownTestSuite() { Folder.reset(); }
 
-  const std::vector<std::int64_t> offsets = GptPartitionOffsets(volumes);
+  void SetUp() override { ASSERT_TRUE(Made) << "sgdisk failed"; }
+
+  static std::vector<std::string> Volumes() { return {Volume("deleted"), Volume("demo")}; }
+  static std::string Intact() { return (*Folder / "gpt.img").string(); }
+  static std::string Zapped() { return (*Folder / "zapped.img").string(); }
+
+  static std::unique_ptr<testfiles::TTempFolder> Folder;
+  static bool Made;
+};
+
+std::unique_ptr<testfiles::TTempFolder> CliZappedDisk::Folder;
+bool CliZappedDisk::Made = false;
+
+// Each volume of the zapped disk is read at its offset as it was read as a
+// partition before.
+TEST_F(CliZappedDisk, AVolumeAtItsOffsetReadsAsItsPartitionDidBefore) {
+  ASSERT_EQ(Cli({"scan", Zapped(), "--partition", "1"}).ExitCode, 3) << "the table is still there";
+  testfiles::TTempFolder targets;
+  const std::vector<std::int64_t> offsets = GptPartitionOffsets(Volumes());
   for (std::size_t i = 0; i < offsets.size(); ++i) {
     const std::string partition = std::to_string(i + 1);
     const std::string offset = std::to_string(offsets[i]);
     SCOPED_TRACE("partition " + partition + " at " + offset);
-    const std::vector<std::string> rows = ScanRows({zapped, "--offset", offset});
+    const std::vector<std::string> rows = ScanRows({Zapped(), "--offset", offset});
     EXPECT_GT(rows.size(), 3u);
-    EXPECT_EQ(rows, ScanRows({intact, "--partition", partition}));
-    const auto fromOffset = Restored({zapped, "--offset", offset}, folder / ("offset" + partition));
+    EXPECT_EQ(rows, ScanRows({Intact(), "--partition", partition}));
+    const auto fromOffset = Restored({Zapped(), "--offset", offset}, targets / ("offset" + partition));
     EXPECT_FALSE(fromOffset.empty());
-    EXPECT_EQ(fromOffset, Restored({intact, "--partition", partition}, folder / ("partition" + partition)));
+    EXPECT_EQ(fromOffset, Restored({Intact(), "--partition", partition}, targets / ("partition" + partition)));
   }
 }
 
-// The search finds the volumes of a zapped table at their offsets, the
+// The search finds the volumes of the zapped table at their offsets, the
 // second also when its boot sector is gone, by the backup at its end; the
 // volumes a table still lists are not lost.
-TEST(CliLostVolumes, TheSearchFindsTheVolumesOfAZappedTable) {
+TEST_F(CliZappedDisk, TheSearchFindsTheVolumesOfTheZappedTable) {
   testfiles::TTempFolder folder;
-  const std::vector<std::string> volumes = {Volume("deleted"), Volume("demo")};
-  const std::string intact = (folder / "gpt.img").string();
-  ASSERT_TRUE(testsupport::MakeGptDisk(intact, volumes)) << "sgdisk failed";
-  const std::string zapped = (folder / "zapped.img").string();
-  fs::copy_file(intact, zapped);
-  ASSERT_EQ(testsupport::RunCommand({"sgdisk", "--zap-all", zapped}).ExitCode, 0);
+  const std::string zapped = Zapped();
+  const std::string intact = Intact();
   const std::string noBoot = (folder / "no-boot.img").string();
   fs::copy_file(zapped, noBoot);
-  const std::vector<std::int64_t> offsets = GptPartitionOffsets(volumes);
+  const std::vector<std::int64_t> offsets = GptPartitionOffsets(Volumes());
   ZeroBytes(noBoot, offsets[1], kSector);
 
   const auto searched = [](const std::string& ADisk, std::vector<std::string> AOptions) {
