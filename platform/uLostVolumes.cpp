@@ -45,12 +45,17 @@ IVolumeSourcePtr VolumeAtOffset(IVolumeSourcePtr ASource, std::int64_t AOffset, 
   if (AOffset >= size)
     throw NoDriveException("No volume starts at " + where + ": it lies past the end (" + std::to_string(size) +
                            " bytes).");
-  const std::optional<TNTFSBootSector> boot = BootSectorAt(*ASource, AOffset);
-  if (!boot)
-    throw NoDriveException("There is no NTFS boot sector at " + where + ".");
-  // A volume cut short by the end of its disk keeps what is there.
-  const std::int64_t length = std::min(boot->VolumeLength().value_or(size), size - AOffset);
-  return std::make_shared<TSliceSource>(std::move(ASource), AOffset, length);
+  if (const std::optional<TNTFSBootSector> boot = BootSectorAt(*ASource, AOffset)) {
+    // A volume cut short by the end of its disk keeps what is there.
+    const std::int64_t length = std::min(boot->VolumeLength().value_or(size), size - AOffset);
+    return std::make_shared<TSliceSource>(std::move(ASource), AOffset, length);
+  }
+  // A damaged boot sector: the search finds the backup that names this
+  // start, and with it the volume's length; the volume then opens from it.
+  for (const TLostVolume& volume : SearchLostVolumes(ASource, false))
+    if (volume.Offset == AOffset)
+      return std::make_shared<TSliceSource>(std::move(ASource), AOffset, volume.Length);
+  throw NoDriveException("There is no NTFS boot sector at " + where + ".");
 }
 
 namespace {

@@ -9,9 +9,10 @@
 
 // The NTFS volume that starts at byte AOffset of ASource (a disk, image or
 // container known to the user as AName), as long as its boot sector says
-// and no longer than ASource. Raises NoDriveException in one line when the
-// offset is no sector's start, lies past the end, or holds no NTFS boot
-// sector.
+// and no longer than ASource; where that boot sector is damaged, as long as
+// the backup boot sector a search finds for it says. Raises
+// NoDriveException in one line when the offset is no sector's start, lies
+// past the end, or holds no NTFS boot sector that either way.
 IVolumeSourcePtr VolumeAtOffset(IVolumeSourcePtr ASource, std::int64_t AOffset, const std::string& AName);
 
 // An NTFS volume found on a disk where no partition table lists it.

@@ -158,6 +158,11 @@ TEST_F(CliZappedDisk, TheSearchFindsTheVolumesOfTheZappedTable) {
                                                                   row(offsets[1], "backup boot sector", noBoot)));
     EXPECT_THAT(searched(intact, options), ::testing::IsEmpty());
   }
+  // The volume found by its backup opens from it.
+  std::string errors;
+  EXPECT_EQ(ScanRows({noBoot, "--offset", std::to_string(offsets[1])}, &errors),
+            ScanRows({intact, "--partition", "2"}));
+  EXPECT_THAT(errors, HasSubstr("The boot sector is damaged: the volume was opened from its backup copy"));
 }
 
 TEST(CliLostVolumes, AnOffsetWithoutAVolumeIsOneLineOfError) {
