@@ -25,6 +25,12 @@ constexpr std::int64_t kQuickProgressEvery = 4096;
 
 using TSector = std::array<std::uint8_t, kSmallestSectorSize>;
 
+// The bytes of the volume ABoot describes at AOffset of a disk of ADiskSize
+// bytes: a volume cut short by the disk's end keeps what is there.
+std::int64_t LengthOnDisk(const TNTFSBootSector& ABoot, std::int64_t AOffset, std::int64_t ADiskSize) {
+  return std::min(ABoot.VolumeLength().value_or(ADiskSize), ADiskSize - AOffset);
+}
+
 // The NTFS boot sector at AOffset of ASource; none where it cannot be read
 // or holds none.
 std::optional<TNTFSBootSector> BootSectorAt(IVolumeSource& ASource, std::int64_t AOffset) {
@@ -33,32 +39,6 @@ std::optional<TNTFSBootSector> BootSectorAt(IVolumeSource& ASource, std::int64_t
     return std::nullopt;
   return ReadNTFSBootSector(TByteView(sector.data(), sector.size()));
 }
-
-} // namespace
-
-IVolumeSourcePtr VolumeAtOffset(IVolumeSourcePtr ASource, std::int64_t AOffset, const std::string& AName) {
-  const std::string where = "byte " + std::to_string(AOffset) + " of \"" + AName + "\"";
-  if (AOffset < 0 || AOffset % kSmallestSectorSize != 0)
-    throw NoDriveException("No volume starts at " + where + ": volumes start at a multiple of " +
-                           std::to_string(kSmallestSectorSize) + " bytes.");
-  const std::int64_t size = ASource->Size();
-  if (AOffset >= size)
-    throw NoDriveException("No volume starts at " + where + ": it lies past the end (" + std::to_string(size) +
-                           " bytes).");
-  if (const std::optional<TNTFSBootSector> boot = BootSectorAt(*ASource, AOffset)) {
-    // A volume cut short by the end of its disk keeps what is there.
-    const std::int64_t length = std::min(boot->VolumeLength().value_or(size), size - AOffset);
-    return std::make_shared<TSliceSource>(std::move(ASource), AOffset, length);
-  }
-  // A damaged boot sector: the search finds the backup that names this
-  // start, and with it the volume's length; the volume then opens from it.
-  for (const TLostVolume& volume : SearchLostVolumes(ASource, false))
-    if (volume.Offset == AOffset)
-      return std::make_shared<TSliceSource>(std::move(ASource), AOffset, volume.Length);
-  throw NoDriveException("There is no NTFS boot sector at " + where + ".");
-}
-
-namespace {
 
 // The smallest sector after ASector that a quick search looks at.
 std::int64_t NextQuickSector(std::int64_t ASector) {
@@ -123,8 +103,7 @@ private:
     }
     if (!HoldsMFT(*FSource, AOffset, ABoot))
       return;
-    const std::int64_t length = std::min(ABoot.VolumeLength().value_or(FSize), FSize - AOffset);
-    FFound[AOffset] = TLostVolume{AOffset, length, AByBackup};
+    FFound[AOffset] = TLostVolume{AOffset, LengthOnDisk(ABoot, AOffset, FSize), AByBackup};
   }
 
   IVolumeSourcePtr FSource;
@@ -134,6 +113,26 @@ private:
 };
 
 } // namespace
+
+IVolumeSourcePtr VolumeAtOffset(IVolumeSourcePtr ASource, std::int64_t AOffset, const std::string& AName) {
+  const std::string where = "byte " + std::to_string(AOffset) + " of \"" + AName + "\"";
+  if (AOffset < 0 || AOffset % kSmallestSectorSize != 0)
+    throw NoDriveException("No volume starts at " + where + ": volumes start at a multiple of " +
+                           std::to_string(kSmallestSectorSize) + " bytes.");
+  const std::int64_t size = ASource->Size();
+  if (AOffset >= size)
+    throw NoDriveException("No volume starts at " + where + ": it lies past the end (" + std::to_string(size) +
+                           " bytes).");
+  if (const std::optional<TNTFSBootSector> boot = BootSectorAt(*ASource, AOffset)) {
+    return std::make_shared<TSliceSource>(std::move(ASource), AOffset, LengthOnDisk(*boot, AOffset, size));
+  }
+  // A damaged boot sector: the search finds the backup that names this
+  // start, and with it the volume's length; the volume then opens from it.
+  for (const TLostVolume& volume : SearchLostVolumes(ASource, false))
+    if (volume.Offset == AOffset)
+      return std::make_shared<TSliceSource>(std::move(ASource), AOffset, volume.Length);
+  throw NoDriveException("There is no NTFS boot sector at " + where + ".");
+}
 
 std::vector<TLostVolume> SearchLostVolumes(const IVolumeSourcePtr& ASource, bool ADeep,
                                            const TSearchProgress& AProgress) {
