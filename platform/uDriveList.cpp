@@ -128,6 +128,13 @@ std::vector<TDriveCandidate> CurrentImages(TVolumeImageList& AImages) {
   return images;
 }
 
+// Whether a lost volume lies in an image file rather than on a device; a
+// path that can no longer be looked at counts as an image.
+bool IsOnImage(const TDriveSource& AVolume) {
+  std::error_code ignored;
+  return !fs::is_block_file(AVolume.Path, ignored);
+}
+
 // A lost volume with what its probe finds, read through the resolver;
 // raises NoDriveException when no volume opens there.
 TDriveCandidate OpenedLostVolume(const TDriveSource& AVolume, const TSourceRequest& ARequest) {
@@ -135,7 +142,7 @@ TDriveCandidate OpenedLostVolume(const TDriveSource& AVolume, const TSourceReque
   std::optional<TVolumeProbe> probe = ProbeVolume(source);
   if (!HoldsNTFS(probe))
     probe = ProbeDamagedNTFS(source);
-  return {AVolume, dtFixed, std::move(probe), !fs::is_block_file(AVolume.Path), std::nullopt};
+  return {AVolume, dtFixed, std::move(probe), IsOnImage(AVolume), std::nullopt};
 }
 
 // Gone or no longer NTFS, a lost volume is listed without a file system,
@@ -144,7 +151,7 @@ TDriveCandidate LostVolumeCandidate(const TDriveSource& AVolume, const TSourceRe
   try {
     return OpenedLostVolume(AVolume, ARequest);
   } catch (const NoDriveException&) {
-    return {AVolume, dtFixed, std::nullopt, !fs::is_block_file(AVolume.Path), std::nullopt};
+    return {AVolume, dtFixed, std::nullopt, IsOnImage(AVolume), std::nullopt};
   }
 }
 
