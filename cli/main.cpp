@@ -20,6 +20,9 @@ void AddScanOptions(CLI::App& ACommand, TScanOptions& AOptions) {
   ACommand.add_option("--partition", AOptions.Partition,
                       "The NTFS partition of a disk or disk image, numbered as drives shows")
       ->check(CLI::PositiveNumber);
+  ACommand.add_option("--offset", AOptions.Offset,
+                      "The byte a volume that no partition table lists starts at, as the drives search shows it")
+      ->type_name("BYTES");
   ACommand.add_option("--map", AOptions.MapFile, "GNU ddrescue mapfile of the image (default: IMAGE.map beside it)");
   ACommand.add_option("--mask", AOptions.Mask, "File name mask, for example \"*.jpg;*.png\"")
       ->capture_default_str();
@@ -59,6 +62,12 @@ int main(int argc, char** argv) {
   CLI::App* drives = app.add_subcommand("drives", "List the NTFS drives, block devices and volume images");
   std::vector<std::string> driveImages;
   drives->add_option("IMAGE", driveImages, "Volume or disk images to list besides the drives");
+  bool search = false;
+  bool deepSearch = false;
+  drives->add_flag("--search", search,
+                   "Search the one disk or disk image given for NTFS volumes no partition table lists");
+  drives->add_flag("--deep", deepSearch, "With --search: look at every sector, not only where partitions start")
+      ->needs("--search");
 
   TScanOptions scan;
   CLI::App* scanCommand = app.add_subcommand("scan", "Scan a source and print the tree of what was found");
@@ -105,6 +114,11 @@ int main(int argc, char** argv) {
   InstallInterruptHandler();
   TTerminal terminal(STDERR_FILENO);
   try {
+    if (*drives && search) {
+      if (driveImages.size() != 1)
+        throw UsageError("--search takes one disk or disk image.");
+      return RunSearch(driveImages.front(), deepSearch, std::cout, terminal);
+    }
     if (*drives)
       return RunDrives(driveImages, std::cout);
     if (*scanCommand)

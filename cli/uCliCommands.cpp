@@ -4,7 +4,10 @@
 #include "cli/uCliPrompt.h"
 #include "cli/uCliSource.h"
 #include "engine/uFileMask.h"
+#include "engine/uLostVolumeSearch.h"
+#include "foundation/uSizeText.h"
 #include "foundation/uUnicode.h"
+#include "ntfs/uFSError.h"
 #include "platform/uDrivePart.h"
 #include "platform/uUDisksBus.h"
 
@@ -71,7 +74,8 @@ public:
     } catch (const InvalidMaskError& error) {
       throw UsageError(error.what());
     }
-    const TCliSource source = ResolveSource(FDrives, CliResolver(), AOptions.Source, AOptions.Partition,
+    const TCliSource source = ResolveSource(FDrives, CliResolver(), TDriveSource{AOptions.Source, AOptions.Partition,
+                                                                                 AOptions.Offset},
                                             AOptions.MapFile);
     // Said before anything is read: a mapfile passed over, a volume the
     // system may write to while it is scanned.
@@ -151,6 +155,19 @@ std::string ColumnText(const std::string& AText, std::size_t AWidth) {
   return AText + std::string(AWidth > AText.size() ? AWidth - AText.size() : 0, ' ');
 }
 
+// ARows as columns as wide as their widest text, two blanks apart.
+void WriteColumns(const std::vector<std::vector<std::string>>& ARows, std::ostream& AOut) {
+  std::vector<std::size_t> widths(ARows.front().size(), 0);
+  for (const auto& row : ARows)
+    for (std::size_t i = 0; i < row.size(); ++i)
+      widths[i] = std::max(widths[i], row[i].size());
+  for (const auto& row : ARows) {
+    for (std::size_t i = 0; i + 1 < row.size(); ++i)
+      AOut << ColumnText(row[i], widths[i]) << "  ";
+    AOut << row.back() << '\n';
+  }
+}
+
 } // namespace
 
 int RunDrives(const std::vector<std::string>& AImages, std::ostream& AOut) {
@@ -167,14 +184,29 @@ int RunDrives(const std::vector<std::string>& AImages, std::ostream& AOut) {
                     ToNativePath(drive->FileSystemName), DriveKindName(drives, *drive),
                     source.Partition != 0 ? PartitionText(source.Partition, source.Path) : source.Path});
   }
-  std::vector<std::size_t> widths(rows.front().size(), 0);
-  for (const auto& row : rows)
-    for (std::size_t i = 0; i < row.size(); ++i)
-      widths[i] = std::max(widths[i], row[i].size());
-  for (const auto& row : rows) {
-    for (std::size_t i = 0; i + 1 < row.size(); ++i)
-      AOut << ColumnText(row[i], widths[i]) << "  ";
-    AOut << row.back() << '\n';
+  WriteColumns(rows, AOut);
+  return ecDone;
+}
+
+int RunSearch(const std::string& ADisk, bool ADeep, std::ostream& AOut, TTerminal& ATerminal) {
+  TOpenedSourcePtr disk;
+  try {
+    disk = CliResolver().Open(TSourceRequest{ADisk});
+  } catch (const NoDriveException& error) {
+    throw SourceError(error.what());
+  }
+  const auto view = std::make_shared<TTerminalProgressView>(ATerminal);
+  ProgressEx::AddView(view);
+  const std::vector<TLostVolume> found = SearchLostVolumesWithProgress(disk->Source(), ADeep);
+  ProgressEx::RemoveView(view);
+  std::vector<std::vector<std::string>> rows = {{"OFFSET", "SIZE", "FOUND BY", "NAME"}};
+  for (const TLostVolume& volume : found)
+    rows.push_back({std::to_string(volume.Offset), SizeText(volume.Length),
+                    volume.ByBackup ? "backup boot sector" : "boot sector", LostVolumeText(volume.Offset, ADisk)});
+  WriteColumns(rows, AOut);
+  if (view->Canceled()) {
+    ATerminal.WriteLine("Search canceled: the list shows what was found until then.", TTerminal::tnWarning);
+    return ecCanceled;
   }
   return ecDone;
 }

@@ -4,6 +4,7 @@
 #include "cli/uCliTerminal.h"
 #include "engine/uAppContext.h"
 
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -35,6 +36,7 @@ public:
 struct TScanOptions {
   std::string Source;
   int Partition = 0;  // of a disk or disk image; 0 for none given
+  std::int64_t Offset = 0; // where a volume no table lists starts; 0 for none given
   std::string MapFile; // ddrescue's mapfile of the image; empty to look beside it
   std::string Mask = "*";
   TListingFormat Format = TListingFormat::lfTree;
@@ -59,6 +61,10 @@ struct TRestoreOptions {
 // The source drives as the source drive page lists them, with the volume
 // and disk images AImages listed first.
 int RunDrives(const std::vector<std::string>& AImages, std::ostream& AOut);
+// Searches the disk or disk image ADisk for NTFS volumes its partition
+// table does not list (with ADeep at every sector) and lists each with its
+// offset, for scan --offset.
+int RunSearch(const std::string& ADisk, bool ADeep, std::ostream& AOut, TTerminal& ATerminal);
 // RunScan and RunRestore leave what the scan built to the process's exit:
 // each is the last thing a process does.
 // Scans the source and writes its folder tree to AOut.

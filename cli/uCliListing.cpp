@@ -1,6 +1,7 @@
 #include "cli/uCliListing.h"
 
 #include "engine/uTreeWalk.h"
+#include "foundation/uSizeText.h"
 #include "foundation/uUnicode.h"
 #include "ntfs/uNTFSUtils.h"
 
@@ -18,7 +19,6 @@ namespace {
 constexpr std::array<const char*, 10> kColumns = {"record",     "kind",       "deleted", "size",   "overwrite",
                                                   "created",    "deleted_at", "attributes", "path", "streams"};
 constexpr char kWhitespace[] = " \t";
-constexpr double kKiB = 1024.0;
 // What the listing gathers before it goes to the stream in one write.
 constexpr std::size_t kWritePiece = 256 * 1024;
 
@@ -173,23 +173,7 @@ void AppendJsonRow(std::string& AOut, const TListingRow& ARow, bool AFirst) {
   AOut += "]}";
 }
 
-void AppendSizeText(std::string& AOut, std::int64_t ASize) {
-  if (ASize < 1024) {
-    AppendNumber(AOut, ASize);
-    AOut += " B";
-    return;
-  }
-  static constexpr std::array<const char*, 5> units = {"KiB", "MiB", "GiB", "TiB", "PiB"};
-  double value = static_cast<double>(ASize) / kKiB;
-  std::size_t unit = 0;
-  for (; value >= kKiB && unit + 1 < units.size(); ++unit)
-    value /= kKiB;
-  std::array<char, 64> buffer{};
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, 1);
-  AOut.append(buffer.data(), result.ptr);
-  AOut += ' ';
-  AOut += units[unit];
-}
+void AppendSizeText(std::string& AOut, std::int64_t ASize) { AOut += SizeText(ASize); }
 
 // An indented line per node: folders end in "/", files show their size and
 // how much of them is estimated overwritten.

@@ -46,30 +46,39 @@ TVolumeInformationRecord& ChosenPartition(const std::string& APath,
                    "; its NTFS partitions: " + PartitionList(ADrives) + ".");
 }
 
-TVolumeInformationRecord& ChosenDrive(TDriveList& ADrives, const std::string& ASource, int APartition) {
-  if (const std::optional<char16_t> letter = TDriveTable::DriveLetter(FromNativePath(ASource))) {
-    if (APartition != 0)
-      throw UsageError("--partition goes with a disk or a disk image, not with a drive letter.");
+const TVolumeInformationRecord& ChosenDrive(TDriveList& ADrives, const TDriveSource& ASource) {
+  const auto& [path, partition, offset] = ASource;
+  if (const std::optional<char16_t> letter = TDriveTable::DriveLetter(FromNativePath(path))) {
+    if (partition != 0 || offset != 0)
+      throw UsageError(std::string(partition != 0 ? "--partition" : "--offset") +
+                       " goes with a disk or a disk image, not with a drive letter.");
     if (!ADrives.Table().SourceOf(*letter))
       throw SourceError("There is no drive " + ToNativePath(std::u16string{*letter, u':'}) + ".");
     return ADrives.Record(static_cast<TDriveLetter>(*letter));
   }
+  if (offset != 0) {
+    try {
+      return ADrives.AddLostVolume(ASource);
+    } catch (const VolumeImageError& error) {
+      throw SourceError(error.what());
+    }
+  }
   // A device or image the list holds already, by whatever name or link,
   // keeps its drives; an image it does not hold is added.
-  std::vector<PVolumeInformationRecord> drives = ADrives.DrivesOf(ASource);
+  std::vector<PVolumeInformationRecord> drives = ADrives.DrivesOf(path);
   if (drives.empty()) {
-    ListImage(ADrives, ASource);
-    drives = ADrives.DrivesOf(ASource);
+    ListImage(ADrives, path);
+    drives = ADrives.DrivesOf(path);
   }
-  return ChosenPartition(ASource, drives, APartition);
+  return ChosenPartition(path, drives, partition);
 }
 
 } // namespace
 
-TCliSource ResolveSource(TDriveList& ADrives, const TSourceResolver& AResolver, const std::string& ASource,
-                         int APartition, const std::string& AMapFile) {
+TCliSource ResolveSource(TDriveList& ADrives, const TSourceResolver& AResolver, const TDriveSource& ASource,
+                         const std::string& AMapFile) {
   ADrives.Refresh();
-  const TVolumeInformationRecord& drive = ChosenDrive(ADrives, ASource, APartition);
+  const TVolumeInformationRecord& drive = ChosenDrive(ADrives, ASource);
   if (!AMapFile.empty())
     ADrives.ChooseRescueMap(drive.Source.Path, AMapFile);
   TCliSource source{nullptr, drive.RootPathName};

@@ -24,13 +24,14 @@ struct TCliSource {
 // Opens the source given on the command line through AResolver: a drive
 // name ("D:") from ADrives, or a block device or volume image file, which
 // ADrives lists, under the next free letter while there is one, unless it
-// lists it already. A
-// disk or disk image gives the NTFS partition numbered APartition, or its
-// only one when APartition is 0; several without a number are a UsageError
-// that lists them. AMapFile, when given, is the image's ddrescue mapfile.
+// lists it already. A disk or disk image gives the NTFS partition numbered
+// ASource.Partition, or its only one when that is 0; several without a
+// number are a UsageError that lists them. With ASource.Offset, the volume
+// that starts there (in the partition, when one is named) is listed and
+// read instead. AMapFile, when given, is the image's ddrescue mapfile.
 // Refreshes ADrives first.
-TCliSource ResolveSource(TDriveList& ADrives, const TSourceResolver& AResolver, const std::string& ASource,
-                         int APartition = 0, const std::string& AMapFile = {});
+TCliSource ResolveSource(TDriveList& ADrives, const TSourceResolver& AResolver, const TDriveSource& ASource,
+                         const std::string& AMapFile = {});
 
 // Lists a volume or disk image file in ADrives as AddVolumeImage does;
 // SourceError when it cannot.

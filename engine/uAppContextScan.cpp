@@ -218,6 +218,8 @@ void TNTFSRecoveryContext::ProcessScan() {
   TNTFSVolumeRef volume(OpenSourceVolume());
   NoteUnreadableClusters(volume.Get(), *FSource->Source());
   TProgressExLevel level("Scanning...", 3, "");
+  for (const std::string& note : volume->OpeningNotes)
+    ProgressEx::Detail(pdsWarning, note);
   try {
     NewItem(FRootItems, volume->RootDirRef, MFT_REF{}, driveName, true, false)->SequenceNumber =
         volume->RootDirRef.Number();

@@ -18,20 +18,23 @@ namespace {
 
 // Boot sector fields.
 namespace BootSectorField {
+constexpr std::size_t OEMId = 0x03;
 constexpr std::size_t BytesPerSector = 0x0B;
 constexpr std::size_t SectorsPerCluster = 0x0D;
 constexpr std::size_t TotalSectors = 0x28;
 constexpr std::size_t MFTLcn = 0x30;
+constexpr std::size_t MFTMirrLcn = 0x38;
 constexpr std::size_t ClustersPerMFTRecord = 0x40;
-constexpr std::size_t OEMId = 0x03;
+constexpr std::size_t EndMarker = 0x1FE;
 constexpr std::size_t ReadSize = 556;
 } // namespace BootSectorField
 
-// The boot sector's OEM id on every NTFS volume.
+// The boot sector's OEM id on every NTFS volume, and the marker every boot
+// sector ends its first 512 bytes with.
 constexpr std::string_view NTFSOEMId = "NTFS    ";
-// Formatting keeps a copy of the boot sector in the volume's last sector;
-// sectors are 512 to 4,096 bytes.
-constexpr std::int64_t SmallestSectorSize = 512;
+constexpr std::uint16_t BootSectorEndMarker = 0xAA55;
+// Formatting keeps a copy of the boot sector in the sector just past the
+// volume's sector count; sectors are 512 to 4,096 bytes.
 constexpr std::int64_t LargestSectorSize = 4096;
 
 // Windows 10 1709 and later store more than 128 sectors per cluster (2 MiB
@@ -48,6 +51,7 @@ constexpr std::int64_t MaxMFTRecordSize = 65536;
 
 constexpr std::int64_t MFTRecordNumber = 0;
 constexpr std::int64_t BitmapRecordNumber = 6;
+constexpr std::u16string_view MFTFileName = u"$MFT";
 
 const std::string NotNTFS = "Error: It is not a valid NTFS partition! ";
 
@@ -75,89 +79,127 @@ std::int64_t MFTRecordSizeOf(std::uint32_t AClustersPerMFTRecord, std::uint32_t 
   return size;
 }
 
-void ReadGeometry(PNTFSVolume AVolume, TByteView ABoot) {
-  AVolume->SectorSize = ABoot.Get<std::uint16_t>(BootSectorField::BytesPerSector);
-  if (!IsPowerOfTwo(AVolume->SectorSize))
-    throw FSError(NotNTFS + "bytes_per_sector (boot sector offset 0x0B) is " + std::to_string(AVolume->SectorSize) +
+// The geometry of ABoot, raising FSError that names the first field that
+// makes no sense.
+TNTFSBootSector ParseBootSector(TByteView ABoot) {
+  TNTFSBootSector boot;
+  boot.SectorSize = ABoot.Get<std::uint16_t>(BootSectorField::BytesPerSector);
+  if (!IsPowerOfTwo(boot.SectorSize))
+    throw FSError(NotNTFS + "bytes_per_sector (boot sector offset 0x0B) is " + std::to_string(boot.SectorSize) +
                   "; expected a power of 2.");
+  boot.SectorsPerCluster = SectorsPerCluster(ABoot.Get<std::uint8_t>(BootSectorField::SectorsPerCluster));
+  boot.TotalSectors = static_cast<std::int64_t>(ABoot.Get<std::uint64_t>(BootSectorField::TotalSectors) &
+                                                static_cast<std::uint64_t>(INT64_MAX));
+  boot.MFTLcn = ABoot.Get<std::int64_t>(BootSectorField::MFTLcn);
+  boot.MFTMirrLcn = ABoot.Get<std::int64_t>(BootSectorField::MFTMirrLcn);
+  boot.ClustersPerMFTRecord = ABoot.Get<std::uint32_t>(BootSectorField::ClustersPerMFTRecord);
+  boot.MFTRecordSize = static_cast<std::uint32_t>(MFTRecordSizeOf(boot.ClustersPerMFTRecord, boot.ClusterSize()));
+  return boot;
+}
+
+bool HasNTFSSignature(TByteView ABoot) {
+  const TByteView oemId = ABoot.Sub(BootSectorField::OEMId, NTFSOEMId.size());
+  return oemId.Size() == NTFSOEMId.size() &&
+         std::equal(NTFSOEMId.begin(), NTFSOEMId.end(), oemId.Data()) &&
+         ABoot.Get<std::uint16_t>(BootSectorField::EndMarker) == BootSectorEndMarker;
+}
+
+void ReadGeometry(PNTFSVolume AVolume, const TNTFSBootSector& ABoot) {
+  AVolume->SectorSize = ABoot.SectorSize;
   AVolume->SectorSizeBits = NTFSUtils::GetSizeBits(AVolume->SectorSize);
-  const std::uint32_t sectorsPerCluster =
-      SectorsPerCluster(ABoot.Get<std::uint8_t>(BootSectorField::SectorsPerCluster));
-  AVolume->NumberOfClusters = static_cast<std::int64_t>(ABoot.Get<std::uint64_t>(BootSectorField::TotalSectors) >>
-                                                        NTFSUtils::GetSizeBits(sectorsPerCluster));
-  AVolume->MFTLcn = ABoot.Get<std::int64_t>(BootSectorField::MFTLcn);
-  AVolume->ClusterSize = AVolume->SectorSize * sectorsPerCluster;
+  AVolume->NumberOfClusters = ABoot.TotalSectors >> NTFSUtils::GetSizeBits(ABoot.SectorsPerCluster);
+  AVolume->MFTLcn = ABoot.MFTLcn;
+  AVolume->ClusterSize = ABoot.ClusterSize();
   AVolume->ClusterSizeBits = NTFSUtils::GetSizeBits(AVolume->ClusterSize);
-  AVolume->ClustersPerMFTRecord = ABoot.Get<std::uint32_t>(BootSectorField::ClustersPerMFTRecord);
-  AVolume->MFTRecordSize =
-      static_cast<std::uint32_t>(MFTRecordSizeOf(AVolume->ClustersPerMFTRecord, AVolume->ClusterSize));
+  AVolume->ClustersPerMFTRecord = ABoot.ClustersPerMFTRecord;
+  AVolume->MFTRecordSize = ABoot.MFTRecordSize;
   AVolume->MFTRecordSizeBits = NTFSUtils::GetSizeBits(AVolume->MFTRecordSize);
 }
 
-using TBootSector = std::array<std::uint8_t, BootSectorField::ReadSize>;
-
-// Whether ABoot, read from the last ASectorSize bytes of the volume, is the
-// copy of an NTFS boot sector that has sectors of that size.
-bool IsBackupBootSector(const TBootSector& ABoot, std::int64_t ASectorSize) {
-  const TByteView boot(ABoot.data(), ABoot.size());
-  return std::equal(NTFSOEMId.begin(), NTFSOEMId.end(), ABoot.begin() + BootSectorField::OEMId) &&
-         boot.Get<std::uint16_t>(BootSectorField::BytesPerSector) == ASectorSize;
-}
+using TBootSectorBytes = std::array<std::uint8_t, BootSectorField::ReadSize>;
 
 // The backup copy of the boot sector in the volume's last sector, tried for
 // each sector size; nothing when none is there to be read.
-std::optional<TBootSector> BackupBootSector(IStreamEx& ADevice) {
+std::optional<TBootSectorBytes> BackupBootSector(IStreamEx& ADevice) {
   const std::int64_t size = ADevice.Size();
-  for (std::int64_t sectorSize = SmallestSectorSize; sectorSize <= LargestSectorSize && sectorSize <= size;
+  for (std::int64_t sectorSize = kSmallestSectorSize; sectorSize <= LargestSectorSize && sectorSize <= size;
        sectorSize *= 2) {
-    TBootSector boot{};
-    if (ADevice.Read(size - sectorSize, SmallestSectorSize, boot.data()) == SmallestSectorSize &&
-        IsBackupBootSector(boot, sectorSize))
+    TBootSectorBytes boot{};
+    const TByteView bytes(boot.data(), boot.size());
+    if (ADevice.Read(size - sectorSize, kSmallestSectorSize, boot.data()) == kSmallestSectorSize &&
+        HasNTFSSignature(bytes) && bytes.Get<std::uint16_t>(BootSectorField::BytesPerSector) == sectorSize)
       return boot;
   }
   return std::nullopt;
 }
 
-// The boot sector, or its backup when the source cannot deliver the first
-// sector: a volume whose boot sector is unreadable is named as such, not
-// taken for an empty one. Nothing for a source that holds no bytes.
-std::optional<TBootSector> BootSectorOf(IStreamEx& ADevice) {
-  TBootSector boot{};
-  if (ADevice.Read(0, boot.size(), boot.data()) > 0)
+// The boot sector, or its backup when the first sector cannot be read or
+// holds no NTFS boot sector (AVolume's notes say so): a volume whose boot
+// sector is damaged is named as such, not taken for an empty one. Nothing
+// for a source that holds no bytes.
+std::optional<TBootSectorBytes> BootSectorOf(PNTFSVolume AVolume) {
+  IStreamEx& device = *AVolume->Device;
+  TBootSectorBytes boot{};
+  const bool read = device.Read(0, boot.size(), boot.data()) > 0;
+  if (read && HasNTFSSignature(TByteView(boot.data(), boot.size())))
     return boot;
-  if (ADevice.Size() == 0)
+  if (device.Size() == 0)
     return std::nullopt;
-  if (const std::optional<TBootSector> backup = BackupBootSector(ADevice))
+  if (const std::optional<TBootSectorBytes> backup = BackupBootSector(device)) {
+    AVolume->OpeningNotes.push_back(
+        std::string("The boot sector ") + (read ? "is damaged" : "cannot be read") +
+        ": the volume was opened from its backup copy in the volume's last sector.");
     return backup;
+  }
+  if (read)
+    return boot;
   throw FSError("The boot sector (byte 0 of the volume) cannot be read from the source drive, nor its backup copy "
                 "in the volume's last sector.");
 }
 
 // The byte offset of the MFT's first cluster, checked against the device.
-std::int64_t MFTOffsetOf(PNTFSVolume AVolume) {
-  const auto offset = CheckedMul<std::int64_t>(AVolume->MFTLcn, AVolume->ClusterSize);
-  if (AVolume->MFTLcn < 0 || !offset || *offset > AVolume->Device->Size())
-    throw FSError(NotNTFS + "The MFT's first cluster (boot sector offset 0x30) is " +
-                  std::to_string(AVolume->MFTLcn) + ", outside the volume.");
+std::int64_t MFTOffsetOf(PNTFSVolume AVolume, NTFS_LCN AMFTLcn) {
+  const auto offset = CheckedMul<std::int64_t>(AMFTLcn, AVolume->ClusterSize);
+  if (AMFTLcn < 0 || !offset || *offset > AVolume->Device->Size())
+    throw FSError(NotNTFS + "The MFT's first cluster (boot sector offset 0x30) is " + std::to_string(AMFTLcn) +
+                  ", outside the volume.");
   return *offset;
 }
 
-// The root folder's reference is the parent of the MFT's own name, read
-// from record 0 as it lies on disk. Without record 0 there is no way to the
-// rest of the MFT, so a record the source cannot deliver, or one that is no
-// FILE record, ends the opening with the reason.
-MFT_REF RootDirRefOf(PNTFSVolume AVolume, std::int64_t AMFTOffset) {
-  TMemHolder record(static_cast<std::int32_t>(AVolume->MFTRecordSize));
-  const std::string where = "The MFT's first record (byte " + std::to_string(AMFTOffset) + " of the volume)";
-  if (AVolume->Device->Read(AMFTOffset, record.Size(), record.Ptr()) < record.Size())
-    throw FSError(where + " cannot be read from the source drive.");
-  if (!PMFTRecord(TByteView(record.Ptr(), static_cast<std::size_t>(record.Size()))).IsFileRecord())
-    throw FSError(where + " is damaged: it does not start with \"FILE\".");
+// The $FILE_NAME of a FILE record as it lies on disk (fix-ups not applied:
+// they touch only the last word of each sector, never a name this early in
+// the record); none when it has none.
+PMFTFilenameAttribute FileNameOf(TByteView ARecord) {
   PMFTAttributeRecord fileName;
-  if (!NTFSAttribute::FindInternal(true, TByteView(record.Ptr(), static_cast<std::size_t>(record.Size())),
-                                   AttributeType::FileName, 0, fileName))
+  if (!PMFTRecord(ARecord).IsFileRecord() ||
+      !NTFSAttribute::FindInternal(true, ARecord, AttributeType::FileName, 0, fileName))
     return {};
-  return PMFTFilenameAttribute(NTFSAttribute::GetResidentData(fileName)).DirectoryFileReferenceNumber();
+  return PMFTFilenameAttribute(NTFSAttribute::GetResidentData(fileName));
+}
+
+// Record 0 where the MFT's first cluster says, or else its copy in
+// $MFTMirr (the note says so): without record 0 there is no way to the rest
+// of the MFT, so when neither is a FILE record the opening ends with the
+// reason. Gives the offset record 0 is read from.
+std::int64_t MFTRecordZeroOffset(PNTFSVolume AVolume, const TNTFSBootSector& ABoot) {
+  const std::int64_t mftOffset = MFTOffsetOf(AVolume, ABoot.MFTLcn);
+  TMemHolder record(static_cast<std::int32_t>(AVolume->MFTRecordSize));
+  const TByteView bytes(record.Ptr(), static_cast<std::size_t>(record.Size()));
+  const bool read = AVolume->Device->Read(mftOffset, record.Size(), record.Ptr()) == record.Size();
+  if (read && PMFTRecord(bytes).IsFileRecord())
+    return mftOffset;
+  const std::string damage = "The MFT's first record (byte " + std::to_string(mftOffset) + " of the volume)" +
+                             (read ? " is damaged: it does not start with \"FILE\"" : " cannot be read from the source drive");
+  // The mirror's cluster is checked like the MFT's, but a mirror outside
+  // the volume only means there is no copy to fall back on.
+  const auto mirrorOffset = CheckedMul<std::int64_t>(ABoot.MFTMirrLcn, AVolume->ClusterSize);
+  if (ABoot.MFTMirrLcn > 0 && mirrorOffset && *mirrorOffset < AVolume->Device->Size() &&
+      AVolume->Device->Read(*mirrorOffset, record.Size(), record.Ptr()) == record.Size() && IsMFTRecordZero(bytes)) {
+    AVolume->OpeningNotes.push_back(damage + ": the MFT was found through its copy in $MFTMirr (byte " +
+                                    std::to_string(*mirrorOffset) + " of the volume).");
+    return *mirrorOffset;
+  }
+  throw FSError(damage + ".");
 }
 
 // The unnamed data of a system record, or nothing when it has no $DATA.
@@ -195,9 +237,16 @@ private:
   PNTFSVolume FVolume;
 };
 
-void Bootstrap(PNTFSVolume AVolume, std::int64_t AMFTOffset) {
+// Reads record 0 from ARecordZeroOffset (the MFT or its mirror) to learn
+// where the whole MFT lies, then the bitmap through it.
+void Bootstrap(PNTFSVolume AVolume, std::int64_t ARecordZeroOffset) {
   const TSetupReference setup(AVolume);
-  AVolume->RootDirRef = RootDirRefOf(AVolume, AMFTOffset);
+  AVolume->MFTDataStream = StreamEx::GetProxyStream(AVolume->Device, ARecordZeroOffset);
+  TMemHolder record(static_cast<std::int32_t>(AVolume->MFTRecordSize));
+  AVolume->Device->Read(ARecordZeroOffset, record.Size(), record.Ptr());
+  // The root folder's reference is the parent of the MFT's own name.
+  if (const PMFTFilenameAttribute name = FileNameOf(TByteView(record.Ptr(), static_cast<std::size_t>(record.Size()))))
+    AVolume->RootDirRef = name.DirectoryFileReferenceNumber();
   IStreamExPtr mft = DataStreamOfRecord(AVolume, MFTRecordNumber);
   if (!mft)
     throw FSError(NotNTFS + "MFT record 0 has no $DATA attribute.");
@@ -226,6 +275,32 @@ TMFTRefKey MFTRefKey(MFT_REF ARef) {
   return key;
 }
 
+std::optional<std::int64_t> TNTFSBootSector::VolumeLength() const {
+  const std::optional<std::int64_t> sectors = CheckedAdd<std::int64_t>(TotalSectors, 1);
+  return sectors ? CheckedMul<std::int64_t>(*sectors, SectorSize) : std::nullopt;
+}
+
+std::optional<TNTFSBootSector> ReadNTFSBootSector(TByteView ABytes) {
+  if (!HasNTFSSignature(ABytes))
+    return std::nullopt;
+  try {
+    return ParseBootSector(ABytes);
+  } catch (const FSError&) {
+    return std::nullopt;
+  }
+}
+
+bool IsMFTRecordZero(TByteView ARecord) {
+  const PMFTFilenameAttribute name = FileNameOf(ARecord);
+  if (!name || name.NameLength() != MFTFileName.size())
+    return false;
+  const TByteView chars = name.Bytes().Sub(FileNameField::Name, MFTFileName.size() * 2);
+  for (std::size_t i = 0; i < MFTFileName.size(); ++i)
+    if (chars.Get<std::uint16_t>(2 * i) != MFTFileName[i])
+      return false;
+  return true;
+}
+
 bool PMFTRecord::IsFileRecord() const {
   return FBytes.Get<std::uint32_t>(MFTRecordField::Identifier) == 0x454C4946; // "FILE"
 }
@@ -237,13 +312,12 @@ PNTFSVolume NTFSVolumeInit(const std::u16string& AName, IVolumeSourcePtr ASource
   volume->NodeCache = ExListBuilder::CreateList(static_cast<std::int32_t>(sizeof(PNTFSNode)));
   volume->Device = std::make_shared<TPhysicalFile>(AName, std::move(ASource));
   try {
-    const std::optional<TBootSector> boot = BootSectorOf(*volume->Device);
-    if (!boot)
+    const std::optional<TBootSectorBytes> bytes = BootSectorOf(volume.get());
+    if (!bytes)
       return volume.release();
-    ReadGeometry(volume.get(), TByteView(boot->data(), boot->size()));
-    const std::int64_t mftOffset = MFTOffsetOf(volume.get());
-    volume->MFTDataStream = StreamEx::GetProxyStream(volume->Device, mftOffset);
-    Bootstrap(volume.get(), mftOffset);
+    const TNTFSBootSector boot = ParseBootSector(TByteView(bytes->data(), bytes->size()));
+    ReadGeometry(volume.get(), boot);
+    Bootstrap(volume.get(), MFTRecordZeroOffset(volume.get(), boot));
     volume->Initialized = true;
     return volume.release();
   } catch (...) {

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -114,8 +115,40 @@ struct TNTFSVolumeRecord {
   // (uNTFSNode.cpp); freed with the volume.
   std::vector<PNTFSNode> SpareNodes;
   std::int64_t RefCount = 0;
+  // What opening had to work around (a damaged boot sector read from its
+  // backup, record 0 read from $MFTMirr), for the scan's log.
+  std::vector<std::string> OpeningNotes;
 };
 using PNTFSVolume = TNTFSVolumeRecord*;
+
+// What an NTFS boot sector says of its volume.
+struct TNTFSBootSector {
+  std::uint16_t SectorSize = 0;
+  std::uint32_t SectorsPerCluster = 0;
+  std::int64_t TotalSectors = 0; // the backup boot sector lies just past them
+  NTFS_LCN MFTLcn = 0;
+  NTFS_LCN MFTMirrLcn = 0;
+  std::uint32_t ClustersPerMFTRecord = 0;
+  std::uint32_t MFTRecordSize = 0;
+
+  std::uint32_t ClusterSize() const { return SectorSize * SectorsPerCluster; }
+  // The volume's bytes with the backup boot sector after its sectors; none
+  // when the count overflows.
+  std::optional<std::int64_t> VolumeLength() const;
+};
+
+// The smallest sector an NTFS volume has; boot sectors and their backups
+// are looked for at multiples of it.
+constexpr std::int64_t kSmallestSectorSize = 512;
+
+// Reads ABytes (at least kSmallestSectorSize of them) as an NTFS boot
+// sector: none when it carries no NTFS signature or its geometry makes no
+// sense.
+std::optional<TNTFSBootSector> ReadNTFSBootSector(TByteView ABytes);
+
+// Whether ARecord, an MFT record block as it lies on disk, is the $MFT's
+// own record 0: a FILE record whose name is "$MFT".
+bool IsMFTRecordZero(TByteView ARecord);
 
 // Opens the volume held by ASource, known to the user as AName (a drive
 // name, block device or image path), and reads its geometry and MFT. The

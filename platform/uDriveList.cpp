@@ -82,6 +82,15 @@ std::string AbsoluteImagePath(const std::string& APath) {
   return fs::absolute(APath).lexically_normal().string();
 }
 
+// The NTFS volume with a damaged boot sector or MFT start that APath holds.
+std::optional<TVolumeProbe> DamagedNTFSAt(const std::string& APath) {
+  try {
+    return ProbeDamagedNTFS(TSourceResolver().Open(TSourceRequest{APath})->Source());
+  } catch (const NoDriveException&) {
+    return std::nullopt;
+  }
+}
+
 // The NTFS partitions of a disk's partition table, each a candidate of its
 // own.
 std::vector<TDriveCandidate> NTFSPartitionsOf(const std::string& APath, TDriveType ADriveType, bool AIsImage) {
@@ -96,9 +105,12 @@ std::vector<TDriveCandidate> NTFSPartitionsOf(const std::string& APath, TDriveTy
 // holds NTFS partitions gives those instead.
 std::vector<TDriveCandidate> CandidatesOf(const std::string& APath, TDriveType ADriveType, bool AIsImage) {
   std::optional<TVolumeProbe> probe = ProbeVolume(APath);
-  if (probe && !HoldsNTFS(probe))
+  if (probe && !HoldsNTFS(probe)) {
     if (std::vector<TDriveCandidate> partitions = NTFSPartitionsOf(APath, ADriveType, AIsImage); !partitions.empty())
       return partitions;
+    if (probe->Type.empty())
+      probe = DamagedNTFSAt(APath).value_or(*probe);
+  }
   return {{{APath}, ADriveType, std::move(probe), AIsImage, std::nullopt}};
 }
 
@@ -116,7 +128,35 @@ std::vector<TDriveCandidate> CurrentImages(TVolumeImageList& AImages) {
   return images;
 }
 
-std::vector<TDriveCandidate> CurrentVolumes(const TBlockDeviceRoots& ARoots, TVolumeImageList& AImages) {
+// Whether a lost volume lies in an image file rather than on a device; a
+// path that can no longer be looked at counts as an image.
+bool IsOnImage(const TDriveSource& AVolume) {
+  std::error_code ignored;
+  return !fs::is_block_file(AVolume.Path, ignored);
+}
+
+// A lost volume with what its probe finds, read through the resolver;
+// raises NoDriveException when no volume opens there.
+TDriveCandidate OpenedLostVolume(const TDriveSource& AVolume, const TSourceRequest& ARequest) {
+  const IVolumeSourcePtr source = TSourceResolver().Open(ARequest)->Source();
+  std::optional<TVolumeProbe> probe = ProbeVolume(source);
+  if (!HoldsNTFS(probe))
+    probe = ProbeDamagedNTFS(source);
+  return {AVolume, dtFixed, std::move(probe), IsOnImage(AVolume), std::nullopt};
+}
+
+// Gone or no longer NTFS, a lost volume is listed without a file system,
+// so the drive list leaves it out.
+TDriveCandidate LostVolumeCandidate(const TDriveSource& AVolume, const TSourceRequest& ARequest) {
+  try {
+    return OpenedLostVolume(AVolume, ARequest);
+  } catch (const NoDriveException&) {
+    return {AVolume, dtFixed, std::nullopt, IsOnImage(AVolume), std::nullopt};
+  }
+}
+
+std::vector<TDriveCandidate> CurrentVolumes(const TBlockDeviceRoots& ARoots, TVolumeImageList& AImages,
+                                            const std::vector<TDriveCandidate>& ALostVolumes) {
   std::vector<TDriveCandidate> volumes;
   for (const TBlockDevice& device : ListBlockDevices(ARoots)) {
     std::vector<TDriveCandidate> found = CandidatesOf(device.DevicePath, DriveTypeOf(device.Kind), false);
@@ -132,6 +172,7 @@ std::vector<TDriveCandidate> CurrentVolumes(const TBlockDeviceRoots& ARoots, TVo
   }
   std::vector<TDriveCandidate> images = CurrentImages(AImages);
   volumes.insert(volumes.end(), std::make_move_iterator(images.begin()), std::make_move_iterator(images.end()));
+  volumes.insert(volumes.end(), ALostVolumes.begin(), ALostVolumes.end());
   return volumes;
 }
 
@@ -160,11 +201,12 @@ std::vector<std::optional<TDriveLetter>> AssignLetters(const TDriveTable& APrevi
 }
 
 // Where a volume lies, as short as tells it apart: its device, or its
-// image's file name, with the partition.
+// image's file name, with the partition and the offset.
 std::string PlaceOf(const TDriveCandidate& AVolume) {
-  const std::string& path = AVolume.Source.Path;
-  const std::string shown = AVolume.IsImage ? fs::path(path).filename().string() : path;
-  return AVolume.Source.Partition != 0 ? PartitionText(AVolume.Source.Partition, shown) : shown;
+  const TDriveSource& source = AVolume.Source;
+  const std::string shown = AVolume.IsImage ? fs::path(source.Path).filename().string() : source.Path;
+  const std::string disk = source.Partition != 0 ? PartitionText(source.Partition, shown) : shown;
+  return source.Offset != 0 ? LostVolumeText(source.Offset, disk) : disk;
 }
 
 std::u16string VolumeNameOf(const TDriveCandidate& AVolume) {
@@ -175,7 +217,7 @@ std::u16string VolumeNameOf(const TDriveCandidate& AVolume) {
     const std::string where = PartitionText(entry.Number, disk);
     return FromNativePath(entry.Name.empty() ? where : entry.Name + ", " + where);
   }
-  if (AVolume.Source.Partition != 0 || AVolume.IsImage)
+  if (AVolume.Source.Partition != 0 || AVolume.Source.Offset != 0 || AVolume.IsImage)
     return FromNativePath(PlaceOf(AVolume));
   return kNoLabel;
 }
@@ -224,7 +266,10 @@ TVolumeInformationRecord& TDriveList::Record(TDriveLetter ALetter) {
 }
 
 void TDriveList::Refresh() {
-  const std::vector<TDriveCandidate> volumes = CurrentVolumes(FRoots, FImages);
+  std::vector<TDriveCandidate> lostVolumes;
+  for (const TDriveSource& volume : FLostVolumes)
+    lostVolumes.push_back(LostVolumeCandidate(volume, RequestOf(volume)));
+  const std::vector<TDriveCandidate> volumes = CurrentVolumes(FRoots, FImages, lostVolumes);
   const std::vector<std::optional<TDriveLetter>> letters = AssignLetters(FTable, volumes);
 
   FTable.Clear();
@@ -317,11 +362,12 @@ const TVolumeInformationRecord& TDriveList::AddVolumeImage(const std::string& AP
     throw VolumeImageError("The volume image \"" + path + "\" cannot be read.");
   if (!HoldsNTFS(probe)) {
     const std::vector<TPartition> partitions = ProbePartitions(path);
-    if (partitions.empty())
-      throw VolumeImageError(WhyNotNTFS(path, std::move(source)));
-    if (std::none_of(partitions.begin(), partitions.end(),
-                     [](const TPartition& APartition) { return APartition.Probe.Type == kNTFSType; }))
-      throw VolumeImageError("The disk \"" + path + "\" holds no NTFS partition.");
+    const bool ntfsPartition = std::any_of(partitions.begin(), partitions.end(), [](const TPartition& APartition) {
+      return APartition.Probe.Type == kNTFSType;
+    });
+    if (!ntfsPartition && !ProbeDamagedNTFS(source))
+      throw VolumeImageError(partitions.empty() ? WhyNotNTFS(path, std::move(source))
+                                                : "The disk \"" + path + "\" holds no NTFS partition.");
   }
   FImages.Merge({path});
   Refresh();
@@ -330,6 +376,32 @@ const TVolumeInformationRecord& TDriveList::AddVolumeImage(const std::string& AP
   if (drives.empty())
     throw VolumeImageError(WhyNotNTFS(path, std::move(source)));
   return *drives.front();
+}
+
+const TVolumeInformationRecord& TDriveList::AddLostVolume(const TDriveSource& AVolume) {
+  const TDriveSource volume{AVolume.Path.empty() ? AVolume.Path : AbsoluteImagePath(AVolume.Path), AVolume.Partition,
+                            AVolume.Offset};
+  TDriveCandidate candidate;
+  try {
+    // Opening it first tells why no volume is there.
+    candidate = OpenedLostVolume(volume, RequestOf(volume));
+  } catch (const NoDriveException& error) {
+    throw VolumeImageError(error.what());
+  }
+  if (!HoldsNTFS(candidate.Probe))
+    throw VolumeImageError("The " + PlaceOf(candidate) + " holds no readable NTFS volume.");
+  MergeLostVolumes({volume});
+  Refresh();
+  for (const PVolumeInformationRecord drive : DrivesOf(volume.Path))
+    if (drive->Source == volume)
+      return *drive;
+  throw VolumeImageError("The " + PlaceOf(candidate) + " holds no readable NTFS volume.");
+}
+
+void TDriveList::MergeLostVolumes(const std::vector<TDriveSource>& AVolumes) {
+  for (const TDriveSource& volume : AVolumes)
+    if (std::find(FLostVolumes.begin(), FLostVolumes.end(), volume) == FLostVolumes.end())
+      FLostVolumes.push_back(volume);
 }
 
 std::vector<PVolumeInformationRecord> TDriveList::DrivesOf(const std::string& APath) {
@@ -365,5 +437,6 @@ TSourceRequest TDriveList::RequestOf(const TDriveSource& ASource) const {
       path.empty() ? FChosenMaps.end()
                    : std::find_if(FChosenMaps.begin(), FChosenMaps.end(),
                                   [&path](const auto& AChosen) { return IsSameSourcePath(AChosen.first, path); });
-  return TSourceRequest{path, ASource.Partition, chosen != FChosenMaps.end() ? chosen->second : std::string()};
+  return TSourceRequest{path, ASource.Partition, chosen != FChosenMaps.end() ? chosen->second : std::string(),
+                        ASource.Offset};
 }

@@ -32,7 +32,7 @@ struct TVolumeInformationRecord {
   std::uint32_t FileSystemFlags = 0;
   std::u16string FileSystemName;  // "NTFS", ...; empty when the volume could not be read
   TDriveType DriveType = dtUnknown;
-  TDriveSource Source;  // the device or image, and the partition, it is read from
+  TDriveSource Source;  // the device or image, and the partition or offset, it is read from
 };
 using PVolumeInformationRecord = TVolumeInformationRecord*;
 
@@ -116,6 +116,18 @@ public:
   // holds no NTFS volume or partition.
   const TVolumeInformationRecord& AddVolumeImage(const std::string& APath);
 
+  // Lists the NTFS volume at AVolume.Offset of its disk or image, which no
+  // partition table lists, as a drive of its own and refreshes; returns its
+  // record. Raises VolumeImageError saying why when no NTFS volume opens
+  // there.
+  const TVolumeInformationRecord& AddLostVolume(const TDriveSource& AVolume);
+  // The lost volumes added, in the order added.
+  const std::vector<TDriveSource>& LostVolumes() const { return FLostVolumes; }
+  // Appends the lost volumes not listed yet, unchecked: the next refresh
+  // leaves out those that no longer hold NTFS. For those loaded from the
+  // state file.
+  void MergeLostVolumes(const std::vector<TDriveSource>& AVolumes);
+
   // The drives of a device or image, by whatever name or link, with a letter
   // or without: the device or image itself, or its partitions in the order
   // of their numbers.
@@ -142,5 +154,6 @@ private:
   std::vector<TDriveSource> FUnlettered;
   TBlockDeviceRoots FRoots;
   TVolumeImageList FImages;
+  std::vector<TDriveSource> FLostVolumes;
   std::map<std::string, std::string> FChosenMaps;
 };

@@ -1,15 +1,17 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 // What a drive letter stands for: a block device or image file, or one
-// partition of the disk it holds.
+// partition of the disk it holds, or a volume no partition table lists.
 struct TDriveSource {
   std::string Path;
   int Partition = 0;  // the number in the disk's partition table; 0 for the whole device or image
+  std::int64_t Offset = 0;  // the byte a volume no table lists starts at; 0 for none
 
   bool operator==(const TDriveSource&) const = default;
   auto operator<=>(const TDriveSource&) const = default;

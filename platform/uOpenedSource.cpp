@@ -1,5 +1,6 @@
 #include "platform/uOpenedSource.h"
 
+#include "foundation/uSizeText.h"
 #include "ntfs/uFSError.h"
 
 namespace {
@@ -20,6 +21,10 @@ std::string PartitionText(int APartition, const std::string& ADisk) {
   return "partition " + std::to_string(APartition) + " of " + ADisk;
 }
 
+std::string LostVolumeText(std::int64_t AOffset, const std::string& ADisk) {
+  return "lost volume at " + SizeText(AOffset) + " of " + ADisk;
+}
+
 TOpenedSource::TOpenedSource(TSourceRequest ARequest, IVolumeSourcePtr ASource, std::vector<std::string> AWarnings)
     : TOpenedSource(std::move(ARequest), std::move(ASource), std::move(AWarnings), TSystemSourceView()) {}
 
@@ -35,7 +40,8 @@ TOpenedSource::TOpenedSource(TSourceRequest ARequest, IVolumeSourcePtr ASource, 
 }
 
 std::string TOpenedSource::DisplayName() const {
-  return FRequest.Partition != 0 ? PartitionText(FRequest.Partition, FRequest.Path) : FRequest.Path;
+  const std::string disk = FRequest.Partition != 0 ? PartitionText(FRequest.Partition, FRequest.Path) : FRequest.Path;
+  return FRequest.Offset != 0 ? LostVolumeText(FRequest.Offset, disk) : disk;
 }
 
 TOpenedSource::TFingerprint TOpenedSource::Fingerprint() const {

@@ -9,20 +9,24 @@
 #include <vector>
 
 // What the user names as the source: a block device, a volume or disk
-// image, a container; a partition in it; the mapfile of a rescued image.
+// image, a container; a partition in it or a volume at a byte of it; the
+// mapfile of a rescued image.
 struct TSourceRequest {
-  TSourceRequest(std::string APath = {}, int APartition = 0, std::string AMapFile = {})
-      : Path(std::move(APath)), Partition(APartition), MapFile(std::move(AMapFile)) {}
+  TSourceRequest(std::string APath = {}, int APartition = 0, std::string AMapFile = {}, std::int64_t AOffset = 0)
+      : Path(std::move(APath)), Partition(APartition), MapFile(std::move(AMapFile)), Offset(AOffset) {}
 
   std::string Path;
   int Partition = 0;   // in the disk's table; 0 for the whole device or image
   std::string MapFile; // empty: a mapfile beside the image, when one reads as such
+  std::int64_t Offset = 0; // the byte the volume starts at (in the partition, if one is named); 0 for none
 
   bool operator==(const TSourceRequest&) const = default;
 };
 
 // "partition 2 of disk.img", as the partitions of a disk are named.
 std::string PartitionText(int APartition, const std::string& ADisk);
+// "lost volume at 1.0 MiB of disk.img", as a volume no table lists is named.
+std::string LostVolumeText(std::int64_t AOffset, const std::string& ADisk);
 
 // A source opened once and kept for a scan, every preview and the restore:
 // its bytes, everything through which it could be written (taken from the

@@ -2,6 +2,7 @@
 
 #include "ntfs/uFSError.h"
 #include "platform/uContainerSource.h"
+#include "platform/uLostVolumes.h"
 #include "platform/uRescueMap.h"
 #include "platform/uVolumeProbe.h"
 
@@ -55,5 +56,8 @@ TOpenedSourcePtr TSourceResolver::Open(const TSourceRequest& ARequest) const {
       throw NoDriveException("\"" + ARequest.Path + "\" has no partition " + std::to_string(ARequest.Partition) + ".");
     source = std::make_shared<TSliceSource>(std::move(source), partition->Offset, partition->Length);
   }
+  if (ARequest.Offset != 0)
+    source = VolumeAtOffset(std::move(source), ARequest.Offset,
+                            ARequest.Partition != 0 ? PartitionText(ARequest.Partition, ARequest.Path) : ARequest.Path);
   return std::make_shared<const TOpenedSource>(ARequest, std::move(source), std::move(warnings));
 }

@@ -15,7 +15,8 @@ using TDeviceOpener = std::function<IVolumeSourcePtr(const std::string& ADevice)
 // Turns what the user named into the one opened source that a scan, its
 // previews and its restore read: the device or file opened once, read
 // through its container's library or its rescue's mapfile, narrowed to the
-// partition asked for. Both front ends resolve through it.
+// partition asked for and to the volume at the byte asked for. Both front
+// ends resolve through it.
 class TSourceResolver {
 public:
   // ADeniedDevice, when given, is asked for a block device the process may
@@ -25,7 +26,7 @@ public:
 
   // Raises NoDriveException saying why the source cannot be opened: it
   // cannot be read, its container or mapfile is broken, its disk has no
-  // such partition.
+  // such partition, no NTFS volume starts at the offset.
   TOpenedSourcePtr Open(const TSourceRequest& ARequest) const;
 
 private:

@@ -242,32 +242,46 @@ std::int64_t ClaimedDiskSize(IVolumeSource& ASource) {
   return end;
 }
 
-// The mirror of a container, or nullptr for a device, a plain image and a
+// The container at APath, or nullptr for a device, a plain image and a
 // container that cannot be opened.
-std::unique_ptr<TProbeMirror> MirrorOfContainer(const std::string& APath) {
+IVolumeSourcePtr ContainerAt(const std::string& APath) {
   try {
-    if (IVolumeSourcePtr container = OpenContainer(APath))
-      return std::make_unique<TProbeMirror>(container, container->Size());
+    return OpenContainer(APath);
   } catch (const NoDriveException&) {
+    return nullptr;
   }
-  return nullptr;
 }
 
 } // namespace
 
+std::optional<TVolumeProbe> ProbeVolume(const IVolumeSourcePtr& ASource) {
+  TProbeMirror mirror(ASource, ASource->Size());
+  mirror.CopyMFTStart(0, mirror.Size());
+  const TProbeHandle probe(blkid_new_probe());
+  if (!probe || blkid_probe_set_device(probe.get(), mirror.Descriptor(), 0, 0) != 0)
+    return std::nullopt;
+  return ProbeSuperblocks(probe.get());
+}
+
 std::optional<TVolumeProbe> ProbeVolume(const std::string& APath) {
-  if (std::unique_ptr<TProbeMirror> mirror = MirrorOfContainer(APath)) {
-    mirror->CopyMFTStart(0, mirror->Size());
-    const TProbeHandle probe(blkid_new_probe());
-    if (!probe || blkid_probe_set_device(probe.get(), mirror->Descriptor(), 0, 0) != 0)
-      return std::nullopt;
-    return ProbeSuperblocks(probe.get());
-  }
+  if (IVolumeSourcePtr container = ContainerAt(APath))
+    return ProbeVolume(container);
   // libblkid opens the file read-only; it never writes while probing.
   const TProbeHandle probe(blkid_new_probe_from_filename(APath.c_str()));
   if (!probe)
     return std::nullopt;
   return ProbeSuperblocks(probe.get());
+}
+
+std::optional<TVolumeProbe> ProbeDamagedNTFS(const IVolumeSourcePtr& ASource) {
+  try {
+    const TNTFSVolumeRef volume(NTFSVolumeInit(u"", ASource));
+    if (volume->Initialized)
+      return TVolumeProbe{"ntfs", {}, {}};
+  } catch (const std::exception&) {
+    // Not NTFS, or damaged past what the copies mend.
+  }
+  return std::nullopt;
 }
 
 std::optional<TVolumeProbe> ProbeFromUdev(const std::string& AUdevData, const std::string& ADeviceNumber) {

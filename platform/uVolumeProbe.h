@@ -19,6 +19,14 @@ struct TVolumeProbe {
 // opened or read (no permission, no medium, gone); a readable device without
 // a recognisable file system gives an empty Type.
 std::optional<TVolumeProbe> ProbeVolume(const std::string& APath);
+// The same, read through the opened source ASource (a container, a volume
+// inside a disk).
+std::optional<TVolumeProbe> ProbeVolume(const IVolumeSourcePtr& ASource);
+
+// libblkid passes over an NTFS volume whose boot sector or first MFT record
+// is damaged; the volume's own opening reads their copies. An NTFS probe
+// (no label, no serial) when the volume on ASource opens so, none otherwise.
+std::optional<TVolumeProbe> ProbeDamagedNTFS(const IVolumeSourcePtr& ASource);
 
 // What udev's database says of the block device numbered ADeviceNumber
 // ("8:1"), read from the folder AUdevData: ID_FS_TYPE, the label and the

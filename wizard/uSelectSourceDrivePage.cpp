@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "engine/uAppContext.h"
+#include "engine/uLostVolumeSearch.h"
 #include "foundation/uSysPath.h"
 #include "ntfs/uFSError.h"
 #include "platform/uRescueMap.h"
@@ -31,8 +32,13 @@ constexpr char ImageKeyPrefix[] = "Image";
 // Each mapfile chosen with its image, as "ImageN" and "MapN".
 constexpr char MapfilesSection[] = "Mapfiles";
 constexpr char MapKeyPrefix[] = "Map";
+// Each lost volume found, as "DiskN" and "OffsetN".
+constexpr char LostVolumesSection[] = "LostVolumes";
+constexpr char DiskKeyPrefix[] = "Disk";
+constexpr char OffsetKeyPrefix[] = "Offset";
 const QString AddVolumeImageCaption = QStringLiteral("Add volume image");
 const QString ChooseRescueMapCaption = QStringLiteral("Choose mapfile");
+const QString SearchLostVolumesCaption = QStringLiteral("Search for lost volumes");
 
 PVolumeInformationRecord RecordOf(const QTreeWidgetItem* ANode) {
   return static_cast<PVolumeInformationRecord>(ANode->data(0, Qt::UserRole).value<void*>());
@@ -79,6 +85,34 @@ void LoadRescueMaps(const CSimpleIniA& AIni, TDriveList& ADrives) {
   }
 }
 
+void StoreLostVolumes(CSimpleIniA& AIni, const TDriveList& ADrives) {
+  AIni.Delete(LostVolumesSection, nullptr);
+  int Number = 0;
+  for (const TDriveSource& Volume : ADrives.LostVolumes())
+    if (Storable(Volume.Path)) {
+      const std::string Suffix = std::to_string(++Number);
+      AIni.SetValue(LostVolumesSection, (DiskKeyPrefix + Suffix).c_str(), Volume.Path.c_str());
+      AIni.SetValue(LostVolumesSection, (OffsetKeyPrefix + Suffix).c_str(), std::to_string(Volume.Offset).c_str());
+    }
+}
+
+// A pair with either half missing, or an offset that is no number, is
+// passed over.
+std::vector<TDriveSource> StoredLostVolumes(const CSimpleIniA& AIni) {
+  std::vector<TDriveSource> Volumes;
+  for (int Number = 1;; ++Number) {
+    const std::string Suffix = std::to_string(Number);
+    const char* Disk = AIni.GetValue(LostVolumesSection, (DiskKeyPrefix + Suffix).c_str(), nullptr);
+    const char* Offset = AIni.GetValue(LostVolumesSection, (OffsetKeyPrefix + Suffix).c_str(), nullptr);
+    if (Disk == nullptr || Offset == nullptr)
+      return Volumes;
+    bool Valid = false;
+    const qlonglong Bytes = QString::fromUtf8(Offset).toLongLong(&Valid);
+    if (Valid && Bytes > 0)
+      Volumes.push_back(TDriveSource{Disk, 0, Bytes});
+  }
+}
+
 std::vector<std::string> StoredImages(const CSimpleIniA& AIni) {
   CSimpleIniA::TNamesDepend Keys;
   AIni.GetAllKeys(ImagesSection, Keys);
@@ -109,8 +143,10 @@ void LoadHistory(TNTFSRecoveryContext& AContext, TDriveList& ADrives) {
   AContext.RestoreState(Ini);
   LoadRescueMaps(Ini, ADrives);
   const std::size_t ImagesBefore = ADrives.Images().Paths().size();
+  const std::size_t LostVolumesBefore = ADrives.LostVolumes().size();
   ADrives.Images().Merge(StoredImages(Ini));
-  if (ADrives.Images().Paths().size() != ImagesBefore)
+  ADrives.MergeLostVolumes(StoredLostVolumes(Ini));
+  if (ADrives.Images().Paths().size() != ImagesBefore || ADrives.LostVolumes().size() != LostVolumesBefore)
     ADrives.Refresh();
 }
 
@@ -125,6 +161,7 @@ void SaveHistory(const TNTFSRecoveryContext& AContext, const TDriveList& ADrives
   AContext.StoreState(Ini);
   StoreImages(Ini, ADrives);
   StoreRescueMaps(Ini, ADrives);
+  StoreLostVolumes(Ini, ADrives);
   Ini.SaveFile(Path.c_str(), false);
 }
 
@@ -147,6 +184,12 @@ QString ChooseRescueMapFile(QWidget* AOwner, const QString& AImage) {
   return QFileDialog::getOpenFileName(
       AOwner, ChooseRescueMapCaption, QFileInfo(AImage).absolutePath(),
       QStringLiteral("ddrescue mapfiles (*.map *.mapfile *.log);;All files (*)"));
+}
+
+QString ChooseLostVolumeDisk(QWidget* AOwner) {
+  return QFileDialog::getOpenFileName(AOwner, SearchLostVolumesCaption, QString(),
+                                      QStringLiteral("Disk images (*.img *.raw *.dd *.bin *.E01 *.vhd *.vhdx *.vmdk "
+                                                     "*.qcow2);;All files (*)"));
 }
 
 }  // namespace
@@ -190,9 +233,15 @@ TSelectSourceDrivePage::TSelectSourceDrivePage(TNTFSRecoveryContext& AContext, T
   connect(btnChooseRescueMap, &QPushButton::clicked, this,
           [this] { RunUserAction([this] { btnChooseRescueMapClick(); }); });
 
+  btnSearchLostVolumes = new QPushButton(QStringLiteral("Search for &lost volumes..."), this);
+  btnSearchLostVolumes->setObjectName(QStringLiteral("btnSearchLostVolumes"));
+  connect(btnSearchLostVolumes, &QPushButton::clicked, this,
+          [this] { RunUserAction([this] { btnSearchLostVolumesClick(); }); });
+
   auto* Buttons = new QHBoxLayout;
   Buttons->addWidget(btnAddVolumeImage);
   Buttons->addWidget(btnChooseRescueMap);
+  Buttons->addWidget(btnSearchLostVolumes);
   Buttons->addStretch(1);
 
   auto* Layout = new QVBoxLayout(this);
@@ -372,6 +421,42 @@ void TSelectSourceDrivePage::btnChooseRescueMapClick() {
   }
 }
 
+// A quick search that finds nothing offers the deep one, which reads the
+// whole disk. Each volume found becomes a drive; the first is selected.
+void TSelectSourceDrivePage::btnSearchLostVolumesClick() {
+  const QString File = LostVolumeDiskChooser()(window());
+  if (File.isEmpty())
+    return;
+  const std::string Disk = QFile::encodeName(File).toStdString();
+  TOpenedSourcePtr Source;
+  try {
+    Source = FResolver.Open(TSourceRequest{Disk});
+  } catch (const NoDriveException& E) {
+    QMessageBox::warning(window(), SearchLostVolumesCaption, QString::fromStdString(E.what()));
+    return;
+  }
+  std::vector<TLostVolume> Found = SearchLostVolumesWithProgress(Source->Source(), false);
+  if (Found.empty() &&
+      QMessageBox::question(window(), SearchLostVolumesCaption,
+                            QStringLiteral("No lost NTFS volume was found where partitions usually start. Search "
+                                           "every sector? This reads the whole disk.")) == QMessageBox::Yes)
+    Found = SearchLostVolumesWithProgress(Source->Source(), true);
+  std::optional<TDriveSource> First;
+  for (const TLostVolume& Volume : Found)
+    try {
+      const TDriveSource Added = FDrives.AddLostVolume(TDriveSource{Disk, 0, Volume.Offset}).Source;
+      First = First.value_or(Added);
+    } catch (const VolumeImageError&) {
+      // Found, but it does not open as a whole: there is nothing to scan.
+    }
+  if (!First) {
+    QMessageBox::information(window(), SearchLostVolumesCaption,
+                             QStringLiteral("No lost NTFS volume was found on \"%1\".").arg(File));
+    return;
+  }
+  DrivesChanged(First);
+}
+
 // ---------------------------------------------------------------------------
 
 std::string HistoryFilePath() {
@@ -382,6 +467,11 @@ std::string HistoryFilePath() {
 
 TVolumeImageChooser& VolumeImageChooser() {
   static TVolumeImageChooser Chooser = ChooseVolumeImageFile;
+  return Chooser;
+}
+
+TLostVolumeDiskChooser& LostVolumeDiskChooser() {
+  static TLostVolumeDiskChooser Chooser = ChooseLostVolumeDisk;
   return Chooser;
 }
 

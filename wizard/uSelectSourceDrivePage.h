@@ -43,12 +43,15 @@ protected:
   void tvDriveChange();
   void btnAddVolumeImageClick();
   void btnChooseRescueMapClick();
+  void btnSearchLostVolumesClick();
 
   QLabel* lblDriveCaption = nullptr;
   QTreeWidget* tvDrive = nullptr;
   QPushButton* btnAddVolumeImage = nullptr;
   // Enabled while an image file is selected.
   QPushButton* btnChooseRescueMap = nullptr;
+  // Lists the volumes no partition table of a disk lists any more.
+  QPushButton* btnSearchLostVolumes = nullptr;
   // One picture per TDriveType value, in its order.
   QList<QPixmap> ilDriveTypes;
 
@@ -86,6 +89,12 @@ TVolumeImageChooser& VolumeImageChooser();
 // image's folder; tests put a script in its place.
 using TRescueMapChooser = std::function<QString(QWidget* AOwner, const QString& AImage)>;
 TRescueMapChooser& RescueMapChooser();
+
+// Asks for the disk or disk image that "Search for lost volumes..."
+// searches; empty when the user cancels. The file dialog by default; tests
+// put a script in its place.
+using TLostVolumeDiskChooser = std::function<QString(QWidget* AOwner)>;
+TLostVolumeDiskChooser& LostVolumeDiskChooser();
 
 // The command "Add volume image...": asks for an image file and offers it to
 // the pages of the wizard window AWizard, where the drive page lists it as a

@@ -51,9 +51,10 @@ std::vector<std::string> Commands(const std::string& AHelp) {
 }
 
 // A manual page as man shows it, in plain ASCII and wide enough that no
-// option is broken over two lines.
+// option is broken over two lines: the longest synopsis, restore's, is one
+// line of some 230 characters.
 std::string RenderedManual(const std::string& APage) {
-  const CommandResult result = RunCommand({"env", "MANWIDTH=200", "man", "-E", "ascii", "-l", APage});
+  const CommandResult result = RunCommand({"env", "MANWIDTH=320", "man", "-E", "ascii", "-l", APage});
   EXPECT_EQ(result.ExitCode, 0) << result.Err;
   EXPECT_EQ(result.Err, "") << APage;
   return result.Out;

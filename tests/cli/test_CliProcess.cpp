@@ -384,10 +384,10 @@ TEST(CliRestore, BytesPastTheEndOfATruncatedImageAreLostAndSaidToBe) {
   EXPECT_EQ(std::filesystem::file_size(chosen / "Work/intact.bin"), 32768u);
 }
 
-// A copy of the demo volume changed by AChange, which gets the byte offset
-// of the MFT's first record.
+// A copy of the demo volume changed by AChange, which gets the byte offsets
+// of the MFT's first record and of its copy in $MFTMirr.
 std::string DamagedDemo(const testfiles::TTempFolder& AFolder, const std::string& AName,
-                        const std::function<void(const std::string&, std::int64_t)>& AChange) {
+                        const std::function<void(const std::string&, std::int64_t, std::int64_t)>& AChange) {
   const std::string image = (AFolder / AName).string();
   std::filesystem::copy_file(testsupport::FixtureImage("demo"), image);
   const std::string boot = ReadFile(image).substr(0, 512);
@@ -398,7 +398,8 @@ std::string DamagedDemo(const testfiles::TTempFolder& AFolder, const std::string
     return value;
   };
   const auto clusterSize = static_cast<std::int64_t>(field(0x0B, 2) * field(0x0D, 1));
-  AChange(image, static_cast<std::int64_t>(field(0x30, 8)) * clusterSize);
+  AChange(image, static_cast<std::int64_t>(field(0x30, 8)) * clusterSize,
+          static_cast<std::int64_t>(field(0x38, 8)) * clusterSize);
   return image;
 }
 
@@ -406,12 +407,17 @@ TEST(CliSourceErrors, EachSaysWhyTheSourceCannotBeRead) {
   testfiles::TTempFolder folder;
   const std::string notNtfs = (folder / "random.img").string();
   std::ofstream(notNtfs) << std::string(1 << 20, 'x');
-  const std::string damaged = DamagedDemo(folder, "damaged.img", [](const std::string& AImage, std::int64_t AMFT) {
-    std::fstream patch(AImage, std::ios::in | std::ios::out | std::ios::binary);
-    patch.seekp(AMFT);
-    patch.write("BAAD", 4);
-  });
-  const std::string cut = DamagedDemo(folder, "cut.img", [](const std::string& AImage, std::int64_t AMFT) {
+  // Record 0 and its copy both damaged: nothing leads to the MFT.
+  const std::string damaged =
+      DamagedDemo(folder, "damaged.img", [](const std::string& AImage, std::int64_t AMFT, std::int64_t AMirror) {
+        std::fstream patch(AImage, std::ios::in | std::ios::out | std::ios::binary);
+        for (const std::int64_t record : {AMFT, AMirror}) {
+          patch.seekp(record);
+          patch.write("BAAD", 4);
+        }
+      });
+  // The mirror lies past the cut.
+  const std::string cut = DamagedDemo(folder, "cut.img", [](const std::string& AImage, std::int64_t AMFT, std::int64_t) {
     std::filesystem::resize_file(AImage, static_cast<std::uintmax_t>(AMFT + 512));
   });
   const struct {

@@ -145,12 +145,14 @@ TEST_F(CliRescueMaps, TheScanNamesTheMFTRecordsARescueDidNotRead) {
 }
 
 // Without its boot sector a volume is read through the backup copy in its
-// last sector; without both, or without the MFT's first record, the scan
-// names what it could not read and fails.
+// last sector, without the MFT's first record through $MFTMirr; without
+// both copies of either, the scan names what it could not read and fails.
 TEST_F(CliRescueMaps, AnUnreadableBootSectorOrFirstMFTRecordIsNamed) {
   const testsupport::FsGeometry geometry = testsupport::Fsstat(Image);
   const auto size = static_cast<std::int64_t>(fs::file_size(Image));
   const auto mft = static_cast<std::int64_t>(geometry.MftStartCluster * geometry.ClusterSize);
+  const auto mirror = static_cast<std::int64_t>(geometry.MftMirrorCluster * geometry.ClusterSize);
+  const auto record = static_cast<std::int64_t>(geometry.RecordSize);
   const struct {
     std::string Name;
     std::vector<std::pair<std::int64_t, std::int64_t>> Bad;
@@ -163,8 +165,9 @@ TEST_F(CliRescueMaps, AnUnreadableBootSectorOrFirstMFTRecordIsNamed) {
        3,
        "tarnwick-cli: The boot sector (byte 0 of the volume) cannot be read from the source drive, nor its backup "
        "copy in the volume's last sector."},
-      {"the MFT's first record",
-       {{mft, static_cast<std::int64_t>(geometry.RecordSize)}},
+      {"the MFT's first record", {{mft, record}}, 0, ""},
+      {"the MFT's first record and its copy in $MFTMirr",
+       {{mft, record}, {mirror, record}},
        3,
        "tarnwick-cli: The MFT's first record (byte " + std::to_string(mft) +
            " of the volume) cannot be read from the source drive."},

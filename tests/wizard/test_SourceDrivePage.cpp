@@ -14,6 +14,7 @@
 
 #include "engine/uAppContext.h"
 #include "foundation/uSysPath.h"
+#include "tests/support/Command.h"
 #include "tests/support/FixtureDisks.h"
 #include "tests/support/QtTestMain.h"
 #include "platform/uDriveList.h"
@@ -71,6 +72,7 @@ protected:
     unsetenv("TARNWICK_IMAGES");
     VolumeChooser() = nullptr;
     RescueMapChooser() = nullptr;
+    LostVolumeDiskChooser() = nullptr;
     SetAppDataFolder(u"");
   }
 
@@ -280,6 +282,40 @@ TEST_F(SourceDrivePage, DrivesBeyondZAreListedWithoutALetterAndCanBeChosen) {
   Open();
   Click("btnNext");
   EXPECT_EQ(Selected(), Names[29]);
+}
+
+// A disk whose table was zapped: the search lists its volumes as drives,
+// the first selected, and the state file brings them back.
+TEST_F(SourceDrivePage, TheVolumesOfALostTableAreFoundListedAndKept) {
+  const fs::path Disk = Data.Path() / "zapped.img";
+  ASSERT_TRUE(testsupport::MakeManyVolumesDisk(Disk.string(), 2)) << "sgdisk or mkntfs failed";
+  ASSERT_EQ(testsupport::RunCommand({"sgdisk", "--zap-all", Disk.string()}).ExitCode, 0);
+  Open();
+  Click("btnNext");
+  ASSERT_TRUE(Listed().isEmpty());
+  LostVolumeDiskChooser() = [&Disk](QWidget*) { return QString::fromStdString(Disk.string()); };
+  Click("btnSearchLostVolumes");
+  EXPECT_EQ(Listed(), QStringList({"Part1 (C: [NTFS])", "Part2 (D: [NTFS])"}));
+  EXPECT_EQ(Selected(), "Part1 (C: [NTFS])");
+
+  ClickDrive(1);
+  Click("btnNext");
+  EXPECT_EQ(Title(), "Next page");
+  ASSERT_NE(Context.Source(), nullptr);
+  EXPECT_EQ(Context.Source()->Request().Path, Disk.string());
+  EXPECT_EQ(Context.Source()->Request().Offset, 3 << 20);
+  Close();
+  EXPECT_NE(ReadFile(HistoryFile()).find("[LostVolumes]\nDisk1 = " + Disk.string() + "\nOffset1 = 1048576\nDisk2 = " +
+                                         Disk.string() + "\nOffset2 = 3145728"),
+            std::string::npos)
+      << ReadFile(HistoryFile());
+
+  Drives = std::make_unique<TDriveList>();
+  Drives->DeviceRoots() = Devices.Roots();
+  Open();
+  Click("btnNext");
+  EXPECT_EQ(Listed(), QStringList({"Part1 (C: [NTFS])", "Part2 (D: [NTFS])"}));
+  EXPECT_EQ(Selected(), "Part2 (D: [NTFS])");
 }
 
 TEST_F(SourceDrivePage, ADriveThatCannotBeOpenedIsExplainedAndThePageStays) {
