@@ -21,6 +21,7 @@ constexpr char kDirKey[] = "Dir";
 constexpr char kModeKey[] = "Mode";
 constexpr char kResolveConflictKey[] = "ResolveConflict";
 constexpr char kRestoreTimesKey[] = "RestoreTimes";
+constexpr char kIncludeSnapshotsKey[] = "IncludePreviousVersions";
 constexpr char kDefaultSourceDrive[] = "c:\\";
 
 std::string AsciiUpper(std::string AText) {
@@ -69,6 +70,11 @@ void TNTFSRecoveryContext::Clear() {
   FFreedExtensions.clear();
   FTakenRuns.clear();
   FLiveRecycleInfos.clear();
+  for (const TSnapshotScan& snapshot : FSnapshots) {
+    FreeItemsOf(snapshot.Items);
+    FreeItemsOf(snapshot.RootItems);
+  }
+  FSnapshots.clear();
 }
 
 void TNTFSRecoveryContext::FreeTree(const IExListPtr& ATreeItems) {
@@ -152,6 +158,7 @@ void TNTFSRecoveryContext::StoreState(CSimpleIniA& AIniFile) const {
   AIniFile.SetLongValue(kTargetSection, kModeKey, FRestoreMode);
   AIniFile.SetLongValue(kTargetSection, kResolveConflictKey, FResolveConflictMode);
   AIniFile.SetBoolValue(kTargetSection, kRestoreTimesKey, FRestoreTimes);
+  AIniFile.SetBoolValue(kSourceSection, kIncludeSnapshotsKey, FIncludeSnapshots);
 }
 
 void TNTFSRecoveryContext::RestoreState(const CSimpleIniA& AIniFile) {
@@ -162,4 +169,5 @@ void TNTFSRecoveryContext::RestoreState(const CSimpleIniA& AIniFile) {
   FResolveConflictMode = static_cast<TResolveConflictMode>(
       AIniFile.GetLongValue(kTargetSection, kResolveConflictKey, rcmRename) & 0xFF);
   FRestoreTimes = AIniFile.GetBoolValue(kTargetSection, kRestoreTimesKey, true);
+  FIncludeSnapshots = AIniFile.GetBoolValue(kSourceSection, kIncludeSnapshotsKey, true);
 }

@@ -32,6 +32,13 @@ void Attach(PTreeItemInfo ANode, PTreeItemInfo AParent, const IExListPtr& ATopLe
   ATopLevel->Delete(ABookmark);
 }
 
+// The record of a snapshot's branch folder: its volume's root folder.
+std::int64_t RootRecordOf(const IExListPtr& ARootItems) {
+  for (auto [bookmark, item] : ListItems<PItemInfo>(*ARootItems))
+    return item->MFTNumber.Address();
+  return 0;
+}
+
 bool HasChildren(PTreeItemInfo ANode) { return ANode->SubItems && ANode->SubItems->Count() > 0; }
 
 // Whether the folder AFolder is the one a name's parent reference AParent
@@ -147,12 +154,24 @@ bool TNTFSRecoveryContext::IsAncestor(PTreeItemInfo A, PTreeItemInfo B) {
 void TNTFSRecoveryContext::PrepareView(const IExListPtr& ARootItems, const IExListPtr& AItems,
                                        const std::u16string& AMask, const IExListPtr& ATreeItems) {
   FreeTree(ATreeItems);
-  const IExDictionaryPtr nodes = ExListBuilder::CreateDictionary(sizeof(TMFTRefKey), ATreeItems->DataSize());
+  PlaceItems(ARootItems, AItems, AMask, kOrphansRecord, ATreeItems);
+  // A snapshot's records are numbered as the volume's own: each is placed
+  // in a tree of its own, under its branch folder.
+  for (const TSnapshotScan& snapshot : FSnapshots)
+    PlaceItems(snapshot.RootItems, snapshot.Items, AMask, RootRecordOf(snapshot.RootItems), ATreeItems);
+  RemoveEmptyFolders(ATreeItems);
+}
+
+void TNTFSRecoveryContext::PlaceItems(const IExListPtr& ARootItems, const IExListPtr& AItems,
+                                      const std::u16string& AMask, std::int64_t AFallback,
+                                      const IExListPtr& ATreeItems) {
+  const IExListPtr placed = ExListBuilder::CreateList(ATreeItems->DataSize());
+  const IExDictionaryPtr nodes = ExListBuilder::CreateDictionary(sizeof(TMFTRefKey), placed->DataSize());
   TProgressExLevel level("Prepare to view...", AItems->Count(), "objects");
 
   for (auto [bookmark, item] : ListItems<PItemInfo>(*ARootItems))
-    AddToDictionary(*nodes, NewTreeItem(ATreeItems, item));
-  const std::optional<PTreeItemInfo> orphans = NodeOfRecord(*nodes, MFT_REF::Build(kOrphansRecord));
+    AddToDictionary(*nodes, NewTreeItem(placed, item));
+  const std::optional<PTreeItemInfo> orphans = NodeOfRecord(*nodes, MFT_REF::Build(AFallback));
 
   // Built at the first file tested, so that a bad mask fails there, after
   // the folders before it were added.
@@ -164,11 +183,11 @@ void TNTFSRecoveryContext::PrepareView(const IExListPtr& ARootItems, const IExLi
       if (!mask->Matches(item->Name))
         continue;
     }
-    AddToDictionary(*nodes, NewTreeItem(ATreeItems, item));
+    AddToDictionary(*nodes, NewTreeItem(placed, item));
   }
 
   std::int64_t linked = 0;
-  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*ATreeItems)) {
+  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*placed)) {
     const PItemInfo item = node->Data;
     item->Checked = false;
     if (item->DirREF.Address() != 0) {
@@ -176,9 +195,9 @@ void TNTFSRecoveryContext::PrepareView(const IExListPtr& ARootItems, const IExLi
                                                       ? NodeOfRecord(*nodes, item->DirREF)
                                                       : std::nullopt;
       if (parent && IsFolderReferenced(*(*parent)->Data, item->DirREF) && !IsAncestor(*parent, node)) {
-        Attach(node, *parent, ATreeItems, bookmark);
+        Attach(node, *parent, placed, bookmark);
       } else if (orphans && !IsAncestor(*orphans, node)) {
-        Attach(node, *orphans, ATreeItems, bookmark);
+        Attach(node, *orphans, placed, bookmark);
         item->DirREF = (*orphans)->Data->MFTNumber;
       }
     }
@@ -186,8 +205,8 @@ void TNTFSRecoveryContext::PrepareView(const IExListPtr& ARootItems, const IExLi
     if (!ProgressEx::DoProgress(linked))
       break;
   }
-
-  RemoveEmptyFolders(ATreeItems);
+  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*placed))
+    ListAdd(*ATreeItems, node);
 }
 
 void TNTFSRecoveryContext::RemoveEmptyFolders(const IExListPtr& AList) {
