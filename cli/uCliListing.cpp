@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr std::array<const char*, 9> kColumns = {"record",  "kind",       "deleted",    "size", "overwrite",
-                                                 "created", "deleted_at", "attributes", "path"};
+constexpr std::array<const char*, 10> kColumns = {"record",     "kind",       "deleted",    "size", "overwrite",
+                                                  "created",    "deleted_at", "attributes", "path", "snapshot"};
 constexpr char kWhitespace[] = " \t";
 constexpr double kKiB = 1024.0;
 // What the listing gathers before it goes to the stream in one write.
@@ -119,7 +119,7 @@ void AppendSeparatedRow(std::string& AOut, const TListingRow& ARow, char ASepara
   AppendNumber(AOut, ARow.Size);
   AOut += ASeparator;
   AppendTwoDecimals(AOut, ARow.Overwrite);
-  for (const std::string* field : {&ARow.Created, &ARow.DeletedAt, &ARow.Attributes, &ARow.Path}) {
+  for (const std::string* field : {&ARow.Created, &ARow.DeletedAt, &ARow.Attributes, &ARow.Path, &ARow.Snapshot}) {
     AOut += ASeparator;
     AAppendField(AOut, *field);
   }
@@ -154,6 +154,8 @@ void AppendJsonRow(std::string& AOut, const TListingRow& ARow, bool AFirst) {
   AppendJsonString(AOut, ARow.Attributes);
   AOut += ", \"path\": ";
   AppendJsonString(AOut, ARow.Path);
+  AOut += ", \"snapshot\": ";
+  AppendJsonString(AOut, ARow.Snapshot);
   AOut += '}';
 }
 
@@ -257,6 +259,8 @@ void ForEachListingRow(const TNTFSRecoveryContext& AContext, const std::function
     row.Created = UtcIso8601(item->CreationTime);
     row.DeletedAt = item->DeletionTime != 0 ? UtcIso8601(item->DeletionTime) : std::string();
     row.Attributes = attributes->second;
+    const std::int64_t snapshotTime = AContext.SnapshotTime(*item);
+    row.Snapshot = snapshotTime != 0 ? UtcIso8601(snapshotTime) : std::string();
     AVisit(row);
   });
 }

@@ -23,6 +23,7 @@ struct TListingRow {
   std::string Attributes; // short codes, blank-separated
   std::string Path;       // from the drive folder or "???", "/"-separated, in UTF-8
   std::string Name;
+  std::string Snapshot;   // UTC, when the snapshot it was found in was taken; empty for the volume now
   std::int32_t Depth = 0; // 0 for the drive folder and the orphans folder
 };
 
