@@ -142,7 +142,9 @@ private:
   std::int64_t FSize;
 };
 
-std::shared_ptr<TShadowVolume> OpenShadowVolume(const IVolumeSourcePtr& AVolume) {
+// The shadow copy volume AVolume holds; nullptr when it holds none, or,
+// with AWhy set, when its stores cannot be read.
+std::shared_ptr<TShadowVolume> OpenShadowVolume(const IVolumeSourcePtr& AVolume, std::string& AWhy) {
   libbfio_handle_t* raw = nullptr;
   auto* reader = new TRawVolumeReader{AVolume, 0};
   if (libbfio_handle_initialize(&raw, reinterpret_cast<intptr_t*>(reader), FreeReader, CloneReader, OpenReader,
@@ -157,8 +159,12 @@ std::shared_ptr<TShadowVolume> OpenShadowVolume(const IVolumeSourcePtr& AVolume)
     libbfio_handle_free(&raw, nullptr);
     return nullptr;
   }
-  // A volume without the shadow copy header is the common case, not damage.
-  if (libvshadow_volume_open_file_io_handle(volume, raw, LIBVSHADOW_OPEN_READ, nullptr) != 1) {
+  libvshadow_error_t* error = nullptr;
+  if (libvshadow_volume_open_file_io_handle(volume, raw, LIBVSHADOW_OPEN_READ, &error) != 1) {
+    // A volume without the shadow copy header is the common case, not damage.
+    if (libvshadow_check_volume_signature_file_io_handle(raw, nullptr) == 1)
+      AWhy = ErrorTextOf(error);
+    libvshadow_error_free(&error);
     libvshadow_volume_free(&volume, nullptr);
     libbfio_handle_free(&raw, nullptr);
     return nullptr;
@@ -198,7 +204,10 @@ std::optional<TShadowCopy> OpenSnapshot(const std::shared_ptr<TShadowVolume>& AV
 
 TShadowCopies OpenShadowCopies(const IVolumeSourcePtr& AVolume) {
   TShadowCopies copies;
-  const std::shared_ptr<TShadowVolume> volume = OpenShadowVolume(AVolume);
+  std::string why;
+  const std::shared_ptr<TShadowVolume> volume = OpenShadowVolume(AVolume, why);
+  if (!why.empty())
+    copies.Skipped.push_back("The shadow copy stores cannot be read and are skipped: " + why);
   if (!volume)
     return copies;
   int count = 0;

@@ -26,5 +26,6 @@ struct TShadowCopies {
 
 // The snapshots whose stores AVolume holds; none when it holds no shadow
 // copies. A store that cannot be read (its block list damaged or cut short)
-// is skipped and named in Skipped; the others are still read.
+// is skipped and named in Skipped; the others are still read. Where the
+// stores cannot be read at all, Skipped says so in one line.
 TShadowCopies OpenShadowCopies(const IVolumeSourcePtr& AVolume);
