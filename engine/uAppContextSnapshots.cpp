@@ -167,8 +167,7 @@ void TNTFSRecoveryContext::ScanSnapshots(PNTFSVolume AVolume) {
     try {
       ScanSnapshot(*copy, versions);
     } catch (const std::exception& error) {
-      ProgressEx::Detail(pdsWarning, "Shadow copy store " + std::to_string(copy->Store) +
-                                         " is damaged and is skipped: " + error.what());
+      ProgressEx::Detail(pdsWarning, SkippedStoreLine(copy->Store, error.what()));
     }
   }
 }

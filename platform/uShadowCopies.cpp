@@ -218,7 +218,11 @@ TShadowCopies OpenShadowCopies(const IVolumeSourcePtr& AVolume) {
     if (std::optional<TShadowCopy> snapshot = OpenSnapshot(volume, index, why))
       copies.Snapshots.push_back(std::move(*snapshot));
     else
-      copies.Skipped.push_back("Shadow copy store " + std::to_string(index + 1) + " is damaged and is skipped: " + why);
+      copies.Skipped.push_back(SkippedStoreLine(index + 1, why));
   }
   return copies;
+}
+
+std::string SkippedStoreLine(std::int32_t AStore, const std::string& AWhy) {
+  return "Shadow copy store " + std::to_string(AStore) + " is damaged and is skipped: " + AWhy;
 }

@@ -29,3 +29,6 @@ struct TShadowCopies {
 // is skipped and named in Skipped; the others are still read. Where the
 // stores cannot be read at all, Skipped says so in one line.
 TShadowCopies OpenShadowCopies(const IVolumeSourcePtr& AVolume);
+
+// The line that says store AStore is skipped, and why.
+std::string SkippedStoreLine(std::int32_t AStore, const std::string& AWhy);
