@@ -8,6 +8,7 @@
 #include "platform/uSourceResolver.h"
 #include "wizard/uWizardPage.h"
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
@@ -49,6 +50,8 @@ protected:
   QPushButton* btnAddVolumeImage = nullptr;
   // Enabled while an image file is selected.
   QPushButton* btnChooseRescueMap = nullptr;
+  // Whether the scan lists the files kept in the drive's shadow copies.
+  QCheckBox* cbIncludeSnapshots = nullptr;
   // One picture per TDriveType value, in its order.
   QList<QPixmap> ilDriveTypes;
 
