@@ -109,7 +109,11 @@ PNTFSVolume TNTFSRecoveryContext::OpenSourceVolume() const {
   if (!FSource)
     throw NoDriveException();
   FSource->CheckUnchanged();
-  const PNTFSVolume volume = NTFSVolumeInit(SourceDriveName(), FSource->Source());
+  return OpenVolume(SourceDriveName(), FSource->Source());
+}
+
+PNTFSVolume TNTFSRecoveryContext::OpenVolume(const std::u16string& AName, IVolumeSourcePtr ASource) {
+  const PNTFSVolume volume = NTFSVolumeInit(AName, std::move(ASource));
   // A cancel stops the rereads of a failing span, which may take long.
   volume->KeepRereading = [] { return ProgressEx::KeepAlive(); };
   return volume;

@@ -264,6 +264,9 @@ private:
   // those whose folder is not found go into the folder of record AFallback.
   static void PlaceItems(const IExListPtr& ARootItems, const IExListPtr& AItems, const std::u16string& AMask,
                          std::int64_t AFallback, const IExListPtr& ATreeItems);
+  // Makes the nodes into APlaced and hangs each below its folder.
+  static void LinkItems(const IExListPtr& ARootItems, const IExListPtr& AItems, const std::u16string& AMask,
+                        std::int64_t AFallback, const IExListPtr& APlaced);
   static PTreeItemInfo NewTreeItem(const IExListPtr& AList, PItemInfo AItem);
   static bool IsAncestor(PTreeItemInfo A, PTreeItemInfo B);
   static void RemoveEmptyFolders(const IExListPtr& AList);
@@ -292,6 +295,9 @@ private:
   // raises NoDriveException when there is no source, or when it no longer
   // holds the volume it held when opened.
   PNTFSVolume OpenSourceVolume() const;
+  // The NTFS volume ASource holds, read as the scan reads: the source's or
+  // a snapshot's.
+  static PNTFSVolume OpenVolume(const std::u16string& AName, IVolumeSourcePtr ASource);
 
   // Recovery (uAppContextRecover.cpp)
   // What one recovery did, for the lines that sum it up.

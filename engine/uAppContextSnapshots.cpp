@@ -65,7 +65,8 @@ std::optional<TRecordVersion> VersionInUse(PNTFSVolume AVolume, std::int64_t ANu
 
 // Hands every record of AVolume in use to AVisit, under a progress level
 // ATitle; stops early at a cancel.
-template <class TVisit> void ForEachRecordInUse(PNTFSVolume AVolume, const std::string& ATitle, TVisit AVisit) {
+template <class TVisit>
+void ForEachRecordInUse(PNTFSVolume AVolume, const std::string& ATitle, TVisit AVisit) {
   TProgressExLevel level(ATitle, AVolume->MFTRecordCount, "records");
   TMFTRecordReader reader(AVolume, AVolume->MFTRecordCount);
   bool goOn = true;
@@ -101,6 +102,7 @@ public:
 
   bool Holds(std::int64_t AFolder) {
     std::vector<std::int64_t> path;
+    std::unordered_set<std::int64_t> onPath;
     bool system = false;
     // A crafted volume may chain folders in a circle: no folder is met twice.
     for (std::int64_t folder = AFolder; folder != FRoot;) {
@@ -109,8 +111,7 @@ public:
         break;
       }
       const auto record = FFolders.find(folder);
-      if (folder == kExtendRecord || record == FFolders.end() ||
-          std::find(path.begin(), path.end(), folder) != path.end()) {
+      if (folder == kExtendRecord || record == FFolders.end() || !onPath.insert(folder).second) {
         system = folder == kExtendRecord;
         break;
       }
@@ -175,7 +176,7 @@ void TNTFSRecoveryContext::ScanSnapshots(PNTFSVolume AVolume) {
 void TNTFSRecoveryContext::ScanSnapshot(const TShadowCopy& ACopy, TVersionSet& AVersions) {
   const std::u16string branch = BranchName(ACopy.CreationTime);
   TSnapshotScan scan{ACopy, ExListBuilder::CreateList(kPointerSize), ExListBuilder::CreateList(kPointerSize),
-                     std::make_unique<TNTFSVolumeRef>(NTFSVolumeInit(branch, ACopy.Source))};
+                     std::make_unique<TNTFSVolumeRef>(OpenVolume(branch, ACopy.Source))};
   const PNTFSVolume volume = scan.Volume->Get();
   const std::int64_t root = volume->RootDirRef.Address();
   std::unordered_map<std::int64_t, TRecordVersion> folders;

@@ -39,6 +39,11 @@ std::int64_t RootRecordOf(const IExListPtr& ARootItems) {
   return 0;
 }
 
+void AppendNodes(IExList& AFrom, IExList& ATo) {
+  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(AFrom))
+    ListAdd(ATo, node);
+}
+
 bool HasChildren(PTreeItemInfo ANode) { return ANode->SubItems && ANode->SubItems->Count() > 0; }
 
 // Whether the folder AFolder is the one a name's parent reference AParent
@@ -165,12 +170,25 @@ void TNTFSRecoveryContext::PrepareView(const IExListPtr& ARootItems, const IExLi
 void TNTFSRecoveryContext::PlaceItems(const IExListPtr& ARootItems, const IExListPtr& AItems,
                                       const std::u16string& AMask, std::int64_t AFallback,
                                       const IExListPtr& ATreeItems) {
+  // The nodes are linked among themselves first; the tree, which owns them,
+  // takes the top ones also when a bad mask stops the placing.
   const IExListPtr placed = ExListBuilder::CreateList(ATreeItems->DataSize());
-  const IExDictionaryPtr nodes = ExListBuilder::CreateDictionary(sizeof(TMFTRefKey), placed->DataSize());
+  try {
+    LinkItems(ARootItems, AItems, AMask, AFallback, placed);
+  } catch (...) {
+    AppendNodes(*placed, *ATreeItems);
+    throw;
+  }
+  AppendNodes(*placed, *ATreeItems);
+}
+
+void TNTFSRecoveryContext::LinkItems(const IExListPtr& ARootItems, const IExListPtr& AItems,
+                                     const std::u16string& AMask, std::int64_t AFallback, const IExListPtr& APlaced) {
+  const IExDictionaryPtr nodes = ExListBuilder::CreateDictionary(sizeof(TMFTRefKey), APlaced->DataSize());
   TProgressExLevel level("Prepare to view...", AItems->Count(), "objects");
 
   for (auto [bookmark, item] : ListItems<PItemInfo>(*ARootItems))
-    AddToDictionary(*nodes, NewTreeItem(placed, item));
+    AddToDictionary(*nodes, NewTreeItem(APlaced, item));
   const std::optional<PTreeItemInfo> orphans = NodeOfRecord(*nodes, MFT_REF::Build(AFallback));
 
   // Built at the first file tested, so that a bad mask fails there, after
@@ -183,11 +201,11 @@ void TNTFSRecoveryContext::PlaceItems(const IExListPtr& ARootItems, const IExLis
       if (!mask->Matches(item->Name))
         continue;
     }
-    AddToDictionary(*nodes, NewTreeItem(placed, item));
+    AddToDictionary(*nodes, NewTreeItem(APlaced, item));
   }
 
   std::int64_t linked = 0;
-  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*placed)) {
+  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*APlaced)) {
     const PItemInfo item = node->Data;
     item->Checked = false;
     if (item->DirREF.Address() != 0) {
@@ -195,9 +213,9 @@ void TNTFSRecoveryContext::PlaceItems(const IExListPtr& ARootItems, const IExLis
                                                       ? NodeOfRecord(*nodes, item->DirREF)
                                                       : std::nullopt;
       if (parent && IsFolderReferenced(*(*parent)->Data, item->DirREF) && !IsAncestor(*parent, node)) {
-        Attach(node, *parent, placed, bookmark);
+        Attach(node, *parent, APlaced, bookmark);
       } else if (orphans && !IsAncestor(*orphans, node)) {
-        Attach(node, *orphans, placed, bookmark);
+        Attach(node, *orphans, APlaced, bookmark);
         item->DirREF = (*orphans)->Data->MFTNumber;
       }
     }
@@ -205,8 +223,6 @@ void TNTFSRecoveryContext::PlaceItems(const IExListPtr& ARootItems, const IExLis
     if (!ProgressEx::DoProgress(linked))
       break;
   }
-  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*placed))
-    ListAdd(*ATreeItems, node);
 }
 
 void TNTFSRecoveryContext::RemoveEmptyFolders(const IExListPtr& AList) {

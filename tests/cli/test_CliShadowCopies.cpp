@@ -3,14 +3,12 @@
 // snapshot, and --no-snapshots leaves the snapshots alone.
 
 #include "tests/cli/CliRun.h"
-#include "tests/support/FixtureVolumes.h"
 #include "tests/support/Sha256.h"
+#include "tests/support/uShadowCopyVolume.h"
 #include "tests/support/uTestFiles.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 using clirun::Cli;
 using clirun::ReadFile;
@@ -23,18 +21,7 @@ namespace {
 constexpr char kSyslogPath[] = "Previous version of 2013-12-03 06:35:09/syslog";
 constexpr char kFirstSnapshot[] = "2013-12-03T06:35:09Z";
 
-class CliShadowCopies : public testing::Test {
-protected:
-  void SetUp() override {
-    Volume = testsupport::ShadowCopyVolume();
-    if (Volume.empty())
-      GTEST_SKIP() << "The volume with shadow copies is not in the shared test data.";
-    // Branches are named in local time; the child process inherits it.
-    setenv("TZ", "UTC", 1);
-  }
-
-  std::string Volume;
-};
+using CliShadowCopies = testsupport::TShadowCopyVolumeTest<>;
 
 TEST_F(CliShadowCopies, EveryFormatEndsWithTheSnapshotsTime) {
   const CommandResult tsv = Cli({"scan", Volume, "--format", "tsv"});

@@ -5,15 +5,12 @@
 
 #include "EngineHarness.h"
 
-#include "tests/support/FixtureVolumes.h"
 #include "tests/support/Sha256.h"
-#include "tests/support/uShadowCopyDamage.h"
+#include "tests/support/uShadowCopyVolume.h"
 #include "tests/support/uTestFiles.h"
 
 #include <gmock/gmock.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -41,19 +38,7 @@ std::string FileSha256(const std::filesystem::path& APath) {
   return testsupport::Sha256Hex(bytes.str());
 }
 
-class ShadowCopyTest : public EngineTest {
-protected:
-  void SetUp() override {
-    Volume = testsupport::ShadowCopyVolume();
-    if (Volume.empty())
-      GTEST_SKIP() << "The volume with shadow copies is not in the shared test data.";
-    // Branches are named in local time.
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
-
-  std::string Volume;
-};
+using ShadowCopyTest = testsupport::TShadowCopyVolumeTest<EngineTest>;
 
 TEST_F(ShadowCopyTest, ListsOnlyTheFileTheVolumeNoLongerHoldsUnderItsSnapshotsBranch) {
   Scan(Volume);

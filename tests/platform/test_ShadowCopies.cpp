@@ -6,15 +6,16 @@
 
 #include "platform/uSourceResolver.h"
 #include "tests/support/Command.h"
-#include "tests/support/FixtureVolumes.h"
 #include "tests/support/uMemoryDevice.h"
-#include "tests/support/uShadowCopyDamage.h"
+#include "tests/support/uShadowCopyVolume.h"
 #include "tests/support/uTestFiles.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <ctime>
 #include <regex>
 #include <string>
 #include <vector>
@@ -28,10 +29,10 @@ using testing::IsEmpty;
 constexpr std::int64_t kVolumeSize = 1073741824;
 constexpr std::int64_t kTicksPerSecond = 10000000;
 
-IVolumeSourcePtr ShadowVolume() {
-  const std::string path = testsupport::ShadowCopyVolume();
-  return path.empty() ? nullptr : TSourceResolver().Open({path})->Source();
-}
+class ShadowCopies : public testsupport::TShadowCopyVolumeTest<> {
+protected:
+  IVolumeSourcePtr ShadowVolume() const { return TSourceResolver().Open({Volume})->Source(); }
+};
 
 std::vector<std::int32_t> StoresOf(const TShadowCopies& ACopies) {
   std::vector<std::int32_t> stores;
@@ -66,10 +67,8 @@ std::vector<std::int64_t> VshadowinfoCreationTimes(const std::string& AVolume) {
   return times;
 }
 
-TEST(ShadowCopies, EachStoreIsASnapshotOfTheWholeVolumeTakenWhenVshadowinfoSays) {
+TEST_F(ShadowCopies, EachStoreIsASnapshotOfTheWholeVolumeTakenWhenVshadowinfoSays) {
   const IVolumeSourcePtr volume = ShadowVolume();
-  if (!volume)
-    GTEST_SKIP() << "The volume with shadow copies is not in the shared test data.";
   const TShadowCopies copies = OpenShadowCopies(volume);
   EXPECT_THAT(copies.Skipped, IsEmpty());
   ASSERT_THAT(StoresOf(copies), ElementsAre(1, 2));
@@ -84,24 +83,22 @@ TEST(ShadowCopies, EachStoreIsASnapshotOfTheWholeVolumeTakenWhenVshadowinfoSays)
     EXPECT_EQ(copy.Source->ReadAt(kVolumeSize, start.data(), start.size()), 0);
     EXPECT_EQ(copy.Source->ReadAt(kVolumeSize - 4, start.data(), start.size()), 4);
   }
-  const std::vector<std::int64_t> oracle = VshadowinfoCreationTimes(testsupport::ShadowCopyVolume());
+  const std::vector<std::int64_t> oracle = VshadowinfoCreationTimes(Volume);
   if (oracle.empty())
     GTEST_SKIP() << "vshadowinfo (libvshadow-utils) or qemu-img is missing.";
   EXPECT_EQ(seconds, oracle);
 }
 
-TEST(ShadowCopies, AVolumeWithoutStoresHasNoSnapshotsAndNothingSkipped) {
+TEST(NoShadowCopies, AVolumeWithoutStoresHasNoSnapshotsAndNothingSkipped) {
   const TShadowCopies copies = OpenShadowCopies(std::make_shared<testsupport::TMemorySource>(16 * 1024 * 1024));
   EXPECT_THAT(copies.Snapshots, IsEmpty());
   EXPECT_THAT(copies.Skipped, IsEmpty());
 }
 
-class DamagedShadowStore : public testing::TestWithParam<testsupport::TShadowStoreDamage> {};
+class DamagedShadowStore : public ShadowCopies, public testing::WithParamInterface<testsupport::TShadowStoreDamage> {};
 
 TEST_P(DamagedShadowStore, IsSkippedWithALineNamingItAndTheOtherStoreIsStillRead) {
   const IVolumeSourcePtr volume = ShadowVolume();
-  if (!volume)
-    GTEST_SKIP() << "The volume with shadow copies is not in the shared test data.";
   const TShadowCopies copies =
       OpenShadowCopies(std::make_shared<testsupport::TDamagedShadowVolume>(volume, GetParam()));
   EXPECT_THAT(StoresOf(copies), ElementsAre(2));
@@ -109,10 +106,8 @@ TEST_P(DamagedShadowStore, IsSkippedWithALineNamingItAndTheOtherStoreIsStillRead
   EXPECT_THAT(copies.Skipped.front(), HasSubstr("Shadow copy store 1 is damaged and is skipped: "));
 }
 
-TEST(ShadowCopies, AVolumeCutShortOfItsStoresSaysTheyCannotBeReadInOneLine) {
+TEST_F(ShadowCopies, AVolumeCutShortOfItsStoresSaysTheyCannotBeReadInOneLine) {
   const IVolumeSourcePtr volume = ShadowVolume();
-  if (!volume)
-    GTEST_SKIP() << "The volume with shadow copies is not in the shared test data.";
   const TShadowCopies copies = OpenShadowCopies(std::make_shared<testsupport::TDamagedShadowVolume>(
       volume, testsupport::TShadowStoreDamage{"Cut", testsupport::kFirstStoreBlockList + 0x2000, 0, {}}));
   EXPECT_THAT(copies.Snapshots, IsEmpty());

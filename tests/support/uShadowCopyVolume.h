@@ -1,18 +1,42 @@
 #pragma once
 
-// The volume with shadow copies (FixtureVolumes' ShadowCopyVolume) with
-// its stores damaged in ways a real volume cannot be made to show: the
-// first store's block list overwritten or cut short, the volume cut short.
+// Tests of the volume with shadow copies (FixtureVolumes' ShadowCopyVolume),
+// and the volume with its stores damaged in ways a real volume cannot be
+// made to show: the first store's block list overwritten or cut short, the
+// volume cut short.
 
 #include "ntfs/uVolumeSource.h"
+#include "tests/support/FixtureVolumes.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
 namespace testsupport {
+
+// A test of the volume with shadow copies, in Volume; skipped where the
+// shared test data is missing. Local time is UTC, as the snapshots' folders
+// are named in local time; programs the test runs inherit it.
+template <class TBase = testing::Test>
+class TShadowCopyVolumeTest : public TBase {
+protected:
+  void SetUp() override {
+    TBase::SetUp();
+    Volume = ShadowCopyVolume();
+    if (Volume.empty())
+      GTEST_SKIP() << "The volume with shadow copies is not in the shared test data.";
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+
+  std::string Volume;
+};
 
 // Where the first store's block list lies in the volume, as the store's
 // entry in the catalog (at 0x6E30000) names it; the list is one 16 KiB block.
