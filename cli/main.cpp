@@ -89,6 +89,8 @@ int main(int argc, char** argv) {
   restoreCommand->add_flag("--yes", restore.AnswerYes, "Answer Yes to the question about free space");
   restoreCommand->add_flag("!--no-times", restore.KeepTimes,
                            "Give restored files and folders the time of writing, not their original times");
+  restoreCommand->add_flag("!--no-streams", restore.KeepStreams,
+                           "Leave out the named data streams of restored files");
 
   AddDocsOption(app);
   try {

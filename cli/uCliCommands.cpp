@@ -187,7 +187,19 @@ int RunScan(const TScanOptions& AOptions, std::ostream& AOut, TTerminal& ATermin
   if (session.View().Canceled())
     ATerminal.WriteLine("Scan canceled: the tree shows what was found until then.", TTerminal::tnWarning);
   TListingWriter writer(AOut, AOptions.Format);
-  ForEachListingRow(session.Context(), [&writer](const TListingRow& ARow) { writer.Write(ARow); });
+  if (AOptions.Format == TListingFormat::lfJson) {
+    const std::map<PTreeItemInfo, std::vector<TListingClaim>> claims = ListingClaims(session.Context());
+    ForEachListingRow(session.Context(), [&writer, &claims](const TListingRow& ARow) {
+      const auto claimed = claims.find(ARow.Node);
+      if (claimed == claims.end())
+        return writer.Write(ARow);
+      TListingRow row = ARow;
+      row.ClaimedBy = claimed->second;
+      writer.Write(row);
+    });
+  } else {
+    ForEachListingRow(session.Context(), [&writer](const TListingRow& ARow) { writer.Write(ARow); });
+  }
   writer.Finish();
   // A listing cut short (a full disk, a closed pipe) is no listing.
   if (!AOut.flush())
@@ -211,6 +223,7 @@ int RunRestore(const TRestoreOptions& AOptions, TTerminal& ATerminal) {
   context.SetRestoreMode(AOptions.Mode);
   context.SetResolveConflictMode(AOptions.Conflict);
   context.SetRestoreTimes(AOptions.KeepTimes);
+  context.SetRestoreStreams(AOptions.KeepStreams);
 
   session.ProcessScan();
   if (session.View().Canceled()) {

@@ -53,6 +53,7 @@ struct TRestoreOptions {
   std::vector<std::string> Paths; // as the listing shows them, or "#RECORD"
   bool AnswerYes = false;
   bool KeepTimes = true; // the records' modification and access times
+  bool KeepStreams = true; // named data streams, as extended attributes or files beside
 };
 
 // The source drives as the source drive page lists them, with the volume

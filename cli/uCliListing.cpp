@@ -13,8 +13,11 @@
 
 namespace {
 
-constexpr std::array<const char*, 10> kColumns = {"record",     "kind",       "deleted",    "size", "overwrite",
-                                                  "created",    "deleted_at", "attributes", "path", "snapshot"};
+// Columns only ever join at the end, so that scripts reading by position
+// keep working.
+constexpr std::array<const char*, 11> kColumns = {"record",     "kind",       "deleted",    "size", "overwrite",
+                                                  "created",    "deleted_at", "attributes", "path", "streams",
+                                                  "snapshot"};
 constexpr char kWhitespace[] = " \t";
 constexpr double kKiB = 1024.0;
 // What the listing gathers before it goes to the stream in one write.
@@ -119,10 +122,14 @@ void AppendSeparatedRow(std::string& AOut, const TListingRow& ARow, char ASepara
   AppendNumber(AOut, ARow.Size);
   AOut += ASeparator;
   AppendTwoDecimals(AOut, ARow.Overwrite);
-  for (const std::string* field : {&ARow.Created, &ARow.DeletedAt, &ARow.Attributes, &ARow.Path, &ARow.Snapshot}) {
+  for (const std::string* field : {&ARow.Created, &ARow.DeletedAt, &ARow.Attributes, &ARow.Path}) {
     AOut += ASeparator;
     AAppendField(AOut, *field);
   }
+  AOut += ASeparator;
+  AppendNumber(AOut, ARow.Streams);
+  AOut += ASeparator;
+  AAppendField(AOut, ARow.Snapshot);
   AOut += '\n';
 }
 
@@ -154,9 +161,21 @@ void AppendJsonRow(std::string& AOut, const TListingRow& ARow, bool AFirst) {
   AppendJsonString(AOut, ARow.Attributes);
   AOut += ", \"path\": ";
   AppendJsonString(AOut, ARow.Path);
+  AOut += ", \"streams\": ";
+  AppendNumber(AOut, ARow.Streams);
   AOut += ", \"snapshot\": ";
   AppendJsonString(AOut, ARow.Snapshot);
-  AOut += '}';
+  AOut += ", \"claimed_by\": [";
+  for (const TListingClaim& claim : ARow.ClaimedBy) {
+    AOut += &claim == ARow.ClaimedBy.data() ? "{\"record\": " : ", {\"record\": ";
+    AppendNumber(AOut, claim.Record);
+    AOut += ", \"path\": ";
+    AppendJsonString(AOut, claim.Path);
+    AOut += ", \"clusters\": ";
+    AppendNumber(AOut, claim.Clusters);
+    AOut += '}';
+  }
+  AOut += "]}";
 }
 
 void AppendSizeText(std::string& AOut, std::int64_t ASize) {
@@ -259,6 +278,7 @@ void ForEachListingRow(const TNTFSRecoveryContext& AContext, const std::function
     row.Created = UtcIso8601(item->CreationTime);
     row.DeletedAt = item->DeletionTime != 0 ? UtcIso8601(item->DeletionTime) : std::string();
     row.Attributes = attributes->second;
+    row.Streams = item->NamedStreams;
     const std::int64_t snapshotTime = AContext.SnapshotTime(*item);
     row.Snapshot = snapshotTime != 0 ? UtcIso8601(snapshotTime) : std::string();
     AVisit(row);
@@ -269,6 +289,27 @@ std::vector<TListingRow> ListingRows(const TNTFSRecoveryContext& AContext) {
   std::vector<TListingRow> rows;
   ForEachListingRow(AContext, [&rows](const TListingRow& ARow) { rows.push_back(ARow); });
   return rows;
+}
+
+std::map<PTreeItemInfo, std::vector<TListingClaim>> ListingClaims(TNTFSRecoveryContext& AContext) {
+  std::vector<PTreeItemInfo> overwritten;
+  ForEachListingRow(AContext, [&overwritten](const TListingRow& ARow) {
+    if (ARow.Deleted && !ARow.IsDirectory && ARow.Overwrite > 0)
+      overwritten.push_back(ARow.Node);
+  });
+  const std::string drive = ToNativePath(AContext.SourceDriveName());
+  const std::vector<std::vector<TClaimant>> claimants = AContext.ClaimantsOf(overwritten);
+  std::map<PTreeItemInfo, std::vector<TListingClaim>> claims;
+  for (std::size_t i = 0; i < overwritten.size(); ++i)
+    for (const TClaimant& claimant : claimants[i]) {
+      TListingClaim& claim = claims[overwritten[i]].emplace_back(TListingClaim{claimant.Record, {}, claimant.Clusters});
+      if (claimant.Record < 0)
+        continue;
+      claim.Path = drive;
+      for (const std::u16string& name : claimant.Path)
+        AppendNativePath(claim.Path += '/', name);
+    }
+  return claims;
 }
 
 TListingWriter::TListingWriter(std::ostream& AOut, TListingFormat AFormat) : FOut(AOut), FFormat(AFormat) {

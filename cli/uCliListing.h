@@ -4,11 +4,19 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
 
 // The folder tree of a scan as text for people and scripts.
+
+// A record that holds clusters of a deleted file now.
+struct TListingClaim {
+  std::int64_t Record = -1; // -1: in use by the volume's count, claimed by no record read
+  std::string Path;         // as the rows' paths; empty for -1
+  std::int64_t Clusters = 0;
+};
 
 // One node of the tree, with the values every format shows.
 struct TListingRow {
@@ -22,9 +30,12 @@ struct TListingRow {
   std::string DeletedAt;  // likewise, when the Recycle Bin tells it; else empty
   std::string Attributes; // short codes, blank-separated
   std::string Path;       // from the drive folder or "???", "/"-separated, in UTF-8
+  std::int32_t Streams = 0; // named data streams besides the data
   std::string Name;
   std::string Snapshot;   // UTC, when the snapshot it was found in was taken; empty for the volume now
   std::int32_t Depth = 0; // 0 for the drive folder and the orphans folder
+  // JSON only: what took the clusters of a file estimated overwritten.
+  std::vector<TListingClaim> ClaimedBy;
 };
 
 enum class TListingFormat { lfTree, lfTsv, lfCsv, lfJson };
@@ -35,6 +46,10 @@ void ForEachListingRow(const TNTFSRecoveryContext& AContext, const std::function
 
 // Every node of the context's tree in depth-first pre-order.
 std::vector<TListingRow> ListingRows(const TNTFSRecoveryContext& AContext);
+
+// For every deleted file estimated overwritten, by node, the records that
+// claim its clusters now. Reads the source drive.
+std::map<PTreeItemInfo, std::vector<TListingClaim>> ListingClaims(TNTFSRecoveryContext& AContext);
 
 // Writes a listing row by row, in large pieces: a scan lists hundreds of
 // thousands of rows. Nothing reaches the stream before a piece is full or

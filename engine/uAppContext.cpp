@@ -21,6 +21,7 @@ constexpr char kDirKey[] = "Dir";
 constexpr char kModeKey[] = "Mode";
 constexpr char kResolveConflictKey[] = "ResolveConflict";
 constexpr char kRestoreTimesKey[] = "RestoreTimes";
+constexpr char kRestoreStreamsKey[] = "RestoreStreams";
 constexpr char kIncludeSnapshotsKey[] = "IncludePreviousVersions";
 constexpr char kDefaultSourceDrive[] = "c:\\";
 
@@ -162,6 +163,7 @@ void TNTFSRecoveryContext::StoreState(CSimpleIniA& AIniFile) const {
   AIniFile.SetLongValue(kTargetSection, kModeKey, FRestoreMode);
   AIniFile.SetLongValue(kTargetSection, kResolveConflictKey, FResolveConflictMode);
   AIniFile.SetBoolValue(kTargetSection, kRestoreTimesKey, FRestoreTimes);
+  AIniFile.SetBoolValue(kTargetSection, kRestoreStreamsKey, FRestoreStreams);
   AIniFile.SetBoolValue(kSourceSection, kIncludeSnapshotsKey, FIncludeSnapshots);
 }
 
@@ -173,5 +175,6 @@ void TNTFSRecoveryContext::RestoreState(const CSimpleIniA& AIniFile) {
   FResolveConflictMode = static_cast<TResolveConflictMode>(
       AIniFile.GetLongValue(kTargetSection, kResolveConflictKey, rcmRename) & 0xFF);
   FRestoreTimes = AIniFile.GetBoolValue(kTargetSection, kRestoreTimesKey, true);
+  FRestoreStreams = AIniFile.GetBoolValue(kTargetSection, kRestoreStreamsKey, true);
   FIncludeSnapshots = AIniFile.GetBoolValue(kSourceSection, kIncludeSnapshotsKey, true);
 }

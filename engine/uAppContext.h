@@ -2,6 +2,7 @@
 
 #include "engine/uDataRunsStore.h"
 #include "engine/uDriveMap.h"
+#include "engine/uRestoreTargets.h"
 #include "engine/uSelectorHelper.h"
 #include "foundation/uLists.h"
 #include "ntfs/uMFTRunList.h"
@@ -17,13 +18,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 struct TAttributeSearchRec;
 class TClusterBitmap;
-class TRestoreTargets;
 
 // One file or folder found on the volume. Only clearing its Owner list frees it.
 struct TItemInfo {
@@ -43,6 +44,9 @@ struct TItemInfo {
   // deleted records in the overwrite estimate.
   std::int64_t ChangeTime = 0;
   std::uint32_t Attributes = 0;
+  // Named data streams besides the file's data ("Zone.Identifier" and the
+  // like), each counted once however many extents it has.
+  std::int32_t NamedStreams = 0;
   // When the file went into the Recycle Bin, as its "$I" file tells; 0
   // where nothing tells it.
   std::int64_t DeletionTime = 0;
@@ -93,6 +97,9 @@ public:
   // times their records hold.
   virtual bool GetRestoreTimes() = 0;
   virtual void SetRestoreTimes(bool Value) = 0;
+  // Whether restored files take their named data streams along.
+  virtual bool GetRestoreStreams() = 0;
+  virtual void SetRestoreStreams(bool Value) = 0;
 
 protected:
   ~ISupportTargetDir() = default;
@@ -116,6 +123,17 @@ using TDrivePartFunction = std::function<std::string(const std::string& APath)>;
 // The recovery engine: the wizard's settings, the items of the last scan with
 // their folder tree, the cluster usage map, the ticks and the recovery. One
 // instance lives for the whole program; the pages borrow it.
+// A record that holds clusters of a deleted file now: why the file counts as
+// overwritten.
+struct TClaimant {
+  // -1: clusters the volume counts as in use that no record read claims.
+  std::int64_t Record = -1;
+  // The record's names as the volume tells them now, from below the drive
+  // folder down to its own; "???" for a folder that cannot be named.
+  std::vector<std::u16string> Path;
+  std::int64_t Clusters = 0; // of the file's clusters, each counted once
+};
+
 class TNTFSRecoveryContext final : public ISupportTargetDir, public ISupportRecover, public ISelector {
 public:
   // The prompt answers the engine's questions; the file system and the
@@ -169,9 +187,11 @@ public:
   void SetResolveConflictMode(TResolveConflictMode Value) override { FResolveConflictMode = Value; }
   bool GetRestoreTimes() override { return FRestoreTimes; }
   void SetRestoreTimes(bool Value) override { FRestoreTimes = Value; }
+  bool GetRestoreStreams() override { return FRestoreStreams; }
+  void SetRestoreStreams(bool Value) override { FRestoreStreams = Value; }
 
-  // The source drive, target folder, the two modes, the times choice and
-  // whether previous versions are listed, in "history.ini".
+  // The source drive, target folder, the two modes, the times and streams
+  // choices and whether previous versions are listed, in "history.ini".
   void StoreState(CSimpleIniA& AIniFile) const;
   void RestoreState(const CSimpleIniA& AIniFile);
 
@@ -205,6 +225,11 @@ public:
   // level "Reading..." whose cancel keeps what was read so far. Empty for a
   // folder or a file without data.
   std::string ReadFileStart(PTreeItemInfo ANode, std::int64_t AMaxBytes);
+
+  // For each node, the records that claim its file's clusters now, most
+  // clusters first; none for a folder, a live file or one estimated intact.
+  // Reads the source drive.
+  std::vector<std::vector<TClaimant>> ClaimantsOf(const std::vector<PTreeItemInfo>& ANodes);
 
   // ISelector, over PTreeItemInfo handles.
   bool GetChecked(void* AData) override;
@@ -240,6 +265,11 @@ private:
   // more of them than its record names; nil otherwise.
   IMFTRunListPtr TakenRunsOf(PItemInfo AItem) const;
   IMFTRunListPtr TakenRunsOf(std::int64_t ARecord) const;
+
+  // Claims (uAppContextClaims.cpp)
+  static bool HasLostClusters(PTreeItemInfo ANode);
+  std::vector<TClaimant> ClaimantsOf(PNTFSVolume AVolume, PItemInfo AItem, const TClusterBitmap& AInUse,
+                                     TMemHolder& ABuffer) const;
   // Whether a read of a file's data shows as a level "Reading..." whose
   // cancel keeps what was read so far.
   enum class TReading { Shown, Quiet };
@@ -274,6 +304,10 @@ private:
   // The share of the file's clusters that are lost: overwritten, in use,
   // unreadable or without a run, each cluster counted once.
   double OverwritePercentOf(std::size_t AKept, const TClusterBitmap& AInUse) const;
+  // The same share for the runs ARuns of AItem, covering AVCNCount clusters,
+  // with AMissing clusters of its data left without runs.
+  double LostPercentOf(std::span<const RunListElement> ARuns, PItemInfo AItem, std::int64_t AMissing,
+                       std::int64_t AVCNCount, const TClusterBitmap& AInUse) const;
   void NoteUnreadableClusters(PNTFSVolume AVolume, const IVolumeSource& ASource);
   // Appends the unreadable parts of [AFirst, ALast].
   void AddUnreadableRanges(std::int64_t AFirst, std::int64_t ALast, std::vector<TClusterRange>& ARanges) const;
@@ -309,6 +343,17 @@ private:
   };
   void RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode, TRestoreTargets& ATargets, TRecoverTally& ATally);
   void ReportTally(const TRecoverTally& ATally, IExList& AChecked) const;
+  // The named data streams of ANode, restored as the file APlan: each one an
+  // extended attribute of AOutput where the target takes it, else a file
+  // beside it. A stream that fails is named in the log; the file stays.
+  void RecoverStreams(PNTFSVolume AVolume, PItemInfo AItem, const TRestoreTargets::TFilePlan& APlan,
+                      IOutputFile& AOutput, TRestoreTargets& ATargets, TMemHolder& ABuffer);
+  // The estimate of a named stream of AItem, as the file's own is made.
+  double StreamLostPercent(PNTFSVolume AVolume, PItemInfo AItem, const TAttributeSearchRec& AStream);
+  // AStream is restored as RecoverStreams says; the log line gives
+  // ALostPercent, its estimate.
+  void RecoverStream(const TAttributeSearchRec& AStream, double ALostPercent, const TRestoreTargets::TFilePlan& APlan,
+                     IOutputFile& AOutput, TRestoreTargets& ATargets, TMemHolder& ABuffer);
   bool HasFreeSpace(const std::u16string& AFolder, std::int64_t ASize) const;
   // Everything through which the source drive could be written.
   TSourceIdentity SourceIdentity() const;
@@ -363,6 +408,10 @@ private:
   std::u16string FMask;
   TResolveConflictMode FResolveConflictMode = rcmOvewrite;
   bool FRestoreTimes = true;
+  bool FRestoreStreams = true;
+  // The volume's cluster bitmap for the estimates of named streams, read at
+  // the first one a restore meets.
+  std::shared_ptr<const TClusterBitmap> FRestoreInUse;
   bool FIncludeSnapshots = true;
   // One snapshot as scanned: the branch folder that holds its items, its
   // items, and its volume, which previews and restores read them from.

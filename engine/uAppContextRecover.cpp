@@ -1,5 +1,6 @@
 #include "engine/uAppContext.h"
 
+#include "engine/uClusterBitmap.h"
 #include "engine/uRestoreTargets.h"
 #include "foundation/uSysPath.h"
 #include "ntfs/uNTFSAttribute.h"
@@ -8,6 +9,8 @@
 #include "progress/uProgressEx.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -77,6 +80,61 @@ std::int64_t StoredSizeOf(IExList& AChecked) {
   return total;
 }
 
+// Up to AMaxBytes from the start of AStream; ALevel, when given, counts the
+// bytes read and a cancel there keeps what was read so far.
+std::string ReadStreamStart(IStreamEx& AStream, std::int64_t AMaxBytes, std::optional<TProgressExLevel>& ALevel) {
+  std::string bytes(static_cast<std::size_t>(std::clamp<std::int64_t>(AStream.Size(), 0, AMaxBytes)), '\0');
+  std::size_t position = 0;
+  while (position < bytes.size()) {
+    const std::int64_t wanted = std::min<std::int64_t>(kCopyBlockSize, bytes.size() - position);
+    const std::int64_t read =
+        std::min(AStream.Read(static_cast<std::int64_t>(position), wanted, bytes.data() + position), wanted);
+    if (read <= 0)
+      break;
+    position += static_cast<std::size_t>(read);
+    if (ALevel && !ProgressEx::DoProgress(static_cast<std::int64_t>(position)))
+      break;
+  }
+  bytes.resize(position);
+  return bytes;
+}
+
+// Why a stream that could not become an extended attribute went into a
+// file of its own, as the log line ends.
+// Between a file's name and its stream's in the name of the stream's file
+// where the target refuses ":", as FAT does.
+constexpr char kRefusedStreamSeparator = '_';
+
+std::string SidecarReason(TXattrOutcome AOutcome, std::int64_t ASize) {
+  if (AOutcome == TXattrOutcome::xoNotSupported)
+    return "the target's file system takes no extended attributes";
+  if (ASize > static_cast<std::int64_t>(MaxXattrValueBytes))
+    return "it is larger than the " + std::to_string(MaxXattrValueBytes) + " bytes an extended attribute can hold";
+  return "it does not fit the room the target's file system keeps for extended attributes";
+}
+
+struct TStreamFile {
+  TRestoreTargets::TFilePlan Plan;
+  IOutputFilePtr Output; // none when the conflict rule says skip
+};
+
+// The file beside AFile that takes its stream AStream: "file:stream", or
+// "file_stream" where the target refuses ":", which AReason then tells.
+TStreamFile CreateStreamFile(TRestoreTargets& ATargets, const TRestoreTargets::TFilePlan& AFile,
+                             std::u16string_view AStream, std::string& AReason) {
+  TStreamFile file{ATargets.PlanStreamFile(AFile, AStream), nullptr};
+  try {
+    if (!file.Plan.Skip)
+      file.Output = ATargets.CreateFile(file.Plan);
+  } catch (const TNameRefusedError&) {
+    file.Plan = ATargets.PlanStreamFile(AFile, AStream, kRefusedStreamSeparator);
+    AReason += "; the target's file system takes no \":\" in file names";
+    if (!file.Plan.Skip)
+      file.Output = ATargets.CreateFile(file.Plan);
+  }
+  return file;
+}
+
 } // namespace
 
 bool TNTFSRecoveryContext::HasFreeSpace(const std::u16string& AFolder, std::int64_t ASize) const {
@@ -103,6 +161,7 @@ void TNTFSRecoveryContext::ProcessRecover() {
     return;
 
   TNTFSVolumeRef volume(OpenSourceVolume());
+  FRestoreInUse.reset();
   TRestoreTargets targets(*target, FRestoreMode, FResolveConflictMode, FFileSystem->MaxNameBytes(targetDir));
   TRecoverTally tally;
   TProgressExLevel level("Recovering...", checked->Count(), "objects");
@@ -184,6 +243,8 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode,
   bool canceled = false;
   try {
     canceled = !CopyStream(*stream, *output, buffer, written);
+    if (FRestoreStreams && !canceled)
+      RecoverStreams(AVolume, item, plan, *output, ATargets, buffer);
     if (const TFileTimes times = TimesOf(node.Get()); FRestoreTimes && HasAny(times))
       ATally.TimesNotHeld += !output->SetTimes(times);
     output->Close();
@@ -204,6 +265,79 @@ void TNTFSRecoveryContext::RecoverFile(PNTFSVolume AVolume, PTreeItemInfo ANode,
   for (const TByteRange& range : noRuns)
     ProgressEx::Detail(pdsWarning, ByteRangeText(range) + " have no data runs and were written as zeros.");
   ATally.WithZeros += !unread.empty() || !noRuns.empty();
+}
+
+void TNTFSRecoveryContext::RecoverStreams(PNTFSVolume AVolume, PItemInfo AItem, const TRestoreTargets::TFilePlan& APlan,
+                                          IOutputFile& AOutput, TRestoreTargets& ATargets, TMemHolder& ABuffer) {
+  TNTFSNodeRef node(AVolume, AItem->MFTNumber);
+  TAttributeSearch search(node.Get());
+  for (bool found = search.FindFirst(AttributeType::Data); found; found = search.FindNext()) {
+    if (!NTFSAttribute::IsNamedStreamStart(search.Rec().AttributeRecord))
+      continue;
+    try {
+      RecoverStream(search.Rec(), StreamLostPercent(AVolume, AItem, search.Rec()), APlan, AOutput, ATargets, ABuffer);
+    } catch (const std::exception& error) {
+      ProgressEx::Detail(pdsError, error.what());
+    }
+  }
+}
+
+double TNTFSRecoveryContext::StreamLostPercent(PNTFSVolume AVolume, PItemInfo AItem,
+                                               const TAttributeSearchRec& AStream) {
+  const PMFTAttributeRecord& attribute = AStream.AttributeRecord;
+  if (NTFSAttribute::IsResident(attribute) || AVolume->ClusterSize <= 0)
+    return 0;
+  if (!FRestoreInUse)
+    FRestoreInUse = std::make_shared<const TClusterBitmap>(AVolume);
+  const IMFTRunListPtr runList = MFTRunList::New();
+  NTFSAttribute::RunListBuild(AStream, runList);
+  std::vector<RunListElement> runs;
+  std::int64_t covered = 0;
+  for (std::int32_t i = 0; i < runList->ItemCount(); ++i) {
+    runs.push_back(runList->Item(i));
+    covered = CheckedAdd(covered, runs.back().Length).value_or(std::numeric_limits<std::int64_t>::max());
+  }
+  const std::int64_t size = NTFSAttribute::GetAttributeDataSize(attribute);
+  const std::int64_t needed = size / AVolume->ClusterSize + (size % AVolume->ClusterSize != 0);
+  return LostPercentOf(runs, AItem, std::max<std::int64_t>(0, needed - covered), covered, *FRestoreInUse);
+}
+
+void TNTFSRecoveryContext::RecoverStream(const TAttributeSearchRec& AStream, double ALostPercent,
+                                         const TRestoreTargets::TFilePlan& APlan, IOutputFile& AOutput,
+                                         TRestoreTargets& ATargets, TMemHolder& ABuffer) {
+  const std::u16string name = NTFSAttribute::AttributeName(AStream.AttributeRecord);
+  const IStreamExPtr stream = NTFSAttribute::GetDataStream(AStream);
+  std::array<char, 32> percent{};
+  const auto printed =
+      std::to_chars(percent.data(), percent.data() + percent.size(), ALostPercent, std::chars_format::fixed, 2);
+  const std::string shown = "Stream \"" + ToNativePath(name) + "\" of " + APlan.Path + " (" +
+                            std::to_string(stream->Size()) + " bytes, estimated " +
+                            std::string(percent.data(), printed.ptr) + "% overwritten)";
+  TXattrOutcome outcome = TXattrOutcome::xoTooLarge;
+  if (stream->Size() <= static_cast<std::int64_t>(MaxXattrValueBytes)) {
+    const std::string attribute = "user." + ToNativePath(name);
+    std::optional<TProgressExLevel> quiet;
+    outcome = AOutput.SetExtendedAttribute(attribute, ReadStreamStart(*stream, stream->Size(), quiet));
+    if (outcome == TXattrOutcome::xoSet) {
+      ProgressEx::Detail(pdsInformation, shown + " restored as extended attribute \"" + attribute + "\".");
+      return;
+    }
+  }
+  std::string reason = SidecarReason(outcome, stream->Size());
+  const TStreamFile file = CreateStreamFile(ATargets, APlan, name, reason);
+  const TRestoreTargets::TFilePlan& plan = file.Plan;
+  if (!file.Output) {
+    ProgressEx::Detail(pdsWarning, "Skip file " + plan.Path + ". (Already exists)");
+    return;
+  }
+  IOutputFile* output = file.Output.get();
+  TProgressExLevel level("Create file " + plan.Path, stream->Size(), "bytes");
+  std::int64_t written = 0;
+  const bool canceled = !CopyStream(*stream, *output, ABuffer, written);
+  output->Close();
+  if (canceled && written < stream->Size())
+    ProgressEx::Detail(pdsWarning, PartialMessage(plan.Path, written, stream->Size()));
+  ProgressEx::Detail(pdsInformation, shown + " restored as file \"" + plan.Path + "\": " + reason + ".");
 }
 
 void TNTFSRecoveryContext::RestoreFolderTimes(PNTFSVolume AVolume, const std::vector<PTreeItemInfo>& ANodes,
@@ -242,23 +376,10 @@ std::string TNTFSRecoveryContext::ReadDataStart(PNTFSVolume AVolume, std::int64_
   if (!search.FindFirst(AttributeType::Data, 0))
     return {};
   const IStreamExPtr stream = NTFSAttribute::GetDataStream(search.Rec(), ATakenRuns);
-  std::string bytes(static_cast<std::size_t>(std::clamp<std::int64_t>(stream->Size(), 0, AMaxBytes)), '\0');
   std::optional<TProgressExLevel> level;
   if (AReading == TReading::Shown)
-    level.emplace("Reading...", static_cast<std::int64_t>(bytes.size()), "bytes");
-  std::size_t position = 0;
-  while (position < bytes.size()) {
-    const std::int64_t wanted = std::min<std::int64_t>(kCopyBlockSize, bytes.size() - position);
-    const std::int64_t read =
-        std::min(stream->Read(static_cast<std::int64_t>(position), wanted, bytes.data() + position), wanted);
-    if (read <= 0)
-      break;
-    position += static_cast<std::size_t>(read);
-    if (level && !ProgressEx::DoProgress(static_cast<std::int64_t>(position)))
-      break;
-  }
-  bytes.resize(position);
-  return bytes;
+    level.emplace("Reading...", std::clamp<std::int64_t>(stream->Size(), 0, AMaxBytes), "bytes");
+  return ReadStreamStart(*stream, AMaxBytes, level);
 }
 
 bool TNTFSRecoveryContext::CopyStream(IStreamEx& AStream, IOutputFile& AOutput, TMemHolder& ABuffer,

@@ -258,8 +258,12 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
     FLiveRecycleInfos.push_back({ANumber, fileName->DirREF, fileName->Name});
   }
 
-  if (item && search.FindFirst(AttributeType::Data, 0))
+  if (item && search.FindFirst(AttributeType::Data, 0)) {
     TakeData(AVolume, item, search.Rec(), ARunList);
+    do
+      item->NamedStreams += NTFSAttribute::IsNamedStreamStart(search.Rec().AttributeRecord);
+    while (search.FindNext());
+  }
 
   // Every record's clusters count. What a record in use holds (a live
   // file's data, a folder's index, the MFT, the metafiles) is taken now,
@@ -274,7 +278,7 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
     for (std::int32_t i = 0; i < ARunList->ItemCount(); ++i) {
       std::int64_t first = 0, last = 0;
       if (RunClusters(ARunList->Item(i), first, last))
-        FDriveMap->AddUsing(first, last, item, claimDate);
+        FDriveMap->AddUsing(first, last, item, claimDate, ANumber);
     }
   }
 }
@@ -369,7 +373,7 @@ void TNTFSRecoveryContext::TakeFreedExtents(PNTFSVolume AVolume) {
       for (const RunListElement& run : taken) {
         std::int64_t firstCluster = 0, lastCluster = 0;
         if (RunClusters(run, firstCluster, lastCluster))
-          FDriveMap->AddUsing(firstCluster, lastCluster, item, item->ChangeTime);
+          FDriveMap->AddUsing(firstCluster, lastCluster, item, item->ChangeTime, number);
       }
     }
     const std::int64_t mapped = MappedBytes(end, AVolume->ClusterSize);

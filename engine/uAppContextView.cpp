@@ -107,9 +107,15 @@ void TNTFSRecoveryContext::AddUnreadableRanges(std::int64_t AFirst, std::int64_t
 }
 
 double TNTFSRecoveryContext::OverwritePercentOf(std::size_t AKept, const TClusterBitmap& AInUse) const {
-  const PItemInfo item = FDataRuns.Item(AKept);
+  return LostPercentOf(FDataRuns.Runs(AKept), FDataRuns.Item(AKept), FDataRuns.MissingClusters(AKept),
+                       FDataRuns.VCNCount(AKept), AInUse);
+}
+
+double TNTFSRecoveryContext::LostPercentOf(std::span<const RunListElement> ARuns, PItemInfo AItem,
+                                           std::int64_t AMissing, std::int64_t AVCNCount,
+                                           const TClusterBitmap& AInUse) const {
   std::vector<TClusterRange> lost;
-  for (const RunListElement& run : FDataRuns.Runs(AKept)) {
+  for (const RunListElement& run : ARuns) {
     std::int64_t first = 0, last = 0;
     if (!RunClusters(run, first, last))
       continue;
@@ -117,15 +123,14 @@ double TNTFSRecoveryContext::OverwritePercentOf(std::size_t AKept, const TCluste
     // use by the volume's own count, whoever holds it; or, from a truncated
     // image, a damaged run list or a rescue that never read the area, not
     // to be had: those bytes are lost either way.
-    FDriveMap->AddClaimedRanges(first, last, item, item->ChangeTime, lost);
+    FDriveMap->AddClaimedRanges(first, last, AItem, AItem->ChangeTime, lost);
     AInUse.AddInUseRanges(first, last, lost);
     AddUnreadableRanges(first, last, lost);
   }
-  const std::int64_t missing = FDataRuns.MissingClusters(AKept);
-  const std::int64_t clusters = FDataRuns.VCNCount(AKept) + missing;
+  const std::int64_t clusters = AVCNCount + AMissing;
   if (clusters == 0)
     return 0;
-  const std::int64_t used = CountClusters(lost) + missing;
+  const std::int64_t used = CountClusters(lost) + AMissing;
   return std::min(100.0, static_cast<double>(used) / static_cast<double>(clusters) * 100.0);
 }
 

@@ -68,20 +68,6 @@ void TDriveMap::IndexTailUsing(std::size_t AIndex) {
     FTailSlices[static_cast<std::size_t>(slice)].push_back(AIndex);
 }
 
-namespace {
-
-// Appends the part of [AStart, AEnd] that one using claims for the lookup.
-void AddClaim(const TDriveMapUsing& AUsing, std::int64_t AStart, std::int64_t AEnd, const void* AExcludeOwner,
-              std::int64_t AOwnerDate, std::vector<TClusterRange>& ARanges) {
-  if (AUsing.Owner == AExcludeOwner || AUsing.OwnerDate <= AOwnerDate)
-    return;
-  if (AUsing.End < AStart || AUsing.Start > AEnd)
-    return;
-  ARanges.emplace_back(std::max(AStart, AUsing.Start), std::min(AEnd, AUsing.End));
-}
-
-} // namespace
-
 std::int64_t CountClusters(std::vector<TClusterRange>& ARanges) {
   std::sort(ARanges.begin(), ARanges.end());
   std::int64_t count = 0;
@@ -98,9 +84,39 @@ std::int64_t CountClusters(std::vector<TClusterRange>& ARanges) {
   return count;
 }
 
-// Each slice looks only at the clusters inside it.
-void TDriveMap::AddTailClaims(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
-                              std::int64_t AOwnerDate, std::vector<TClusterRange>& ARanges) const {
+void TDriveMap::AddUsing(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AOwner,
+                         std::int64_t AOwnerDate, std::int64_t ARecord) {
+  if (!ClipToVolume(AStartCluster, AEndCluster))
+    return;
+  const std::int32_t last = ChainOf(AEndCluster);
+  for (std::int32_t i = ChainOf(AStartCluster); i <= last; ++i) {
+    TDriveMapChain& chain = FChains[i];
+    chain.Usings.push_back(TDriveMapUsing{AOwner, AOwnerDate, std::max(AStartCluster, chain.Start),
+                                          std::min(AEndCluster, chain.End), ARecord});
+    if (i == DriveMapChainCount - 1)
+      IndexTailUsing(chain.Usings.size() - 1);
+  }
+}
+
+template <class TVisit>
+void TDriveMap::VisitClaims(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
+                            std::int64_t AOwnerDate, TVisit&& AVisit) const {
+  if (!ClipToVolume(AStartCluster, AEndCluster))
+    return;
+  const auto visit = [&](const TDriveMapUsing& AUsing, std::int64_t AStart, std::int64_t AEnd) {
+    if (AUsing.Owner == AExcludeOwner || AUsing.OwnerDate <= AOwnerDate)
+      return;
+    if (AUsing.End < AStart || AUsing.Start > AEnd)
+      return;
+    AVisit(AUsing, std::max(AStart, AUsing.Start), std::min(AEnd, AUsing.End));
+  };
+  const std::int32_t last = ChainOf(AEndCluster);
+  for (std::int32_t i = ChainOf(AStartCluster); i < std::min(last + 1, DriveMapChainCount - 1); ++i)
+    for (const TDriveMapUsing& u : FChains[i].Usings)
+      visit(u, AStartCluster, AEndCluster);
+  if (last < DriveMapChainCount - 1)
+    return;
+  // In the last chain each slice looks only at the clusters inside it.
   const TDriveMapChain& tail = FChains.back();
   const std::int64_t from = std::max(AStartCluster, tail.Start);
   const std::int64_t to = std::min(AEndCluster, tail.End);
@@ -109,39 +125,26 @@ void TDriveMap::AddTailClaims(std::int64_t AStartCluster, std::int64_t AEndClust
     const std::int64_t start = std::max(from, sliceStart);
     const std::int64_t end = std::min(to, sliceStart + FChainSize - 1);
     for (std::size_t index : FTailSlices[static_cast<std::size_t>(slice)])
-      AddClaim(tail.Usings[index], start, end, AExcludeOwner, AOwnerDate, ARanges);
-  }
-}
-
-void TDriveMap::AddUsing(std::int64_t AStartCluster, std::int64_t AEndCluster,
-                         const void* AOwner, std::int64_t AOwnerDate) {
-  if (!ClipToVolume(AStartCluster, AEndCluster))
-    return;
-  const std::int32_t last = ChainOf(AEndCluster);
-  for (std::int32_t i = ChainOf(AStartCluster); i <= last; ++i) {
-    TDriveMapChain& chain = FChains[i];
-    chain.Usings.push_back(TDriveMapUsing{
-        AOwner, AOwnerDate,
-        std::max(AStartCluster, chain.Start),
-        std::min(AEndCluster, chain.End)});
-    if (i == DriveMapChainCount - 1)
-      IndexTailUsing(chain.Usings.size() - 1);
+      visit(tail.Usings[index], start, end);
   }
 }
 
 void TDriveMap::AddClaimedRanges(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
                                  std::int64_t AOwnerDate, std::vector<TClusterRange>& ARanges) const {
-  if (!ClipToVolume(AStartCluster, AEndCluster))
-    return;
-  const std::int32_t last = ChainOf(AEndCluster);
-  for (std::int32_t i = ChainOf(AStartCluster); i <= last; ++i) {
-    if (i == DriveMapChainCount - 1) {
-      AddTailClaims(AStartCluster, AEndCluster, AExcludeOwner, AOwnerDate, ARanges);
-      continue;
-    }
-    for (const TDriveMapUsing& u : FChains[i].Usings)
-      AddClaim(u, AStartCluster, AEndCluster, AExcludeOwner, AOwnerDate, ARanges);
-  }
+  VisitClaims(AStartCluster, AEndCluster, AExcludeOwner, AOwnerDate,
+              [&ARanges](const TDriveMapUsing&, std::int64_t AStart, std::int64_t AEnd) {
+                ARanges.emplace_back(AStart, AEnd);
+              });
+}
+
+void TDriveMap::AddClaims(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
+                          std::int64_t AOwnerDate, std::vector<TDriveMapUsing>& AClaims) const {
+  VisitClaims(AStartCluster, AEndCluster, AExcludeOwner, AOwnerDate,
+              [&AClaims](const TDriveMapUsing& AUsing, std::int64_t AStart, std::int64_t AEnd) {
+                TDriveMapUsing& claim = AClaims.emplace_back(AUsing);
+                claim.Start = AStart;
+                claim.End = AEnd;
+              });
 }
 
 std::int64_t TDriveMap::IsUsed(std::int64_t AStartCluster, std::int64_t AEndCluster,

@@ -33,6 +33,7 @@ struct TDriveMapUsing {
   std::int64_t OwnerDate = 0;   // when the claimant last wrote; ClaimHeldNow while it is in use
   std::int64_t Start = 0;       // first cluster, inclusive
   std::int64_t End = 0;         // last cluster, inclusive
+  std::int64_t Record = -1;     // the claiming MFT record; -1 where none is known
 };
 
 struct TDriveMapChain {
@@ -56,8 +57,8 @@ public:
 
   // Both cluster arguments are inclusive. Clusters outside the volume are
   // neither recorded nor counted.
-  void AddUsing(std::int64_t AStartCluster, std::int64_t AEndCluster,
-                const void* AOwner, std::int64_t AOwnerDate);
+  void AddUsing(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AOwner, std::int64_t AOwnerDate,
+                std::int64_t ARecord = -1);
 
   // Clusters of the range claimed by owners other than AExcludeOwner dated
   // strictly later than AOwnerDate, each counted once however many such
@@ -68,6 +69,9 @@ public:
   // claimed: they may overlap.
   void AddClaimedRanges(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
                         std::int64_t AOwnerDate, std::vector<TClusterRange>& ARanges) const;
+  // The same parts with who claims each: the usings cut to the range.
+  void AddClaims(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
+                 std::int64_t AOwnerDate, std::vector<TDriveMapUsing>& AClaims) const;
 
   // Drops every range; the layout stays.
   void Clear();
@@ -84,8 +88,11 @@ private:
   bool ClipToVolume(std::int64_t& AStart, std::int64_t& AEnd) const;
   std::int64_t TailSliceOf(std::int64_t ACluster) const;
   void IndexTailUsing(std::size_t AIndex);
-  void AddTailClaims(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
-                     std::int64_t AOwnerDate, std::vector<TClusterRange>& ARanges) const;
+  // Hands AVisit each using that claims part of the range for the lookup,
+  // with that part's first and last cluster.
+  template <class TVisit>
+  void VisitClaims(std::int64_t AStartCluster, std::int64_t AEndCluster, const void* AExcludeOwner,
+                   std::int64_t AOwnerDate, TVisit&& AVisit) const;
 
   std::int64_t FClusterCount = 0;
   std::int64_t FChainSize = 0;

@@ -120,35 +120,53 @@ TRestoreTargets::TFilePlan TRestoreTargets::PlanFile(PTreeItemInfo ANode) {
   if (FMode == rmTree)
     for (PTreeItemInfo parent = ANode->Parent; parent != nullptr && !IsTopFolder(parent); parent = parent->Parent)
       plan.Folders.insert(plan.Folders.begin(), parent);
-  const std::string folder = FMode == rmTree && ANode->Parent ? FolderOf(ANode->Parent) : "";
-  const std::string name = SafeName(ANode);
-  plan.Relative = Join(folder, name);
+  plan.Folder = FMode == rmTree && ANode->Parent ? FolderOf(ANode->Parent) : "";
+  plan.Name = SafeName(ANode);
+  PlanName(plan);
+  return plan;
+}
+
+TRestoreTargets::TFilePlan TRestoreTargets::PlanStreamFile(const TFilePlan& AFile, std::u16string_view AStream,
+                                                           char ASeparator) {
+  TFilePlan plan;
+  plan.Folders = AFile.Folders;
+  plan.Folder = AFile.Folder;
+  const std::string stream = SafeFileName(AStream, FMaxNameBytes);
+  const std::string file = AFile.Relative.substr(AFile.Folder.empty() ? 0 : AFile.Folder.size() + 1);
+  plan.Name = ShortenFileName(file + ASeparator + stream, FMaxNameBytes);
+  PlanName(plan);
+  return plan;
+}
+
+void TRestoreTargets::PlanName(TFilePlan& APlan) {
+  const std::string& folder = APlan.Folder;
+  const std::string& name = APlan.Name;
+  APlan.Relative = Join(folder, name);
 
   const char* reason = nullptr;
-  if (FTaken.contains(plan.Relative)) {
+  if (FTaken.contains(APlan.Relative)) {
     reason = kTakenInRun;
   } else {
-    const TTargetEntry entry = EntryAt(folder, plan.Relative);
+    const TTargetEntry entry = EntryAt(folder, APlan.Relative);
     if (entry.Kind != TEntryKind::ekNone && WrittenHere(entry))
       reason = kTakenInRun;
     else if (entry.Kind != TEntryKind::ekNone && FConflict == rcmDontSave)
-      plan.Skip = true;
+      APlan.Skip = true;
     else if (entry.Kind == TEntryKind::ekFolder)
       reason = kTakenByFolder;
     else if (entry.Kind == TEntryKind::ekOther)
       reason = kTakenByOther;
     else if (entry.Kind == TEntryKind::ekFile && FConflict == rcmRename)
-      plan.Relative = FreeNumbered(folder, name);
+      APlan.Relative = FreeNumbered(folder, name);
     else
-      plan.Replace = entry.Kind == TEntryKind::ekFile;
+      APlan.Replace = entry.Kind == TEntryKind::ekFile;
   }
   if (reason) {
-    const std::string wanted = plan.Relative;
-    plan.Relative = FreeNumbered(folder, name);
-    WarnTaken("file", Shown(wanted), reason, Shown(plan.Relative));
+    const std::string wanted = APlan.Relative;
+    APlan.Relative = FreeNumbered(folder, name);
+    WarnTaken("file", Shown(wanted), reason, Shown(APlan.Relative));
   }
-  plan.Path = Shown(plan.Relative);
-  return plan;
+  APlan.Path = Shown(APlan.Relative);
 }
 
 IOutputFilePtr TRestoreTargets::CreateFile(const TFilePlan& APlan) {

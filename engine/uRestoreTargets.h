@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -32,11 +33,17 @@ public:
     bool Skip = false;    // something is there and the rule says skip
     bool Replace = false; // a file of an earlier run is overwritten
     std::vector<TTreeItemInfo*> Folders; // the file's folders, top first
+    std::string Folder; // the folder below the target that holds it
+    std::string Name;   // the safe name it was meant to have there
   };
 
   // Chooses the file's path, and the names of its folders not chosen yet,
   // sending a warning for every name that had to change. Creates nothing.
   TFilePlan PlanFile(TTreeItemInfo* ANode);
+  // The file beside the planned file AFile that holds its named data stream
+  // AStream, "file:stream" (or with ASeparator in place of ":"), chosen by
+  // the same rules.
+  TFilePlan PlanStreamFile(const TFilePlan& AFile, std::u16string_view AStream, char ASeparator = ':');
   // Creates the planned file with the folders it still lacks, and keeps in
   // mind that this restore wrote it.
   IOutputFilePtr CreateFile(const TFilePlan& APlan);
@@ -53,6 +60,8 @@ private:
   // The path of a folder whose parent folder is chosen already.
   std::string ChooseFolder(TTreeItemInfo* ANode);
   std::string SafeName(TTreeItemInfo* ANode) const;
+  // APlan's Relative and Path for its Folder and Name, by the conflict rule.
+  void PlanName(TFilePlan& APlan);
   std::string Join(const std::string& AFolder, const std::string& AName) const;
   // AFolder below the target, or the target itself, as shown in messages.
   std::string Shown(const std::string& ARelative) const;

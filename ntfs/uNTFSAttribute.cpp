@@ -227,6 +227,19 @@ TByteView PMFTAttributeRecord::Name() const {
                     std::size_t{Field<std::uint8_t>(AttributeField::NameLength)} * 2);
 }
 
+std::u16string NTFSAttribute::AttributeName(const PMFTAttributeRecord& AAttributeRecord) {
+  const TByteView bytes = AAttributeRecord.Name();
+  std::u16string name(bytes.Size() / 2, u'\0');
+  for (std::size_t i = 0; i < name.size(); ++i)
+    name[i] = static_cast<char16_t>(bytes.Get<std::uint16_t>(i * 2));
+  return name;
+}
+
+bool NTFSAttribute::IsNamedStreamStart(const PMFTAttributeRecord& AAttributeRecord) {
+  return AAttributeRecord.TypeCode() == AttributeType::Data && !AAttributeRecord.Name().Empty() &&
+         (IsResident(AAttributeRecord) || AAttributeRecord.LowVCN() == 0);
+}
+
 TByteView PMFTAttributeListEntry::Name() const {
   return FBytes.Sub(FBytes.Get<std::uint8_t>(AttributeListField::NameOffset),
                     std::size_t{FBytes.Get<std::uint8_t>(AttributeListField::NameLength)} * 2);

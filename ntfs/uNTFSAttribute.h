@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace AttributeType {
@@ -328,6 +329,12 @@ public:
   // runs with its further extents, as the caller found them; else they are
   // built from the record and its attribute list.
   static IStreamExPtr GetDataStream(const TAttributeSearchRec& ASearchRec, IMFTRunListPtr ARuns = nullptr);
+  // The name of the match's attribute, as UTF-16 code units; empty for the
+  // unnamed data stream.
+  static std::u16string AttributeName(const PMFTAttributeRecord& AAttributeRecord);
+  // Whether the match is the first extent of a named data stream: a stream
+  // with further extents shows up once per extent.
+  static bool IsNamedStreamStart(const PMFTAttributeRecord& AAttributeRecord);
   // Reads the first ASize bytes of the match's data into ADest.
   static void ReadData(const TAttributeSearchRec& ASearchRec, std::int64_t ASize, void* ADest);
 };

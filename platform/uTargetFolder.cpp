@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
 
@@ -122,6 +123,21 @@ public:
         [this](int AErrno) { return FileError("Cannot set the times of file", FPath, AErrno); });
   }
 
+  TXattrOutcome SetExtendedAttribute(const std::string& AName, std::string_view AValue) override {
+    if (AValue.size() > MaxXattrValueBytes)
+      return TXattrOutcome::xoTooLarge;
+    if (::fsetxattr(FHandle.Get(), AName.c_str(), AValue.data(), AValue.size(), 0) == 0)
+      return TXattrOutcome::xoSet;
+    // ENOSPC and E2BIG: no room left in the inode or block that holds the
+    // attributes (ext4 keeps about one block per file); ERANGE: a name or
+    // value beyond what the file system keeps.
+    if (errno == ENOSPC || errno == E2BIG || errno == ERANGE)
+      return TXattrOutcome::xoTooLarge;
+    if (errno == ENOTSUP || errno == EPERM)
+      return TXattrOutcome::xoNotSupported;
+    throw FileError("Cannot set an extended attribute of file", FPath, errno);
+  }
+
   void Close() override {
     if (FHandle.Get() >= 0)
       SetLength();
@@ -215,6 +231,10 @@ public:
     // only once the file is known to be a plain file that is not the source.
     const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (AReplace ? 0 : O_EXCL);
     TDescriptor handle(::openat(parent.Get(), name.c_str(), flags, 0666));
+    // The kernel's FAT answers a name it cannot hold with EINVAL, FUSE
+    // file systems often with EPERM.
+    if (handle.Get() < 0 && (errno == EINVAL || errno == EPERM))
+      throw TNameRefusedError(FileError("Cannot create file", path, errno).what());
     if (handle.Get() < 0)
       throw FileError("Cannot create file", path, errno);
     struct stat info {};

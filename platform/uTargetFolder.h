@@ -7,7 +7,9 @@
 #include <ctime>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 // The target folder of one restore, and everything written below it. Paths
@@ -24,6 +26,16 @@ struct TFileTimes {
   std::optional<std::timespec> Accessed;
 };
 
+// What became of an extended attribute given to a restored file.
+enum class TXattrOutcome : std::uint8_t {
+  xoSet,          // the file holds it
+  xoNotSupported, // the target's file system takes no user attributes
+  xoTooLarge      // the value does not fit what the file system keeps per file
+};
+
+// The largest value Linux hands to any file system as one extended attribute.
+inline constexpr std::size_t MaxXattrValueBytes = 65536;
+
 // A file being written; closed by Close or, if still open, when destroyed.
 class IOutputFile {
 public:
@@ -38,6 +50,10 @@ public:
   // it refused it or stored another; raises an error naming the file when
   // setting them fails otherwise.
   [[nodiscard]] virtual bool SetTimes(const TFileTimes& ATimes) = 0;
+  // Gives the file the extended attribute AName ("user.<name>") with the
+  // value AValue, through its descriptor; raises an error naming the file
+  // when setting it fails for another reason than the two outcomes tell.
+  virtual TXattrOutcome SetExtendedAttribute(const std::string& AName, std::string_view AValue) = 0;
   // Raises an error when the data could not be stored.
   virtual void Close() = 0;
 };
@@ -58,6 +74,13 @@ struct TTargetEntry {
   ino_t Inode = 0;
 };
 
+// The target's file system refuses a file of that name (FAT and exFAT take
+// no ":", for one), as distinct from refusing to write at all.
+class TNameRefusedError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
 class ITargetFolder {
 public:
   virtual ~ITargetFolder() = default;
@@ -71,7 +94,8 @@ public:
   virtual TTargetEntry CreateFolder(const std::string& ARelative) = 0;
   // Creates the file ARelative, or with AReplace empties the regular file
   // there. Raises an error naming the file when it cannot be written: it
-  // exists and AReplace is false, it is no regular file, or it is the source.
+  // exists and AReplace is false, it is no regular file, or it is the source;
+  // a TNameRefusedError when the file system takes no such name.
   virtual IOutputFilePtr CreateFile(const std::string& ARelative, bool AReplace, TTargetEntry& ACreated) = 0;
   // Gives the folder ARelative its times, never through a link. False as
   // for IOutputFile::SetTimes; raises an error naming the folder.

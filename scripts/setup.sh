@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libzip-dev zlib1g-dev libsimpleini-dev
   libblkid-dev libudev-dev libsystemd-dev libmagic-dev
-  ntfs-3g ntfs-3g-dev sleuthkit e2fsprogs
+  ntfs-3g ntfs-3g-dev sleuthkit e2fsprogs attr dosfstools fusefat
   gdisk qemu-utils ewf-tools
   libewf-dev libvhdi-dev libvmdk-dev libqcow-dev libbfio-dev
   libvshadow-dev libvshadow-utils

@@ -142,6 +142,9 @@ TPreviewDialog::TPreviewDialog(QWidget* AParent) : QDialog(AParent) {
   lblWarning->setObjectName(QStringLiteral("lblWarning"));
   lblWarning->setWordWrap(true);
   lblWarning->setStyleSheet(QStringLiteral("QLabel { color: #800000; font-weight: bold; }"));
+  lblClaimedBy = new QLabel(this);
+  lblClaimedBy->setObjectName(QStringLiteral("lblClaimedBy"));
+  lblClaimedBy->setWordWrap(true);
   lblFormat = new QLabel(this);
   lblFormat->setObjectName(QStringLiteral("lblFormat"));
 
@@ -161,13 +164,15 @@ TPreviewDialog::TPreviewDialog(QWidget* AParent) : QDialog(AParent) {
   auto* Layout = new QVBoxLayout(this);
   Layout->addWidget(lblRecycleBin);
   Layout->addWidget(lblWarning);
+  Layout->addWidget(lblClaimedBy);
   Layout->addWidget(lblFormat);
   Layout->addWidget(FPages, 1);
   resize(PreviewWindowSize);
 }
 
 void TPreviewDialog::ShowFile(const QString& AName, std::int64_t ADataSize, double AOverwritePercent,
-                              const QByteArray& ABytes, const QString& AFromRecycleBin) {
+                              const QByteArray& ABytes, const QString& AFromRecycleBin,
+                              const QString& AClaimedBy) {
   const QLocale Locale = QLocale::system();
   setWindowTitle(QStringLiteral("Preview of %1").arg(AName));
   lblRecycleBin->setVisible(!AFromRecycleBin.isEmpty());
@@ -176,6 +181,8 @@ void TPreviewDialog::ShowFile(const QString& AName, std::int64_t ADataSize, doub
   lblWarning->setText(QStringLiteral("This file is estimated %1% overwritten: what follows may be the data of "
                                      "other files written since.")
                           .arg(Locale.toString(AOverwritePercent, 'f', 2)));
+  lblClaimedBy->setVisible(!AClaimedBy.isEmpty());
+  lblClaimedBy->setText(AClaimedBy);
   const TPreviewContent Content = MakePreview(ABytes);
   const QString Shown = QStringLiteral("%1, the first %2 of %3")
                       .arg(Content.Format, Locale.formattedDataSize(Content.Kind == pvkHex

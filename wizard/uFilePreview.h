@@ -46,13 +46,15 @@ public:
 
   // ADataSize is the file's whole size, AOverwritePercent its estimate;
   // AFromRecycleBin says where a file from the Recycle Bin was and when it
-  // went there, empty for any other file.
+  // went there, empty for any other file; AClaimedBy what holds the file's
+  // clusters now, empty where nothing does.
   void ShowFile(const QString& AName, std::int64_t ADataSize, double AOverwritePercent, const QByteArray& ABytes,
-                const QString& AFromRecycleBin);
+                const QString& AFromRecycleBin, const QString& AClaimedBy);
 
 private:
   QLabel* lblRecycleBin = nullptr;
   QLabel* lblWarning = nullptr;
+  QLabel* lblClaimedBy = nullptr;
   QLabel* lblFormat = nullptr;
   QStackedWidget* FPages = nullptr;
   QPlainTextEdit* txtPreview = nullptr;

@@ -273,6 +273,8 @@ std::vector<std::size_t> TFolderListModel::SortedOrder() const {
         return ThreeWay(ItemA->CreationTime, ItemB->CreationTime);
       case colDeleted:
         return ThreeWay(ItemA->DeletionTime, ItemB->DeletionTime);
+      case colStreams:
+        return ThreeWay(ItemA->NamedStreams, ItemB->NamedStreams);
       case colAttributes:
         return AttributeTexts[A].compare(AttributeTexts[B]);
       default:
@@ -361,6 +363,8 @@ QVariant TFolderListModel::CellText(PItemInfo AItem, int AColumn) const {
       return QString::fromStdU16String(NTFSUtils::FileAttributesToString(AItem->Attributes));
     case colDeleted:
       return DeletionTimeText(*AItem);
+    case colStreams:
+      return AItem->IsDirectory ? QString() : QString::number(AItem->NamedStreams);
     default:
       return QVariant();
   }
@@ -392,8 +396,8 @@ QVariant TFolderListModel::data(const QModelIndex& AIndex, int ARole) const {
 }
 
 QVariant TFolderListModel::headerData(int ASection, Qt::Orientation AOrientation, int ARole) const {
-  static const char* const Captions[ColumnCount] = {"FileName", "DataSize", "Overwrited", "Date",
-                                                     "Time",     "Attributes", "Deleted"};
+  static const char* const Captions[ColumnCount] = {"FileName",   "DataSize", "Overwrited", "Date",
+                                                     "Time",       "Attributes", "Deleted", "Streams"};
   if (AOrientation != Qt::Horizontal || ASection < 0 || ASection >= ColumnCount)
     return QVariant();
   switch (ARole) {

@@ -74,7 +74,18 @@ private:
 class TFolderListModel : public QAbstractTableModel {
 public:
   // colDeleted: when the file went into the Recycle Bin, empty where nothing tells it.
-  enum TColumn { colFileName, colDataSize, colOverwrited, colDate, colTime, colAttributes, colDeleted, ColumnCount };
+  // colStreams: how many named data streams a file holds besides its data.
+  enum TColumn {
+    colFileName,
+    colDataSize,
+    colOverwrited,
+    colDate,
+    colTime,
+    colAttributes,
+    colDeleted,
+    colStreams,
+    ColumnCount
+  };
 
   // Folders of more entries than this are loaded under a cancellable progress level.
   static constexpr qsizetype LoadingProgressThreshold = 1000;

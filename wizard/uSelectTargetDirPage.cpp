@@ -102,6 +102,10 @@ TSelectTargetDirPage::TSelectTargetDirPage(ISupportTargetDir& AContext) : FConte
   cbRestoreTimes = new QCheckBox(QStringLiteral("&Keep the original modification and access times"), this);
   cbRestoreTimes->setObjectName(QStringLiteral("cbRestoreTimes"));
   cbRestoreTimes->setChecked(true);
+  cbRestoreStreams =
+      new QCheckBox(QStringLiteral("Restore named data &streams (as extended attributes or files beside)"), this);
+  cbRestoreStreams->setObjectName(QStringLiteral("cbRestoreStreams"));
+  cbRestoreStreams->setChecked(true);
 
   lblWarning = new QLabel(QStringLiteral("Please select other destination disk for saving a recovered files. "
                                          "You can't save a recovered files on source disk."),
@@ -122,6 +126,7 @@ TSelectTargetDirPage::TSelectTargetDirPage(ISupportTargetDir& AContext) : FConte
   Layout->addWidget(rgRestoreMode);
   Layout->addWidget(rgResolveConflict);
   Layout->addWidget(cbRestoreTimes);
+  Layout->addWidget(cbRestoreStreams);
   Layout->addWidget(lblWarning);
   Layout->addStretch(1);
 }
@@ -197,6 +202,7 @@ void TSelectTargetDirPage::PageBeforeEnter(bool AForward, bool& AllowEnter) {
   FRestoreModeButtons->button(RestoreModeItem(FContext.GetRestoreMode()))->setChecked(true);
   FResolveConflictButtons->button(ResolveConflictItem(FContext.GetResolveConflictMode()))->setChecked(true);
   cbRestoreTimes->setChecked(FContext.GetRestoreTimes());
+  cbRestoreStreams->setChecked(FContext.GetRestoreStreams());
   editTargetScriptDir->setEditText(QString::fromStdU16String(FContext.GetTargetDir()));
   editTargetScriptDirChange();
 }
@@ -211,6 +217,7 @@ void TSelectTargetDirPage::PageAfterExit(bool AForward) {
   FContext.SetRestoreMode(static_cast<TRestoreMode>(FRestoreModeButtons->checkedId()));
   FContext.SetResolveConflictMode(static_cast<TResolveConflictMode>(FResolveConflictButtons->checkedId()));
   FContext.SetRestoreTimes(cbRestoreTimes->isChecked());
+  FContext.SetRestoreStreams(cbRestoreStreams->isChecked());
   QStringList Used;
   for (int Index = 0; Index < editTargetScriptDir->count(); ++Index)
     Used << editTargetScriptDir->itemText(Index);

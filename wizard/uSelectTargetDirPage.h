@@ -76,6 +76,7 @@ protected:
   QGroupBox* rgResolveConflict = nullptr;
   QGroupBox* rgRestoreMode = nullptr;
   QCheckBox* cbRestoreTimes = nullptr;
+  QCheckBox* cbRestoreStreams = nullptr;
 
 private:
   QWidget* BuildTargetBar();

@@ -54,7 +54,37 @@ struct TColumnWidth {
   int Minimum;  // equal to Width for a column the user cannot resize
 };
 constexpr TColumnWidth ColumnWidths[TFolderListModel::ColumnCount] = {
-    {300, 100}, {120, 120}, {80, 80}, {80, 80}, {80, 80}, {150, 150}, {150, 150}};
+    {300, 100}, {120, 120}, {80, 80}, {80, 80}, {80, 80}, {150, 150}, {150, 150}, {70, 70}};
+
+// At most this many of the records that took a file's clusters are named.
+constexpr std::size_t ClaimantsNamed = 5;
+
+QString CountText(std::int64_t ACount, const QString& AOne, const QString& AMany) {
+  return QStringLiteral("%1 %2").arg(ACount).arg(ACount == 1 ? AOne : AMany);
+}
+
+// What holds an overwritten file's clusters now, in one sentence; empty
+// when nothing does.
+QString ClaimantsText(const std::vector<TClaimant>& AClaimants, const QString& ADrive) {
+  QStringList Parts;
+  for (const TClaimant& Claimant : AClaimants) {
+    if (Parts.size() == static_cast<qsizetype>(ClaimantsNamed)) {
+      Parts << CountText(static_cast<std::int64_t>(AClaimants.size() - ClaimantsNamed), QStringLiteral("other record"),
+                         QStringLiteral("other records"));
+      break;
+    }
+    const QString Clusters = CountText(Claimant.Clusters, QStringLiteral("cluster"), QStringLiteral("clusters"));
+    if (Claimant.Record < 0) {
+      Parts << QStringLiteral("no record read (%1 the volume counts as in use)").arg(Clusters);
+      continue;
+    }
+    QStringList Names{ADrive};
+    for (const std::u16string& Name : Claimant.Path)
+      Names << QString::fromStdU16String(Name);
+    Parts << QStringLiteral("%1 (record %2): %3").arg(Names.join(QLatin1Char('\\'))).arg(Claimant.Record).arg(Clusters);
+  }
+  return Parts.isEmpty() ? QString() : QStringLiteral("Its clusters are held now by %1.").arg(Parts.join(QStringLiteral("; ")));
+}
 
 const QString SelectGoodCaption = QStringLiteral("Select good files only");
 const QString SelectAllCaption = QStringLiteral("Select All");
@@ -706,9 +736,11 @@ void TViewSourcePage::btnPreviewClick() {
   if (!File)
     return;
   std::string Bytes;
+  std::vector<TClaimant> Claimants;
   {
     TWaitCursor Busy;
     Bytes = FContext.ReadFileStart(File, PreviewReadLimit);
+    Claimants = FContext.ClaimantsOf({File}).front();
   }
   if (!FPreview)
     FPreview = new TPreviewDialog(this);
@@ -720,7 +752,8 @@ void TViewSourcePage::btnPreviewClick() {
                 .arg(QString::fromStdU16String(TNTFSRecoveryContext::GetFullName(File, true)),
                      DeletionTimeText(*File->Data));
   FPreview->ShowFile(QString::fromStdU16String(File->Data->Name), File->Data->DataSize, File->Data->OverwritePercent,
-                     QByteArray::fromStdString(Bytes), FromRecycleBin);
+                     QByteArray::fromStdString(Bytes), FromRecycleBin,
+                     ClaimantsText(Claimants, QString::fromStdU16String(FContext.SourceDriveName())));
 }
 
 void TViewSourcePage::ToggleCurrent(const QAbstractItemView& AView) {

@@ -24,31 +24,19 @@ inline testsupport::CommandResult Cli(std::vector<std::string> AArgs) {
   return testsupport::RunCommand(AArgs);
 }
 
-// Where a tsv row's path starts: after the eighth tab, as columns are only
-// ever appended after it; the row's end when it has fewer.
-inline std::size_t PathFieldStart(const std::string& ARow) {
-  constexpr int kColumnsBeforePath = 8;
+// Where the path, the ninth column, starts in a tsv row of a listing.
+inline std::size_t PathColumnStart(const std::string& ARow) {
   std::size_t start = 0;
-  for (int i = 0; i < kColumnsBeforePath; ++i) {
-    const std::size_t tab = ARow.find('\t', start);
-    if (tab == std::string::npos)
-      return ARow.size();
-    start = tab + 1;
-  }
+  for (int column = 1; column < 9; ++column)
+    start = ARow.find('\t', start) + 1;
   return start;
-}
-
-// The path field of a tsv row.
-inline std::string PathField(const std::string& ARow) {
-  const std::size_t start = PathFieldStart(ARow);
-  return ARow.substr(start, ARow.find('\t', start) - start);
 }
 
 // Each process hands a source the next free letter: tsv rows with the
 // drive folder of their path written as "X:".
 inline std::vector<std::string> WithoutDriveLetters(std::vector<std::string> ARows) {
   for (std::string& row : ARows) {
-    const std::size_t path = PathFieldStart(row);
+    const std::size_t path = PathColumnStart(row);
     if (row.compare(path + 1, 1, ":") == 0)
       row.replace(path, 2, "X:");
   }
@@ -63,13 +51,12 @@ inline std::string ReadFile(const std::filesystem::path& APath) {
 // The tsv row of APath in a scan's output, cut into its fields.
 inline std::vector<std::string> ScanRowOf(const std::string& AScan, const std::string& APath) {
   for (const std::string& line : testsupport::SplitLines(AScan)) {
-    if (!PathField(line).ends_with(APath))
-      continue;
     std::vector<std::string> fields;
     std::istringstream in(line);
     for (std::string field; std::getline(in, field, '\t');)
       fields.push_back(field);
-    return fields;
+    if (fields.size() > 8 && fields[8].ends_with(APath))
+      return fields;
   }
   return {};
 }

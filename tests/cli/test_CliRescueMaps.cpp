@@ -124,7 +124,7 @@ TEST_F(CliRescueMaps, UnrescuedBytesCountAsLostAndFailTheRestore) {
   const CommandResult scan = Cli({"scan", Image, "--format", "tsv"});
   ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
   const std::vector<std::string> row = clirun::ScanRowOf(scan.Out, kVictim);
-  ASSERT_EQ(row.size(), 9u) << scan.Out;
+  ASSERT_EQ(row.size(), 10u) << scan.Out;
   EXPECT_GT(std::stod(row[4]), 0.0) << "estimate of " << kVictim;
   const CommandResult restore =
       Cli({"restore", Image, "--target", (Folder / "restored").string(), "--path", kVictim});

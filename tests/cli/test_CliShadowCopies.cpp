@@ -27,16 +27,16 @@ TEST_F(CliShadowCopies, EveryFormatEndsWithTheSnapshotsTime) {
   const CommandResult tsv = Cli({"scan", Volume, "--format", "tsv"});
   ASSERT_EQ(tsv.ExitCode, 0) << tsv.Err;
   EXPECT_THAT(testsupport::SplitLines(tsv.Out),
-              ElementsAre(HasSubstr("\tpath\tsnapshot"),
-                          "5\tdir\t0\t0\t0.00\t1601-01-01T00:00:00Z\t\t\tPrevious version of 2013-12-03 06:35:09\t" +
+              ElementsAre(HasSubstr("\tpath\tstreams\tsnapshot"),
+                          "5\tdir\t0\t0\t0.00\t1601-01-01T00:00:00Z\t\t\tPrevious version of 2013-12-03 06:35:09\t0\t" +
                               std::string(kFirstSnapshot),
-                          "35\tfile\t1\t1247\t0.00\t2013-12-03T06:32:24Z\t\tARC\t" + std::string(kSyslogPath) + "\t" +
-                              kFirstSnapshot));
+                          "35\tfile\t1\t1247\t0.00\t2013-12-03T06:32:24Z\t\tARC\t" + std::string(kSyslogPath) +
+                              "\t0\t" + kFirstSnapshot));
   const CommandResult csv = Cli({"scan", Volume, "--format", "csv"});
-  EXPECT_THAT(csv.Out, HasSubstr(std::string(kSyslogPath) + "," + kFirstSnapshot + "\n"));
+  EXPECT_THAT(csv.Out, HasSubstr(std::string(kSyslogPath) + ",0," + kFirstSnapshot + "\n"));
   const CommandResult json = Cli({"scan", Volume, "--format", "json"});
-  EXPECT_THAT(json.Out,
-              HasSubstr("\"path\": \"" + std::string(kSyslogPath) + "\", \"snapshot\": \"" + kFirstSnapshot + "\"}"));
+  EXPECT_THAT(json.Out, HasSubstr("\"path\": \"" + std::string(kSyslogPath) + "\", \"streams\": 0, \"snapshot\": \"" +
+                                  kFirstSnapshot + "\", \"claimed_by\": []}"));
 }
 
 TEST_F(CliShadowCopies, WithoutSnapshotsNothingIsListed) {

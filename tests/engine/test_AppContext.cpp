@@ -63,12 +63,14 @@ TEST_F(EngineTest, SavedStateKeepsPathsVerbatimAndModesAsTheirLowByte) {
   EXPECT_EQ(Context.GetRestoreMode(), rmTree);
   EXPECT_EQ(Context.GetResolveConflictMode(), rcmRename);
   EXPECT_TRUE(Context.GetRestoreTimes());
+  EXPECT_TRUE(Context.GetRestoreStreams());
 
   Context.SetSourceDrive(u"c:\\");
   Context.SetTargetDir(u"D:\\out\\");
   Context.SetRestoreMode(rmFlat);
   Context.SetResolveConflictMode(rcmDontSave);
   Context.SetRestoreTimes(false);
+  Context.SetRestoreStreams(false);
   CSimpleIniA ini;
   Context.StoreState(ini);
   std::string text;
@@ -84,6 +86,8 @@ TEST_F(EngineTest, SavedStateKeepsPathsVerbatimAndModesAsTheirLowByte) {
   EXPECT_EQ(restored.GetResolveConflictMode(), rcmDontSave);
   EXPECT_FALSE(restored.GetRestoreTimes());
   EXPECT_THAT(text, testing::HasSubstr("RestoreTimes = false"));
+  EXPECT_FALSE(restored.GetRestoreStreams());
+  EXPECT_THAT(text, testing::HasSubstr("RestoreStreams = false"));
 
   CSimpleIniA odd;
   ASSERT_EQ(odd.LoadData("[Target]\nMode=257\nResolveConflict=7\n"), SI_OK);

@@ -43,6 +43,8 @@ public:
   mutable std::vector<std::pair<std::string, TFileTimes>> FolderTimes;
   // Bytes skipped as holes, per file.
   mutable std::map<std::string, std::size_t> Skipped;
+  // Extended attributes by name, per file.
+  mutable std::map<std::string, std::map<std::string, std::string>> Xattrs;
 
 private:
   // Paths below the root are kept whole; an entry's inode is its place in
@@ -114,6 +116,10 @@ private:
     bool SetTimes(const TFileTimes& ATimes) override {
       FOwner.Times[FPath] = ATimes;
       return true;
+    }
+    TXattrOutcome SetExtendedAttribute(const std::string& AName, std::string_view AValue) override {
+      FOwner.Xattrs[FPath][AName] = std::string(AValue);
+      return TXattrOutcome::xoSet;
     }
     void Close() override {}
 

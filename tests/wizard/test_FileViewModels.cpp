@@ -130,17 +130,19 @@ TEST_F(FileViewModels, SortingByAnyColumnKeepsFoldersFirstAndMovesTheCurrentRowA
     std::int64_t Created;
     std::uint32_t Attributes;
     std::int64_t Deleted; // 0: not known
+    std::int32_t Streams;
   };
   // Ties in size and time fall back on the names.
-  const TFile Files[] = {{u"b.txt", 300, 50, 30, 0x20, 0},
-                         {u"a.txt", 100, 0, 20, 0x01, 133537248000000000},
-                         {u"C.txt", 300, 10, 10, 0x21, 133364142000000000},
-                         {u"d.txt", 5, 10, 20, 0x02, 0}};
+  const TFile Files[] = {{u"b.txt", 300, 50, 30, 0x20, 0, 1},
+                         {u"a.txt", 100, 0, 20, 0x01, 133537248000000000, 0},
+                         {u"C.txt", 300, 10, 10, 0x21, 133364142000000000, 2},
+                         {u"d.txt", 5, 10, 20, 0x02, 0, 1}};
   for (const TFile& File : Files) {
     const PTreeItemInfo Node = Tree.AddFile(Drive, File.Name, File.Size, File.Overwrite);
     Node->Data->CreationTime = File.Created;
     Node->Data->Attributes = File.Attributes;
     Node->Data->DeletionTime = File.Deleted;
+    Node->Data->NamedStreams = File.Streams;
   }
   const PTreeItemInfo Zed = Tree.AddFolder(Drive, u"Zed");
   Zed->Data->CreationTime = 1;
@@ -166,6 +168,7 @@ TEST_F(FileViewModels, SortingByAnyColumnKeepsFoldersFirstAndMovesTheCurrentRowA
       {TFolderListModel::colTime, Qt::DescendingOrder, {"alpha", "Zed", "b.txt", "d.txt", "a.txt", "C.txt"}},
       {TFolderListModel::colDeleted, Qt::AscendingOrder, {"alpha", "Zed", "b.txt", "d.txt", "C.txt", "a.txt"}},
       {TFolderListModel::colAttributes, Qt::AscendingOrder, {"alpha", "Zed", "b.txt", "d.txt", "a.txt", "C.txt"}},
+      {TFolderListModel::colStreams, Qt::DescendingOrder, {"Zed", "alpha", "C.txt", "d.txt", "b.txt", "a.txt"}},
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(testing::Message() << "column " << Case.Column << " order " << Case.Order);

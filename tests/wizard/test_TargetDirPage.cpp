@@ -101,6 +101,7 @@ protected:
     return Items;
   }
   QCheckBox* TimesBox() const { return Page->findChild<QCheckBox*>("cbRestoreTimes"); }
+  QCheckBox* StreamsBox() const { return Page->findChild<QCheckBox*>("cbRestoreStreams"); }
 
   QRadioButton* Radio(const char* AGroup, int AIndex) const {
     return Page->findChild<QGroupBox*>(QLatin1String(AGroup))->findChildren<QRadioButton*>().at(AIndex);
@@ -157,6 +158,7 @@ TEST_F(TargetDirPage, ShowsItsControlsWithTheirCaptionsAndTheContextsSettings) {
   EXPECT_EQ(Page->findChild<QGroupBox*>("rgRestoreMode")->title(), "Restore Mode");
   EXPECT_EQ(TimesBox()->text(), "&Keep the original modification and access times");
   EXPECT_TRUE(TimesBox()->isChecked());
+  EXPECT_TRUE(StreamsBox()->isChecked());
 
   EXPECT_EQ(Field()->currentText(), Path("elsewhere") + "/");
   EXPECT_TRUE(Radio("rgRestoreMode", 1)->isChecked());
@@ -208,8 +210,11 @@ TEST_F(TargetDirPage, OnlyLeavingByNextWritesTheSettings) {
   Radio("rgRestoreMode", 1)->click();
   Radio("rgResolveConflict", 2)->click();
   TimesBox()->click();
+  StreamsBox()->click();
   RunAndReturn();
   EXPECT_FALSE(Context.GetRestoreTimes());
+  EXPECT_FALSE(Context.GetRestoreStreams());
+  EXPECT_FALSE(StreamsBox()->isChecked()) << "the page shows what the context holds";
   EXPECT_EQ(Context.GetTargetDir(), (Path("other") + "/").toStdU16String());
   EXPECT_EQ(Context.GetRestoreMode(), rmFlat);
   EXPECT_EQ(Context.GetResolveConflictMode(), rcmDontSave);

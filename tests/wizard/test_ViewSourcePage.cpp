@@ -682,6 +682,28 @@ TEST_F(ViewSourcePage, ThePreviewOfABinFileTellsWhereItWasAndWhenItWasDeleted) {
   EXPECT_FALSE(Preview("sunset.jpg")->isVisible());
 }
 
+// The preview of an overwritten file names what holds its clusters now; an
+// intact file's says nothing of it.
+TEST_F(ViewSourcePage, ThePreviewOfAnOverwrittenFileNamesWhatHoldsItsClustersNow) {
+  Enter(testsupport::FixtureImage("demo"));
+  const QModelIndex Holiday = TreeIndex({"C:", "Photos", "Holiday 2023"});
+  Tree()->scrollTo(Holiday);
+  QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualRect(Holiday).center());
+  const QAbstractItemModel& Model = *List()->model();
+  const auto ClaimedBy = [&](const QString& AName) {
+    const QModelIndex Row = Model.match(Model.index(0, 0), Qt::DisplayRole, AName, 1, Qt::MatchExactly).value(0);
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, List()->visualRect(Row.siblingAtColumn(1)).center());
+    QTest::mouseClick(Find<QPushButton>("btnPreview"), Qt::LeftButton);
+    return Files->findChild<TPreviewDialog*>("dlgPreview")->findChild<QLabel*>("lblClaimedBy");
+  };
+  const std::uint64_t Scan = testsupport::FixtureManifest("demo").Find("/Documents/scan.pdf")->Record;
+  QLabel* Hotel = ClaimedBy("hotel.jpg");
+  EXPECT_TRUE(Hotel->isVisible());
+  EXPECT_EQ(Hotel->text(), QStringLiteral("Its clusters are held now by C:\\Documents\\scan.pdf (record %1): 95 clusters.")
+                               .arg(Scan));
+  EXPECT_FALSE(ClaimedBy("pier.jpg")->isVisible());
+}
+
 TEST_F(ViewSourcePage, KeysCannotMoveTheTreeSelectionWhileThePointerRestsOnATickPicture) {
   Enter(testsupport::FixtureImage("demo"));
   Tree()->setFocus();
