@@ -71,6 +71,8 @@ int main(int argc, char** argv) {
              {"csv", TListingFormat::lfCsv},
              {"json", TListingFormat::lfJson}},
             "Output format: tree (default), tsv, csv or json");
+  scanCommand->add_flag("--include-gone", scan.IncludeGone,
+                        "Also list names that folders' indexes still hold whose files are gone");
 
   TRestoreOptions restore;
   CLI::App* restoreCommand = app.add_subcommand("restore", "Scan a source and restore the selected files");

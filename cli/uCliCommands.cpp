@@ -180,6 +180,20 @@ int RunDrives(const std::vector<std::string>& AImages, std::ostream& AOut) {
   return ecDone;
 }
 
+namespace {
+
+// After the tree, the names that are gone, each with a line saying why.
+void WriteGoneNames(TNTFSRecoveryContext& AContext, TListingWriter& AWriter, TTerminal& ATerminal) {
+  const std::string drive = ToNativePath(AContext.SourceDriveName());
+  for (const TGoneName& name : AContext.GoneNames()) {
+    const TListingRow row = GoneListingRow(name, drive);
+    AWriter.Write(row);
+    ATerminal.WriteLine("Gone: " + row.Path + ": " + name.Reason + ".", TTerminal::tnPlain);
+  }
+}
+
+} // namespace
+
 int RunScan(const TScanOptions& AOptions, std::ostream& AOut, TTerminal& ATerminal) {
   TCliSession session(ATerminal, TTerminalPrompt::amAsk);
   session.SetSource(AOptions);
@@ -200,6 +214,8 @@ int RunScan(const TScanOptions& AOptions, std::ostream& AOut, TTerminal& ATermin
   } else {
     ForEachListingRow(session.Context(), [&writer](const TListingRow& ARow) { writer.Write(ARow); });
   }
+  if (AOptions.IncludeGone)
+    WriteGoneNames(session.Context(), writer, ATerminal);
   writer.Finish();
   // A listing cut short (a full disk, a closed pipe) is no listing.
   if (!AOut.flush())

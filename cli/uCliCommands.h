@@ -39,6 +39,7 @@ struct TScanOptions {
   std::string Mask = "*";
   TListingFormat Format = TListingFormat::lfTree;
   bool IncludeSnapshots = true; // the previous versions in the volume's shadow copies
+  bool IncludeGone = false; // names folders' indexes hold whose files are gone
 };
 
 // Which files the engine's tick rules tick before a restore.

@@ -51,7 +51,7 @@ void AppendTwoDigits(std::string& AOut, char ASeparator, unsigned AValue) {
   AOut += static_cast<char>('0' + AValue % 10);
 }
 
-const char* KindOf(const TListingRow& ARow) { return ARow.IsDirectory ? "dir" : "file"; }
+const char* KindOf(const TListingRow& ARow) { return ARow.Gone ? "gone" : ARow.IsDirectory ? "dir" : "file"; }
 
 // The first of AChars in AText: string_view's find_first_of looks each
 // character up with a call of its own, which shows in a listing's time.
@@ -211,7 +211,9 @@ void AppendTreeRow(std::string& AOut, const TListingRow& ARow) {
     AppendTwoDecimals(AOut, ARow.Overwrite);
     AOut += "% overwritten";
   }
-  if (ARow.Deleted && ARow.Depth > 0)
+  if (ARow.Gone)
+    AOut += "  [gone]";
+  else if (ARow.Deleted && ARow.Depth > 0)
     AOut += "  [deleted]";
   AOut += '\n';
 }
@@ -289,6 +291,23 @@ std::vector<TListingRow> ListingRows(const TNTFSRecoveryContext& AContext) {
   std::vector<TListingRow> rows;
   ForEachListingRow(AContext, [&rows](const TListingRow& ARow) { rows.push_back(ARow); });
   return rows;
+}
+
+TListingRow GoneListingRow(const TGoneName& AName, const std::string& ADrive) {
+  TListingRow row;
+  row.Record = static_cast<std::uint64_t>(AName.Entry.File.Address());
+  row.Deleted = true;
+  row.Gone = true;
+  row.Size = AName.Entry.DataSize;
+  row.Overwrite = 100;
+  row.Created = UtcIso8601(AName.Entry.CreationTime);
+  row.Attributes = Trimmed(ToNativePath(NTFSUtils::FileAttributesToString(AName.Entry.FileAttributes)));
+  row.Path = ADrive;
+  for (const std::u16string& name : AName.Path)
+    AppendNativePath(row.Path += '/', name);
+  // Listed after the tree, a gone name shows its whole path there too.
+  row.Name = row.Path;
+  return row;
 }
 
 std::map<PTreeItemInfo, std::vector<TListingClaim>> ListingClaims(TNTFSRecoveryContext& AContext) {

@@ -24,6 +24,7 @@ struct TListingRow {
   std::uint64_t Record = 0; // the 48-bit MFT record number
   bool IsDirectory = false;
   bool Deleted = false;
+  bool Gone = false; // a name a folder's index holds whose file is gone
   std::int64_t Size = 0;
   double Overwrite = 0;
   std::string Created;    // UTC, "YYYY-MM-DDTHH:MM:SSZ"
@@ -46,6 +47,11 @@ void ForEachListingRow(const TNTFSRecoveryContext& AContext, const std::function
 
 // Every node of the context's tree in depth-first pre-order.
 std::vector<TListingRow> ListingRows(const TNTFSRecoveryContext& AContext);
+
+// The row of a gone name: kind "gone", the record its index entry named,
+// what the entry still tells (size, time, attributes), nothing of its data
+// known. ADrive is the drive folder's name.
+TListingRow GoneListingRow(const TGoneName& AName, const std::string& ADrive);
 
 // For every deleted file estimated overwritten, by node, the records that
 // claim its clusters now. Reads the source drive.

@@ -5,6 +5,7 @@
 #include "engine/uRestoreTargets.h"
 #include "engine/uSelectorHelper.h"
 #include "foundation/uLists.h"
+#include "ntfs/uIndexNames.h"
 #include "ntfs/uMFTRunList.h"
 #include "ntfs/uNTFSNode.h"
 #include "ntfs/uNTFSVolume.h"
@@ -134,6 +135,16 @@ struct TClaimant {
   std::int64_t Clusters = 0; // of the file's clusters, each counted once
 };
 
+// A name a folder's index still holds whose file is gone: its record has
+// since held another file, so nothing of its data is known.
+struct TGoneName {
+  // The folders' names from below the drive folder, then the name itself;
+  // "???" for a folder that cannot be named.
+  std::vector<std::u16string> Path;
+  TIndexName Entry;
+  std::string Reason; // "record 75 now holds "report-final.docx""
+};
+
 class TNTFSRecoveryContext final : public ISupportTargetDir, public ISupportRecover, public ISelector {
 public:
   // The prompt answers the engine's questions; the file system and the
@@ -230,6 +241,11 @@ public:
   // clusters first; none for a folder, a live file or one estimated intact.
   // Reads the source drive.
   std::vector<std::vector<TClaimant>> ClaimantsOf(const std::vector<PTreeItemInfo>& ANodes);
+
+  // The names the index blocks of the scanned folders still hold whose
+  // records have since held other files, each once, by folder. Reads the
+  // source drive.
+  std::vector<TGoneName> GoneNames();
 
   // ISelector, over PTreeItemInfo handles.
   bool GetChecked(void* AData) override;

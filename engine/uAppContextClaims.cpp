@@ -5,56 +5,12 @@
 
 #include "engine/uClusterBitmap.h"
 #include "engine/uDriveMap.h"
+#include "engine/uRecordNames.h"
 #include "ntfs/uNTFSAttribute.h"
 #include "ntfs/uNTFSUtils.h"
 
 #include <algorithm>
 #include <map>
-#include <optional>
-#include <utility>
-
-namespace {
-
-constexpr std::int64_t kRootFolderRecord = 5;
-// A chain of parent references longer than any real path is a loop.
-constexpr int kMaxPathDepth = 1024;
-
-struct TRecordName {
-  std::u16string Name;
-  std::int64_t Parent = 0;
-};
-
-// The record's own name and its folder, as its $FILE_NAME says now.
-std::optional<TRecordName> RecordNameOf(PNTFSVolume AVolume, std::int64_t ARecord, TMemHolder& ABuffer) {
-  NTFSUtils::GetMFTRecord(AVolume, MFT_REF::Build(ARecord), ABuffer.Ptr());
-  const TByteView record(ABuffer.Ptr(), AVolume->MFTRecordSize);
-  if (!PMFTRecord(record).IsFileRecord())
-    return std::nullopt;
-  const PMFTFilenameAttribute name =
-      NTFSAttribute::GetFileNameAttribute(record.Data(), AVolume->MFTRecordSize, FILE_NAME_WIN32);
-  if (!name)
-    return std::nullopt;
-  return TRecordName{NTFSUtils::GetFileName(name), name.DirectoryFileReferenceNumber().Address()};
-}
-
-// The names from below the root folder down to ARecord's own; "???" stands
-// for a folder that cannot be read or named.
-std::vector<std::u16string> RecordPathOf(PNTFSVolume AVolume, std::int64_t ARecord, TMemHolder& ABuffer) {
-  std::vector<std::u16string> names;
-  for (std::int64_t record = ARecord; record != kRootFolderRecord;) {
-    const std::optional<TRecordName> name = RecordNameOf(AVolume, record, ABuffer);
-    if (!name || static_cast<int>(names.size()) == kMaxPathDepth) {
-      names.push_back(u"???");
-      break;
-    }
-    names.push_back(name->Name);
-    record = name->Parent;
-  }
-  std::reverse(names.begin(), names.end());
-  return names;
-}
-
-} // namespace
 
 std::vector<std::vector<TClaimant>> TNTFSRecoveryContext::ClaimantsOf(const std::vector<PTreeItemInfo>& ANodes) {
   std::vector<std::vector<TClaimant>> claimants(ANodes.size());

@@ -17,6 +17,8 @@ constexpr ATTRIBUTE_TYPE_CODE StandardInformation = 0x10;
 constexpr ATTRIBUTE_TYPE_CODE AttributeList = 0x20;
 constexpr ATTRIBUTE_TYPE_CODE FileName = 0x30;
 constexpr ATTRIBUTE_TYPE_CODE Data = 0x80;
+constexpr ATTRIBUTE_TYPE_CODE IndexRoot = 0x90;
+constexpr ATTRIBUTE_TYPE_CODE IndexAllocation = 0xA0;
 constexpr ATTRIBUTE_TYPE_CODE End = 0xFFFFFFFF;
 } // namespace AttributeType
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzes one target of tests/fuzz for a while, at the lowest priority:
 #   bash scripts/fuzz.sh TARGET [SECONDS]       (default 1800 seconds)
-# TARGET is fuzz_RecordWalk, fuzz_RunList, fuzz_AttributeList, fuzz_Volume or
-# fuzz_CompressedStream.
+# TARGET is fuzz_RecordWalk, fuzz_RunList, fuzz_AttributeList, fuzz_Volume,
+# fuzz_CompressedStream or fuzz_IndexBlock.
 # Builds build/fuzz with clang first. What the fuzzer learns stays in
 # build/fuzz/work/TARGET for the next run; a crash or hang is written to
 # build/fuzz/artifacts/TARGET/. Keep a mended one as a named case under

@@ -1,10 +1,10 @@
 # Shared by scripts/test.sh and scripts/fuzz.sh: the libFuzzer build, with
 # clang, of the fuzz targets and their seed corpora only.
-fuzz_targets=(fuzz_RecordWalk fuzz_RunList fuzz_AttributeList fuzz_Volume fuzz_CompressedStream)
+fuzz_targets=(fuzz_RecordWalk fuzz_RunList fuzz_AttributeList fuzz_Volume fuzz_CompressedStream fuzz_IndexBlock)
 # Mutations per target in the brief run: a few seconds each, the whole
 # volume being by far the slowest to run once.
 declare -A fuzz_brief_runs=([fuzz_RecordWalk]=5000 [fuzz_RunList]=5000 [fuzz_AttributeList]=1000 [fuzz_Volume]=200
-  [fuzz_CompressedStream]=5000)
+  [fuzz_CompressedStream]=5000 [fuzz_IndexBlock]=20000)
 
 build_fuzzers() {
   local dir=$1

@@ -659,49 +659,48 @@ TEST_F(ViewSourcePage, TheDeletedFilterShowsOnlyFilesDeletedWithinItsDays) {
   EXPECT_FALSE(Find<QLabel>("lblFilterOn")->isVisible());
 }
 
-// The preview of a file put back from the Recycle Bin says where it was
-// and when it went there; another file's preview says nothing of the bin.
-TEST_F(ViewSourcePage, ThePreviewOfABinFileTellsWhereItWasAndWhenItWasDeleted) {
+// Above its bytes, the preview of a file put back from the Recycle Bin says
+// where it was and when it went there, and the preview of an overwritten
+// file names what holds its clusters now; each says nothing it does not know.
+TEST_F(ViewSourcePage, ThePreviewTellsWhereABinFileWasAndWhatTookAnOverwrittenFile) {
   Enter(testsupport::FixtureImage("demo"));
   const QModelIndex Holiday = TreeIndex({"C:", "Photos", "Holiday 2023"});
   Tree()->scrollTo(Holiday);
   QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualRect(Holiday).center());
   const QAbstractItemModel& Model = *List()->model();
-  const auto Preview = [&](const QString& AName) {
-    const QModelIndex Row = Model.match(Model.index(0, 0), Qt::DisplayRole, AName, 1, Qt::MatchExactly).value(0);
-    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, List()->visualRect(Row.siblingAtColumn(1)).center());
-    QTest::mouseClick(Find<QPushButton>("btnPreview"), Qt::LeftButton);
-    return Files->findChild<TPreviewDialog*>("dlgPreview")->findChild<QLabel*>("lblRecycleBin");
-  };
   const QString Deleted = Model.index(1, TFolderListModel::colDeleted).data().toString();
   ASSERT_FALSE(Deleted.isEmpty());
-  QLabel* FromBin = Preview("pier.jpg");
-  EXPECT_TRUE(FromBin->isVisible());
-  EXPECT_EQ(FromBin->text(), "From the emptied Recycle Bin: it was C:\\Photos\\Holiday 2023\\pier.jpg until " +
-                                 Deleted + ".");
-  EXPECT_FALSE(Preview("sunset.jpg")->isVisible());
-}
-
-// The preview of an overwritten file names what holds its clusters now; an
-// intact file's says nothing of it.
-TEST_F(ViewSourcePage, ThePreviewOfAnOverwrittenFileNamesWhatHoldsItsClustersNow) {
-  Enter(testsupport::FixtureImage("demo"));
-  const QModelIndex Holiday = TreeIndex({"C:", "Photos", "Holiday 2023"});
-  Tree()->scrollTo(Holiday);
-  QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualRect(Holiday).center());
-  const QAbstractItemModel& Model = *List()->model();
-  const auto ClaimedBy = [&](const QString& AName) {
-    const QModelIndex Row = Model.match(Model.index(0, 0), Qt::DisplayRole, AName, 1, Qt::MatchExactly).value(0);
+  const testsupport::Manifest Manifest = testsupport::FixtureManifest("demo");
+  const auto HeldBy = [&](const char* APath, int AClusters) {
+    return QStringLiteral("Its clusters are held now by C:%1 (record %2): %3 clusters.")
+        .arg(QString::fromLatin1(APath).replace('/', '\\'))
+        .arg(Manifest.Find(APath)->Record)
+        .arg(AClusters);
+  };
+  struct TCase {
+    QString File;
+    QString FromBin; // empty: the label is hidden
+    QString ClaimedBy;
+  };
+  const TCase Cases[] = {
+      {"pier.jpg", "From the emptied Recycle Bin: it was C:\\Photos\\Holiday 2023\\pier.jpg until " + Deleted + ".", ""},
+      {"hotel.jpg", "", HeldBy("/Documents/scan.pdf", 95)},
+      {"sunset.jpg", "", HeldBy("/Photos/new-phone.jpg", 50)},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.File.toStdString());
+    const QModelIndex Row = Model.match(Model.index(0, 0), Qt::DisplayRole, Case.File, 1, Qt::MatchExactly).value(0);
     QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, List()->visualRect(Row.siblingAtColumn(1)).center());
     QTest::mouseClick(Find<QPushButton>("btnPreview"), Qt::LeftButton);
-    return Files->findChild<TPreviewDialog*>("dlgPreview")->findChild<QLabel*>("lblClaimedBy");
-  };
-  const std::uint64_t Scan = testsupport::FixtureManifest("demo").Find("/Documents/scan.pdf")->Record;
-  QLabel* Hotel = ClaimedBy("hotel.jpg");
-  EXPECT_TRUE(Hotel->isVisible());
-  EXPECT_EQ(Hotel->text(), QStringLiteral("Its clusters are held now by C:\\Documents\\scan.pdf (record %1): 95 clusters.")
-                               .arg(Scan));
-  EXPECT_FALSE(ClaimedBy("pier.jpg")->isVisible());
+    const auto* Preview = Files->findChild<TPreviewDialog*>("dlgPreview");
+    for (const auto& [Label, Text] : {std::pair{"lblRecycleBin", Case.FromBin}, std::pair{"lblClaimedBy", Case.ClaimedBy}}) {
+      const QLabel* Shown = Preview->findChild<QLabel*>(Label);
+      EXPECT_EQ(Shown->isVisible(), !Text.isEmpty()) << Label;
+      if (!Text.isEmpty()) {
+        EXPECT_EQ(Shown->text(), Text);
+      }
+    }
+  }
 }
 
 TEST_F(ViewSourcePage, KeysCannotMoveTheTreeSelectionWhileThePointerRestsOnATickPicture) {
