@@ -368,7 +368,7 @@ TEST(CliRestore, BytesPastTheEndOfATruncatedImageAreLostAndSaidToBe) {
   ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
   std::string row;
   for (const std::string& line : SplitLines(scan.Out))
-    if (line.ends_with("/Work/intact.bin\t0"))
+    if (line.ends_with("/Work/intact.bin\t0\t"))
       row = line;
   EXPECT_NE(row.find("\t75.00\t"), std::string::npos) << row;
 
