@@ -1,7 +1,8 @@
 // The recovery engine on a large volume image: the record pass, the
 // analysis, the tree building, the whole scan, the ticked list and the
 // restore of large files. The image is the "large" benchmark volume unless
-// TARNWICK_BENCH_VOLUME names another.
+// TARNWICK_BENCH_VOLUME names another. The scan of a volume with shadow
+// copies runs on the shared test data's volume, with and without them.
 
 #include "engine/uAppContext.h"
 #include "foundation/uUnicode.h"
@@ -54,12 +55,11 @@ private:
 // with the stage clock listening.
 class TBenchContext {
 public:
-  TBenchContext()
+  explicit TBenchContext(const std::string& AImage = VolumeImage())
       : FPrompt(std::make_shared<TScriptedPrompt>()), FStages(std::make_shared<TStageTimes>()), Context(FPrompt) {
-    if (!std::filesystem::exists(VolumeImage()))
-      throw std::runtime_error("no benchmark volume at " + VolumeImage() +
-                               " (build the target bench_volume_large first)");
-    Context.SetSource(TSourceResolver().Open({VolumeImage()}));
+    if (!std::filesystem::exists(AImage))
+      throw std::runtime_error("no benchmark volume at " + AImage + " (build the target bench_volume_large first)");
+    Context.SetSource(TSourceResolver().Open({AImage}));
     ProgressEx::AddView(FStages);
     Context.SetSourceDrive(std::u16string{kBenchLetter, u':', u'\\'});
     // Every deleted file, with or without a dot in its name.
@@ -103,6 +103,21 @@ void BM_ProcessScan(benchmark::State& AState) {
   AState.counters["items"] = static_cast<double>(bench.ItemCount());
 }
 BENCHMARK(BM_ProcessScan)->Unit(benchmark::kMillisecond);
+
+// The whole scan of the 1 GiB volume with two shadow copies: reading every
+// snapshot's MFT besides the volume's own, or the volume's alone.
+void BM_ProcessScanShadowCopies(benchmark::State& AState, bool AIncludeSnapshots) {
+  if (!std::filesystem::exists(TARNWICK_SHADOW_VOLUME)) {
+    AState.SkipWithError("no volume with shadow copies in the shared test data");
+    return;
+  }
+  TBenchContext bench(TARNWICK_SHADOW_VOLUME);
+  bench.Context.SetIncludeSnapshots(AIncludeSnapshots);
+  for (auto _ : AState)
+    bench.Context.ProcessScan();
+}
+BENCHMARK_CAPTURE(BM_ProcessScanShadowCopies, WithSnapshots, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ProcessScanShadowCopies, WithoutSnapshots, false)->Unit(benchmark::kMillisecond);
 
 // A new mask rebuilds the whole tree; the two masks alternate so that every
 // run really changes it.

@@ -26,6 +26,8 @@ void AddScanOptions(CLI::App& ACommand, TScanOptions& AOptions) {
   ACommand.add_option("--map", AOptions.MapFile, "GNU ddrescue mapfile of the image (default: IMAGE.map beside it)");
   ACommand.add_option("--mask", AOptions.Mask, "File name mask, for example \"*.jpg;*.png\"")
       ->capture_default_str();
+  ACommand.add_flag("!--no-snapshots", AOptions.IncludeSnapshots,
+                    "Leave out the previous versions kept in the volume's shadow copies");
 }
 
 // An option that takes one of a few words, each standing for a value.

@@ -84,6 +84,7 @@ public:
     FContext->SetSource(source.Opened);
     FContext->SetSourceDrive(source.Drive);
     FContext->SetMask(mask);
+    FContext->SetIncludeSnapshots(AOptions.IncludeSnapshots);
   }
 
   // Everything but a volume that cannot be opened is reported through the

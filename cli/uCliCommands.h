@@ -40,6 +40,7 @@ struct TScanOptions {
   std::string MapFile; // ddrescue's mapfile of the image; empty to look beside it
   std::string Mask = "*";
   TListingFormat Format = TListingFormat::lfTree;
+  bool IncludeSnapshots = true; // the previous versions in the volume's shadow copies
   bool IncludeGone = false; // names folders' indexes hold whose files are gone
 };
 

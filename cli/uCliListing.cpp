@@ -16,8 +16,9 @@ namespace {
 
 // Columns only ever join at the end, so that scripts reading by position
 // keep working.
-constexpr std::array<const char*, 10> kColumns = {"record",     "kind",       "deleted", "size",   "overwrite",
-                                                  "created",    "deleted_at", "attributes", "path", "streams"};
+constexpr std::array<const char*, 11> kColumns = {"record",     "kind",       "deleted",    "size", "overwrite",
+                                                  "created",    "deleted_at", "attributes", "path", "streams",
+                                                  "snapshot"};
 constexpr char kWhitespace[] = " \t";
 // What the listing gathers before it goes to the stream in one write.
 constexpr std::size_t kWritePiece = 256 * 1024;
@@ -127,6 +128,8 @@ void AppendSeparatedRow(std::string& AOut, const TListingRow& ARow, char ASepara
   }
   AOut += ASeparator;
   AppendNumber(AOut, ARow.Streams);
+  AOut += ASeparator;
+  AAppendField(AOut, ARow.Snapshot);
   AOut += '\n';
 }
 
@@ -160,6 +163,8 @@ void AppendJsonRow(std::string& AOut, const TListingRow& ARow, bool AFirst) {
   AppendJsonString(AOut, ARow.Path);
   AOut += ", \"streams\": ";
   AppendNumber(AOut, ARow.Streams);
+  AOut += ", \"snapshot\": ";
+  AppendJsonString(AOut, ARow.Snapshot);
   AOut += ", \"claimed_by\": [";
   for (const TListingClaim& claim : ARow.ClaimedBy) {
     AOut += &claim == ARow.ClaimedBy.data() ? "{\"record\": " : ", {\"record\": ";
@@ -260,6 +265,8 @@ void ForEachListingRow(const TNTFSRecoveryContext& AContext, const std::function
     row.DeletedAt = item->DeletionTime != 0 ? UtcIso8601(item->DeletionTime) : std::string();
     row.Attributes = attributes->second;
     row.Streams = item->NamedStreams;
+    const std::int64_t snapshotTime = AContext.SnapshotTime(*item);
+    row.Snapshot = snapshotTime != 0 ? UtcIso8601(snapshotTime) : std::string();
     AVisit(row);
   });
 }

@@ -33,6 +33,7 @@ struct TListingRow {
   std::string Path;       // from the drive folder or "???", "/"-separated, in UTF-8
   std::int32_t Streams = 0; // named data streams besides the data
   std::string Name;
+  std::string Snapshot;   // UTC, when the snapshot it was found in was taken; empty for the volume now
   std::int32_t Depth = 0; // 0 for the drive folder and the orphans folder
   // JSON only: what took the clusters of a file estimated overwritten.
   std::vector<TListingClaim> ClaimedBy;

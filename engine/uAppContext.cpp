@@ -22,6 +22,7 @@ constexpr char kModeKey[] = "Mode";
 constexpr char kResolveConflictKey[] = "ResolveConflict";
 constexpr char kRestoreTimesKey[] = "RestoreTimes";
 constexpr char kRestoreStreamsKey[] = "RestoreStreams";
+constexpr char kIncludeSnapshotsKey[] = "IncludePreviousVersions";
 constexpr char kDefaultSourceDrive[] = "c:\\";
 
 std::string AsciiUpper(std::string AText) {
@@ -70,6 +71,11 @@ void TNTFSRecoveryContext::Clear() {
   FFreedExtensions.clear();
   FTakenRuns.clear();
   FLiveRecycleInfos.clear();
+  for (const TSnapshotScan& snapshot : FSnapshots) {
+    FreeItemsOf(snapshot.Items);
+    FreeItemsOf(snapshot.RootItems);
+  }
+  FSnapshots.clear();
 }
 
 void TNTFSRecoveryContext::FreeTree(const IExListPtr& ATreeItems) {
@@ -104,7 +110,11 @@ PNTFSVolume TNTFSRecoveryContext::OpenSourceVolume() const {
   if (!FSource)
     throw NoDriveException();
   FSource->CheckUnchanged();
-  const PNTFSVolume volume = NTFSVolumeInit(SourceDriveName(), FSource->Source());
+  return OpenVolume(SourceDriveName(), FSource->Source());
+}
+
+PNTFSVolume TNTFSRecoveryContext::OpenVolume(const std::u16string& AName, IVolumeSourcePtr ASource) {
+  const PNTFSVolume volume = NTFSVolumeInit(AName, std::move(ASource));
   // A cancel stops the rereads of a failing span, which may take long.
   volume->KeepRereading = [] { return ProgressEx::KeepAlive(); };
   return volume;
@@ -154,6 +164,7 @@ void TNTFSRecoveryContext::StoreState(CSimpleIniA& AIniFile) const {
   AIniFile.SetLongValue(kTargetSection, kResolveConflictKey, FResolveConflictMode);
   AIniFile.SetBoolValue(kTargetSection, kRestoreTimesKey, FRestoreTimes);
   AIniFile.SetBoolValue(kTargetSection, kRestoreStreamsKey, FRestoreStreams);
+  AIniFile.SetBoolValue(kSourceSection, kIncludeSnapshotsKey, FIncludeSnapshots);
 }
 
 void TNTFSRecoveryContext::RestoreState(const CSimpleIniA& AIniFile) {
@@ -165,4 +176,5 @@ void TNTFSRecoveryContext::RestoreState(const CSimpleIniA& AIniFile) {
       AIniFile.GetLongValue(kTargetSection, kResolveConflictKey, rcmRename) & 0xFF);
   FRestoreTimes = AIniFile.GetBoolValue(kTargetSection, kRestoreTimesKey, true);
   FRestoreStreams = AIniFile.GetBoolValue(kTargetSection, kRestoreStreamsKey, true);
+  FIncludeSnapshots = AIniFile.GetBoolValue(kSourceSection, kIncludeSnapshotsKey, true);
 }

@@ -12,6 +12,7 @@
 #include "platform/uFileSystem.h"
 #include "platform/uOpenedSource.h"
 #include "platform/uPrompt.h"
+#include "platform/uShadowCopies.h"
 
 #include <SimpleIni.h>
 
@@ -60,6 +61,9 @@ struct TItemInfo {
   // held is shown there, so it is not picked as a file worth restoring.
   bool IsRecycleInfo = false;
   double OverwritePercent = 0; // 0 to 100
+  // The shadow copy store the item was found in, as the volume numbers its
+  // stores (1 for the oldest); 0 for the volume as it is now.
+  std::int32_t Store = 0;
 };
 using PItemInfo = TItemInfo*;
 
@@ -197,14 +201,21 @@ public:
   bool GetRestoreStreams() override { return FRestoreStreams; }
   void SetRestoreStreams(bool Value) override { FRestoreStreams = Value; }
 
-  // The source drive, target folder, the two modes and the times and
-  // streams choices,
-  // in "history.ini".
+  // The source drive, target folder, the two modes, the times and streams
+  // choices and whether previous versions are listed, in "history.ini".
   void StoreState(CSimpleIniA& AIniFile) const;
   void RestoreState(const CSimpleIniA& AIniFile);
 
   // Reads the source volume's MFT and builds the items and the tree.
   void ProcessScan();
+
+  // Whether the scan lists the files kept in the volume's shadow copies
+  // ("previous versions"); kept in "history.ini".
+  bool GetIncludeSnapshots() const { return FIncludeSnapshots; }
+  void SetIncludeSnapshots(bool AValue) { FIncludeSnapshots = AValue; }
+  // When the snapshot the item was found in was taken (100 ns units since
+  // 1601, UTC); 0 for an item of the volume as it is now.
+  std::int64_t SnapshotTime(const TItemInfo& AItem) const;
 
   // Selection and search.
   void CheckAll(const IExListPtr& ATreeItems, bool AChecked);
@@ -269,6 +280,7 @@ private:
   // The runs the restore reads an item's data by when the record pass found
   // more of them than its record names; nil otherwise.
   IMFTRunListPtr TakenRunsOf(PItemInfo AItem) const;
+  IMFTRunListPtr TakenRunsOf(std::int64_t ARecord) const;
 
   // Claims (uAppContextClaims.cpp)
   static bool HasLostClusters(PTreeItemInfo ANode);
@@ -279,8 +291,8 @@ private:
   enum class TReading { Shown, Quiet };
   // Up to AMaxBytes from the start of record ARecord's data, read through
   // the data stream a restore copies from.
-  std::string ReadDataStart(PNTFSVolume AVolume, std::int64_t ARecord, std::int64_t AMaxBytes,
-                            TReading AReading) const;
+  std::string ReadDataStart(PNTFSVolume AVolume, std::int64_t ARecord, const IMFTRunListPtr& ATakenRuns,
+                            std::int64_t AMaxBytes, TReading AReading) const;
 
   // Recycle Bin (uAppContextRecycle.cpp)
   // After the record pass: every deleted "$R" file or folder whose "$I"
@@ -294,6 +306,13 @@ private:
   void AnalyzeItems(PNTFSVolume AVolume);
   void PrepareView(const IExListPtr& ARootItems, const IExListPtr& AItems, const std::u16string& AMask,
                    const IExListPtr& ATreeItems);
+  // Adds the nodes of one volume's items to ATreeItems, each in its folder;
+  // those whose folder is not found go into the folder of record AFallback.
+  static void PlaceItems(const IExListPtr& ARootItems, const IExListPtr& AItems, const std::u16string& AMask,
+                         std::int64_t AFallback, const IExListPtr& ATreeItems);
+  // Makes the nodes into APlaced and hangs each below its folder.
+  static void LinkItems(const IExListPtr& ARootItems, const IExListPtr& AItems, const std::u16string& AMask,
+                        std::int64_t AFallback, const IExListPtr& APlaced);
   static PTreeItemInfo NewTreeItem(const IExListPtr& AList, PItemInfo AItem);
   static bool IsAncestor(PTreeItemInfo A, PTreeItemInfo B);
   static void RemoveEmptyFolders(const IExListPtr& AList);
@@ -312,10 +331,23 @@ private:
   // for a sparse run or one whose numbers do not add up.
   static bool RunClusters(const RunListElement& ARun, std::int64_t& AFirst, std::int64_t& ALast);
 
+  // Shadow copies (uAppContextSnapshots.cpp)
+  // After the volume's own scan: the files and folders of each snapshot
+  // that the volume no longer holds as they were, newest snapshot first,
+  // each version listed once.
+  void ScanSnapshots(PNTFSVolume AVolume);
+  struct TVersionSet;
+  void ScanSnapshot(const TShadowCopy& ACopy, TVersionSet& AVersions);
+  // The volume that holds AItem: ALive, or the snapshot it was found in.
+  PNTFSVolume VolumeOf(const TItemInfo& AItem, PNTFSVolume ALive) const;
+
   // The volume of the opened source, for a scan, a preview or a restore;
   // raises NoDriveException when there is no source, or when it no longer
   // holds the volume it held when opened.
   PNTFSVolume OpenSourceVolume() const;
+  // The NTFS volume ASource holds, read as the scan reads: the source's or
+  // a snapshot's.
+  static PNTFSVolume OpenVolume(const std::u16string& AName, IVolumeSourcePtr ASource);
 
   // Recovery (uAppContextRecover.cpp)
   // What one recovery did, for the lines that sum it up.
@@ -396,6 +428,16 @@ private:
   // The volume's cluster bitmap for the estimates of named streams, read at
   // the first one a restore meets.
   std::shared_ptr<const TClusterBitmap> FRestoreInUse;
+  bool FIncludeSnapshots = true;
+  // One snapshot as scanned: the branch folder that holds its items, its
+  // items, and its volume, which previews and restores read them from.
+  struct TSnapshotScan {
+    TShadowCopy Copy;
+    IExListPtr RootItems;
+    IExListPtr Items;
+    std::unique_ptr<TNTFSVolumeRef> Volume;
+  };
+  std::vector<TSnapshotScan> FSnapshots; // newest first
 };
 
 // The items from the top of the tree down to ANode itself; without

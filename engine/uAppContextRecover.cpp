@@ -174,7 +174,7 @@ void TNTFSRecoveryContext::ProcessRecover() {
       if (IsFileNode(node)) {
         ++tally.Files;
         try {
-          RecoverFile(volume.Get(), node, targets, tally);
+          RecoverFile(VolumeOf(*node->Data, volume.Get()), node, targets, tally);
         } catch (const std::exception& error) {
           ProgressEx::Detail(pdsError, error.what());
         }
@@ -349,7 +349,7 @@ void TNTFSRecoveryContext::RestoreFolderTimes(PNTFSVolume AVolume, const std::ve
       // A folder made for what came back from the Recycle Bin has no record.
       if (!folder || (*node)->Data->FromRecycleBin)
         continue;
-      const TNTFSNodeRef record(AVolume, (*node)->Data->MFTNumber);
+      const TNTFSNodeRef record(VolumeOf(*(*node)->Data, AVolume), (*node)->Data->MFTNumber);
       if (const TFileTimes times = TimesOf(record.Get()); HasAny(times))
         ATally.TimesNotHeld += !ATargets.SetFolderTimes(*folder, times);
     } catch (const std::exception& error) {
@@ -364,18 +364,18 @@ std::string TNTFSRecoveryContext::ReadFileStart(PTreeItemInfo ANode, std::int64_
   if (!item || item->IsDirectory || item->DirREF.Address() == 0 || AMaxBytes <= 0)
     return {};
   TNTFSVolumeRef volume(OpenSourceVolume());
-  return ReadDataStart(volume.Get(), item->MFTNumber.Address(), AMaxBytes, TReading::Shown);
+  return ReadDataStart(VolumeOf(*item, volume.Get()), item->MFTNumber.Address(), TakenRunsOf(item), AMaxBytes,
+                       TReading::Shown);
 }
 
-std::string TNTFSRecoveryContext::ReadDataStart(PNTFSVolume AVolume, std::int64_t ARecord, std::int64_t AMaxBytes,
+std::string TNTFSRecoveryContext::ReadDataStart(PNTFSVolume AVolume, std::int64_t ARecord,
+                                                const IMFTRunListPtr& ATakenRuns, std::int64_t AMaxBytes,
                                                 TReading AReading) const {
   TNTFSNodeRef node(AVolume, MFT_REF::Build(ARecord));
   TAttributeSearch search(node.Get());
   if (!search.FindFirst(AttributeType::Data, 0))
     return {};
-  const auto taken = FTakenRuns.find(ARecord);
-  const IStreamExPtr stream =
-      NTFSAttribute::GetDataStream(search.Rec(), taken == FTakenRuns.end() ? nullptr : taken->second);
+  const IStreamExPtr stream = NTFSAttribute::GetDataStream(search.Rec(), ATakenRuns);
   std::optional<TProgressExLevel> level;
   if (AReading == TReading::Shown)
     level.emplace("Reading...", std::clamp<std::int64_t>(stream->Size(), 0, AMaxBytes), "bytes");

@@ -93,7 +93,8 @@ void TNTFSRecoveryContext::PlaceRecycledItems(PNTFSVolume AVolume) {
     TRecycleInfoResult parsed;
     try {
       // One byte more than the format allows, so that an oversized file shows.
-      const std::string bytes = ReadDataStart(AVolume, infoRecord, kRecycleInfoMaxBytes + 1, TReading::Quiet);
+      const std::string bytes = ReadDataStart(AVolume, infoRecord, TakenRunsOf(infoRecord), kRecycleInfoMaxBytes + 1,
+                                                TReading::Quiet);
       parsed = ParseRecycleInfo(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
     } catch (const std::exception& error) {
       parsed.Problem = error.what();

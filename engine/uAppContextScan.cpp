@@ -2,6 +2,7 @@
 
 #include "engine/uContentType.h"
 #include "engine/uRecycleInfo.h"
+#include "engine/uScannedName.h"
 #include "foundation/uUnicode.h"
 #include "ntfs/uFSError.h"
 #include "ntfs/uMFTReader.h"
@@ -24,51 +25,6 @@ constexpr std::int64_t kOrphansRecord = 1;
 constexpr char16_t kOrphansName[] = u"???";
 // Enough of a file's start for every signature libmagic knows by its first bytes.
 constexpr std::size_t kSniffedBytes = 4096;
-
-// What the scan keeps of a record's $FILE_NAME.
-struct TScannedName {
-  MFT_REF DirREF;
-  std::u16string Name;
-  std::int64_t DataSize = 0;
-  std::int64_t CreationTime = 0;
-  std::int64_t ChangeTime = 0;
-  std::uint32_t FileAttributes = 0;
-};
-
-TScannedName ScannedName(const PMFTFilenameAttribute& AFileName) {
-  return {AFileName.DirectoryFileReferenceNumber(), NTFSUtils::GetFileName(AFileName), AFileName.DataSize(),
-          AFileName.CreationTime(), AFileName.ChangeTime(), AFileName.FileAttributes()};
-}
-
-// A folder with a large index, or a file with many names, may keep every
-// $FILE_NAME in extension records named by its attribute list. Those names
-// are looked up there with the same preference as in the base record: the
-// first long name, else the last name found.
-std::optional<TScannedName> FileNameFromAttributeList(TAttributeSearch& ASearch) {
-  std::optional<TScannedName> last;
-  for (bool found = ASearch.FindFirst(AttributeType::FileName); found; found = ASearch.FindNext()) {
-    const PMFTAttributeRecord& attribute = ASearch.Rec().AttributeRecord;
-    if (!NTFSAttribute::IsResident(attribute))
-      continue;
-    const PMFTFilenameAttribute fileName(NTFSAttribute::GetResidentData(attribute));
-    last = ScannedName(fileName);
-    if ((fileName.NameType() & FILE_NAME_WIN32) != 0)
-      break;
-  }
-  return last;
-}
-
-// The record's own $STANDARD_INFORMATION, when it holds the times and the
-// attribute bits; it lives in the base record and in no other.
-std::optional<PMFTStandardInformation> StandardInformationOf(TAttributeSearch& ASearch) {
-  if (!ASearch.FindFirst(AttributeType::StandardInformation) ||
-      !NTFSAttribute::IsResident(ASearch.Rec().AttributeRecord))
-    return std::nullopt;
-  const PMFTStandardInformation content(NTFSAttribute::GetResidentData(ASearch.Rec().AttributeRecord));
-  if (!content.HoldsSummary())
-    return std::nullopt;
-  return content;
-}
 
 // When a record last wrote: the later of its data and its record change
 // times. A file created early and grown late took its new clusters late,
@@ -110,14 +66,6 @@ std::u16string NamelessName(PNTFSVolume AVolume, std::int64_t ANumber) {
     }
   }
   return std::u16string(name.begin(), name.end());
-}
-
-std::optional<TScannedName> FileNameOf(TByteView ARecord, TAttributeSearch& ASearch) {
-  const PMFTFilenameAttribute inRecord =
-      NTFSAttribute::GetFileNameAttribute(ARecord.Data(), static_cast<std::uint32_t>(ARecord.Size()), FILE_NAME_WIN32);
-  if (inRecord)
-    return ScannedName(inRecord);
-  return FileNameFromAttributeList(ASearch);
 }
 
 // ntfs-3g frees the extension record that holds a deleted file's name, but
@@ -230,6 +178,7 @@ void TNTFSRecoveryContext::ProcessScan() {
     PlaceRecycledItems(volume.Get());
     ProgressEx::DoProgress(1);
     AnalyzeItems(volume.Get());
+    ScanSnapshots(volume.Get());
     ProgressEx::DoProgress(2);
     PrepareView(FRootItems, FItems, FMask, FTreeItems);
     ProgressEx::DoProgress(3);
@@ -443,6 +392,11 @@ void TNTFSRecoveryContext::TakeFreedExtents(PNTFSVolume AVolume) {
 }
 
 IMFTRunListPtr TNTFSRecoveryContext::TakenRunsOf(PItemInfo AItem) const {
-  const auto taken = FTakenRuns.find(AItem->MFTNumber.Address());
+  // A snapshot's files are read through their own records as they were.
+  return AItem->Store == 0 ? TakenRunsOf(AItem->MFTNumber.Address()) : nullptr;
+}
+
+IMFTRunListPtr TNTFSRecoveryContext::TakenRunsOf(std::int64_t ARecord) const {
+  const auto taken = FTakenRuns.find(ARecord);
   return taken == FTakenRuns.end() ? nullptr : taken->second;
 }

@@ -32,6 +32,18 @@ void Attach(PTreeItemInfo ANode, PTreeItemInfo AParent, const IExListPtr& ATopLe
   ATopLevel->Delete(ABookmark);
 }
 
+// The record of a snapshot's branch folder: its volume's root folder.
+std::int64_t RootRecordOf(const IExListPtr& ARootItems) {
+  for (auto [bookmark, item] : ListItems<PItemInfo>(*ARootItems))
+    return item->MFTNumber.Address();
+  return 0;
+}
+
+void AppendNodes(IExList& AFrom, IExList& ATo) {
+  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(AFrom))
+    ListAdd(ATo, node);
+}
+
 bool HasChildren(PTreeItemInfo ANode) { return ANode->SubItems && ANode->SubItems->Count() > 0; }
 
 // Whether the folder AFolder is the one a name's parent reference AParent
@@ -152,12 +164,37 @@ bool TNTFSRecoveryContext::IsAncestor(PTreeItemInfo A, PTreeItemInfo B) {
 void TNTFSRecoveryContext::PrepareView(const IExListPtr& ARootItems, const IExListPtr& AItems,
                                        const std::u16string& AMask, const IExListPtr& ATreeItems) {
   FreeTree(ATreeItems);
-  const IExDictionaryPtr nodes = ExListBuilder::CreateDictionary(sizeof(TMFTRefKey), ATreeItems->DataSize());
+  PlaceItems(ARootItems, AItems, AMask, kOrphansRecord, ATreeItems);
+  // A snapshot's records are numbered as the volume's own: each is placed
+  // in a tree of its own, under its branch folder.
+  for (const TSnapshotScan& snapshot : FSnapshots)
+    PlaceItems(snapshot.RootItems, snapshot.Items, AMask, RootRecordOf(snapshot.RootItems), ATreeItems);
+  RemoveEmptyFolders(ATreeItems);
+}
+
+void TNTFSRecoveryContext::PlaceItems(const IExListPtr& ARootItems, const IExListPtr& AItems,
+                                      const std::u16string& AMask, std::int64_t AFallback,
+                                      const IExListPtr& ATreeItems) {
+  // The nodes are linked among themselves first; the tree, which owns them,
+  // takes the top ones also when a bad mask stops the placing.
+  const IExListPtr placed = ExListBuilder::CreateList(ATreeItems->DataSize());
+  try {
+    LinkItems(ARootItems, AItems, AMask, AFallback, placed);
+  } catch (...) {
+    AppendNodes(*placed, *ATreeItems);
+    throw;
+  }
+  AppendNodes(*placed, *ATreeItems);
+}
+
+void TNTFSRecoveryContext::LinkItems(const IExListPtr& ARootItems, const IExListPtr& AItems,
+                                     const std::u16string& AMask, std::int64_t AFallback, const IExListPtr& APlaced) {
+  const IExDictionaryPtr nodes = ExListBuilder::CreateDictionary(sizeof(TMFTRefKey), APlaced->DataSize());
   TProgressExLevel level("Prepare to view...", AItems->Count(), "objects");
 
   for (auto [bookmark, item] : ListItems<PItemInfo>(*ARootItems))
-    AddToDictionary(*nodes, NewTreeItem(ATreeItems, item));
-  const std::optional<PTreeItemInfo> orphans = NodeOfRecord(*nodes, MFT_REF::Build(kOrphansRecord));
+    AddToDictionary(*nodes, NewTreeItem(APlaced, item));
+  const std::optional<PTreeItemInfo> orphans = NodeOfRecord(*nodes, MFT_REF::Build(AFallback));
 
   // Built at the first file tested, so that a bad mask fails there, after
   // the folders before it were added.
@@ -169,11 +206,11 @@ void TNTFSRecoveryContext::PrepareView(const IExListPtr& ARootItems, const IExLi
       if (!mask->Matches(item->Name))
         continue;
     }
-    AddToDictionary(*nodes, NewTreeItem(ATreeItems, item));
+    AddToDictionary(*nodes, NewTreeItem(APlaced, item));
   }
 
   std::int64_t linked = 0;
-  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*ATreeItems)) {
+  for (auto [bookmark, node] : ListItems<PTreeItemInfo>(*APlaced)) {
     const PItemInfo item = node->Data;
     item->Checked = false;
     if (item->DirREF.Address() != 0) {
@@ -181,9 +218,9 @@ void TNTFSRecoveryContext::PrepareView(const IExListPtr& ARootItems, const IExLi
                                                       ? NodeOfRecord(*nodes, item->DirREF)
                                                       : std::nullopt;
       if (parent && IsFolderReferenced(*(*parent)->Data, item->DirREF) && !IsAncestor(*parent, node)) {
-        Attach(node, *parent, ATreeItems, bookmark);
+        Attach(node, *parent, APlaced, bookmark);
       } else if (orphans && !IsAncestor(*orphans, node)) {
-        Attach(node, *orphans, ATreeItems, bookmark);
+        Attach(node, *orphans, APlaced, bookmark);
         item->DirREF = (*orphans)->Data->MFTNumber;
       }
     }
@@ -191,8 +228,6 @@ void TNTFSRecoveryContext::PrepareView(const IExListPtr& ARootItems, const IExLi
     if (!ProgressEx::DoProgress(linked))
       break;
   }
-
-  RemoveEmptyFolders(ATreeItems);
 }
 
 void TNTFSRecoveryContext::RemoveEmptyFolders(const IExListPtr& AList) {

@@ -12,6 +12,7 @@ packages=(
   ntfs-3g ntfs-3g-dev sleuthkit e2fsprogs attr dosfstools fusefat
   gdisk qemu-utils ewf-tools
   libewf-dev libvhdi-dev libvmdk-dev libqcow-dev libbfio-dev
+  libvshadow-dev libvshadow-utils
   libcli11-dev
   xdg-utils
   clang libclang-rt-14-dev

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -238,6 +239,15 @@ TSelectSourceDrivePage::TSelectSourceDrivePage(TNTFSRecoveryContext& AContext, T
   connect(btnSearchLostVolumes, &QPushButton::clicked, this,
           [this] { RunUserAction([this] { btnSearchLostVolumesClick(); }); });
 
+  cbIncludeSnapshots = new QCheckBox(QStringLiteral("Include &previous versions"), this);
+  cbIncludeSnapshots->setObjectName(QStringLiteral("cbIncludeSnapshots"));
+  cbIncludeSnapshots->setToolTip(
+      QStringLiteral("Also list the files kept in the drive's shadow copies (restore points) that it no longer holds "
+                     "as they were"));
+  cbIncludeSnapshots->setChecked(FContext.GetIncludeSnapshots());
+  connect(cbIncludeSnapshots, &QCheckBox::toggled, this,
+          [this](bool AChecked) { FContext.SetIncludeSnapshots(AChecked); });
+
   auto* Buttons = new QHBoxLayout;
   Buttons->addWidget(btnAddVolumeImage);
   Buttons->addWidget(btnChooseRescueMap);
@@ -249,6 +259,7 @@ TSelectSourceDrivePage::TSelectSourceDrivePage(TNTFSRecoveryContext& AContext, T
   Layout->addWidget(lblDriveCaption);
   Layout->addWidget(tvDrive, 1);
   Layout->addLayout(Buttons);
+  Layout->addWidget(cbIncludeSnapshots);
   // Holds the button down when the tree is hidden.
   Layout->addStretch(0);
 }
@@ -266,6 +277,7 @@ bool TSelectSourceDrivePage::NeedToListenMessages() { return true; }
 void TSelectSourceDrivePage::WizardRun(IWizardApplication* AApp) {
   TWizardPage::WizardRun(AApp);
   IgnoringHistoryErrors([this] { LoadHistory(FContext, FDrives); });
+  cbIncludeSnapshots->setChecked(FContext.GetIncludeSnapshots());
 }
 
 void TSelectSourceDrivePage::WizardStop(IWizardApplication* AApp) {

@@ -8,6 +8,7 @@
 #include "platform/uSourceResolver.h"
 #include "wizard/uWizardPage.h"
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
@@ -52,6 +53,8 @@ protected:
   QPushButton* btnChooseRescueMap = nullptr;
   // Lists the volumes no partition table of a disk lists any more.
   QPushButton* btnSearchLostVolumes = nullptr;
+  // Whether the scan lists the files kept in the drive's shadow copies.
+  QCheckBox* cbIncludeSnapshots = nullptr;
   // One picture per TDriveType value, in its order.
   QList<QPixmap> ilDriveTypes;
 

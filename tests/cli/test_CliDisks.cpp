@@ -299,7 +299,7 @@ TEST_F(CliDisks, EveryOneOfThirtyPartitionsIsListedAndReachable) {
   ASSERT_GT(scanned.size(), 3u);
   // Its drive folder is named by where it lies.
   const std::string driveFolder = "partition 30 of thirty.img";
-  EXPECT_THAT(scanned[1], ::testing::EndsWith("\t" + driveFolder + "\t0"));
+  EXPECT_THAT(scanned[1], ::testing::EndsWith("\t" + driveFolder + "\t0\t"));
   for (std::string& row : scanned)
     if (const std::size_t path = clirun::PathColumnStart(row); row.compare(path, driveFolder.size(), driveFolder) == 0)
       row.replace(path, driveFolder.size(), "X:");

@@ -19,6 +19,7 @@ TListingRow Row(std::string APath, std::string AName, bool AIsDirectory = false)
                      .Attributes = "A",
                      .Path = std::move(APath),
                      .Name = std::move(AName),
+                     .Snapshot = {},
                      .Depth = 1,
                      .ClaimedBy = {}};
 }
@@ -32,22 +33,23 @@ std::string Listing(const std::vector<TListingRow>& ARows, TListingFormat AForma
   return out.str();
 }
 
-constexpr char kHeader[] = "record\tkind\tdeleted\tsize\toverwrite\tcreated\tdeleted_at\tattributes\tpath\tstreams\n";
+constexpr char kHeader[] =
+    "record\tkind\tdeleted\tsize\toverwrite\tcreated\tdeleted_at\tattributes\tpath\tstreams\tsnapshot\n";
 
 // Names come from volumes anyone may have crafted; none of them may break a
 // row or a quoted field.
 TEST(CliListing, EveryFormatKeepsAwkwardNamesInOneField) {
   const std::vector<TListingRow> rows = {Row("D:/tab\there", "tab\there"), Row("D:/a,\"b\"\nc\\", "x")};
   EXPECT_EQ(Listing(rows, TListingFormat::lfTsv),
-            std::string(kHeader) + "70\tfile\t1\t1536\t37.04\t2023-07-01T12:00:00Z\t\tA\tD:/tab\\there\t0\n" +
-                "70\tfile\t1\t1536\t37.04\t2023-07-01T12:00:00Z\t\tA\tD:/a,\"b\"\\nc\\\\\t0\n");
+            std::string(kHeader) + "70\tfile\t1\t1536\t37.04\t2023-07-01T12:00:00Z\t\tA\tD:/tab\\there\t0\t\n" +
+                "70\tfile\t1\t1536\t37.04\t2023-07-01T12:00:00Z\t\tA\tD:/a,\"b\"\\nc\\\\\t0\t\n");
   EXPECT_EQ(Listing(rows, TListingFormat::lfCsv),
-            "record,kind,deleted,size,overwrite,created,deleted_at,attributes,path,streams\n"
-            "70,file,1,1536,37.04,2023-07-01T12:00:00Z,,A,D:/tab\there,0\n"
-            "70,file,1,1536,37.04,2023-07-01T12:00:00Z,,A,\"D:/a,\"\"b\"\"\nc\\\",0\n");
+            "record,kind,deleted,size,overwrite,created,deleted_at,attributes,path,streams,snapshot\n"
+            "70,file,1,1536,37.04,2023-07-01T12:00:00Z,,A,D:/tab\there,0,\n"
+            "70,file,1,1536,37.04,2023-07-01T12:00:00Z,,A,\"D:/a,\"\"b\"\"\nc\\\",0,\n");
   EXPECT_EQ(Listing({rows[1]}, TListingFormat::lfJson),
             "[\n {\"record\": 70, \"kind\": \"file\", \"deleted\": 1, \"size\": 1536, \"overwrite\": 37.04, "
-            "\"created\": \"2023-07-01T12:00:00Z\", \"deleted_at\": \"\", \"attributes\": \"A\", \"path\": \"D:/a,\\\"b\\\"\\u000ac\\\\\", \"streams\": 0, \"claimed_by\": []}\n]\n");
+            "\"created\": \"2023-07-01T12:00:00Z\", \"deleted_at\": \"\", \"attributes\": \"A\", \"path\": \"D:/a,\\\"b\\\"\\u000ac\\\\\", \"streams\": 0, \"snapshot\": \"\", \"claimed_by\": []}\n]\n");
   TListingRow claimed = rows[1];
   claimed.ClaimedBy = {{968, "D:/new\n\"x\".bin", 3}, {-1, "", 1}};
   EXPECT_THAT(Listing({claimed}, TListingFormat::lfJson),
@@ -92,7 +94,7 @@ TEST(CliListing, ListingsLongerThanOneWriteArriveWhole) {
   for (int i = 0; i < 20000; ++i) {
     const std::string name = "file-" + std::to_string(i) + std::string(static_cast<std::size_t>(i % 37), 'x') + ".txt";
     rows.push_back(Row("D:/Folder/" + name, name));
-    expected += "70\tfile\t1\t1536\t37.04\t2023-07-01T12:00:00Z\t\tA\tD:/Folder/" + name + "\t0\n";
+    expected += "70\tfile\t1\t1536\t37.04\t2023-07-01T12:00:00Z\t\tA\tD:/Folder/" + name + "\t0\t\n";
   }
   EXPECT_EQ(Listing(rows, TListingFormat::lfTsv), expected);
 }

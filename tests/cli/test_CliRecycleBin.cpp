@@ -39,7 +39,7 @@ std::multimap<std::string, TListed> ListedRows(const std::string& AListing) {
     std::istringstream in(line);
     for (std::string field; std::getline(in, field, '\t');)
       fields.push_back(field);
-    if (fields.size() != 10 || fields[0] == "record")
+    if (fields.size() < 10 || fields[0] == "record")
       continue;
     const std::size_t slash = fields[8].find('/');
     if (slash != std::string::npos)

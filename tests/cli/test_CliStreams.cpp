@@ -197,16 +197,17 @@ TEST(CliRestoreStreams, NoStreamsLeavesThemOut) {
 
 namespace {
 
-// The listing counts a file's named streams, each once, in its last column.
+// The listing counts a file's named streams, each once, in the column after
+// its path.
 TEST(CliScanStreams, TheListingCountsEachFilesNamedStreams) {
   const CommandResult scan = Cli({"scan", testsupport::FixtureImage("streams"), "--format", "tsv"});
   ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
   std::map<std::string, std::string> counts;
   for (const std::string& row : testsupport::SplitLines(scan.Out)) {
-    const std::size_t path = clirun::PathColumnStart(row), streams = row.rfind('\t');
+    const std::size_t path = clirun::PathColumnStart(row), streams = row.find('\t', path);
     const std::string shown = row.substr(path, streams - path);
     if (const std::size_t slash = shown.find('/'); slash != std::string::npos)
-      counts[shown.substr(slash)] = row.substr(streams + 1);
+      counts[shown.substr(slash)] = row.substr(streams + 1, row.find('\t', streams + 1) - streams - 1);
   }
   EXPECT_EQ(counts["/Downloads/setup.exe"], "3");
   EXPECT_EQ(counts["/Downloads/notes.txt"], "0");

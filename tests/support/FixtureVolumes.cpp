@@ -56,6 +56,11 @@ std::string ForeignVolume(const std::string& AName) {
   return std::filesystem::exists(path) ? path : std::string();
 }
 
+std::string ShadowCopyVolume() {
+  const std::string path = FixturesDir() + "/shadow-copies/vsstest.qcow2";
+  return std::filesystem::exists(path) ? path : std::string();
+}
+
 std::vector<std::string> ForeignVolumes() {
   std::vector<std::string> names;
   const std::filesystem::path folder = std::filesystem::path(FixturesDir()) / kForeignFolder;

@@ -34,4 +34,9 @@ Manifest FixtureManifest(const std::string& ARecipe);
 std::string ForeignVolume(const std::string& AName);
 std::vector<std::string> ForeignVolumes();
 
+// The 1 GiB volume made by Windows with two shadow copy stores
+// ("shadow-copies/vsstest.qcow2"); empty when the shared test data was not
+// available.
+std::string ShadowCopyVolume();
+
 } // namespace testsupport

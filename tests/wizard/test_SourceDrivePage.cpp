@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -421,6 +422,28 @@ TEST_F(SourceDrivePage, TheStateFileKeepsTheDriveAndTheAddedImagesAcrossRuns) {
   EXPECT_EQ(Listed(), QStringList({"Data (C: [NTFS])", "Archive (D: [NTFS])"}));
   EXPECT_EQ(Selected(), "Archive (D: [NTFS])");
   EXPECT_EQ(ChosenMap((*Volumes / "archive.img").string()), Map.string()) << "the chosen mapfile comes back";
+}
+
+TEST_F(SourceDrivePage, IncludingPreviousVersionsIsTheUsersChoiceKeptAcrossRuns) {
+  StartWithImages({"data.img"});
+  Open();
+  Click("btnNext");
+  auto* Include = DrivePage->findChild<QCheckBox*>("cbIncludeSnapshots");
+  ASSERT_NE(Include, nullptr);
+  EXPECT_TRUE(Include->isVisible());
+  EXPECT_TRUE(Include->isChecked()) << "on without a state file";
+  QTest::mouseClick(Include, Qt::LeftButton, {}, QPoint(4, Include->height() / 2));
+  EXPECT_FALSE(Context.GetIncludeSnapshots());
+  Click("btnNext");
+  Close();
+  EXPECT_NE(ReadFile(HistoryFile()).find("IncludePreviousVersions = false"), std::string::npos)
+      << ReadFile(HistoryFile());
+
+  Context.SetIncludeSnapshots(true);
+  Open();
+  Click("btnNext");
+  EXPECT_FALSE(DrivePage->findChild<QCheckBox*>("cbIncludeSnapshots")->isChecked());
+  EXPECT_FALSE(Context.GetIncludeSnapshots());
 }
 
 TEST_F(SourceDrivePage, StateFileErrorsAreSwallowed) {
