@@ -743,8 +743,13 @@ TEST_F(ViewSourcePage, AScanThatCannotOpenTheVolumeRefusesTheEntry) {
   fs::copy_file(testsupport::FixtureImage("demo"), Image);
   Open(Image.string());
   Click("btnNext");
-  // The boot sector goes after the drive was listed.
-  std::fstream(Image, std::ios::in | std::ios::out | std::ios::binary).write(std::string(512, '\0').data(), 512);
+  // The boot sector and its backup in the volume's last sector go after the
+  // drive was listed.
+  std::fstream Bytes(Image, std::ios::in | std::ios::out | std::ios::binary);
+  Bytes.write(std::string(512, '\0').data(), 512);
+  Bytes.seekp(static_cast<std::streamoff>(fs::file_size(Image)) - 4096);
+  Bytes.write(std::string(4096, '\0').data(), 4096);
+  Bytes.close();
   Click("btnNext");
   EXPECT_EQ(Title(), "Select source disk");
   ASSERT_EQ(Prompt->Shown().size(), 1u);
