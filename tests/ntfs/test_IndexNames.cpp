@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -53,13 +55,13 @@ std::vector<std::uint8_t> Block(const std::vector<std::vector<std::uint8_t>>& AU
   std::memcpy(block.data(), "INDX", 4);
   std::size_t at = kFirstEntry;
   for (const std::vector<std::uint8_t>& entry : AUsed) {
-    std::memcpy(block.data() + at, entry.data(), entry.size());
+    std::copy(entry.begin(), entry.end(), block.begin() + static_cast<std::ptrdiff_t>(at));
     at += entry.size();
   }
   Put16(block, at + 0x08, 0x10);
   Put32(block, at + 0x0C, 0x02); // the last entry, without a key
   at += 0x10;
-  std::memcpy(block.data() + at, ASlack.data(), ASlack.size());
+  std::copy(ASlack.begin(), ASlack.end(), block.begin() + static_cast<std::ptrdiff_t>(at));
   Put32(block, kNodeHeader + 0x00, static_cast<std::uint32_t>(kFirstEntry - kNodeHeader));
   Put32(block, kNodeHeader + 0x04, static_cast<std::uint32_t>(at - kNodeHeader));
   Put32(block, kNodeHeader + 0x08, static_cast<std::uint32_t>(kBlockSize - kNodeHeader));
