@@ -260,19 +260,18 @@ void TNTFSRecoveryContext::ScanRecord(PNTFSVolume AVolume, std::int64_t ANumber,
     FLiveRecycleInfos.push_back({ANumber, fileName->DirREF, fileName->Name});
   }
 
-  if (item && search.FindFirst(AttributeType::Data, 0)) {
+  if (item && search.FindFirst(AttributeType::Data, 0))
     TakeData(AVolume, item, search.Rec(), ARunList);
-    do
-      item->NamedStreams += NTFSAttribute::IsNamedStreamStart(search.Rec().AttributeRecord);
-    while (search.FindNext());
-  }
 
   // Every record's clusters count. What a record in use holds (a live
   // file's data, a folder's index, the MFT, the metafiles) is taken now,
   // whenever the record was written; a deleted record's claims count only
-  // against what was deleted before it last wrote.
+  // against what was deleted before it last wrote. The same walk counts an
+  // item's named data streams.
   const std::int64_t claimDate = inUse ? ClaimHeldNow : lastWrite;
   for (bool found = search.FindFirst(AttributeType::Any, 0); found; found = search.FindNext()) {
+    if (item)
+      item->NamedStreams += NTFSAttribute::IsNamedStreamStart(search.Rec().AttributeRecord);
     if (NTFSAttribute::IsResident(search.Rec().AttributeRecord))
       continue;
     ARunList->Clear();

@@ -1,5 +1,6 @@
 #include "engine/uRecordNames.h"
 
+#include "engine/uScannedName.h"
 #include "ntfs/uNTFSAttribute.h"
 #include "ntfs/uNTFSUtils.h"
 
@@ -19,12 +20,12 @@ std::optional<TRecordName> RecordNameOf(PNTFSVolume AVolume, std::int64_t ARecor
   const PMFTRecord header(record);
   if (!header.IsFileRecord())
     return std::nullopt;
-  const PMFTFilenameAttribute name =
-      NTFSAttribute::GetFileNameAttribute(record.Data(), AVolume->MFTRecordSize, FILE_NAME_WIN32);
+  TAttributeSearch search(AVolume, MFT_REF::Build(ARecord), record);
+  const std::optional<TScannedName> name = FileNameOf(record, search);
   if (!name)
     return std::nullopt;
-  return TRecordName{NTFSUtils::GetFileName(name), name.DirectoryFileReferenceNumber().Address(),
-                     (header.Flags() & MFT_RECORD_IN_USE) != 0, header.SequenceNumber()};
+  return TRecordName{name->Name, name->DirREF.Address(), (header.Flags() & MFT_RECORD_IN_USE) != 0,
+                     header.SequenceNumber()};
 }
 
 std::vector<std::u16string> RecordPathOf(PNTFSVolume AVolume, std::int64_t ARecord, TMemHolder& ABuffer) {
